@@ -1,0 +1,46 @@
+// Every change to a disk goes through here: the script is written to Command.txt in the data
+// directory, diskpart runs it with /s, and the file is deleted again.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace kvph {
+
+enum class ScriptOutcome { ScriptNotWritten, DiskpartFailed, DiskpartSucceeded };
+
+inline int resultOf(ScriptOutcome outcome) { return outcome == ScriptOutcome::DiskpartSucceeded ? 1 : 0; }
+
+struct DiskpartSettings {
+    std::wstring successMessage;  // logged on success; empty: none
+    std::wstring errorFormat = L"(KvPartitionHelper)diskpart error because of 0x%08x.";
+    int attempts = 1;
+    std::uint32_t pauseAfterFailureMs = 0;
+    std::function<void()> beforeRun;  // runs after the script file is closed, before diskpart starts
+    // Runs after diskpart, before the script file is deleted, whatever the outcome.
+    std::function<void()> afterRun;
+    bool echo = false;  // log the script text with OutputDebugStringA before the file is written
+};
+
+constexpr std::size_t kScriptBytes = 520;      // script buffer; a script is at most 519 bytes
+constexpr std::size_t kListScriptBytes = 260;  // the "list vdisk" script of the presence query
+
+// printf-style composition of a narrow script into a buffer of `bufferBytes`: nullopt when the script
+// would not fit (it is refused, never cut). Arguments are ANSI texts (from scriptArgument) and ints.
+std::optional<std::string> composeScript(std::size_t bufferBytes, const char* format, ...);
+
+// Starts the command line and waits for it: 1 with the exit code stored when it ran to its end.
+int RunProcessAndWait(const std::wstring& commandLine, std::uint32_t* exitCode);
+
+ScriptOutcome RunDiskpartScript(const std::string& script, const DiskpartSettings& settings = {});
+
+// The first half of RunDiskpartScript, shared with the presence query: replaces Command.txt with the
+// script. Returns the script file's path, or nullopt after logging why it could not be written.
+std::optional<std::wstring> WriteScriptFile(const std::string& script, bool echo);
+
+// "diskpart" and the quoted script path, as the runner and the batch capture start it.
+std::wstring ScriptFilePath();
+
+}  // namespace kvph

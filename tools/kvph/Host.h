@@ -1,0 +1,53 @@
+// What the kvph tool needs from the place the library runs in: the twelve exports and the log lines
+// they wrote. On Windows the host loads KvPartitionHelper.dll; elsewhere it runs the library's code on a
+// simulated machine.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KvPartitionHelper.h"
+
+namespace kvph::tool {
+
+struct Exports {
+    decltype(&PH_ListFixedPartition) listFixedPartition = nullptr;
+    decltype(&PH_CreateVHDX) createVHDX = nullptr;
+    decltype(&PH_AttachVHDX) attachVHDX = nullptr;
+    decltype(&PH_DetachVHDX) detachVHDX = nullptr;
+    decltype(&PH_CheckExistVHDX) checkExistVHDX = nullptr;
+    decltype(&PH_FormatNTFS) formatNTFS = nullptr;
+    decltype(&PH_FindUsableLabel) findUsableLabel = nullptr;
+    decltype(&PH_CompactThenAttachVHDX) compactThenAttachVHDX = nullptr;
+    decltype(&PH_GetVHDXVolumeLabel) getVHDXVolumeLabel = nullptr;
+    decltype(&PH_CheckVHDXReadOnly) checkVHDXReadOnly = nullptr;
+    decltype(&PH_SetHidden) setHidden = nullptr;
+    decltype(&PH_SetNonHidden) setNonHidden = nullptr;
+};
+
+struct DiskpartRunRecord {
+    std::string script;
+    unsigned exitCode = 0;
+};
+
+class Host {
+public:
+    virtual ~Host() = default;
+    virtual const Exports& exports() const = 0;
+    // Log lines written since the last call, in order.
+    virtual std::vector<std::wstring> takeLog() = 0;
+    // diskpart runs since the last call; false where the host cannot see them (a real machine).
+    virtual bool takeDiskpartRuns(std::vector<DiskpartRunRecord>& runs) = 0;
+    // The folder the library keeps Partition.ini in, ending with a backslash.
+    virtual std::wstring libraryFolder() = 0;
+    // The bytes of a file on the machine the library runs on; false when it cannot be read.
+    virtual bool readFile(const std::wstring& path, std::string& bytes) = 0;
+    // Writes the machine description after the commands; false with a message where not possible.
+    virtual bool save(const std::string& path, std::string& error) = 0;
+};
+
+// Builds the host for this platform. `machineFile` is empty for the built-in default machine.
+std::unique_ptr<Host> makeHost(const std::string& machineFile, std::string& error);
+
+}  // namespace kvph::tool
