@@ -2,6 +2,8 @@
 // leaving the library.
 #pragma once
 
+#include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <utility>

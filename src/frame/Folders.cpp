@@ -1,0 +1,84 @@
+#include "frame/Folders.h"
+
+#include "platform/Platform.h"
+#include "platform/WinConstants.h"
+
+namespace kvph {
+
+namespace {
+
+constexpr std::uint32_t kModuleNameUnits = 260;
+// The first backslash that may end a folder to create: "C:\" (positions 0 to 2) is the root.
+constexpr std::size_t kFirstFolderSeparator = 3;
+constexpr wchar_t kDataSubfolders[] = L"\\Norvel\\Quillmark\\";
+
+bool endsWithBackslash(const std::wstring& path) { return !path.empty() && path.back() == L'\\'; }
+
+void setNormalAttributes(const std::wstring& path) {
+    platform().setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
+}
+
+}  // namespace
+
+std::wstring PathAddBackslash(std::wstring path) {
+    if (!path.empty() && !endsWithBackslash(path)) {
+        path.push_back(L'\\');
+    }
+    return path;
+}
+
+std::wstring PathAppend(const std::wstring& path, const std::wstring& more) {
+    std::size_t skip = 0;
+    while (skip < more.size() && more[skip] == L'\\') {
+        ++skip;
+    }
+    return PathAddBackslash(path) + more.substr(skip);
+}
+
+std::wstring PathRemoveFileSpec(const std::wstring& path) {
+    const std::size_t lastSeparator = path.find_last_of(L'\\');
+    if (lastSeparator == std::wstring::npos) {
+        return std::wstring();
+    }
+    // "C:\file" keeps its root's backslash; "C:\dir\file" loses the one before the file.
+    const bool isRootSeparator = lastSeparator == 2 && path.size() > 1 && path[1] == L':';
+    return path.substr(0, isRootSeparator ? lastSeparator + 1 : lastSeparator);
+}
+
+std::wstring DataDirectory() {
+    auto commonAppData = platform().shGetSpecialFolderPathW(win::CSIDL_COMMON_APPDATA_, true);
+    if (!commonAppData || commonAppData->empty()) {
+        return std::wstring();
+    }
+    return PathAppend(PathAddBackslash(*commonAppData), kDataSubfolders);
+}
+
+std::wstring LibraryFolder() {
+    auto moduleName = platform().getModuleFileNameW(kModuleNameUnits);
+    if (!moduleName) {
+        return std::wstring();
+    }
+    return PathAddBackslash(PathRemoveFileSpec(*moduleName));
+}
+
+int EnsureDirectory(const std::wstring& path) {
+    Platform& os = platform();
+    if (os.pathFileExistsW(path)) {
+        setNormalAttributes(path);
+        return 1;
+    }
+    for (std::size_t separator = path.find(L'\\', kFirstFolderSeparator); separator != std::wstring::npos;
+         separator = path.find(L'\\', separator + 1)) {
+        const std::wstring folder = path.substr(0, separator);
+        if (!os.pathFileExistsW(folder) && os.wmkdir(folder) != 0) {
+            return 0;
+        }
+    }
+    if (os.pathFileExistsW(path)) {
+        setNormalAttributes(path);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace kvph

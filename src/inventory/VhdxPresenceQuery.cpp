@@ -1,0 +1,193 @@
+#include "inventory/VhdxPresenceQuery.h"
+
+#include <cwctype>
+#include <optional>
+#include <vector>
+
+#include "KvPartitionHelper.h"
+#include "frame/DiskpartCommands.h"
+#include "frame/DiskpartRunner.h"
+#include "frame/ExportGuard.h"
+#include "frame/Folders.h"
+#include "frame/Log.h"
+#include "frame/Text.h"
+#include "frame/UniqueHandle.h"
+#include "platform/Platform.h"
+#include "platform/WinConstants.h"
+
+namespace kvph {
+
+namespace {
+
+constexpr wchar_t kResultFileName[] = L"result.txt";
+constexpr wchar_t kBatchFileName[] = L"temp.bat";
+constexpr char kBatchFirstLine[] = "chcp 65001\r\n";
+constexpr std::uint32_t kReadChunkBytes = 64 * 1024;
+constexpr std::uint32_t kSystemFolderUnits = 260;
+
+std::optional<std::string> readWholeFile(const std::wstring& path) {
+    Platform& os = platform();
+    UniqueHandle file(os.createFileW(path, win::GENERIC_READ_, win::FILE_SHARE_READ_ | win::FILE_SHARE_WRITE_,
+                                     win::OPEN_EXISTING_, win::FILE_ATTRIBUTE_NORMAL_)
+                          .handle);
+    if (!file.valid()) {
+        return std::nullopt;
+    }
+    std::string bytes;
+    for (;;) {
+        const ReadResult chunk = os.readFile(file.get(), kReadChunkBytes);
+        if (!chunk.ok || chunk.data.empty()) {
+            break;
+        }
+        bytes.append(chunk.data.begin(), chunk.data.end());
+    }
+    return bytes;
+}
+
+// The listing as lines: UTF-8 (or one byte per unit), CR LF folded to LF, split at each LF.
+std::vector<std::wstring> listingLines(const std::wstring& resultPath) {
+    std::vector<std::wstring> lines;
+    const auto bytes = readWholeFile(resultPath);
+    if (!bytes) {
+        return lines;
+    }
+    std::wstring line;
+    const std::wstring text = fromUtf8OrBytes(*bytes);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') {
+            continue;
+        }
+        if (text[i] == L'\n') {
+            lines.push_back(line);
+            line.clear();
+        } else {
+            line.push_back(text[i]);
+        }
+    }
+    if (!line.empty()) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::wstring extensionOf(const std::wstring& path) {
+    const std::size_t componentStart = path.find_last_of(L"\\/");
+    const std::size_t dot = path.find_last_of(L'.');
+    if (dot == std::wstring::npos || (componentStart != std::wstring::npos && dot < componentStart)) {
+        return std::wstring();
+    }
+    return path.substr(dot);
+}
+
+// The key names the whole path only when nothing but the line's end or white space follows it:
+// "D:\VD\DRIVE.VHD" must not match the listing's "D:\VD\DRIVE.VHDX".
+bool namesWholePath(const std::wstring& line, const std::wstring& key) {
+    for (std::size_t at = line.find(key); at != std::wstring::npos; at = line.find(key, at + 1)) {
+        const std::size_t end = at + key.size();
+        if (end == line.size() || std::iswspace(static_cast<wint_t>(line[end]))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void writeBatchFile(const std::wstring& path, const std::wstring& commandLine) {
+    Platform& os = platform();
+    UniqueHandle file(
+        os.createFileW(path, win::GENERIC_WRITE_, 0, win::CREATE_ALWAYS_, win::FILE_ATTRIBUTE_NORMAL_).handle);
+    if (!file.valid()) {
+        return;  // starting the missing batch file fails and is reported there
+    }
+    // The console switches to UTF-8 before it reads the second line.
+    const std::string bytes = std::string(kBatchFirstLine) + toUtf8(commandLine) + "\r\n";
+    os.writeFile(file.get(), Bytes(bytes.begin(), bytes.end()));
+}
+
+struct CaptureOutcome {
+    bool succeeded = false;
+    std::uint32_t exitCode = 0;
+};
+
+CaptureOutcome runBatchFile(const std::wstring& batchPath, const std::wstring& systemFolder) {
+    const ProcessOutcome outcome = platform().shellExecuteAndWait(L"Open", batchPath, L"", systemFolder, win::SW_HIDE_);
+    if (outcome.stage == ProcessOutcome::Stage::NotStarted) {
+        logLine(L"(KvPartitionHelper)Create process fail.\r\n");
+        return {};
+    }
+    logLine(L"(KvPartitionHelper)Create process OK.\r\n");
+    if (outcome.stage != ProcessOutcome::Stage::Exited) {
+        return {};
+    }
+    return {outcome.exitCode == 0, outcome.exitCode};
+}
+
+int checkExist(const std::wstring& vhdxPath) {
+    Platform& os = platform();
+    const auto script = composeScript(kListScriptBytes, scripts::kListVdisk);
+    const auto scriptPath = script ? WriteScriptFile(*script, false) : std::nullopt;
+    if (!scriptPath) {
+        return 0;
+    }
+
+    const std::wstring libraryFolder = LibraryFolder();
+    const std::wstring resultPath = libraryFolder + kResultFileName;
+    os.deleteFileW(resultPath);
+    logLine(resultPath);
+
+    const std::wstring commandLine =
+        formatBounded(kTextUnits * 2, L"%ls /s \"%ls\" >> \"%ls\"", L"diskpart", scriptPath->c_str(), resultPath.c_str());
+    logLine(commandLine);
+
+    const std::wstring batchPath = libraryFolder + kBatchFileName;
+    logLine(batchPath);
+    os.setFileAttributesW(batchPath, win::FILE_ATTRIBUTE_NORMAL_);
+    os.deleteFileW(batchPath);
+
+    CaptureOutcome capture;
+    if (utf16Length(commandLine) >= kTextUnits) {
+        logLine(L"(KvPartitionHelper)Command line too long.\r\n");
+    } else {
+        writeBatchFile(batchPath, commandLine);
+        const std::wstring systemFolder = PathAddBackslash(os.getSystemDirectoryW(kSystemFolderUnits).value_or(L""));
+        logLine(systemFolder);
+        capture = runBatchFile(batchPath, systemFolder);
+    }
+
+    int result = 0;
+    if (capture.succeeded) {
+        logLine(L"(KvPartitionHelper)diskpart list vdisk successfully.");
+        result = FindAttachedInVdiskList(resultPath, vhdxPath);
+    } else {
+        logLine(formatBounded(kTextUnits, L"(KvPartitionHelper)diskpart error because of 0x%08x.", capture.exitCode));
+    }
+    os.deleteFileW(batchPath);
+    os.deleteFileW(*scriptPath);
+    os.setFileAttributesW(resultPath, win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
+    return result;
+}
+
+}  // namespace
+
+int FindAttachedInVdiskList(const std::wstring& resultPath, const std::wstring& vhdxPath) {
+    const std::wstring extension = extensionOf(vhdxPath);
+    if (!equalsNoCase(extension, L".vhdx") && !equalsNoCase(extension, L".vhd")) {
+        return 0;
+    }
+    const std::wstring key = toUpperAscii(vhdxPath);
+    for (const std::wstring& line : listingLines(resultPath)) {
+        const std::wstring upper = toUpperAscii(line);
+        if (namesWholePath(upper, key) && upper.find(L"ATTACHED") != std::wstring::npos) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace kvph
+
+extern "C" int PH_CheckExistVHDX(const wchar_t* vhdxPath) {
+    return kvph::runExport(L"PH_CheckExistVHDX", [vhdxPath] {
+        const auto path = kvph::textArgument(L"PH_CheckExistVHDX", L"the VHDX path", vhdxPath);
+        return path ? kvph::checkExist(*path) : 0;
+    });
+}
