@@ -1,5 +1,7 @@
 #include "frame/Text.h"
 
+#include <cstdint>
+
 #include "platform/Platform.h"
 
 namespace kvph {
@@ -9,6 +11,9 @@ namespace {
 constexpr std::size_t kAnsiArgumentBytes = 260;
 constexpr std::size_t kHostTextUnits = 260;
 constexpr char32_t kMaxCodePoint = 0x10FFFF;
+
+// Whether one wchar_t stands for two UTF-16 units (only where wchar_t holds whole code points).
+bool needsTwoUnits(wchar_t unit) { return (static_cast<std::uint32_t>(unit) >> 16) != 0; }
 
 bool isHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool isLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
@@ -82,7 +87,7 @@ std::size_t utf16Length(const std::wstring& text) {
     }
     std::size_t units = 0;
     for (wchar_t unit : text) {
-        units += static_cast<char32_t>(unit) > 0xFFFF ? 2 : 1;
+        units += needsTwoUnits(unit) ? 2 : 1;
     }
     return units;
 }
@@ -105,7 +110,7 @@ void writeHostText(wchar_t* buffer, const std::wstring& text) {
     std::size_t units = 0;
     std::size_t i = 0;
     for (; i < text.size(); ++i) {
-        const std::size_t width = static_cast<char32_t>(text[i]) > 0xFFFF ? 2 : 1;
+        const std::size_t width = needsTwoUnits(text[i]) ? 2 : 1;
         if (units + width > kHostTextUnits - 1) {
             break;
         }
