@@ -116,6 +116,7 @@ struct DiskpartSettings {
 
 // One diskpart run as the stand-in saw it.
 struct DiskpartRun {
+    std::wstring commandLine;  // as the process was started ("diskpart /s ...", or the batch file's line)
     std::string script;        // the script file's bytes
     std::uint32_t exitCode = 0;
     std::string output;        // what it printed (captured by the batch redirection)
