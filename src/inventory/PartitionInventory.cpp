@@ -1,0 +1,84 @@
+#include "inventory/PartitionInventory.h"
+
+#include <algorithm>
+
+#include "frame/Folders.h"
+#include "frame/Log.h"
+#include "frame/Text.h"
+#include "platform/Platform.h"
+
+namespace kvph::inventory {
+
+namespace {
+
+constexpr std::size_t kBracedGuidLength = 38;
+
+// The partition shapes the VHDX drive's volume is created with: a recognized, non-boot primary of
+// type 0x07 that starts 2048 or 128 sectors into the disk.
+constexpr const wchar_t* kVirtualDiskShapes[] = {L"00010007-0800", L"00010007-0080"};
+
+struct SectionFacts {
+    std::wstring label;
+    std::wstring diskType;
+    std::wstring busType;
+    std::wstring partitionType;
+    std::wstring driveType;
+};
+
+SectionFacts readSectionFacts(const std::wstring& iniPath, const std::wstring& section) {
+    return {readText(iniPath, section, kLabelKey, L""), readText(iniPath, section, kDiskTypeKey, L""),
+            readText(iniPath, section, kBusTypeKey, L""), readText(iniPath, section, kPartitionTypeKey, L""),
+            readText(iniPath, section, kDriveTypeKey, L"")};
+}
+
+bool matchesLabelRule(const SectionFacts& facts) {
+    return equalsNoCase(facts.label, kVirtualDiskLabel) && equalsNoCase(facts.diskType, L"MBR");
+}
+
+bool matchesShapeRule(const SectionFacts& facts) {
+    const bool shaped = std::any_of(std::begin(kVirtualDiskShapes), std::end(kVirtualDiskShapes),
+                                    [&](const wchar_t* shape) { return facts.partitionType.find(shape) != std::wstring::npos; });
+    return shaped && equalsNoCase(facts.diskType, L"MBR") && equalsNoCase(facts.busType, L"15") &&
+           equalsNoCase(facts.driveType, L"Fixed");
+}
+
+}  // namespace
+
+std::wstring PartitionIniPath() { return LibraryFolder() + kFileName; }
+
+std::wstring readText(const std::wstring& iniPath, const std::wstring& section, const std::wstring& key,
+                      const std::wstring& defaultValue) {
+    return platform().getPrivateProfileStringW(section, key, defaultValue, static_cast<std::uint32_t>(kTextUnits),
+                                               iniPath);
+}
+
+int readCount(const std::wstring& iniPath) {
+    // GetPrivateProfileIntW hands a negative number back as its two's-complement UINT.
+    return static_cast<int>(platform().getPrivateProfileIntW(kMainSection, kCountKey, 0, iniPath));
+}
+
+std::optional<int> FindVirtualDiskEntry(const std::wstring& iniPath) {
+    if (!platform().pathFileExistsW(iniPath)) {
+        return std::nullopt;
+    }
+    const int count = std::min(readCount(iniPath), kMaxSectionsRead);
+    for (int index = 0; index < count; ++index) {
+        const SectionFacts facts = readSectionFacts(iniPath, std::to_wstring(index));
+        if (matchesLabelRule(facts) || matchesShapeRule(facts)) {
+            return index;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::wstring> GuidToText(const std::uint8_t (&guid)[16]) {
+    std::uint32_t error = 0;
+    const std::optional<std::wstring> braced = platform().stringFromCLSID(guid, error);
+    if (!braced || braced->size() != kBracedGuidLength || braced->front() != L'{' || braced->back() != L'}') {
+        logLine(L"GUID change error");
+        return std::nullopt;
+    }
+    return braced->substr(1, kBracedGuidLength - 2);
+}
+
+}  // namespace kvph::inventory
