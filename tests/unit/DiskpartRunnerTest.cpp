@@ -1,0 +1,159 @@
+#include "FrameFixture.h"
+#include "frame/DiskpartCommands.h"
+#include "frame/DiskpartRunner.h"
+#include "platform/WinConstants.h"
+
+namespace kvph::test {
+namespace {
+
+using RunnerTest = FrameTest;
+
+constexpr char kSelectDiskScript[] = "select disk=\"1\"\r\nclean\r\nexit\r\n";
+
+TEST_F(RunnerTest, WritesTheScriptBytesAndStartsDiskpartOnIt) {
+    EXPECT_EQ(RunDiskpartScript(scripts::kListVdisk), ScriptOutcome::DiskpartSucceeded);
+
+    ASSERT_EQ(machine.diskpartRuns().size(), 1u);
+    const auto& run = machine.diskpartRuns()[0];
+    // CR LF line ends, no byte-order mark, no terminating zero: exactly 18 bytes.
+    EXPECT_EQ(run.script, std::string("list vdisk\r\nexit\r\n"));
+    EXPECT_EQ(run.script.size(), 18u);
+    EXPECT_EQ(run.commandLine, L"diskpart /s \"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt\"");
+    EXPECT_FALSE(machine.fileExists(kScriptFile));
+}
+
+TEST_F(RunnerTest, ReportsEachOutcomeWithItsMessages) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint32_t> exitCodes;
+        bool scriptFileFails;
+        ScriptOutcome outcome;
+        std::vector<std::wstring> log;
+    };
+    const std::vector<Case> cases = {
+        {"success", {}, false, ScriptOutcome::DiskpartSucceeded, {L"done"}},
+        {"exit code 5", {5}, false, ScriptOutcome::DiskpartFailed,
+         {L"(KvPartitionHelper)diskpart error because of 0x00000005."}},
+        {"script file", {}, true, ScriptOutcome::ScriptNotWritten, {L"(KvPartitionHelper)Create file fail.\r\n"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        machine.clearLog();
+        machine.clearFaults();
+        machine.model().diskpart.exitCodes = c.exitCodes;
+        if (c.scriptFileFails) {
+            machine.injectFault({"createFileW", 5, 0, 1, L"Command.txt"});
+        }
+        DiskpartSettings settings;
+        settings.successMessage = L"done";
+        EXPECT_EQ(RunDiskpartScript(kSelectDiskScript, settings), c.outcome);
+        EXPECT_EQ(log(), c.log);
+        EXPECT_FALSE(machine.fileExists(kScriptFile));
+    }
+}
+
+TEST_F(RunnerTest, DiskpartThatCannotStartShowsTheExitCodeAsLastSet) {
+    machine.model().diskpart.cannotStart = true;
+    EXPECT_EQ(RunDiskpartScript(kSelectDiskScript), ScriptOutcome::DiskpartFailed);
+    EXPECT_EQ(log(), (std::vector<std::wstring>{L"(KvPartitionHelper)Create process fail.\r\n",
+                                                L"(KvPartitionHelper)diskpart error because of 0x00000000."}));
+    EXPECT_FALSE(machine.fileExists(kScriptFile));
+}
+
+TEST_F(RunnerTest, RetriesTheSameFileAndKeepsTheLastExitCode) {
+    // First attempt exits with 5, the second cannot start diskpart, the third succeeds.
+    machine.model().diskpart.exitCodes = {5};
+    machine.injectFault({"createProcessAndWait", 2, 1, 1, L""});
+    DiskpartSettings settings;
+    settings.attempts = 3;
+    settings.pauseAfterFailureMs = 1000;
+    settings.errorFormat = L"(KvPartitionHelper)diskpart error because of 0x%08x";
+    settings.successMessage = L"(KvPartitionHelper)diskpart format successfully";
+
+    EXPECT_EQ(RunDiskpartScript(kSelectDiskScript, settings), ScriptOutcome::DiskpartSucceeded);
+    EXPECT_EQ(log(), (std::vector<std::wstring>{L"(KvPartitionHelper)diskpart error because of 0x00000005",
+                                                L"(KvPartitionHelper)Create process fail.\r\n",
+                                                L"(KvPartitionHelper)diskpart error because of 0x00000005",
+                                                L"(KvPartitionHelper)diskpart format successfully"}));
+    EXPECT_EQ(machine.sleeps(), (std::vector<std::uint32_t>{1000, 1000}));
+    ASSERT_EQ(machine.diskpartRuns().size(), 2u);
+    EXPECT_EQ(machine.diskpartRuns()[0].script, machine.diskpartRuns()[1].script);
+}
+
+TEST_F(RunnerTest, EveryFailedAttemptPausesTheLastOneToo) {
+    machine.model().diskpart.exitCodes = {7, 7, 7};
+    DiskpartSettings settings;
+    settings.attempts = 3;
+    settings.pauseAfterFailureMs = 1000;
+    EXPECT_EQ(RunDiskpartScript(kSelectDiskScript, settings), ScriptOutcome::DiskpartFailed);
+    EXPECT_EQ(machine.sleeps(), (std::vector<std::uint32_t>{1000, 1000, 1000}));
+    EXPECT_EQ(machine.diskpartRuns().size(), 3u);
+}
+
+TEST_F(RunnerTest, StepBeforeRunAndEchoComeInOrder) {
+    DiskpartSettings settings;
+    settings.echo = true;
+    bool fileWasClosedAndPresent = false;
+    settings.beforeRun = [&] {
+        fileWasClosedAndPresent = machine.fileExists(kScriptFile) && machine.openHandleCount() == 0;
+        platform().outputDebugStringW(L"before");
+    };
+    EXPECT_EQ(RunDiskpartScript(kSelectDiskScript, settings), ScriptOutcome::DiskpartSucceeded);
+    EXPECT_TRUE(fileWasClosedAndPresent);
+    EXPECT_EQ(log(), (std::vector<std::wstring>{L"select disk=\"1\"\r\nclean\r\nexit\r\n", L"before"}));
+    EXPECT_FALSE(machine.log()[0].wide);
+}
+
+TEST_F(RunnerTest, WriteFailuresDeleteTheScriptFileAndSkipTheRun) {
+    struct Case {
+        const char* method;
+        std::wstring message;
+    };
+    for (const Case& c : {Case{"writeFile", L"(KvPartitionHelper)Write fail."},
+                          Case{"flushFileBuffers", L"(KvPartitionHelper)Write through fail, still in buffer."}}) {
+        SCOPED_TRACE(c.method);
+        machine.clearLog();
+        machine.clearFaults();
+        machine.injectFault({c.method, win::ERROR_WRITE_FAULT_, 0, 1, L""});
+        bool ranStepBefore = false;
+        DiskpartSettings settings;
+        settings.beforeRun = [&] { ranStepBefore = true; };
+        EXPECT_EQ(RunDiskpartScript(kSelectDiskScript, settings), ScriptOutcome::ScriptNotWritten);
+        EXPECT_EQ(log(), std::vector<std::wstring>{c.message});
+        EXPECT_FALSE(ranStepBefore);
+        EXPECT_FALSE(machine.fileExists(kScriptFile));
+        EXPECT_EQ(machine.openHandleCount(), 0u);
+    }
+    EXPECT_TRUE(machine.diskpartRuns().empty());
+}
+
+TEST_F(RunnerTest, ReplacesAHiddenReadOnlyLeftover) {
+    machine.putFolder(L"C:\\ProgramData\\Norvel");
+    machine.putFolder(L"C:\\ProgramData\\Norvel\\Quillmark");
+    machine.putFile(kScriptFile, "old script",
+                    win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_READONLY_ | win::FILE_ATTRIBUTE_SYSTEM_);
+    EXPECT_EQ(RunDiskpartScript(kSelectDiskScript), ScriptOutcome::DiskpartSucceeded);
+    ASSERT_EQ(machine.diskpartRuns().size(), 1u);
+    EXPECT_EQ(machine.diskpartRuns()[0].script, kSelectDiskScript);
+}
+
+TEST_F(RunnerTest, CreatesAMissingDataDirectory) {
+    ASSERT_FALSE(machine.pathFileExistsW(L"C:\\ProgramData\\Norvel"));
+    EXPECT_EQ(RunDiskpartScript(kSelectDiskScript), ScriptOutcome::DiskpartSucceeded);
+    EXPECT_TRUE(machine.pathFileExistsW(kDataDirectory));
+}
+
+TEST_F(RunnerTest, ComposedScriptsAreRefusedWhenTheyDoNotFit) {
+    const std::string label(300, 'x');
+    EXPECT_FALSE(composeScript(kScriptBytes, "format quick fs=ntfs label=\"%s\"\r\n%s\r\n", label.c_str(),
+                               label.c_str()));
+    const auto fits = composeScript(kScriptBytes, "select disk=\"%d\"\r\nexit\r\n", -3);
+    ASSERT_TRUE(fits);
+    EXPECT_EQ(*fits, "select disk=\"-3\"\r\nexit\r\n");
+    const std::string exact(519, 'y');
+    EXPECT_TRUE(composeScript(kScriptBytes, "%s", exact.c_str()));
+    EXPECT_FALSE(composeScript(kScriptBytes, "%sz", exact.c_str()));
+}
+
+}  // namespace
+}  // namespace kvph::test

@@ -1,0 +1,72 @@
+#include "FrameFixture.h"
+#include "frame/Folders.h"
+#include "platform/WinConstants.h"
+
+namespace kvph::test {
+namespace {
+
+using FoldersTest = FrameTest;
+
+TEST_F(FoldersTest, LibraryFoldersEndWithOneBackslash) {
+    EXPECT_EQ(DataDirectory(), kDataDirectory);
+    EXPECT_EQ(LibraryFolder(), kLibraryFolder);
+
+    machine.model().commonAppData = L"C:\\ProgramData\\";
+    EXPECT_EQ(DataDirectory(), kDataDirectory);
+}
+
+TEST_F(FoldersTest, EnsureDirectoryOnTheFourKindsOfPath) {
+    machine.putFolder(L"C:\\Shared");
+    machine.putFolder(L"C:\\Existing");
+    machine.model().letters.push_back(L'D');
+    struct Case {
+        std::wstring path;
+        int result;
+        std::vector<std::wstring> existAfterwards;
+        std::vector<std::wstring> missingAfterwards;
+    };
+    const std::vector<Case> cases = {
+        // A folder path ending with a backslash is created completely.
+        {L"C:\\Shared\\Norvel\\Quillmark\\", 1, {L"C:\\Shared\\Norvel", L"C:\\Shared\\Norvel\\Quillmark"}, {}},
+        // An existing folder only has its attributes reset.
+        {L"C:\\Existing", 1, {L"C:\\Existing"}, {}},
+        // A file path gets its folders, not the file.
+        {L"D:\\Drives\\disk.vhdx", 0, {L"D:\\Drives"}, {L"D:\\Drives\\disk.vhdx"}},
+        // A drive that does not exist: nothing is created.
+        {L"Q:\\Drives\\Deep\\", 0, {}, {L"Q:\\Drives"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
+        EXPECT_EQ(EnsureDirectory(c.path), c.result);
+        for (const auto& path : c.existAfterwards) {
+            EXPECT_TRUE(machine.pathFileExistsW(path));
+        }
+        for (const auto& path : c.missingAfterwards) {
+            EXPECT_FALSE(machine.pathFileExistsW(path));
+        }
+    }
+}
+
+TEST_F(FoldersTest, EnsureDirectoryResetsAttributesOfWhatExists) {
+    machine.putFile(L"C:\\Shared.txt", "x", win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_READONLY_);
+    EXPECT_EQ(EnsureDirectory(L"C:\\Shared.txt"), 1);
+    EXPECT_EQ(machine.fileAttributes(L"C:\\Shared.txt"), win::FILE_ATTRIBUTE_NORMAL_);
+}
+
+TEST_F(FoldersTest, EnsureDirectoryStopsAtTheFirstFolderItCannotCreate) {
+    machine.putFile(L"C:\\Blocked", "a file where a folder should be");
+    EXPECT_EQ(EnsureDirectory(L"C:\\Blocked\\Inner\\"), 0);
+    EXPECT_FALSE(machine.pathFileExistsW(L"C:\\Blocked\\Inner"));
+}
+
+TEST(PathTextTest, ShellPathHelpers) {
+    EXPECT_EQ(PathAddBackslash(L"C:\\a"), L"C:\\a\\");
+    EXPECT_EQ(PathAddBackslash(L"C:\\a\\"), L"C:\\a\\");
+    EXPECT_EQ(PathAppend(L"C:\\a", L"\\b\\c\\"), L"C:\\a\\b\\c\\");
+    EXPECT_EQ(PathAppend(L"C:\\a\\", L"b.txt"), L"C:\\a\\b.txt");
+    EXPECT_EQ(PathRemoveFileSpec(L"C:\\Program Files\\Host\\lib.dll"), L"C:\\Program Files\\Host");
+    EXPECT_EQ(PathRemoveFileSpec(L"C:\\lib.dll"), L"C:\\");
+}
+
+}  // namespace
+}  // namespace kvph::test
