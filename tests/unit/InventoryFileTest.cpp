@@ -115,7 +115,10 @@ INSTANTIATE_TEST_SUITE_P(Layouts, GuidToTextTest, ::testing::ValuesIn(kGuidCases
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FrameTest, GuidToTextFailureIsLoggedAndGivesNothing) {
-    machine.injectFault({"stringFromCLSID", 0x8007000E});
+    sim::Fault outOfMemory;
+    outOfMemory.method = "stringFromCLSID";
+    outOfMemory.error = 0x8007000E;
+    machine.injectFault(outOfMemory);
     const std::uint8_t guid[16] = {};
     EXPECT_EQ(inventory::GuidToText(guid), std::nullopt);
     EXPECT_EQ(log(), std::vector<std::wstring>{L"GUID change error"});
