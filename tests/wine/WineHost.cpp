@@ -1,0 +1,147 @@
+// The Windows side of the Wine tests: calls into the real KvPartitionHelper.dll and prints what it saw
+// as plain lines for run_wine_tests.sh to check.
+//
+//   wine_host exports <dll>            every export resolves by name and by its ordinal, and no other
+//                                      ordinal up to 32 resolves; exit code 1 on any mismatch
+//   wine_host check-exist <vhdx>       PH_CheckExistVHDX through the kvph tool's host (DLL next to this
+//                                      program, debug output captured): "result N", then "log <line>"
+//   wine_host check-exist-at <dll> <vhdx>
+//                                      PH_CheckExistVHDX of the DLL at that path: "result N"
+//   wine_host attributes <path>        "attributes 0x%08x", or "attributes missing"
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "Host.h"
+
+namespace {
+
+struct ExpectedExport {
+    const char* name;
+    unsigned ordinal;
+};
+
+constexpr ExpectedExport kExpectedExports[] = {
+    {"PH_ListFixedPartition", 1}, {"PH_CreateVHDX", 2},       {"PH_AttachVHDX", 3},
+    {"PH_DetachVHDX", 4},         {"PH_CheckExistVHDX", 5},   {"PH_FormatNTFS", 6},
+    {"PH_FindUsableLabel", 7},    {"PH_CompactThenAttachVHDX", 8}, {"PH_GetVHDXVolumeLabel", 9},
+    {"PH_CheckVHDXReadOnly", 10}, {"PH_SetHidden", 21},       {"PH_SetNonHidden", 22},
+};
+constexpr unsigned kHighestOrdinalProbed = 32;
+
+bool isExpectedOrdinal(unsigned ordinal) {
+    for (const ExpectedExport& expected : kExpectedExports) {
+        if (expected.ordinal == ordinal) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Log lines hold CR LF; they are printed escaped so each message stays on one output line.
+std::string escaped(const std::wstring& line) {
+    std::string text;
+    for (wchar_t unit : line) {
+        if (unit == L'\r') {
+            text += "\\r";
+        } else if (unit == L'\n') {
+            text += "\\n";
+        } else if (unit >= 0x20 && unit < 0x7F) {
+            text += static_cast<char>(unit);
+        } else {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned>(unit));
+            text += code;
+        }
+    }
+    return text;
+}
+
+int checkExports(const wchar_t* dllPath) {
+    const HMODULE library = LoadLibraryW(dllPath);
+    if (library == nullptr) {
+        std::printf("FAIL cannot load the library (error %lu)\n", GetLastError());
+        return 1;
+    }
+    int mismatches = 0;
+    for (const ExpectedExport& expected : kExpectedExports) {
+        const FARPROC byName = GetProcAddress(library, expected.name);
+        const FARPROC byOrdinal = GetProcAddress(library, MAKEINTRESOURCEA(expected.ordinal));
+        const bool ok = byName != nullptr && byName == byOrdinal;
+        mismatches += ok ? 0 : 1;
+        std::printf("%s %s @%u\n", ok ? "ok" : "FAIL", expected.name, expected.ordinal);
+    }
+    for (unsigned ordinal = 1; ordinal <= kHighestOrdinalProbed; ++ordinal) {
+        if (!isExpectedOrdinal(ordinal) && GetProcAddress(library, MAKEINTRESOURCEA(ordinal)) != nullptr) {
+            ++mismatches;
+            std::printf("FAIL unexpected export @%u\n", ordinal);
+        }
+    }
+    FreeLibrary(library);
+    return mismatches == 0 ? 0 : 1;
+}
+
+int checkExistThroughHost(const wchar_t* vhdxPath) {
+    std::string error;
+    auto host = kvph::tool::makeHost("", error);
+    if (!host) {
+        std::printf("FAIL %s\n", error.c_str());
+        return 1;
+    }
+    host->takeLog();
+    const int result = host->exports().checkExistVHDX(vhdxPath);
+    std::printf("result %d\n", result);
+    for (const std::wstring& line : host->takeLog()) {
+        std::printf("log %s\n", escaped(line).c_str());
+    }
+    return 0;
+}
+
+int checkExistAt(const wchar_t* dllPath, const wchar_t* vhdxPath) {
+    const HMODULE library = LoadLibraryW(dllPath);
+    if (library == nullptr) {
+        std::printf("FAIL cannot load the library (error %lu)\n", GetLastError());
+        return 1;
+    }
+    const auto checkExist = reinterpret_cast<decltype(&PH_CheckExistVHDX)>(
+        reinterpret_cast<void*>(GetProcAddress(library, "PH_CheckExistVHDX")));
+    if (checkExist == nullptr) {
+        std::printf("FAIL PH_CheckExistVHDX missing\n");
+        return 1;
+    }
+    std::printf("result %d\n", checkExist(vhdxPath));
+    FreeLibrary(library);
+    return 0;
+}
+
+int printAttributes(const wchar_t* path) {
+    const DWORD attributes = GetFileAttributesW(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        std::printf("attributes missing\n");
+    } else {
+        std::printf("attributes 0x%08lx\n", attributes);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::wstring command = argc > 1 ? argv[1] : L"";
+    int status = 2;
+    if (command == L"exports" && argc == 3) {
+        status = checkExports(argv[2]);
+    } else if (command == L"check-exist" && argc == 3) {
+        status = checkExistThroughHost(argv[2]);
+    } else if (command == L"check-exist-at" && argc == 4) {
+        status = checkExistAt(argv[2], argv[3]);
+    } else if (command == L"attributes" && argc == 3) {
+        status = printAttributes(argv[2]);
+    } else {
+        std::printf("usage: wine_host exports|check-exist|check-exist-at|attributes ...\n");
+    }
+    std::fflush(stdout);
+    return status;
+}

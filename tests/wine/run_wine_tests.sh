@@ -1,0 +1,286 @@
+#!/usr/bin/env bash
+# Runs the real KvPartitionHelper.dll under Wine in a private prefix with a stand-in diskpart.exe and
+# checks its export table, its imports and PH_CheckExistVHDX end to end (batch file, cmd.exe, the
+# captured listing, the files left behind, the debug output and machine-wide serialisation).
+#
+# Usage: tests/wine/run_wine_tests.sh [mingw build folder]   (default: build/mingw, configured and
+# built here when needed). Ends with "N passed, M failed"; exits non-zero when anything failed.
+set -u
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+BUILD=$(realpath -m "${1:-$ROOT/build/mingw}")
+WINE=${WINE:-wine}
+OBJDUMP=${OBJDUMP:-x86_64-w64-mingw32-objdump}
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); echo "PASS $1"; }
+fail() { failed=$((failed + 1)); echo "FAIL $1"; shift; for detail in "$@"; do echo "     $detail"; done; }
+finish() {
+    [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1
+    echo "$passed passed, $failed failed"
+    [ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
+    exit $?
+}
+
+if [ ! -f "$BUILD/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release >"$BUILD.configure.log" 2>&1 \
+        || { fail "configure the mingw build" "see $BUILD.configure.log"; finish; }
+fi
+if ! ninja -C "$BUILD" -j2 KvPartitionHelper wine_host stand_in_diskpart >"$BUILD/wine-tests-build.log" 2>&1; then
+    fail "build the DLL and the Wine test programs" "see $BUILD/wine-tests-build.log"
+    finish
+fi
+DLL=$BUILD/KvPartitionHelper.dll
+
+# The private prefix: headless, quiet, without the Mono and Gecko installers.
+export WINEPREFIX=$BUILD/wine-prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset DISPLAY WAYLAND_DISPLAY
+WINE_ERRORS=$BUILD/wine-tests-stderr.log
+: >"$WINE_ERRORS"
+if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
+    "$WINE" wineboot --init >>"$WINE_ERRORS" 2>&1 || { fail "create the Wine prefix" "see $WINE_ERRORS"; finish; }
+fi
+wineserver -p 2>>"$WINE_ERRORS"
+
+DRIVE_C=$WINEPREFIX/drive_c
+HARNESS=$DRIVE_C/kvph
+OTHER=$DRIVE_C/other
+STAND_IN=$DRIVE_C/stand-in
+DATA_DIR=$DRIVE_C/ProgramData/Norvel/Quillmark
+rm -rf "$HARNESS" "$OTHER" "$STAND_IN"
+mkdir -p "$HARNESS" "$OTHER" "$STAND_IN"
+cp "$DLL" "$BUILD/tests/wine/wine_host.exe" "$HARNESS/"
+cp "$DLL" "$OTHER/"
+cp "$BUILD/tests/wine/diskpart.exe" "$DRIVE_C/windows/system32/diskpart.exe"
+
+VHDX='C:\Drives\Duskvale.vhdx'
+ATTACHED_LISTING=$'  VDisk ###  Disk ###  State                 Type       File\r
+  ---------  --------  --------------------  ---------  ----\r
+  VDisk 0    Disk 2    Attached not open     Expandable  C:\\Drives\\Duskvale.vhdx\r
+'
+ADDED_LISTING=$'  VDisk ###  Disk ###  State                 Type       File\r
+  ---------  --------  --------------------  ---------  ----\r
+  VDisk 0    Disk ---  Added                 Expandable  C:\\Drives\\Duskvale.vhdx\r
+  VDisk 1    Disk 3    Attached not open     Expandable  C:\\Drives\\Other.vhdx\r
+'
+
+# Sets what the stand-in diskpart prints, how it exits and how long it takes, and forgets earlier runs.
+stand_in() {
+    printf '%s' "$1" >"$STAND_IN/vdisks.txt"
+    echo "$2" >"$STAND_IN/exitcode.txt"
+    echo "${3:-0}" >"$STAND_IN/delay-ms.txt"
+    rm -f "$STAND_IN/runs.log"
+}
+
+# Runs the test host; prints its output without CRs and returns its exit status.
+host() {
+    local output status
+    output=$("$WINE" 'C:\kvph\wine_host.exe' "$@" 2>>"$WINE_ERRORS")
+    status=$?
+    tr -d '\r' <<<"$output"
+    return $status
+}
+result_of() { sed -n 's/^result //p' <<<"$1"; }
+has_log_line() { grep -qxF "log $2" <<<"$1"; }
+attributes_of() { host attributes "$1" | sed -n 's/^attributes //p'; }
+
+test_export_table() {
+    local table expected actual
+    table=$("$OBJDUMP" -p "$DLL")
+    local base
+    base=$(sed -n 's/^Ordinal Base[[:space:]]*//p' <<<"$table" | head -n1)
+    actual=$(awk -v base="$base" '
+        /^\[Ordinal\/Name Pointer\] Table/ { inside = 1; next }
+        inside && /^[[:space:]]*\[/ { gsub(/[][]/, " "); print $2, $1 + base; next }
+        inside { inside = 0 }' <<<"$table" | sort)
+    expected=$(sort <<'EOF'
+PH_AttachVHDX 3
+PH_CheckExistVHDX 5
+PH_CheckVHDXReadOnly 10
+PH_CompactThenAttachVHDX 8
+PH_CreateVHDX 2
+PH_DetachVHDX 4
+PH_FindUsableLabel 7
+PH_FormatNTFS 6
+PH_GetVHDXVolumeLabel 9
+PH_ListFixedPartition 1
+PH_SetHidden 21
+PH_SetNonHidden 22
+EOF
+)
+    if [ "$actual" = "$expected" ]; then
+        pass "export table holds exactly the twelve names with ordinals 1-10, 21, 22"
+    else
+        fail "export table" "expected: $(tr '\n' ';' <<<"$expected")" "actual:   $(tr '\n' ';' <<<"$actual")"
+    fi
+}
+
+test_imports_are_system_dlls() {
+    local imports foreign
+    imports=$("$OBJDUMP" -p "$DLL" | sed -n 's/^[[:space:]]*DLL Name: //p')
+    foreign=$(grep -viE '^(kernel32|advapi32|user32|gdi32|shell32|shlwapi|ole32|oleaut32|msvcrt|ucrtbase|ntdll|api-ms-win-[a-z0-9-]+)\.dll$' <<<"$imports")
+    if [ -n "$imports" ] && [ -z "$foreign" ]; then
+        pass "imports only system DLLs ($(tr '\n' ' ' <<<"$imports"))"
+    else
+        fail "imports only system DLLs" "not a system DLL: $(tr '\n' ' ' <<<"$foreign")"
+    fi
+}
+
+test_exports_resolve_under_wine() {
+    local output
+    local status
+    output=$(host exports 'C:\kvph\KvPartitionHelper.dll')
+    status=$?
+    if [ "$status" -eq 0 ] && [ "$(grep -c '^ok ' <<<"$output")" -eq 12 ] && ! grep -q '^FAIL' <<<"$output"; then
+        pass "Wine's loader resolves every export by name and by ordinal, and no other ordinal"
+    else
+        fail "exports resolve under Wine" "$output"
+    fi
+}
+
+test_attached_vhdx_is_found() {
+    stand_in "$ATTACHED_LISTING" 0
+    local output
+    output=$(host check-exist "$VHDX")
+    if [ "$(result_of "$output")" = 1 ] && has_log_line "$output" '(KvPartitionHelper)diskpart list vdisk successfully.'; then
+        pass "attached VHDX: PH_CheckExistVHDX returns 1"
+    else
+        fail "attached VHDX returns 1" "$output"
+    fi
+    local runs
+    runs=$(tr -d '\r' <"$STAND_IN/runs.log" 2>/dev/null)
+    if [ "$(grep -c '^RUN ' <<<"$runs")" -eq 1 ] \
+        && grep -qF 'COMMAND diskpart /s "C:\ProgramData\Norvel\Quillmark\Command.txt"' <<<"$runs" \
+        && [ "$(sed -n '/^SCRIPT-BEGIN$/,/^SCRIPT-END$/p' <<<"$runs")" = $'SCRIPT-BEGIN\nlist vdisk\nexit\nSCRIPT-END' ]; then
+        pass "diskpart ran once through the batch file on Command.txt holding \"list vdisk\", \"exit\""
+    else
+        fail "diskpart command line and script" "$runs"
+    fi
+    if cmp -s "$HARNESS/result.txt" <(printf '%s' "$ATTACHED_LISTING"); then
+        pass "result.txt next to the DLL holds diskpart's console output"
+    else
+        fail "result.txt holds diskpart's console output" "$(od -c "$HARNESS/result.txt" 2>&1 | head -5)"
+    fi
+}
+
+test_path_is_matched_without_case() {
+    stand_in "$ATTACHED_LISTING" 0
+    local output
+    output=$(host check-exist 'c:\DRIVES\duskvale.VHDX')
+    if [ "$(result_of "$output")" = 1 ]; then
+        pass "the path is matched without regard to case"
+    else
+        fail "path matched without regard to case" "$output"
+    fi
+}
+
+test_listed_but_not_attached() {
+    stand_in "$ADDED_LISTING" 0
+    local output
+    output=$(host check-exist "$VHDX")
+    if [ "$(result_of "$output")" = 0 ] && has_log_line "$output" '(KvPartitionHelper)diskpart list vdisk successfully.'; then
+        pass "VHDX listed but not attached (while another is): 0"
+    else
+        fail "listed but not attached returns 0" "$output"
+    fi
+}
+
+test_diskpart_failure() {
+    stand_in "$ATTACHED_LISTING" 2
+    local output
+    output=$(host check-exist "$VHDX")
+    if [ "$(result_of "$output")" = 0 ] \
+        && has_log_line "$output" '(KvPartitionHelper)Create process OK.\r\n' \
+        && has_log_line "$output" '(KvPartitionHelper)diskpart error because of 0x00000002.'; then
+        pass "diskpart exit code 2: 0, with the error line captured from the debug output"
+    else
+        fail "diskpart exit code 2" "$output"
+    fi
+}
+
+test_files_after_a_query() {
+    local problems=()
+    [ -e "$DATA_DIR/Command.txt" ] && problems+=("Command.txt is still in the data directory")
+    [ -d "$DATA_DIR" ] || problems+=("the data directory C:\\ProgramData\\Norvel\\Quillmark was not made")
+    [ -e "$HARNESS/temp.bat" ] && problems+=("temp.bat is still next to the DLL")
+    local attributes
+    attributes=$(attributes_of 'C:\kvph\result.txt')
+    if [ "$attributes" = missing ] || [ $((attributes & 0x6)) -ne 6 ]; then
+        problems+=("result.txt attributes: $attributes (hidden and system expected)")
+    fi
+    if [ ${#problems[@]} -eq 0 ]; then
+        pass "afterwards Command.txt and temp.bat are gone and result.txt is hidden+system ($attributes)"
+    else
+        fail "files after a query" "${problems[@]}"
+    fi
+}
+
+test_library_folder_is_the_dlls_own() {
+    stand_in "$ATTACHED_LISTING" 0
+    rm -f "$OTHER/result.txt" "$HARNESS/result.txt"
+    local output
+    output=$(host check-exist-at 'C:\other\KvPartitionHelper.dll' "$VHDX")
+    if [ "$(result_of "$output")" = 1 ] && [ -f "$OTHER/result.txt" ] && [ ! -e "$HARNESS/result.txt" ]; then
+        pass "a DLL loaded from another folder than the program keeps its files in its own folder"
+    else
+        fail "library folder of a DLL loaded from elsewhere" "$output" "$(ls "$OTHER" "$HARNESS")"
+    fi
+}
+
+# Each stand-in run takes 1.5 s, so two callers that did not wait for each other would meet.
+test_two_processes_never_overlap() {
+    stand_in "$ATTACHED_LISTING" 0 1500
+    local first second
+    host check-exist "$VHDX" >"$BUILD/wine-first.out" &
+    first=$!
+    host check-exist "$VHDX" >"$BUILD/wine-second.out" &
+    second=$!
+    wait "$first" "$second"
+    local runs
+    runs=$(tr -d '\r' <"$STAND_IN/runs.log" 2>/dev/null)
+    local intervals
+    intervals=$(sed -n 's/^RUN start=\([0-9]*\) end=\([0-9]*\).*/\1 \2/p' <<<"$runs" | sort -n)
+    local disjoint
+    disjoint=$(awk 'NR > 1 && $1 < previous_end { bad = 1 } { previous_end = $2 } END { print bad ? "no" : "yes" }' <<<"$intervals")
+    if [ "$(result_of "$(cat "$BUILD/wine-first.out")")" = 1 ] && [ "$(result_of "$(cat "$BUILD/wine-second.out")")" = 1 ] \
+        && ! grep -q '^OVERLAP' <<<"$runs" && [ "$(wc -l <<<"$intervals")" -eq 2 ] && [ "$disjoint" = yes ]; then
+        pass "two processes calling PH_CheckExistVHDX at once: both 1, their diskpart runs one after the other"
+    else
+        fail "two processes never overlap" "first: $(tr '\n' '|' <"$BUILD/wine-first.out")" \
+            "second: $(tr '\n' '|' <"$BUILD/wine-second.out")" "runs: $(grep -E '^(RUN|OVERLAP)' <<<"$runs" | tr '\n' '|')"
+    fi
+}
+
+# Without the library's lock in between, two stand-in runs do meet: the overlap check above can fail.
+test_stand_in_detects_overlap() {
+    stand_in "$ATTACHED_LISTING" 0 1500
+    printf 'list vdisk\r\nexit\r\n' >"$STAND_IN/script.txt"
+    "$WINE" 'C:\windows\system32\diskpart.exe' /s 'C:\stand-in\script.txt' >/dev/null 2>>"$WINE_ERRORS" &
+    local first=$!
+    sleep 0.7
+    "$WINE" 'C:\windows\system32\diskpart.exe' /s 'C:\stand-in\script.txt' >/dev/null 2>>"$WINE_ERRORS"
+    local second_status=$?
+    wait "$first"
+    if [ "$second_status" -eq 99 ] && grep -q '^OVERLAP' "$STAND_IN/runs.log"; then
+        pass "the stand-in diskpart reports runs that overlap (exit 99, OVERLAP)"
+    else
+        fail "the stand-in detects overlap" "second run exit code $second_status" "$(cat "$STAND_IN/runs.log" 2>&1)"
+    fi
+}
+
+test_export_table
+test_imports_are_system_dlls
+test_exports_resolve_under_wine
+test_attached_vhdx_is_found
+test_path_is_matched_without_case
+test_listed_but_not_attached
+test_diskpart_failure
+test_files_after_a_query
+test_library_folder_is_the_dlls_own
+test_two_processes_never_overlap
+test_stand_in_detects_overlap
+finish
