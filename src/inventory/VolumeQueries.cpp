@@ -112,7 +112,8 @@ int volumeLetter(const wchar_t* vhdxPath, wchar_t* letterOut) {
         return 0;
     }
     writeHostText(letterOut, L"");
-    if (PH_CheckExistVHDX(vhdxPath) == 0) {
+    const std::optional<std::wstring> path = textArgument(L"PH_GetVHDXVolumeLabel", L"the VHDX path", vhdxPath);
+    if (!path || PH_CheckExistVHDX(path->c_str()) == 0) {
         return 0;
     }
     PH_ListFixedPartition();
@@ -139,8 +140,12 @@ int volumeReadOnlyState(const wchar_t* vhdxPath, int* stateOut) {
     if (stateOut == nullptr) {
         return 0;
     }
+    const std::optional<std::wstring> path = textArgument(L"PH_CheckVHDXReadOnly", L"the VHDX path", vhdxPath);
+    if (!path) {
+        return 0;
+    }
     *stateOut = kUndeterminedState;
-    if (PH_CheckExistVHDX(vhdxPath) == 0) {
+    if (PH_CheckExistVHDX(path->c_str()) == 0) {
         return 1;
     }
     PH_ListFixedPartition();
