@@ -5,11 +5,14 @@
 //                                      ordinal up to 32 resolves; exit code 1 on any mismatch
 //   wine_host check-exist <vhdx>       PH_CheckExistVHDX through the kvph tool's host (DLL next to this
 //                                      program, debug output captured): "result N", then "log <line>"
+//   wine_host list-fixed               PH_ListFixedPartition through the tool's host: "result N", the
+//                                      "log <line>" lines, then "ini <line>" for each line of Partition.ini
 //   wine_host check-exist-at <dll> <vhdx>
 //                                      PH_CheckExistVHDX of the DLL at that path: "result N"
 //   wine_host attributes <path>        "attributes 0x%08x", or "attributes missing"
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -99,6 +102,35 @@ int checkExistThroughHost(const wchar_t* vhdxPath) {
     return 0;
 }
 
+int listFixedThroughHost() {
+    std::string error;
+    auto host = kvph::tool::makeHost("", error);
+    if (!host) {
+        std::printf("FAIL %s\n", error.c_str());
+        return 1;
+    }
+    host->takeLog();
+    const int result = host->exports().listFixedPartition();
+    std::printf("result %d\n", result);
+    for (const std::wstring& line : host->takeLog()) {
+        std::printf("log %s\n", escaped(line).c_str());
+    }
+    std::string inventory;
+    if (host->readFile(host->libraryFolder() + L"Partition.ini", inventory)) {
+        std::size_t start = 0;
+        while (start < inventory.size()) {
+            const std::size_t end = std::min(inventory.find('\n', start), inventory.size());
+            std::string line = inventory.substr(start, end - start);
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            std::printf("ini %s\n", line.c_str());
+            start = end + 1;
+        }
+    }
+    return 0;
+}
+
 int checkExistAt(const wchar_t* dllPath, const wchar_t* vhdxPath) {
     const HMODULE library = LoadLibraryW(dllPath);
     if (library == nullptr) {
@@ -135,12 +167,14 @@ int wmain(int argc, wchar_t** argv) {
         status = checkExports(argv[2]);
     } else if (command == L"check-exist" && argc == 3) {
         status = checkExistThroughHost(argv[2]);
+    } else if (command == L"list-fixed" && argc == 2) {
+        status = listFixedThroughHost();
     } else if (command == L"check-exist-at" && argc == 4) {
         status = checkExistAt(argv[2], argv[3]);
     } else if (command == L"attributes" && argc == 3) {
         status = printAttributes(argv[2]);
     } else {
-        std::printf("usage: wine_host exports|check-exist|check-exist-at|attributes ...\n");
+        std::printf("usage: wine_host exports|check-exist|list-fixed|check-exist-at|attributes ...\n");
     }
     std::fflush(stdout);
     return status;

@@ -231,6 +231,21 @@ test_library_folder_is_the_dlls_own() {
     fi
 }
 
+# Wine shows the library no physical drives, so the inventory is empty, but it is written through the
+# private-profile calls and hidden like on a real machine.
+test_list_fixed_partition() {
+    rm -f "$HARNESS/Partition.ini"
+    local output attributes
+    output=$(host list-fixed)
+    attributes=$(attributes_of 'C:\kvph\Partition.ini')
+    if [ "$(result_of "$output")" = 1 ] && [ "$(sed -n 's/^ini //p' <<<"$output")" = $'[Main]\nCount=0' ] \
+        && [ "$attributes" != missing ] && [ $((attributes & 0x6)) -eq 6 ]; then
+        pass "PH_ListFixedPartition: 1, Partition.ini next to the DLL holds Count=0 and is hidden+system"
+    else
+        fail "PH_ListFixedPartition under Wine" "$output" "attributes: $attributes"
+    fi
+}
+
 # Each stand-in run takes 1.5 s, so two callers that did not wait for each other would meet.
 test_two_processes_never_overlap() {
     stand_in "$ATTACHED_LISTING" 0 1500
@@ -281,6 +296,7 @@ test_listed_but_not_attached
 test_diskpart_failure
 test_files_after_a_query
 test_library_folder_is_the_dlls_own
+test_list_fixed_partition
 test_two_processes_never_overlap
 test_stand_in_detects_overlap
 finish
