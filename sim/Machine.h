@@ -23,6 +23,9 @@ namespace sim {
 // A fault injected at one seam method: the next `times` calls after `skip` matching calls fail with
 // `error`. `argumentContains` restricts matching to calls whose first text argument (path, command
 // line, section...) contains it, compared without regard to case.
+// Besides the seam's own method names, "processWait" and "processExitCode" make the wait for a started
+// process, or the reading of its exit code, fail (argument: the command line or the file started).
+// The profile calls match their argument against "file|section|key".
 struct Fault {
     std::string method;
     std::uint32_t error = 5;  // ERROR_ACCESS_DENIED
@@ -176,7 +179,31 @@ public:
     // to `output` (SimDiskpart.cpp).
     std::uint32_t runDiskpart(const std::string& script, std::string& output);
 
+    // Text in the machine's ANSI code page (Machine.cpp).
+    std::string toAnsi(const std::wstring& text) const;
+    std::wstring fromAnsi(const std::string& bytes) const;
+
+    // The in-memory file system (SimFiles.cpp). `key` is a pathKey(); files on a drive that does not
+    // exist (a detached virtual disk's volume) are not found.
+    File* findFile(const std::wstring& key);
+    bool rootExists(wchar_t letter) const;
+    bool folderExists(const std::wstring& key) const;
+    bool parentFolderExists(const std::wstring& key) const;
+    // Writes a file as a program does (the parent folder must exist, read-only files refuse): the
+    // error, or nullopt on success.
+    std::optional<std::uint32_t> storeFile(const std::wstring& path, const std::string& bytes, bool append);
+    // Creates the missing folders along a folder path below its root; false when one cannot be made.
+    bool createFolderChain(const std::wstring& path);
+
 private:
+    // Process starts (SimProcesses.cpp): diskpart with its words as parsed from the command line, and
+    // batch files run line by line; a line that runs no command leaves the errorlevel (nullopt).
+    std::uint32_t startDiskpart(const std::vector<std::wstring>& words, const std::wstring& commandLine,
+                                const std::wstring& directory, std::string& output);
+    std::uint32_t runBatch(const std::string& bytes, const std::wstring& directory);
+    std::optional<std::uint32_t> runBatchLine(const std::wstring& line, const std::wstring& directory,
+                                              bool& utf8Console);
+
     MachineModel model_;
     std::vector<LogLine> log_;
     std::vector<DiskpartRun> diskpartRuns_;

@@ -1,0 +1,428 @@
+#include <algorithm>
+
+#include "Machine.h"
+#include "SimText.h"
+#include "platform/WinConstants.h"
+
+namespace sim {
+namespace {
+
+namespace win = kvph::win;
+
+constexpr std::uint32_t kErrorWriteProtect = 19;
+constexpr std::uint32_t kErrorSharingViolation = 32;
+constexpr std::uint32_t kErrorFileExists = 80;
+constexpr std::uint32_t kErrorInvalidName = 123;
+constexpr std::uint32_t kErrorAlreadyExists = 183;
+constexpr std::uint32_t kTruncateExisting = 5;
+
+constexpr std::uint32_t kGenericAll = 0x10000000u;
+constexpr std::uint32_t kFileWriteData = 0x2;
+constexpr std::uint32_t kFileAppendData = 0x4;
+constexpr std::uint32_t kFileReadData = 0x1;
+constexpr std::uint32_t kWriteAccess = win::GENERIC_WRITE_ | kGenericAll | kFileWriteData | kFileAppendData;
+constexpr std::uint32_t kReadAccess = win::GENERIC_READ_ | kGenericAll | kFileReadData;
+
+// What a root directory reports on the volumes the library sees.
+constexpr std::uint32_t kRootAttributes =
+    win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_ | win::FILE_ATTRIBUTE_DIRECTORY_;
+constexpr std::uint32_t kStoredAttributes = win::FILE_ATTRIBUTE_READONLY_ | win::FILE_ATTRIBUTE_HIDDEN_ |
+                                            win::FILE_ATTRIBUTE_SYSTEM_ | win::FILE_ATTRIBUTE_ARCHIVE_ |
+                                            win::FILE_ATTRIBUTE_NORMAL_;
+constexpr std::uint32_t kCreationAttributes =
+    win::FILE_ATTRIBUTE_READONLY_ | win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_;
+
+bool isRootKey(const std::wstring& key) {
+    return key.size() == 3 && key[1] == L':' && key[2] == L'\\' && key[0] >= L'A' && key[0] <= L'Z';
+}
+
+bool hasDriveLetter(const std::wstring& key) {
+    return key.size() >= 3 && key[1] == L':' && key[2] == L'\\';
+}
+
+bool endsWithSeparator(const std::wstring& path) {
+    return !path.empty() && (path.back() == L'\\' || path.back() == L'/');
+}
+
+std::wstring parentKey(const std::wstring& key) {
+    const std::size_t slash = key.rfind(L'\\');
+    if (slash == std::wstring::npos || isRootKey(key)) {
+        return {};
+    }
+    std::wstring parent = key.substr(0, slash);
+    if (parent.size() == 2 && parent[1] == L':') {
+        parent += L'\\';
+    }
+    return parent;
+}
+
+std::wstring withoutTrailingSeparators(std::wstring path) {
+    while (path.size() > 3 && endsWithSeparator(path)) {
+        path.pop_back();
+    }
+    return path;
+}
+
+// SetFileAttributes ignores NORMAL next to other attributes and turns "none" into NORMAL.
+std::uint32_t fileAttributesFrom(std::uint32_t requested) {
+    std::uint32_t attributes = requested & kStoredAttributes;
+    if ((attributes & ~win::FILE_ATTRIBUTE_NORMAL_) != 0) {
+        attributes &= ~win::FILE_ATTRIBUTE_NORMAL_;
+    }
+    return attributes == 0 ? win::FILE_ATTRIBUTE_NORMAL_ : attributes;
+}
+
+bool isReadOnly(const File& file) {
+    return (file.attributes & win::FILE_ATTRIBUTE_READONLY_) != 0;
+}
+
+const File* lookupFile(const Machine& machine, const std::wstring& key) {
+    if (!hasDriveLetter(key) || !machine.rootExists(key[0])) {
+        return nullptr;
+    }
+    auto it = machine.model().files.find(key);
+    return it == machine.model().files.end() ? nullptr : &it->second;
+}
+
+const File* lookupFolder(const Machine& machine, const std::wstring& key) {
+    if (!hasDriveLetter(key) || !machine.rootExists(key[0])) {
+        return nullptr;
+    }
+    auto it = machine.model().folders.find(key);
+    return it == machine.model().folders.end() ? nullptr : &it->second;
+}
+
+bool onReadOnlyVolume(const Machine& machine, const std::wstring& key) {
+    if (!hasDriveLetter(key)) {
+        return false;
+    }
+    auto mounted = machine.volumeByLetter(key[0]);
+    return mounted && mounted->volume != nullptr && mounted->volume->readOnly;
+}
+
+// CREATE_ALWAYS over a hidden or system file must name those attributes again, or the platform refuses.
+bool replaceRefused(const File& existing, std::uint32_t flagsAndAttributes) {
+    const std::uint32_t guarded = win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_;
+    return isReadOnly(existing) || (existing.attributes & guarded & ~flagsAndAttributes) != 0;
+}
+
+}  // namespace
+
+bool Machine::rootExists(wchar_t letter) const {
+    const wchar_t upperLetter = text::upper(letter);
+    const bool listed = std::any_of(model_.letters.begin(), model_.letters.end(),
+                                    [&](wchar_t l) { return text::upper(l) == upperLetter; });
+    return listed || volumeByLetter(upperLetter).has_value();
+}
+
+bool Machine::folderExists(const std::wstring& key) const {
+    return isRootKey(key) ? rootExists(key[0]) : lookupFolder(*this, key) != nullptr;
+}
+
+bool Machine::parentFolderExists(const std::wstring& key) const {
+    const std::wstring parent = parentKey(key);
+    return !parent.empty() && folderExists(parent);
+}
+
+File* Machine::findFile(const std::wstring& key) {
+    return const_cast<File*>(lookupFile(*this, key));
+}
+
+bool Machine::createFolderChain(const std::wstring& path) {
+    const std::wstring key = pathKey(path);
+    for (std::size_t end = key.find(L'\\', 3);; end = key.find(L'\\', end + 1)) {
+        const std::wstring partKey = key.substr(0, end);
+        if (!folderExists(partKey)) {
+            if (!parentFolderExists(partKey) || findFile(partKey) != nullptr) {
+                return false;
+            }
+            model_.folders[partKey] =
+                File{path.substr(0, partKey.size()), {}, win::FILE_ATTRIBUTE_DIRECTORY_};
+        }
+        if (end == std::wstring::npos) {
+            return true;
+        }
+    }
+}
+
+std::optional<std::uint32_t> Machine::storeFile(const std::wstring& path, const std::string& bytes,
+                                                bool append) {
+    const std::wstring key = pathKey(path);
+    if (folderExists(key)) {
+        return win::ERROR_ACCESS_DENIED_;
+    }
+    if (!parentFolderExists(key)) {
+        return win::ERROR_PATH_NOT_FOUND_;
+    }
+    if (onReadOnlyVolume(*this, key)) {
+        return kErrorWriteProtect;
+    }
+    File* file = findFile(key);
+    if (file != nullptr && isReadOnly(*file)) {
+        return win::ERROR_ACCESS_DENIED_;
+    }
+    if (file == nullptr) {
+        file = &(model_.files[key] = File{path, {}, win::FILE_ATTRIBUTE_ARCHIVE_});
+    }
+    if (!append) {
+        file->content.clear();
+    }
+    file->content.insert(file->content.end(), bytes.begin(), bytes.end());
+    return std::nullopt;
+}
+
+bool Machine::fileExists(const std::wstring& path) const {
+    return lookupFile(*this, pathKey(path)) != nullptr;
+}
+
+std::optional<std::string> Machine::fileBytes(const std::wstring& path) const {
+    const File* file = lookupFile(*this, pathKey(path));
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(file->content.begin(), file->content.end());
+}
+
+std::optional<std::uint32_t> Machine::fileAttributes(const std::wstring& path) const {
+    const std::wstring key = pathKey(path);
+    if (const File* file = lookupFile(*this, key)) {
+        return file->attributes;
+    }
+    if (const File* folder = lookupFolder(*this, key)) {
+        return folder->attributes;
+    }
+    return std::nullopt;
+}
+
+void Machine::putFile(const std::wstring& path, const std::string& bytes, std::uint32_t attributes) {
+    model_.files[pathKey(path)] = File{path, {bytes.begin(), bytes.end()}, fileAttributesFrom(attributes)};
+}
+
+void Machine::putFolder(const std::wstring& path) {
+    const std::wstring folderPath = withoutTrailingSeparators(path);
+    model_.folders[pathKey(folderPath)] = File{folderPath, {}, win::FILE_ATTRIBUTE_DIRECTORY_};
+}
+
+bool Machine::pathFileExistsW(const std::wstring& path) {
+    if (enter("pathFileExistsW", path)) {
+        return false;
+    }
+    const std::wstring key = pathKey(path);
+    if (folderExists(key)) {
+        return true;
+    }
+    return findFile(key) != nullptr && !endsWithSeparator(path);
+}
+
+std::optional<std::uint32_t> Machine::getFileAttributesW(const std::wstring& path) {
+    if (enter("getFileAttributesW", path)) {
+        return std::nullopt;
+    }
+    const std::wstring key = pathKey(path);
+    if (isRootKey(key)) {
+        return rootExists(key[0]) ? std::optional<std::uint32_t>(kRootAttributes) : std::nullopt;
+    }
+    if (const File* folder = lookupFolder(*this, key)) {
+        return folder->attributes;
+    }
+    const File* file = findFile(key);
+    if (file == nullptr || endsWithSeparator(path)) {
+        return std::nullopt;
+    }
+    return file->attributes;
+}
+
+kvph::BoolResult Machine::setFileAttributesW(const std::wstring& path, std::uint32_t attributes) {
+    if (auto error = enter("setFileAttributesW", path)) {
+        return {false, *error};
+    }
+    const std::wstring key = pathKey(path);
+    if (isRootKey(key) && rootExists(key[0])) {
+        return {true, 0};
+    }
+    if (onReadOnlyVolume(*this, key) && (findFile(key) != nullptr || folderExists(key))) {
+        return {false, kErrorWriteProtect};
+    }
+    if (folderExists(key)) {
+        const std::uint32_t kept = fileAttributesFrom(attributes) & ~win::FILE_ATTRIBUTE_NORMAL_;
+        model_.folders[key].attributes = kept | win::FILE_ATTRIBUTE_DIRECTORY_;
+        return {true, 0};
+    }
+    File* file = findFile(key);
+    if (file == nullptr) {
+        return {false, parentFolderExists(key) ? win::ERROR_FILE_NOT_FOUND_ : win::ERROR_PATH_NOT_FOUND_};
+    }
+    file->attributes = fileAttributesFrom(attributes);
+    return {true, 0};
+}
+
+kvph::BoolResult Machine::deleteFileW(const std::wstring& path) {
+    if (auto error = enter("deleteFileW", path)) {
+        return {false, *error};
+    }
+    const std::wstring key = pathKey(path);
+    if (folderExists(key)) {
+        return {false, win::ERROR_ACCESS_DENIED_};
+    }
+    const File* file = findFile(key);
+    if (file == nullptr) {
+        return {false, parentFolderExists(key) ? win::ERROR_FILE_NOT_FOUND_ : win::ERROR_PATH_NOT_FOUND_};
+    }
+    if (onReadOnlyVolume(*this, key)) {
+        return {false, kErrorWriteProtect};
+    }
+    if (isReadOnly(*file)) {
+        return {false, win::ERROR_ACCESS_DENIED_};
+    }
+    const bool open = std::any_of(handles_.begin(), handles_.end(), [&](const auto& entry) {
+        return std::holds_alternative<OpenFile>(entry.second) && std::get<OpenFile>(entry.second).key == key;
+    });
+    const auto sameFile = [&](const VirtualDisk& vdisk) { return pathKey(vdisk.path) == key; };
+    const bool attached =
+        std::any_of(model_.vdisks.begin(), model_.vdisks.end(),
+                    [&](const VirtualDisk& vdisk) { return sameFile(vdisk) && vdisk.attached; });
+    if (open || attached) {
+        return {false, kErrorSharingViolation};
+    }
+    model_.files.erase(key);
+    // A detached virtual disk whose file is gone is no longer known to the system.
+    model_.vdisks.erase(std::remove_if(model_.vdisks.begin(), model_.vdisks.end(), sameFile),
+                        model_.vdisks.end());
+    return {true, 0};
+}
+
+int Machine::wmkdir(const std::wstring& path) {
+    if (enter("wmkdir", path)) {
+        return -1;
+    }
+    const std::wstring folderPath = withoutTrailingSeparators(path);
+    const std::wstring key = pathKey(folderPath);
+    if (isRootKey(key) || folderExists(key) || findFile(key) != nullptr || !parentFolderExists(key) ||
+        onReadOnlyVolume(*this, key)) {
+        return -1;
+    }
+    model_.folders[key] = File{folderPath, {}, win::FILE_ATTRIBUTE_DIRECTORY_};
+    return 0;
+}
+
+kvph::HandleResult Machine::createFileW(const std::wstring& path, std::uint32_t desiredAccess,
+                                        std::uint32_t shareMode, std::uint32_t creationDisposition,
+                                        std::uint32_t flagsAndAttributes) {
+    if (auto error = enter("createFileW", path)) {
+        return {kvph::kInvalidHandle, *error};
+    }
+    if (path.rfind(L"\\\\.\\", 0) == 0) {
+        return createFileA(toAnsi(path), desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
+    }
+    const std::wstring key = pathKey(path);
+    if (folderExists(key)) {
+        return {kvph::kInvalidHandle, win::ERROR_ACCESS_DENIED_};
+    }
+    if (endsWithSeparator(path)) {
+        return {kvph::kInvalidHandle, kErrorInvalidName};
+    }
+    if (!parentFolderExists(key)) {
+        return {kvph::kInvalidHandle, win::ERROR_PATH_NOT_FOUND_};
+    }
+    File* file = findFile(key);
+    const bool existed = file != nullptr;
+    const bool writes = (desiredAccess & kWriteAccess) != 0;
+    const bool creates =
+        !existed && (creationDisposition == win::CREATE_NEW_ || creationDisposition == win::CREATE_ALWAYS_ ||
+                     creationDisposition == win::OPEN_ALWAYS_);
+    const bool truncates =
+        existed && (creationDisposition == win::CREATE_ALWAYS_ || creationDisposition == kTruncateExisting);
+    if (creationDisposition < win::CREATE_NEW_ || creationDisposition > kTruncateExisting) {
+        return {kvph::kInvalidHandle, win::ERROR_INVALID_PARAMETER_};
+    }
+    if (existed && creationDisposition == win::CREATE_NEW_) {
+        return {kvph::kInvalidHandle, kErrorFileExists};
+    }
+    if (!existed && !creates) {
+        return {kvph::kInvalidHandle, win::ERROR_FILE_NOT_FOUND_};
+    }
+    if ((creates || truncates || writes) && onReadOnlyVolume(*this, key)) {
+        return {kvph::kInvalidHandle, kErrorWriteProtect};
+    }
+    if (existed && creationDisposition == win::CREATE_ALWAYS_ && replaceRefused(*file, flagsAndAttributes)) {
+        return {kvph::kInvalidHandle, win::ERROR_ACCESS_DENIED_};
+    }
+    if (existed && (writes || truncates) && isReadOnly(*file)) {
+        return {kvph::kInvalidHandle, win::ERROR_ACCESS_DENIED_};
+    }
+    // New and replaced files get the archive attribute next to the ones asked for.
+    const std::uint32_t requested = (flagsAndAttributes & kCreationAttributes) | win::FILE_ATTRIBUTE_ARCHIVE_;
+    if (creates) {
+        model_.files[key] = File{path, {}, requested};
+    } else if (truncates) {
+        file->content.clear();
+        if (creationDisposition == win::CREATE_ALWAYS_) {
+            file->attributes = (file->attributes & ~win::FILE_ATTRIBUTE_NORMAL_) | requested;
+        }
+    }
+    const bool reportsExisting =
+        existed && (creationDisposition == win::CREATE_ALWAYS_ || creationDisposition == win::OPEN_ALWAYS_);
+    return {addHandle(OpenFile{key, desiredAccess, 0}), reportsExisting ? kErrorAlreadyExists : 0};
+}
+
+kvph::WriteResult Machine::writeFile(kvph::Handle handle, const kvph::Bytes& data) {
+    OpenObject* object = findHandle(handle);
+    OpenFile* open = object != nullptr ? std::get_if<OpenFile>(object) : nullptr;
+    if (auto error = enter("writeFile", open != nullptr ? open->key : std::wstring())) {
+        return {false, 0, *error};
+    }
+    auto file = open != nullptr ? model_.files.find(open->key) : model_.files.end();
+    if (file == model_.files.end()) {
+        return {false, 0, win::ERROR_INVALID_HANDLE_};
+    }
+    if ((open->access & kWriteAccess) == 0) {
+        return {false, 0, win::ERROR_ACCESS_DENIED_};
+    }
+    std::vector<std::uint8_t>& content = file->second.content;
+    if (content.size() < open->position + data.size()) {
+        content.resize(open->position + data.size());
+    }
+    std::copy(data.begin(), data.end(), content.begin() + static_cast<std::ptrdiff_t>(open->position));
+    open->position += data.size();
+    return {true, static_cast<std::uint32_t>(data.size()), 0};
+}
+
+kvph::ReadResult Machine::readFile(kvph::Handle handle, std::uint32_t bytesToRead) {
+    OpenObject* object = findHandle(handle);
+    OpenFile* open = object != nullptr ? std::get_if<OpenFile>(object) : nullptr;
+    if (auto error = enter("readFile", open != nullptr ? open->key : std::wstring())) {
+        return {false, {}, *error};
+    }
+    auto file = open != nullptr ? model_.files.find(open->key) : model_.files.end();
+    if (file == model_.files.end()) {
+        return {false, {}, win::ERROR_INVALID_HANDLE_};
+    }
+    if ((open->access & kReadAccess) == 0) {
+        return {false, {}, win::ERROR_ACCESS_DENIED_};
+    }
+    const std::vector<std::uint8_t>& content = file->second.content;
+    const std::uint64_t start = std::min<std::uint64_t>(open->position, content.size());
+    const std::uint64_t count = std::min<std::uint64_t>(bytesToRead, content.size() - start);
+    kvph::ReadResult result{true, {}, 0};
+    result.data.assign(content.begin() + static_cast<std::ptrdiff_t>(start),
+                       content.begin() + static_cast<std::ptrdiff_t>(start + count));
+    open->position = start + count;
+    return result;
+}
+
+kvph::BoolResult Machine::flushFileBuffers(kvph::Handle handle) {
+    OpenObject* object = findHandle(handle);
+    OpenFile* open = object != nullptr ? std::get_if<OpenFile>(object) : nullptr;
+    if (auto error = enter("flushFileBuffers", open != nullptr ? open->key : std::wstring())) {
+        return {false, *error};
+    }
+    if (open == nullptr) {
+        return {false, win::ERROR_INVALID_HANDLE_};
+    }
+    if ((open->access & kWriteAccess) == 0) {
+        return {false, win::ERROR_ACCESS_DENIED_};
+    }
+    return {true, 0};
+}
+
+}  // namespace sim
