@@ -5,7 +5,8 @@
 // exits with the number in C:\stand-in\exitcode.txt (0 when the file is missing). While it runs it holds
 // C:\stand-in\running.lock exclusively; finding that lock taken means two runs overlap, which it records
 // as OVERLAP and answers with exit code 99. C:\stand-in\delay-ms.txt makes each run last that long, so
-// that overlapping callers would be caught.
+// that overlapping callers would be caught. Each record also shows the machine's AutoRun policy value as
+// it stood while the run was going on.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -20,11 +21,14 @@ const wchar_t kControlFolder[] = L"C:\\stand-in\\";
 constexpr DWORD kOverlapExitCode = 99;
 constexpr DWORD kScriptUnreadableExitCode = 98;
 
-std::wstring controlFile(const wchar_t* name) { return std::wstring(kControlFolder) + name; }
+std::wstring controlFile(const wchar_t* name) {
+    return std::wstring(kControlFolder) + name;
+}
 
 bool readWholeFile(const std::wstring& path, std::string& bytes) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -50,16 +54,16 @@ std::string narrow(const std::wstring& text) {
     const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
                                           nullptr, nullptr);
     std::string converted(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), converted.data(), bytes, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), converted.data(), bytes,
+                        nullptr, nullptr);
     return converted;
 }
 
 // Appends one record in a single write, so records of separate runs never interleave.
 void appendToLog(const std::string& record) {
-    const HANDLE log = CreateFileW(controlFile(L"runs.log").c_str(), FILE_APPEND_DATA,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr);
+    const HANDLE log =
+        CreateFileW(controlFile(L"runs.log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (log == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -70,7 +74,8 @@ void appendToLog(const std::string& record) {
 
 void writeToConsole(const std::string& text) {
     DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
+              nullptr);
 }
 
 // 100-nanosecond ticks of the system clock, comparable between processes.
@@ -78,6 +83,15 @@ std::uint64_t now() {
     FILETIME time;
     GetSystemTimePreciseAsFileTime(&time);
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+std::string autoRunPolicy() {
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    const LSTATUS status =
+        RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer",
+                     L"NoDriveTypeAutoRun", RRF_RT_REG_DWORD | RRF_SUBKEY_WOW6464KEY, nullptr, &value, &size);
+    return status == ERROR_SUCCESS ? std::to_string(value) : "none";
 }
 
 std::wstring scriptPathFrom(int argc, wchar_t** argv) {
@@ -93,8 +107,8 @@ std::wstring scriptPathFrom(int argc, wchar_t** argv) {
 
 int main() {
     const std::string commandLine = narrow(GetCommandLineW());
-    const HANDLE lock = CreateFileW(controlFile(L"running.lock").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    const HANDLE lock = CreateFileW(controlFile(L"running.lock").c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (lock == INVALID_HANDLE_VALUE) {
         appendToLog("OVERLAP " + commandLine + "\r\n");
         return kOverlapExitCode;
@@ -115,9 +129,9 @@ int main() {
     Sleep(numberFromFile(L"delay-ms.txt", 0));
     const DWORD exitCode = scriptRead ? numberFromFile(L"exitcode.txt", 0) : kScriptUnreadableExitCode;
 
-    appendToLog("RUN start=" + std::to_string(start) + " end=" + std::to_string(now()) + " exit=" +
-                std::to_string(exitCode) + "\r\nCOMMAND " + commandLine + "\r\nSCRIPT-BEGIN\r\n" + script +
-                "SCRIPT-END\r\n");
+    appendToLog("RUN start=" + std::to_string(start) + " end=" + std::to_string(now()) +
+                " exit=" + std::to_string(exitCode) + " autorun=" + autoRunPolicy() + "\r\nCOMMAND " +
+                commandLine + "\r\nSCRIPT-BEGIN\r\n" + script + "SCRIPT-END\r\n");
     CloseHandle(lock);
     return static_cast<int>(exitCode);
 }

@@ -27,10 +27,12 @@ struct ExpectedExport {
 };
 
 constexpr ExpectedExport kExpectedExports[] = {
-    {"PH_ListFixedPartition", 1}, {"PH_CreateVHDX", 2},       {"PH_AttachVHDX", 3},
-    {"PH_DetachVHDX", 4},         {"PH_CheckExistVHDX", 5},   {"PH_FormatNTFS", 6},
-    {"PH_FindUsableLabel", 7},    {"PH_CompactThenAttachVHDX", 8}, {"PH_GetVHDXVolumeLabel", 9},
-    {"PH_CheckVHDXReadOnly", 10}, {"PH_SetHidden", 21},       {"PH_SetNonHidden", 22},
+    {"PH_ListFixedPartition", 1}, {"PH_CreateVHDX", 2},
+    {"PH_AttachVHDX", 3},         {"PH_DetachVHDX", 4},
+    {"PH_CheckExistVHDX", 5},     {"PH_FormatNTFS", 6},
+    {"PH_FindUsableLabel", 7},    {"PH_CompactThenAttachVHDX", 8},
+    {"PH_GetVHDXVolumeLabel", 9}, {"PH_CheckVHDXReadOnly", 10},
+    {"PH_SetHidden", 21},         {"PH_SetNonHidden", 22},
 };
 constexpr unsigned kHighestOrdinalProbed = 32;
 

@@ -146,8 +146,8 @@ public:
     std::wstring libraryFolder() override { return moduleFolder(library_); }
 
     bool readFile(const std::wstring& path, std::string& bytes) override {
-        const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             return false;
         }
@@ -184,7 +184,8 @@ std::unique_ptr<Host> makeHost(const std::string& machineFile, std::string& erro
     const std::wstring path = moduleFolder(nullptr) + L"KvPartitionHelper.dll";
     const HMODULE library = LoadLibraryW(path.c_str());
     if (library == nullptr) {
-        error = "cannot load KvPartitionHelper.dll from the tool's folder (error " + std::to_string(GetLastError()) + ")";
+        error = "cannot load KvPartitionHelper.dll from the tool's folder (error " +
+                std::to_string(GetLastError()) + ")";
         return nullptr;
     }
     auto host = std::make_unique<WindowsHost>(library);

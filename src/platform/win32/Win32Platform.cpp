@@ -2,11 +2,11 @@
 // between its types and the portable ones. Buffer sizes, flags and call order come from the caller.
 #include <windows.h>
 
+#include <direct.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
-#include <direct.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -22,13 +22,21 @@ namespace {
 
 static_assert(sizeof(SHELLEXECUTEINFOW) == 112, "SHELLEXECUTEINFOW of the x64 platform");
 
-HANDLE toNative(Handle handle) { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(handle)); }
-Handle fromNative(HANDLE handle) { return static_cast<Handle>(reinterpret_cast<std::uintptr_t>(handle)); }
+HANDLE toNative(Handle handle) {
+    return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(handle));
+}
+Handle fromNative(HANDLE handle) {
+    return static_cast<Handle>(reinterpret_cast<std::uintptr_t>(handle));
+}
 
 // Empty optional text fields are passed as "not given".
-const wchar_t* textOrNull(const std::wstring& text) { return text.empty() ? nullptr : text.c_str(); }
+const wchar_t* textOrNull(const std::wstring& text) {
+    return text.empty() ? nullptr : text.c_str();
+}
 
-HKEY rootKey(RegistryRoot root) { return root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+HKEY rootKey(RegistryRoot root) {
+    return root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
 
 // Looks up an export and gives it the type the caller declares; GetProcAddress returns a generic pointer.
 template <typename Function>
@@ -91,7 +99,8 @@ public:
 
     std::optional<std::wstring> getModuleFileNameW(std::uint32_t bufferUnits) override {
         HMODULE self = nullptr;
-        const auto flags = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+        const auto flags =
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
         if (!GetModuleHandleExW(flags, reinterpret_cast<LPCWSTR>(&moduleMarker), &self)) {
             return std::nullopt;
         }
@@ -127,7 +136,9 @@ public:
         return attributes;
     }
 
-    BoolResult deleteFileW(const std::wstring& path) override { return boolResult(DeleteFileW(path.c_str())); }
+    BoolResult deleteFileW(const std::wstring& path) override {
+        return boolResult(DeleteFileW(path.c_str()));
+    }
 
     int wmkdir(const std::wstring& path) override { return _wmkdir(path.c_str()); }
 
@@ -147,7 +158,8 @@ public:
 
     WriteResult writeFile(Handle file, const Bytes& data) override {
         DWORD written = 0;
-        const BOOL ok = WriteFile(toNative(file), data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+        const BOOL ok =
+            WriteFile(toNative(file), data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
         return {ok != FALSE, written, ok ? ERROR_SUCCESS : GetLastError()};
     }
 
@@ -180,10 +192,12 @@ public:
 
     BoolResult writePrivateProfileStringW(const std::wstring& section, const std::wstring& key,
                                           const std::wstring& value, const std::wstring& file) override {
-        return boolResult(WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), file.c_str()));
+        return boolResult(
+            WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), file.c_str()));
     }
 
-    ProcessOutcome createProcessAndWait(const std::wstring& commandLine, std::uint32_t creationFlags) override {
+    ProcessOutcome createProcessAndWait(const std::wstring& commandLine,
+                                        std::uint32_t creationFlags) override {
         // CreateProcessW may write into the command line, so it gets a copy of its own.
         std::vector<wchar_t> writableLine(commandLine.begin(), commandLine.end());
         writableLine.push_back(L'\0');
@@ -191,8 +205,8 @@ public:
         std::memset(&startup, 0, sizeof startup);
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};
-        if (!CreateProcessW(nullptr, writableLine.data(), nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr,
-                            &startup, &process)) {
+        if (!CreateProcessW(nullptr, writableLine.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
+                            nullptr, &startup, &process)) {
             return {ProcessOutcome::Stage::NotStarted, 0, GetLastError()};
         }
         CloseHandle(process.hThread);
@@ -237,7 +251,8 @@ public:
     std::optional<std::uint32_t> regQueryDword(RegistryRoot root, const std::wstring& subKey,
                                                const std::wstring& valueName) override {
         HKEY key = nullptr;
-        if (RegOpenKeyExW(rootKey(root), subKey.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+        if (RegOpenKeyExW(rootKey(root), subKey.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) !=
+            ERROR_SUCCESS) {
             return std::nullopt;
         }
         DWORD value = 0;
@@ -262,7 +277,8 @@ public:
         return {status == ERROR_SUCCESS, static_cast<std::uint32_t>(status)};
     }
 
-    BoolResult regDeleteValue(RegistryRoot root, const std::wstring& subKey, const std::wstring& valueName) override {
+    BoolResult regDeleteValue(RegistryRoot root, const std::wstring& subKey,
+                              const std::wstring& valueName) override {
         HKEY key = nullptr;
         LONG status = RegOpenKeyExW(rootKey(root), subKey.c_str(), 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key);
         if (status != ERROR_SUCCESS) {
@@ -280,14 +296,16 @@ public:
             return std::nullopt;
         }
         std::string converted(static_cast<std::size_t>(bytes), '\0');
-        if (WideCharToMultiByte(CP_ACP, 0, text.c_str(), units, converted.data(), bytes, nullptr, nullptr) != bytes) {
+        if (WideCharToMultiByte(CP_ACP, 0, text.c_str(), units, converted.data(), bytes, nullptr, nullptr) !=
+            bytes) {
             return std::nullopt;
         }
         converted.pop_back();
         return converted;
     }
 
-    std::optional<std::wstring> stringFromCLSID(const std::uint8_t (&guid)[16], std::uint32_t& error) override {
+    std::optional<std::wstring> stringFromCLSID(const std::uint8_t (&guid)[16],
+                                                std::uint32_t& error) override {
         CLSID clsid;
         std::memcpy(&clsid, guid, sizeof clsid);
         LPOLESTR text = nullptr;
@@ -309,8 +327,9 @@ public:
         void* inputBuffer = input.empty() ? nullptr : const_cast<std::uint8_t*>(input.data());
         void* outputBuffer = outputSize == 0 ? nullptr : result.output.data();
         DWORD returned = 0;
-        result.ok = DeviceIoControl(toNative(device), controlCode, inputBuffer, static_cast<DWORD>(input.size()),
-                                    outputBuffer, outputSize, &returned, nullptr) != FALSE;
+        result.ok =
+            DeviceIoControl(toNative(device), controlCode, inputBuffer, static_cast<DWORD>(input.size()),
+                            outputBuffer, outputSize, &returned, nullptr) != FALSE;
         result.error = result.ok ? ERROR_SUCCESS : GetLastError();
         result.bytesReturned = returned;
         return result;
@@ -322,8 +341,9 @@ public:
         DWORD maximumComponentLength = 0;
         DWORD flags = 0;
         VolumeInformation info;
-        info.ok = GetVolumeInformationW(rootPath.c_str(), volumeName, MAX_PATH + 1, nullptr, &maximumComponentLength,
-                                        &flags, fileSystemName, MAX_PATH + 1) != FALSE;
+        info.ok =
+            GetVolumeInformationW(rootPath.c_str(), volumeName, MAX_PATH + 1, nullptr,
+                                  &maximumComponentLength, &flags, fileSystemName, MAX_PATH + 1) != FALSE;
         if (!info.ok) {
             info.error = GetLastError();
             return info;
@@ -350,7 +370,9 @@ public:
         return space;
     }
 
-    std::uint32_t getDriveTypeW(const std::wstring& rootPath) override { return GetDriveTypeW(rootPath.c_str()); }
+    std::uint32_t getDriveTypeW(const std::wstring& rootPath) override {
+        return GetDriveTypeW(rootPath.c_str());
+    }
 
     DriveStrings getLogicalDriveStringsW(std::uint32_t bufferUnits) override {
         std::vector<wchar_t> buffer(bufferUnits + 1, L'\0');
@@ -364,7 +386,8 @@ public:
         return drives;
     }
 
-    std::optional<std::wstring> queryDosDeviceW(const std::wstring& deviceName, std::uint32_t bufferUnits) override {
+    std::optional<std::wstring> queryDosDeviceW(const std::wstring& deviceName,
+                                                std::uint32_t bufferUnits) override {
         std::vector<wchar_t> buffer(bufferUnits + 1, L'\0');
         if (QueryDosDeviceW(deviceName.c_str(), buffer.data(), bufferUnits) == 0) {
             return std::nullopt;
@@ -390,9 +413,10 @@ public:
         }
         std::wstring nameCopy = name;
         const auto nameBytes = static_cast<USHORT>(nameCopy.size() * sizeof(wchar_t));
-        NativeString objectName = {nameBytes, static_cast<USHORT>(nameBytes + sizeof(wchar_t)), nameCopy.data()};
-        NativeObjectAttributes objectAttributes = {sizeof(NativeObjectAttributes), nullptr, &objectName, attributes,
-                                                   nullptr, nullptr};
+        NativeString objectName = {nameBytes, static_cast<USHORT>(nameBytes + sizeof(wchar_t)),
+                                   nameCopy.data()};
+        NativeObjectAttributes objectAttributes = {
+            sizeof(NativeObjectAttributes), nullptr, &objectName, attributes, nullptr, nullptr};
         HANDLE link = nullptr;
         const LONG status = openLink_(&link, desiredAccess, &objectAttributes);
         return {status, status == 0 ? fromNative(link) : kNullHandle};
