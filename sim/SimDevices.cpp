@@ -1,31 +1,160 @@
+#include <algorithm>
+#include <cstdlib>
+
+#include "DiskLayout.h"
 #include "Machine.h"
+#include "SimText.h"
 #include "platform/WinConstants.h"
 
 namespace sim {
 
-std::vector<const Disk*> Machine::allDisks() const { return {}; }
+namespace win = kvph::win;
 
-const Disk* Machine::diskByNumber(int) const { return nullptr; }
+namespace {
 
-kvph::HandleResult Machine::createFileA(const std::string&, std::uint32_t, std::uint32_t, std::uint32_t,
-                                        std::uint32_t) {
-    return {kvph::kInvalidHandle, kvph::win::ERROR_FILE_NOT_FOUND_};
+constexpr int kMaxDriveNumber = 31;
+constexpr wchar_t kDevicePrefix[] = L"\\\\.\\";
+constexpr wchar_t kPhysicalDrivePrefix[] = L"\\\\.\\PHYSICALDRIVE";
+// DISK_GEOMETRY_EX with DISK_PARTITION_INFO and DISK_DETECTION_INFO: the most the driver returns.
+constexpr std::uint32_t kGeometryInternalBytes = 112;
+
+// The N of "\\.\PhysicalDriveN" (decimal, no sign, no leading zeros), or -1.
+int physicalDriveNumber(const std::wstring& path) {
+    if (!text::startsWithNoCase(path, kPhysicalDrivePrefix)) {
+        return -1;
+    }
+    const std::wstring digits = path.substr(std::wstring(kPhysicalDrivePrefix).size());
+    if (digits.empty() || digits.size() > 2 || (digits.size() > 1 && digits[0] == L'0') ||
+        !std::all_of(digits.begin(), digits.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; })) {
+        return -1;
+    }
+    return std::stoi(digits);
 }
 
-kvph::IoResult Machine::deviceIoControl(kvph::Handle, std::uint32_t, const kvph::Bytes&, std::uint32_t outputSize) {
+kvph::IoResult failedIo(std::uint32_t outputSize, std::uint32_t error) {
     kvph::IoResult result;
     result.output.assign(outputSize, 0);
-    result.error = kvph::win::ERROR_INVALID_HANDLE_;
+    result.error = error;
     return result;
 }
 
-kvph::IoResult Machine::answerGeometry(const Disk&, std::uint32_t outputSize) {
+// Copies what fits of `answer` into the caller's zero-filled buffer.
+kvph::IoResult answeredIo(const kvph::Bytes& answer, std::uint32_t outputSize, std::uint32_t bytesReturned) {
     kvph::IoResult result;
+    result.ok = true;
     result.output.assign(outputSize, 0);
-    result.error = kvph::win::ERROR_NOT_SUPPORTED_;
+    std::copy_n(answer.begin(), std::min<std::size_t>(answer.size(), outputSize), result.output.begin());
+    result.bytesReturned = bytesReturned;
     return result;
 }
 
-kvph::IoResult Machine::answerLayout(const Disk&, std::uint32_t outputSize) { return answerGeometry(Disk{}, outputSize); }
+}  // namespace
+
+std::vector<const Disk*> Machine::allDisks() const {
+    std::vector<const Disk*> disks;
+    disks.reserve(model_.disks.size() + model_.vdisks.size());
+    for (const Disk& disk : model_.disks) {
+        disks.push_back(&disk);
+    }
+    for (const VirtualDisk& vdisk : model_.vdisks) {
+        if (vdisk.attached) {
+            disks.push_back(&vdisk.disk);
+        }
+    }
+    return disks;
+}
+
+const Disk* Machine::diskByNumber(int number) const {
+    for (const Disk* disk : allDisks()) {
+        if (disk->number == number) {
+            return disk;
+        }
+    }
+    return nullptr;
+}
+
+kvph::HandleResult Machine::createFileA(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                                        std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) {
+    const std::wstring widePath = fromAnsi(path);
+    if (auto error = enter("createFileA", widePath)) {
+        return {kvph::kInvalidHandle, *error};
+    }
+    if (!text::startsWithNoCase(widePath, kDevicePrefix)) {
+        // Ordinary files are the file system's; CreateFileA only converts the path.
+        return createFileW(widePath, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
+    }
+    const int number = physicalDriveNumber(widePath);
+    const Disk* disk = number < 0 || number > kMaxDriveNumber ? nullptr : diskByNumber(number);
+    if (disk == nullptr) {
+        return {kvph::kInvalidHandle, win::ERROR_FILE_NOT_FOUND_};
+    }
+    if (disk->failures.open) {
+        return {kvph::kInvalidHandle, win::ERROR_ACCESS_DENIED_};
+    }
+    return {addHandle(OpenDevice{number}), 0};
+}
+
+kvph::IoResult Machine::deviceIoControl(kvph::Handle device, std::uint32_t controlCode, const kvph::Bytes& input,
+                                        std::uint32_t outputSize) {
+    OpenObject* object = findHandle(device);
+    const OpenDevice* open = object != nullptr ? std::get_if<OpenDevice>(object) : nullptr;
+    const std::wstring argument =
+        open != nullptr ? L"\\\\.\\PhysicalDrive" + std::to_wstring(open->diskNumber) : std::wstring();
+    if (auto error = enter("deviceIoControl", argument)) {
+        return failedIo(outputSize, *error);
+    }
+    if (object == nullptr) {
+        return failedIo(outputSize, win::ERROR_INVALID_HANDLE_);
+    }
+    if (open == nullptr) {
+        return failedIo(outputSize, win::ERROR_INVALID_FUNCTION_);
+    }
+    const Disk* disk = diskByNumber(open->diskNumber);
+    if (disk == nullptr) {
+        // The drive went away (a virtual disk was detached) while the handle stayed open.
+        return failedIo(outputSize, win::ERROR_NOT_READY_);
+    }
+    switch (controlCode) {
+        case win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX_:
+            return answerGeometry(*disk, outputSize);
+        case win::IOCTL_DISK_GET_DRIVE_LAYOUT_EX_:
+            return answerLayout(*disk, outputSize);
+        case win::IOCTL_STORAGE_QUERY_PROPERTY_:
+            return answerStorageQuery(*disk, input, outputSize);
+        case win::IOCTL_ATA_PASS_THROUGH_:
+            return answerAtaPassThrough(*disk, input, outputSize);
+        default:
+            return failedIo(outputSize, win::ERROR_INVALID_FUNCTION_);
+    }
+}
+
+// The disk driver needs room for the geometry and the disk size; it adds the partition information when
+// the buffer holds it, and reports as returned what it filled, up to its whole structure.
+kvph::IoResult Machine::answerGeometry(const Disk& disk, std::uint32_t outputSize) {
+    if (disk.failures.geometry) {
+        return failedIo(outputSize, win::ERROR_NOT_READY_);
+    }
+    if (outputSize < win::geometry::kSize) {
+        return failedIo(outputSize, win::ERROR_INSUFFICIENT_BUFFER_);
+    }
+    kvph::Bytes answer = geometryBytes(disk);
+    if (outputSize < answer.size()) {
+        answer.resize(win::geometry::kSize);
+    }
+    return answeredIo(answer, outputSize, std::min(outputSize, kGeometryInternalBytes));
+}
+
+// The whole layout or nothing: a buffer too small for every entry fails with ERROR_INSUFFICIENT_BUFFER
+// and no bytes returned.
+kvph::IoResult Machine::answerLayout(const Disk& disk, std::uint32_t outputSize) {
+    if (disk.failures.layoutError != 0) {
+        return failedIo(outputSize, disk.failures.layoutError);
+    }
+    const kvph::Bytes answer = layoutBytes(disk);
+    if (outputSize < answer.size()) {
+        return failedIo(outputSize, win::ERROR_INSUFFICIENT_BUFFER_);
+    }
+    return answeredIo(answer, outputSize, static_cast<std::uint32_t>(answer.size()));
+}
 
 }  // namespace sim
