@@ -276,7 +276,11 @@ test_stand_in_detects_overlap() {
     printf 'list vdisk\r\nexit\r\n' >"$STAND_IN/script.txt"
     "$WINE" 'C:\windows\system32\diskpart.exe' /s 'C:\stand-in\script.txt' >/dev/null 2>>"$WINE_ERRORS" &
     local first=$!
-    sleep 0.7
+    local waited=0
+    while [ ! -e "$STAND_IN/running.lock" ] && [ "$waited" -lt 100 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
     "$WINE" 'C:\windows\system32\diskpart.exe' /s 'C:\stand-in\script.txt' >/dev/null 2>>"$WINE_ERRORS"
     local second_status=$?
     wait "$first"
