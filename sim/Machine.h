@@ -192,6 +192,9 @@ public:
     // Writes a file as a program does (the parent folder must exist, read-only files refuse): the
     // error, or nullopt on success.
     std::optional<std::uint32_t> storeFile(const std::wstring& path, const std::string& bytes, bool append);
+    // Size of a virtual disk's file made by "create vdisk" or implied by a machine file: its headers and
+    // metadata, not its contents.
+    static constexpr std::size_t kNewVdiskFileBytes = 4u << 20;
     // Creates the missing folders along a folder path below its root; false when one cannot be made.
     bool createFolderChain(const std::wstring& path);
 

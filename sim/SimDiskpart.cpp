@@ -21,9 +21,6 @@ constexpr std::uint32_t hresultFromWin32(std::uint32_t error) {
     return 0x80070000u | (error & 0xFFFF);
 }
 
-// A new expandable image holds its headers and metadata only.
-constexpr std::size_t kNewVdiskFileBytes = 4u << 20;
-
 struct Session {
     std::optional<std::wstring> vdiskKey;  // pathKey of the selected virtual disk's file
 };
@@ -191,7 +188,7 @@ std::uint32_t createVdisk(Context& context, const Arguments& arguments) {
     if (context.machine.findFile(key) != nullptr || findVdisk(context.machine, key) != nullptr) {
         return context.fail(hresultFromWin32(80), L"The file exists.");
     }
-    if (auto error = context.machine.storeFile(*path, std::string(kNewVdiskFileBytes, '\0'), false)) {
+    if (auto error = context.machine.storeFile(*path, std::string(Machine::kNewVdiskFileBytes, '\0'), false)) {
         return context.fail(hresultFromWin32(*error), L"The virtual disk file could not be created.");
     }
     VirtualDisk vdisk;
