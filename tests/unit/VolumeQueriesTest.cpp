@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <memory>
 #include <string>
 
+#include "InventoryMachines.h"
+#include "KvPartitionHelper.h"
 #include "inventory/PartitionInventory.h"
 
 namespace kvph::test {
@@ -65,6 +70,166 @@ const ConversionCase kConversionCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Texts, ReadOnlyStateFromTextTest, ::testing::ValuesIn(kConversionCases));
+
+constexpr wchar_t kVhdxPath[] = L"C:\\vd\\drive.vhdx";
+
+// The host's machine: the system disk, and the VHDX drive attached as drive 1 with its volume at G:.
+sim::MachineModel vhdxMachine() {
+    sim::MachineModel model;
+    sim::Disk system = makeDisk({0, sim::DriveType::Fixed, 11, 1, 66000}, sim::PartitionStyle::Gpt);
+    addGptPartition(system, kBasicDataType, "6A4B2C10-1111-4222-8333-444455556666", 1, 65000);
+    addVolume(system, {kSectorsPerMiB, L'C', std::wstring(L"NTFS"), L"System", false, 1000 * kMiB});
+    model.disks.push_back(system);
+
+    sim::VirtualDisk vdisk;
+    vdisk.path = kVhdxPath;
+    vdisk.maximumMB = 1024;
+    vdisk.attached = true;
+    vdisk.disk = makeDisk({1, sim::DriveType::Fixed, 15, std::nullopt, 1024}, sim::PartitionStyle::Mbr);
+    vdisk.disk.mbr.primary[0] = mbrSlot(0x07, 2048, 1024 * kSectorsPerMiB - 2048);
+    addVolume(vdisk.disk, {2048, L'G', std::wstring(L"NTFS"), L"Duskvale", false, 900 * kMiB});
+    model.vdisks.push_back(vdisk);
+    return model;
+}
+
+sim::Volume& vhdxVolume(sim::Machine& machine) { return machine.model().vdisks[0].disk.volumes[0]; }
+
+void injectUnreachable(sim::Machine& machine, const std::wstring& root) {
+    sim::Fault unreachable;
+    unreachable.method = "pathFileExistsW";
+    unreachable.argumentContains = root;
+    unreachable.times = -1;
+    machine.injectFault(unreachable);
+}
+
+struct QueryCase {
+    const char* name;
+    std::function<void(sim::Machine&)> arrange;
+    int labelResult;
+    std::wstring letter;
+    std::int32_t readOnlyState;
+};
+
+class VolumeQueryTest : public ::testing::TestWithParam<QueryCase> {
+protected:
+    // A fresh machine per export, so that each sees the arrangement unchanged.
+    std::unique_ptr<sim::Machine> arrangedMachine() const {
+        auto machine = std::make_unique<sim::Machine>(vhdxMachine());
+        machine->putFolder(L"C:\\ProgramData");
+        machine->putFolder(L"C:\\Program Files");
+        machine->putFolder(L"C:\\Program Files\\Host");
+        machine->putFolder(L"C:\\vd");
+        machine->putFile(kVhdxPath, std::string(4096, '\0'));
+        GetParam().arrange(*machine);
+        return machine;
+    }
+};
+
+TEST_P(VolumeQueryTest, LetterOfTheVhdxVolume) {
+    const auto machine = arrangedMachine();
+    ScopedPlatform installed(*machine);
+    wchar_t letter[260];
+    std::fill(std::begin(letter), std::end(letter), L'#');
+    EXPECT_EQ(PH_GetVHDXVolumeLabel(kVhdxPath, letter), GetParam().labelResult);
+    EXPECT_EQ(std::wstring(letter), GetParam().letter);
+    const auto lines = machine->logTexts();
+    const std::vector<std::wstring> reported = {L"Halloway - PH_GetVHDXVolumeLabel is " + GetParam().letter};
+    if (GetParam().labelResult == 1) {
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(std::vector<std::wstring>(lines.end() - 1, lines.end()), reported);
+    } else {
+        EXPECT_EQ(std::find(lines.begin(), lines.end(), reported[0]), lines.end());
+    }
+}
+
+TEST_P(VolumeQueryTest, ReadOnlyStateOfTheVhdxVolume) {
+    const auto machine = arrangedMachine();
+    ScopedPlatform installed(*machine);
+    int state = 12345;
+    EXPECT_EQ(PH_CheckVHDXReadOnly(kVhdxPath, &state), 1);
+    EXPECT_EQ(state, GetParam().readOnlyState);
+}
+
+const QueryCase kQueryCases[] = {
+    {"FoundByLabelAndReachable", [](sim::Machine&) {}, 1, L"G:", 0},
+    {"FoundByShapeAndReachable", [](sim::Machine& m) { vhdxVolume(m).label.clear(); }, 1, L"G:", 0},
+    {"AttachedReadOnly",
+     [](sim::Machine& m) {
+         m.model().vdisks[0].readOnly = true;
+         vhdxVolume(m).readOnly = true;
+     },
+     1, L"G:", 1},
+    {"NotAttached", [](sim::Machine& m) { m.model().vdisks[0].attached = false; }, 0, L"", -1},
+    {"PresenceQueryFails", [](sim::Machine& m) { m.model().diskpart.exitCodes = {5}; }, 0, L"", -1},
+    {"InventoryNotWritten",
+     [](sim::Machine& m) {
+         sim::Fault noWrites;
+         noWrites.method = "writePrivateProfileStringW";
+         noWrites.times = -1;
+         m.injectFault(noWrites);
+     },
+     0, L"", -1},
+    {"NoLetteredVolume",
+     [](sim::Machine& m) {
+         m.model().letters.push_back(L'C');
+         m.model().disks[0].volumes[0].letter.reset();
+         vhdxVolume(m).letter.reset();
+     },
+     0, L"", -1},
+    // Labelled otherwise and starting at sector 63: neither rule matches.
+    {"NoSectionMatches",
+     [](sim::Machine& m) {
+         vhdxVolume(m).label = L"Backup";
+         vhdxVolume(m).start = 63;
+         m.model().vdisks[0].disk.mbr.primary[0].start = 63;
+     },
+     0, L"", -1},
+    {"UnreachableButWritable", [](sim::Machine& m) { injectUnreachable(m, L"G:"); }, 0, L"", 0},
+    {"UnreachableAndReadOnly",
+     [](sim::Machine& m) {
+         vhdxVolume(m).readOnly = true;
+         injectUnreachable(m, L"G:");
+     },
+     0, L"", 1},
+    {"UnreachableAndUndetermined",
+     [](sim::Machine& m) {
+         vhdxVolume(m).fileSystem.reset();
+         injectUnreachable(m, L"G:");
+     },
+     1, L"G:", -1},
+    // Either VHDX path is answered by the lower matching section, as long as the path asked for is attached.
+    {"LowerMatchingSectionAnswers",
+     [](sim::Machine& m) {
+         sim::VirtualDisk other = m.model().vdisks[0];
+         other.path = L"C:\\vd\\other.vhdx";
+         other.disk.volumes[0].letter = L'K';
+         other.disk.volumes[0].readOnly = true;
+         m.putFile(other.path, std::string(4096, '\0'));
+         m.model().vdisks[0].disk.number = 2;
+         m.model().vdisks.push_back(other);
+     },
+     1, L"K:", 1},
+};
+
+INSTANTIATE_TEST_SUITE_P(FailureTable, VolumeQueryTest, ::testing::ValuesIn(kQueryCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(VolumeQueryArguments, NullAndOverlongArgumentsAreRefusedWithoutRunningDiskpart) {
+    sim::Machine machine(vhdxMachine());
+    ScopedPlatform installed(machine);
+    wchar_t letter[260] = L"stale";
+    int state = 7;
+    const std::wstring overlong(260, L'a');
+
+    EXPECT_EQ(PH_CheckVHDXReadOnly(kVhdxPath, nullptr), 0);
+    EXPECT_EQ(PH_GetVHDXVolumeLabel(kVhdxPath, nullptr), 0);
+    EXPECT_EQ(PH_CheckVHDXReadOnly(nullptr, &state), 0);
+    EXPECT_EQ(PH_CheckVHDXReadOnly(overlong.c_str(), &state), 0);
+    EXPECT_EQ(state, 7);
+    EXPECT_EQ(PH_GetVHDXVolumeLabel(nullptr, letter), 0);
+    EXPECT_EQ(std::wstring(letter), L"");
+    EXPECT_TRUE(machine.diskpartRuns().empty());
+}
 
 }  // namespace
 }  // namespace kvph::test
