@@ -1,0 +1,192 @@
+#include "MachineBuilder.h"
+
+#include <stdexcept>
+
+#include "DiskImage.h"
+#include "MbrChain.h"
+
+namespace sim {
+
+namespace {
+
+constexpr Guid guid(std::uint32_t a, std::uint16_t b, std::uint16_t c, std::array<std::uint8_t, 8> d) {
+    return {static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a >> 16),
+            static_cast<std::uint8_t>(a >> 24), static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(b >> 8),
+            static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8), d[0], d[1], d[2], d[3], d[4], d[5], d[6],
+            d[7]};
+}
+
+// Unique partition ids that differ per partition and read well in a dump.
+Guid partitionId(int disk, std::size_t index) {
+    return guid(0xA0000000u + static_cast<std::uint32_t>(disk), static_cast<std::uint16_t>(index), 0x4000,
+                {0x80, 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(index)});
+}
+
+}  // namespace
+
+const Guid kEfiSystemPartitionType = guid(0xc12a7328, 0xf81f, 0x11d2, {0xba, 0x4b, 0x00, 0xa0, 0xc9, 0x3e, 0xc9, 0x3b});
+const Guid kReservedPartitionType = guid(0xe3c9e316, 0x0b5c, 0x4db8, {0x81, 0x7d, 0xf9, 0x2d, 0xf0, 0x02, 0x15, 0xae});
+const Guid kBasicDataPartitionType = guid(0xebd0a0a2, 0xb9e5, 0x4433, {0x87, 0xc0, 0x68, 0xb6, 0xb7, 0x26, 0x99, 0xc7});
+const Guid kRecoveryPartitionType = guid(0xde94bba4, 0x06d1, 0x4d40, {0xa1, 0x6a, 0xbf, 0xd5, 0x01, 0x79, 0xd6, 0xac});
+
+MachineBuilder& MachineBuilder::addDisk(int number, std::uint64_t sizeBytes, PartitionStyle style) {
+    Disk disk;
+    disk.number = number;
+    disk.sizeBytes = sizeBytes;
+    disk.style = style;
+    if (style == PartitionStyle::Gpt) {
+        disk.gpt.diskGuid = guid(0xD15C0000u + static_cast<std::uint32_t>(number), 0, 0, {});
+        disk.gpt.lastUsable = sizeBytes / disk.geometry.bytesPerSector - 34;
+    }
+    model_.disks.push_back(disk);
+    lastPartitionStart_.reset();
+    nextPrimarySlot_ = 0;
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::gptDisk(int number, std::uint64_t sizeBytes) {
+    return addDisk(number, sizeBytes, PartitionStyle::Gpt);
+}
+
+MachineBuilder& MachineBuilder::mbrDisk(int number, std::uint64_t sizeBytes, std::uint32_t signature) {
+    addDisk(number, sizeBytes, PartitionStyle::Mbr);
+    currentDisk().mbr.signature = signature;
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::rawDisk(int number, std::uint64_t sizeBytes) {
+    return addDisk(number, sizeBytes, PartitionStyle::Raw);
+}
+
+MachineBuilder& MachineBuilder::imageDisk(int number, const std::string& hostPath) {
+    addDisk(number, 0, PartitionStyle::Raw);
+    std::string error;
+    if (!readDiskImage(hostPath, currentDisk(), error)) {
+        throw std::runtime_error(error);
+    }
+    currentDisk().image = hostPath;
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::gptPartition(const Guid& type, std::uint64_t start, std::uint64_t sectors,
+                                             const std::wstring& name) {
+    Disk& disk = currentDisk();
+    GptEntry entry;
+    entry.type = type;
+    entry.id = partitionId(disk.number, disk.gpt.entries.size());
+    entry.start = start;
+    entry.sectors = sectors;
+    entry.name = name;
+    disk.gpt.entries.push_back(entry);
+    lastPartitionStart_ = start;
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::efi(std::uint64_t start, std::uint64_t sectors) {
+    return gptPartition(kEfiSystemPartitionType, start, sectors, L"EFI system partition");
+}
+
+MachineBuilder& MachineBuilder::msr(std::uint64_t start, std::uint64_t sectors) {
+    return gptPartition(kReservedPartitionType, start, sectors, L"Microsoft reserved partition");
+}
+
+MachineBuilder& MachineBuilder::basicData(std::uint64_t start, std::uint64_t sectors) {
+    return gptPartition(kBasicDataPartitionType, start, sectors, L"Basic data partition");
+}
+
+MachineBuilder& MachineBuilder::recovery(std::uint64_t start, std::uint64_t sectors) {
+    return gptPartition(kRecoveryPartitionType, start, sectors, L"Recovery");
+}
+
+MachineBuilder& MachineBuilder::primary(std::uint64_t start, std::uint64_t sectors, std::uint8_t type, bool boot) {
+    Disk& disk = currentDisk();
+    if (nextPrimarySlot_ >= disk.mbr.primary.size()) {
+        throw std::logic_error("an MBR has four primary slots");
+    }
+    disk.mbr.primary[nextPrimarySlot_++] = MbrSlot{type, boot, start, sectors};
+    lastPartitionStart_ = start;
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::emptySlot() {
+    ++nextPrimarySlot_;
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::extended(std::uint64_t start, std::uint64_t sectors, std::uint8_t type) {
+    return primary(start, sectors, type);
+}
+
+MachineBuilder& MachineBuilder::logical(std::uint64_t start, std::uint64_t sectors, std::uint8_t type) {
+    appendLogicalDrive(currentDisk().mbr, MbrSlot{type, false, start, sectors});
+    lastPartitionStart_ = start;
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::addVolume(Volume volume) {
+    if (!lastPartitionStart_) {
+        throw std::logic_error("a volume needs a partition");
+    }
+    volume.start = *lastPartitionStart_;
+    currentDisk().volumes.push_back(std::move(volume));
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::volume(wchar_t letter, const std::wstring& fileSystem, const std::wstring& label,
+                                       std::uint64_t freeBytes) {
+    return addVolume(Volume{0, letter, fileSystem, label, false, freeBytes});
+}
+
+MachineBuilder& MachineBuilder::volumeWithoutLetter(const std::wstring& fileSystem, const std::wstring& label,
+                                                    std::uint64_t freeBytes) {
+    return addVolume(Volume{0, std::nullopt, fileSystem, label, false, freeBytes});
+}
+
+MachineBuilder& MachineBuilder::unreadableVolume(std::optional<wchar_t> letter) {
+    return addVolume(Volume{0, letter, std::nullopt, L"", false, 0});
+}
+
+MachineBuilder& MachineBuilder::readOnly() {
+    currentDisk().volumes.back().readOnly = true;
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::geometry(std::uint32_t bytesPerSector, std::uint32_t sectorsPerTrack,
+                                         std::uint32_t tracksPerCylinder) {
+    currentDisk().geometry = Geometry{bytesPerSector, sectorsPerTrack, tracksPerCylinder};
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::failOpen() {
+    currentDisk().failures.open = true;
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::failGeometry() {
+    currentDisk().failures.geometry = true;
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::layoutError(std::uint32_t error) {
+    currentDisk().failures.layoutError = error;
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::withDisk(const std::function<void(Disk&)>& change) {
+    change(currentDisk());
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::networkLetter(wchar_t letter) {
+    model_.letters.push_back(letter);
+    return *this;
+}
+
+Disk& MachineBuilder::currentDisk() {
+    if (model_.disks.empty()) {
+        throw std::logic_error("add a disk first");
+    }
+    return model_.disks.back();
+}
+
+}  // namespace sim
