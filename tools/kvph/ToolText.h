@@ -1,0 +1,15 @@
+// Text conversions of the kvph tool, for both widths of wchar_t (UTF-16 on Windows, UTF-32 elsewhere).
+#pragma once
+
+#include <string>
+
+namespace kvph::tool {
+
+std::wstring fromUtf8(const std::string& bytes);
+std::string toUtf8(const std::wstring& text);
+
+// A log line or script for a terminal: control characters shown as escapes (\r, \n, \t, \xNN), and a
+// line break after each \n that has more text after it, the next line indented by `indent`.
+std::string readable(const std::wstring& text, const std::string& indent);
+
+}  // namespace kvph::tool
