@@ -123,6 +123,11 @@ MachineBuilder& MachineBuilder::logical(std::uint64_t start, std::uint64_t secto
     return *this;
 }
 
+MachineBuilder& MachineBuilder::onPartitionAt(std::uint64_t start) {
+    lastPartitionStart_ = start;
+    return *this;
+}
+
 MachineBuilder& MachineBuilder::addVolume(Volume volume) {
     if (!lastPartitionStart_) {
         throw std::logic_error("a volume needs a partition");

@@ -55,6 +55,8 @@ public:
     MachineBuilder& extended(std::uint64_t start, std::uint64_t sectors, std::uint8_t type = 0x0F);
     MachineBuilder& logical(std::uint64_t start, std::uint64_t sectors, std::uint8_t type = 0x07);
 
+    // Makes the partition starting at this sector (of an image disk, say) the one volume calls apply to.
+    MachineBuilder& onPartitionAt(std::uint64_t start);
     // A volume on the partition added last.
     MachineBuilder& volume(wchar_t letter, const std::wstring& fileSystem, const std::wstring& label,
                            std::uint64_t freeBytes = kGiB);

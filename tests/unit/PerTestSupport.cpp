@@ -1,0 +1,62 @@
+#include "PerTestSupport.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace kvph::test {
+
+namespace {
+
+std::string imagePath(const std::string& name) {
+    std::filesystem::create_directories(KVPH_TEST_TMP);
+    return (std::filesystem::path(KVPH_TEST_TMP) / name).string();
+}
+
+bool makeSparse(const std::string& path, std::uint64_t sizeBytes) {
+    std::filesystem::remove(path);
+    std::ofstream(path, std::ios::binary).close();
+    std::error_code error;
+    std::filesystem::resize_file(path, sizeBytes, error);
+    return !error;
+}
+
+bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+}  // namespace
+
+bool DiskImages::toolsPresent() {
+    return run("command -v sfdisk >/dev/null 2>&1 || test -x /usr/sbin/sfdisk") &&
+           run("command -v sgdisk >/dev/null 2>&1 || test -x /usr/sbin/sgdisk");
+}
+
+std::string DiskImages::withSfdisk(const std::string& name, std::uint64_t sizeBytes, const std::string& script) {
+    const std::string path = imagePath(name);
+    const std::string scriptPath = path + ".sfdisk";
+    std::ofstream(scriptPath) << script;
+    if (!makeSparse(path, sizeBytes) ||
+        !run("PATH=$PATH:/usr/sbin sfdisk --quiet --no-reread --no-tell-kernel '" + path + "' < '" + scriptPath +
+             "' >/dev/null 2>&1")) {
+        return {};
+    }
+    return path;
+}
+
+std::string DiskImages::withSgdisk(const std::string& name, std::uint64_t sizeBytes, const std::string& arguments) {
+    const std::string path = imagePath(name);
+    if (!makeSparse(path, sizeBytes) ||
+        !run("PATH=$PATH:/usr/sbin sgdisk " + arguments + " '" + path + "' >/dev/null 2>&1")) {
+        return {};
+    }
+    return path;
+}
+
+bool DiskImages::zeroSector(const std::string& path, std::uint64_t sector) {
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(static_cast<std::streamoff>(sector * 512));
+    const std::string zeros(512, '\0');
+    file.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+    return static_cast<bool>(file);
+}
+
+}  // namespace kvph::test

@@ -1,0 +1,119 @@
+// Helpers of the enumeration tests: a machine whose device answers can be observed and altered, a
+// compact view of a record list, and disk images made by the real partitioning tools.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "per/DriveData.h"
+#include "platform/Platform.h"
+#include "sim/Machine.h"
+
+namespace kvph::test {
+
+// The simulated machine, recording each device control and drive open, with a hook that may replace
+// the answer to a control code.
+class ObservedMachine : public sim::Machine {
+public:
+    using sim::Machine::Machine;
+
+    struct IoCall {
+        std::uint32_t controlCode;
+        std::uint32_t outputSize;
+    };
+    using IoHook = std::function<std::optional<IoResult>(std::uint32_t controlCode, std::uint32_t outputSize,
+                                                         const IoResult& real)>;
+
+    IoResult deviceIoControl(Handle device, std::uint32_t controlCode, const Bytes& input,
+                             std::uint32_t outputSize) override {
+        ioCalls.push_back({controlCode, outputSize});
+        IoResult real = sim::Machine::deviceIoControl(device, controlCode, input, outputSize);
+        if (ioHook) {
+            if (std::optional<IoResult> replaced = ioHook(controlCode, outputSize, real)) {
+                return *replaced;
+            }
+        }
+        return real;
+    }
+
+    HandleResult createFileA(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                             std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override {
+        openAccess.push_back(desiredAccess);
+        return sim::Machine::createFileA(path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
+    }
+
+    std::vector<std::uint32_t> ioSizes(std::uint32_t controlCode) const {
+        std::vector<std::uint32_t> sizes;
+        for (const IoCall& call : ioCalls) {
+            if (call.controlCode == controlCode) {
+                sizes.push_back(call.outputSize);
+            }
+        }
+        return sizes;
+    }
+
+    int calls(const std::string& method) const {
+        auto it = callCounts().find(method);
+        return it == callCounts().end() ? 0 : it->second;
+    }
+
+    std::vector<IoCall> ioCalls;
+    std::vector<std::uint32_t> openAccess;
+    IoHook ioHook;
+};
+
+// What a test asserts of one record.
+struct RecordView {
+    PER::PartitionKind kind;
+    std::uint32_t partitionNumber;
+    std::int64_t sizeMB;
+    std::wstring letter;
+    std::wstring fileSystem;
+
+    bool operator==(const RecordView& other) const {
+        return kind == other.kind && partitionNumber == other.partitionNumber && sizeMB == other.sizeMB &&
+               letter == other.letter && fileSystem == other.fileSystem;
+    }
+};
+
+inline std::ostream& operator<<(std::ostream& out, const RecordView& view) {
+    return out << "{" << PER::PartitionKindName(view.kind) << ", #" << view.partitionNumber << ", " << view.sizeMB
+               << " MB, '" << std::string(view.letter.begin(), view.letter.end()) << "', '"
+               << std::string(view.fileSystem.begin(), view.fileSystem.end()) << "'}";
+}
+
+// The records of a disk in list order; also checks that each record's index is its position.
+inline std::vector<RecordView> recordsOf(const PER::DriveData& data) {
+    std::vector<RecordView> views;
+    for (std::size_t i = 0; i < data.GetPartitionCount(); ++i) {
+        const PER::PartitionRecord& record = *data.GetPartition(i);
+        EXPECT_EQ(record.index, i);
+        views.push_back({record.kind, record.partitionNumber, record.sizeMB, record.letter, record.fileSystem});
+    }
+    return views;
+}
+
+// MiB of a sector count of 512 bytes, truncated: how a table's own numbers become record sizes.
+constexpr std::int64_t mbOfSectors(std::uint64_t sectors) {
+    return static_cast<std::int64_t>(sectors * 512 / 1048576);
+}
+
+// Sparse image files under the build tree, partitioned by sfdisk or sgdisk.
+class DiskImages {
+public:
+    static bool toolsPresent();
+    // A sparse file of `sizeBytes`, partitioned by `sfdisk` reading `script`; the path, or "" on failure.
+    static std::string withSfdisk(const std::string& name, std::uint64_t sizeBytes, const std::string& script);
+    // The same with `sgdisk` run with `arguments` (each already quoted where needed).
+    static std::string withSgdisk(const std::string& name, std::uint64_t sizeBytes, const std::string& arguments);
+    // Overwrites one 512-byte sector of an image with zeros.
+    static bool zeroSector(const std::string& path, std::uint64_t sector);
+};
+
+}  // namespace kvph::test
