@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "Host.h"
 
 namespace kvph::tool {
@@ -13,6 +15,7 @@ namespace kvph::tool {
 struct CommandResult {
     int result = 0;                     // what the export returned
     std::optional<std::string> output;  // the export's output value (UTF-8), when it has one
+    nlohmann::ordered_json data = {};   // with --json, the output as data instead of text; null: none
 };
 
 struct CommandSpec {

@@ -146,8 +146,9 @@ void printJson(const Invocation& invocation, const Outcome& outcome) {
     nlohmann::ordered_json line = {{"command", invocation.command->name},
                                    {"arguments", invocation.arguments},
                                    {"result", outcome.result.result}};
-    line["output"] = outcome.result.output ? nlohmann::ordered_json(*outcome.result.output)
-                                           : nlohmann::ordered_json(nullptr);
+    line["output"] = !outcome.result.data.is_null() ? outcome.result.data
+                     : outcome.result.output      ? nlohmann::ordered_json(*outcome.result.output)
+                                                  : nlohmann::ordered_json(nullptr);
     line["log"] = nlohmann::ordered_json::array();
     for (const std::wstring& text : outcome.log) {
         line["log"].push_back(toUtf8(text));
