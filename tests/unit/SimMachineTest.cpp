@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/WinConstants.h"
+#include "sim/Machine.h"
+
+namespace sim {
+namespace {
+
+namespace win = kvph::win;
+
+TEST(SimMachineTest, PathKeys) {
+    EXPECT_EQ(Machine::pathKey(L"c:"), L"C:\\");
+    EXPECT_EQ(Machine::pathKey(L"c:/"), L"C:\\");
+    EXPECT_EQ(Machine::pathKey(L"C:\\Program Files\\Host\\"), L"C:\\PROGRAM FILES\\HOST");
+    EXPECT_EQ(Machine::pathKey(L"d:\\vd//caf\u00e9.vhdx"), L"D:\\VD\\CAF\u00c9.VHDX");
+    EXPECT_EQ(Machine::pathKey(L"\\\\.\\PhysicalDrive0"), L"\\\\.\\PHYSICALDRIVE0");
+}
+
+TEST(SimMachineTest, FaultsHitTheCallsTheyDescribe) {
+    Machine machine;
+    machine.model().letters.push_back(L'C');
+    machine.putFile(L"C:\\a.txt", "a");
+    machine.putFile(L"C:\\b.txt", "b");
+    machine.injectFault({"pathFileExistsW", 5, 1, 2, L"A.TXT"});
+    EXPECT_TRUE(machine.pathFileExistsW(L"C:\\b.txt"));   // other argument: not counted
+    EXPECT_TRUE(machine.pathFileExistsW(L"C:\\a.txt"));   // skipped
+    EXPECT_FALSE(machine.pathFileExistsW(L"C:\\a.txt"));  // hit 1
+    EXPECT_FALSE(machine.pathFileExistsW(L"C:\\a.txt"));  // hit 2
+    EXPECT_TRUE(machine.pathFileExistsW(L"C:\\a.txt"));   // used up
+    EXPECT_EQ(machine.callCounts().at("pathFileExistsW"), 5);
+
+    machine.injectFault({"deleteFileW", 32, 0, -1, L""});
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(machine.deleteFileW(L"C:\\a.txt").error, 32u);
+    }
+    machine.clearFaults();
+    EXPECT_TRUE(machine.deleteFileW(L"C:\\a.txt").ok);
+}
+
+TEST(SimMachineTest, LogClockAndFolders) {
+    Machine machine;
+    machine.outputDebugStringW(std::wstring(L"wide\r\n\0cut", 10));
+    machine.outputDebugStringA("narrow \xe9");
+    ASSERT_EQ(machine.log().size(), 2u);
+    EXPECT_TRUE(machine.log()[0].wide);
+    EXPECT_EQ(machine.log()[0].text, L"wide\r\n");
+    EXPECT_FALSE(machine.log()[1].wide);
+    EXPECT_EQ(machine.log()[1].text, L"narrow \u00e9");
+
+    machine.sleep(500);
+    machine.sleep(250);
+    EXPECT_EQ(machine.virtualMilliseconds(), 750u);
+    EXPECT_EQ(machine.sleeps(), (std::vector<std::uint32_t>{500, 250}));
+
+    machine.model().letters.push_back(L'C');
+    EXPECT_EQ(machine.getSystemDirectoryW(260), L"C:\\Windows\\System32");
+    EXPECT_EQ(machine.getModuleFileNameW(260), machine.model().libraryPath);
+    EXPECT_EQ(machine.getModuleFileNameW(4), L"C:\\");
+    EXPECT_FALSE(machine.pathFileExistsW(L"C:\\ProgramData"));
+    EXPECT_EQ(machine.shGetSpecialFolderPathW(win::CSIDL_COMMON_APPDATA_, false), L"C:\\ProgramData");
+    EXPECT_FALSE(machine.pathFileExistsW(L"C:\\ProgramData"));
+    EXPECT_EQ(machine.shGetSpecialFolderPathW(win::CSIDL_COMMON_APPDATA_, true), L"C:\\ProgramData");
+    EXPECT_TRUE(machine.pathFileExistsW(L"C:\\ProgramData"));
+}
+
+TEST(SimMachineTest, AnsiConversionUsesCodePage1252) {
+    Machine machine;
+    EXPECT_EQ(machine.wideToAnsi(L"Caf\u00e9 \u20ac\u2019 \u0100 \u4e2d"),
+              std::string("Caf\xe9 \x80\x92 ? ?"));
+    EXPECT_EQ(machine.wideToAnsi(L"\U0001F600"), std::string("??"));  // two UTF-16 units, two characters
+    EXPECT_EQ(machine.fromAnsi("\x80\x81\xff"), L"\u20ac\u0081\u00ff");
+}
+
+TEST(SimMachineTest, GuidText) {
+    Machine machine;
+    const std::uint8_t guid[16] = {0x78, 0x56, 0x34, 0x12, 0xBC, 0x9A, 0xF0, 0xDE,
+                                   0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+    std::uint32_t error = 1;
+    EXPECT_EQ(machine.stringFromCLSID(guid, error), L"{12345678-9ABC-DEF0-0123-456789ABCDEF}");
+    EXPECT_EQ(error, 0u);
+}
+
+TEST(SimMachineTest, RegistryValues) {
+    Machine machine;
+    const std::wstring key = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+    const auto root = kvph::RegistryRoot::LocalMachine;
+    EXPECT_EQ(machine.regQueryDword(root, key, L"NoDriveTypeAutoRun"), std::nullopt);
+    EXPECT_TRUE(machine.regSetDword(root, key, L"NoDriveTypeAutoRun", 145).ok);
+    EXPECT_EQ(
+        machine.regQueryDword(root, L"software\\microsoft\\windows\\currentversion\\policies\\explorer\\",
+                              L"nodrivetypeautorun"),
+        145u);
+    EXPECT_EQ(machine.regQueryDword(kvph::RegistryRoot::CurrentUser, key, L"NoDriveTypeAutoRun"),
+              std::nullopt);
+    EXPECT_TRUE(machine.regSetDword(root, key, L"NODRIVETYPEAUTORUN", 255).ok);
+    EXPECT_EQ(machine.model().registry.at(Machine::pathKey(L"HKLM\\" + key)).dwords.size(), 1u);
+    EXPECT_TRUE(machine.regDeleteValue(root, key, L"NoDriveTypeAutoRun").ok);
+    EXPECT_EQ(machine.regDeleteValue(root, key, L"NoDriveTypeAutoRun").error, win::ERROR_FILE_NOT_FOUND_);
+}
+
+TEST(SimMachineTest, CallMutexIsRecursiveAndOwnedByItsThread) {
+    Machine machine;
+    const kvph::Handle mutex = machine.createMutexW(L"Global\\Lock").handle;
+    EXPECT_EQ(machine.releaseMutex(mutex).error, 288u);  // ERROR_NOT_OWNER
+    EXPECT_EQ(machine.waitForSingleObject(mutex, win::INFINITE_), win::WAIT_OBJECT_0_);
+    EXPECT_EQ(machine.waitForSingleObject(mutex, win::INFINITE_), win::WAIT_OBJECT_0_);
+
+    std::uint32_t otherRelease = 0;
+    std::thread other([&] { otherRelease = machine.releaseMutex(mutex).error; });
+    other.join();
+    EXPECT_EQ(otherRelease, 288u);
+
+    EXPECT_TRUE(machine.releaseMutex(mutex).ok);
+    EXPECT_TRUE(machine.releaseMutex(mutex).ok);
+    EXPECT_FALSE(machine.releaseMutex(mutex).ok);
+    EXPECT_TRUE(machine.closeHandle(mutex).ok);
+    EXPECT_EQ(machine.waitForSingleObject(mutex, win::INFINITE_), win::WAIT_FAILED_);
+}
+
+}  // namespace
+}  // namespace sim

@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include "platform/WinConstants.h"
+#include "sim/Machine.h"
+
+namespace sim {
+namespace {
+
+namespace win = kvph::win;
+using Stage = kvph::ProcessOutcome::Stage;
+
+constexpr wchar_t kScript[] = L"C:\\Work\\Command.txt";
+constexpr wchar_t kBatch[] = L"C:\\Work\\temp.bat";
+constexpr wchar_t kResult[] = L"C:\\Work\\result.txt";
+constexpr wchar_t kRunScript[] = L"diskpart /s \"C:\\Work\\Command.txt\"";
+const std::string kBatchText =
+    "chcp 65001\r\ndiskpart /s \"C:\\Work\\Command.txt\" >> \"C:\\Work\\result.txt\"\r\n";
+
+class SimProcessesTest : public ::testing::Test {
+protected:
+    SimProcessesTest() {
+        machine.model().letters = {L'C', L'D'};
+        machine.putFolder(L"C:\\Work");
+        machine.putFolder(L"D:\\vd");
+    }
+
+    kvph::ProcessOutcome runScript(const std::string& script) {
+        machine.putFile(kScript, script);
+        return machine.createProcessAndWait(kRunScript, win::CREATE_NO_WINDOW_);
+    }
+
+    kvph::ProcessOutcome runBatch(const std::string& batch = kBatchText) {
+        machine.putFile(kBatch, batch);
+        return machine.shellExecuteAndWait(L"Open", kBatch, L"", L"C:\\Windows\\System32\\", win::SW_HIDE_);
+    }
+
+    const VirtualDisk& vdisk(std::size_t index) const { return machine.model().vdisks.at(index); }
+
+    Machine machine;
+};
+
+TEST_F(SimProcessesTest, DiskpartRunsTheScriptFileAndRecordsTheRun) {
+    const auto outcome = runScript(
+        "create vdisk file=\"D:\\vd\\a.vhdx\" type=expandable maximum=100\r\n"
+        "attach vdisk readonly\r\nexit\r\n");
+    EXPECT_EQ(outcome.stage, Stage::Exited);
+    EXPECT_EQ(outcome.exitCode, 0u);
+    ASSERT_EQ(machine.diskpartRuns().size(), 1u);
+    EXPECT_EQ(machine.diskpartRuns()[0].commandLine, kRunScript);
+    ASSERT_EQ(machine.model().vdisks.size(), 1u);
+    EXPECT_TRUE(vdisk(0).expandable);
+    EXPECT_EQ(vdisk(0).maximumMB, 100);
+    EXPECT_TRUE(vdisk(0).attached);
+    EXPECT_TRUE(vdisk(0).readOnly);
+    EXPECT_TRUE(machine.fileExists(L"D:\\vd\\a.vhdx"));
+}
+
+TEST_F(SimProcessesTest, VirtualDiskCommandsCheckTheirPreconditions) {
+    struct Case {
+        const char* name;
+        std::string script;
+        bool succeeds;
+    };
+    const std::string select = "select vdisk file=\"D:\\vd\\a.vhdx\"\r\n";
+    const Case cases[] = {
+        {"create", "CREATE VDISK FILE=\"D:\\vd\\a.vhdx\" TYPE=FIXED MAXIMUM=50\r\nexit\r\n", true},
+        {"create again", "create vdisk file=\"D:\\vd\\a.vhdx\" type=fixed maximum=50\r\n", false},
+        {"create in a missing folder", "create vdisk file=\"D:\\none\\b.vhdx\" type=fixed maximum=50\r\n",
+         false},
+        {"create without a size", "create vdisk file=\"D:\\vd\\c.vhdx\" type=fixed\r\n", false},
+        {"detach while detached", select + "detach vdisk\r\n", false},
+        {"expand", select + "expand vdisk maximum=80\r\n", true},
+        {"expand to a smaller size", select + "expand vdisk maximum=60\r\n", false},
+        {"attach", select + "attach vdisk\r\n", true},
+        {"attach twice", select + "attach vdisk\r\n", false},
+        {"expand while attached", select + "expand vdisk maximum=90\r\n", false},
+        {"compact while attached", select + "compact vdisk\r\n", false},
+        {"detach", select + "detach vdisk\r\n", true},
+        {"compact", select + "compact vdisk\r\n", true},
+        {"select an unknown file", "select vdisk file=\"D:\\vd\\zzz.vhdx\"\r\n", false},
+        {"attach with nothing selected", "attach vdisk\r\n", false},
+        {"unknown command", "frobnicate disk\r\n", false},
+        {"nothing after exit runs", "exit\r\nfrobnicate disk\r\n", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto outcome = runScript(c.script);
+        EXPECT_EQ(outcome.stage, Stage::Exited);
+        EXPECT_EQ(outcome.exitCode == 0, c.succeeds) << machine.diskpartRuns().back().output;
+    }
+    ASSERT_EQ(machine.model().vdisks.size(), 1u);
+    EXPECT_FALSE(vdisk(0).expandable);
+    EXPECT_EQ(vdisk(0).maximumMB, 80);
+    EXPECT_FALSE(vdisk(0).attached);
+}
+
+TEST_F(SimProcessesTest, QueuedExitCodesFailWholeScripts) {
+    machine.model().diskpart.exitCodes = {5, 0};
+    const std::string create = "create vdisk file=\"D:\\vd\\a.vhdx\" type=fixed maximum=50\r\n";
+    EXPECT_EQ(runScript(create).exitCode, 5u);
+    EXPECT_TRUE(machine.model().vdisks.empty());
+    EXPECT_EQ(runScript(create).exitCode, 0u);  // 0 in the queue: the script runs
+    EXPECT_EQ(machine.model().vdisks.size(), 1u);
+    EXPECT_TRUE(machine.model().diskpart.exitCodes.empty());
+    EXPECT_EQ(machine.diskpartRuns()[0].exitCode, 5u);
+}
+
+TEST_F(SimProcessesTest, StartsThatFail) {
+    machine.putFile(kScript, "list vdisk\r\n");
+    EXPECT_EQ(machine.createProcessAndWait(L"notepad.exe x", 0).stage, Stage::NotStarted);
+    EXPECT_EQ(machine.createProcessAndWait(L"diskpart /s \"C:\\Work\\none.txt\"", 0).exitCode, 3u);
+
+    machine.injectFault({"processWait", 6, 0, 1, L""});
+    EXPECT_EQ(machine.createProcessAndWait(kRunScript, 0).stage, Stage::WaitFailed);
+    machine.injectFault({"processExitCode", 6, 0, 1, L"temp.bat"});
+    EXPECT_EQ(runBatch().stage, Stage::ExitCodeUnreadable);
+
+    machine.model().diskpart.cannotStart = true;
+    const auto outcome = machine.createProcessAndWait(kRunScript, 0);
+    EXPECT_EQ(outcome.stage, Stage::NotStarted);
+    EXPECT_EQ(outcome.error, win::ERROR_FILE_NOT_FOUND_);
+    EXPECT_EQ(machine.shellExecuteAndWait(L"Open", L"C:\\Work\\missing.bat", L"", L"", 0).stage,
+              Stage::NotStarted);
+}
+
+TEST_F(SimProcessesTest, BatchCaptureAppendsDiskpartOutput) {
+    machine.model().vdisks.push_back({L"D:\\vd\\Caf\u00e9.vhdx", true, 100, true, false, {}});
+    machine.putFile(kResult, "earlier\r\n");
+    machine.putFile(kScript, "list vdisk\r\nexit\r\n");
+    const auto outcome = runBatch();
+    EXPECT_EQ(outcome.stage, Stage::Exited);
+    EXPECT_EQ(outcome.exitCode, 0u);
+    const std::string result = machine.fileBytes(kResult).value_or("");
+    EXPECT_EQ(result.rfind("earlier\r\n", 0), 0u);
+    // After chcp 65001 what diskpart prints reaches the file as UTF-8.
+    EXPECT_NE(result.find("Attached not open     Expandable  D:\\vd\\Caf\xc3\xa9.vhdx\r\n"),
+              std::string::npos);
+    ASSERT_EQ(machine.diskpartRuns().size(), 1u);
+    EXPECT_EQ(machine.diskpartRuns()[0].commandLine,
+              L"diskpart /s \"C:\\Work\\Command.txt\" >> \"C:\\Work\\result.txt\"");
+}
+
+TEST_F(SimProcessesTest, BatchCaptureWithoutChcpWritesTheAnsiCodePage) {
+    machine.model().vdisks.push_back({L"D:\\vd\\Caf\u00e9.vhdx", true, 100, false, false, {}});
+    machine.putFile(kScript, "list vdisk\r\n");
+    runBatch("diskpart /s \"C:\\Work\\Command.txt\" >> \"C:\\Work\\result.txt\"\r\n");
+    const std::string result = machine.fileBytes(kResult).value_or("");
+    EXPECT_NE(result.find("Added                 Expandable  D:\\vd\\Caf\xe9.vhdx"), std::string::npos)
+        << result;
+}
+
+TEST_F(SimProcessesTest, BatchLinesAfterChcpAreReadAsUtf8) {
+    machine.putFolder(L"C:\\W\u00f6rk");
+    machine.putFile(L"C:\\W\u00f6rk\\Command.txt", "list vdisk\r\n");
+    // One byte per character, as a narrow stream writes it: not UTF-8, so the path is not found.
+    const std::string latin1 =
+        "chcp 65001\r\ndiskpart /s \"C:\\W\xf6rk\\Command.txt\" >> \"C:\\Work\\result.txt\"\r\n";
+    EXPECT_EQ(runBatch(latin1).exitCode, 3u);
+    const std::string utf8 =
+        "chcp 65001\r\ndiskpart /s \"C:\\W\xc3\xb6rk\\Command.txt\" >> \"C:\\Work\\result.txt\"\r\n";
+    EXPECT_EQ(runBatch(utf8).exitCode, 0u);
+}
+
+TEST_F(SimProcessesTest, BatchExitCodeIsTheLastCommands) {
+    machine.putFile(kScript, "list vdisk\r\n");
+    machine.model().diskpart.exitCodes = {2};
+    EXPECT_EQ(runBatch().exitCode, 2u);
+    EXPECT_TRUE(machine.fileExists(kResult));
+
+    machine.model().diskpart.cannotStart = true;
+    ASSERT_TRUE(machine.deleteFileW(kResult).ok);
+    const auto outcome = runBatch();
+    EXPECT_EQ(outcome.stage, Stage::Exited);  // the interpreter starts; diskpart does not
+    EXPECT_EQ(outcome.exitCode, 9009u);
+    EXPECT_EQ(machine.fileBytes(kResult), std::string());  // the redirection made the file anyway
+}
+
+}  // namespace
+}  // namespace sim
