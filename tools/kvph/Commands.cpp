@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "DisksCommand.h"
 #include "InventoryCommands.h"
 
 namespace kvph::tool {
@@ -19,6 +20,8 @@ const std::vector<CommandSpec>& commandTable() {
          vhdxLetter},
         {"readonly", 1, "readonly PATH        whether that volume is read-only (PH_CheckVHDXReadOnly)",
          vhdxReadOnly},
+        {"disks", 0, "disks                physical drives and their partition records as the library reads them",
+         listDisks},
     };
     return table;
 }
