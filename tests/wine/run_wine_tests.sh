@@ -33,6 +33,8 @@ if ! ninja -C "$BUILD" -j2 KvPartitionHelper wine_host stand_in_diskpart >"$BUIL
     finish
 fi
 DLL=$BUILD/KvPartitionHelper.dll
+KVPH_BUILT=yes
+ninja -C "$BUILD" -j2 kvph >>"$BUILD/wine-tests-build.log" 2>&1 || KVPH_BUILT=no
 
 # The private prefix: headless, quiet, without the Mono and Gecko installers.
 export WINEPREFIX=$BUILD/wine-prefix
@@ -48,11 +50,12 @@ wineserver -p 2>>"$WINE_ERRORS"
 
 DRIVE_C=$WINEPREFIX/drive_c
 HARNESS=$DRIVE_C/kvph
+TOOL=$DRIVE_C/tool
 OTHER=$DRIVE_C/other
 STAND_IN=$DRIVE_C/stand-in
 DATA_DIR=$DRIVE_C/ProgramData/Norvel/Quillmark
-rm -rf "$HARNESS" "$OTHER" "$STAND_IN"
-mkdir -p "$HARNESS" "$OTHER" "$STAND_IN"
+rm -rf "$HARNESS" "$OTHER" "$STAND_IN" "$TOOL"
+mkdir -p "$HARNESS" "$OTHER" "$STAND_IN" "$TOOL"
 cp "$DLL" "$BUILD/tests/wine/wine_host.exe" "$HARNESS/"
 cp "$DLL" "$OTHER/"
 cp "$BUILD/tests/wine/diskpart.exe" "$DRIVE_C/windows/system32/diskpart.exe"
@@ -246,6 +249,27 @@ test_list_fixed_partition() {
     fi
 }
 
+# The kvph tool as shipped: kvph.exe loads the DLL from its own folder.
+test_kvph_tool() {
+    if [ "$KVPH_BUILT" != yes ]; then
+        fail "kvph.exe builds" "see $BUILD/wine-tests-build.log"
+        return
+    fi
+    cp "$BUILD/kvph.exe" "$DLL" "$TOOL/"
+    stand_in "$ATTACHED_LISTING" 0
+    local output
+    output=$("$WINE" 'C:\tool\kvph.exe' --json exists "$VHDX" -- list 2>>"$WINE_ERRORS" | tr -d '\r')
+    local exists list
+    exists=$(grep -F '"command":"exists"' <<<"$output")
+    list=$(grep -F '"command":"list"' <<<"$output")
+    if grep -qF '"result":1' <<<"$exists" && grep -qF 'diskpart list vdisk successfully.' <<<"$exists" \
+        && grep -qF '"result":1' <<<"$list" && [ -f "$TOOL/result.txt" ] && [ -f "$TOOL/Partition.ini" ]; then
+        pass "kvph.exe --json exists PATH -- list: both 1, the DLL's log and files next to the tool"
+    else
+        fail "kvph.exe under Wine" "$output"
+    fi
+}
+
 # Each stand-in run takes 1.5 s, so two callers that did not wait for each other would meet.
 test_two_processes_never_overlap() {
     stand_in "$ATTACHED_LISTING" 0 1500
@@ -301,6 +325,7 @@ test_diskpart_failure
 test_files_after_a_query
 test_library_folder_is_the_dlls_own
 test_list_fixed_partition
+test_kvph_tool
 test_two_processes_never_overlap
 test_stand_in_detects_overlap
 finish
