@@ -162,6 +162,21 @@ MachineBuilder& MachineBuilder::geometry(std::uint32_t bytesPerSector, std::uint
     return *this;
 }
 
+MachineBuilder& MachineBuilder::driveType(DriveType type) {
+    currentDisk().driveType = type;
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::bus(std::optional<std::uint32_t> busType) {
+    currentDisk().bus = busType;
+    return *this;
+}
+
+MachineBuilder& MachineBuilder::rotationRate(std::optional<std::uint16_t> rate) {
+    currentDisk().rotationRate = rate;
+    return *this;
+}
+
 MachineBuilder& MachineBuilder::failOpen() {
     currentDisk().failures.open = true;
     return *this;

@@ -68,6 +68,12 @@ public:
 
     MachineBuilder& geometry(std::uint32_t bytesPerSector, std::uint32_t sectorsPerTrack,
                              std::uint32_t tracksPerCylinder);
+    // How the disk added last presents itself: its drive type, its STORAGE_BUS_TYPE (nullopt: the property
+    // query fails) and its IDENTIFY word 217 (nullopt: ATA pass-through is refused).
+    MachineBuilder& driveType(DriveType type);
+    MachineBuilder& bus(std::optional<std::uint32_t> busType);
+    MachineBuilder& rotationRate(std::optional<std::uint16_t> rate);
+
     MachineBuilder& failOpen();
     MachineBuilder& failGeometry();
     MachineBuilder& layoutError(std::uint32_t error);

@@ -5,14 +5,17 @@
 
 #include "InventoryMachines.h"
 #include "KvPartitionHelper.h"
+#include "PerTestSupport.h"
 #include "inventory/PartitionInventory.h"
 #include "platform/WinConstants.h"
+#include "sim/MachineBuilder.h"
 
 namespace kvph::test {
 namespace {
 
 constexpr wchar_t kIniPath[] = L"C:\\Program Files\\Host\\Partition.ini";
 constexpr char kSystemVolumeId[] = "6A4B2C10-1111-4222-8333-444455556666";
+constexpr char kZeroGuid[] = "00000000-0000-0000-0000-000000000000";
 const std::wstring kAtaRefused = L"DeviceIoControl IOCTL_ATA_PASS_THROUGH failed with error code: 1\n";
 const std::wstring kJudgedSsd = L"No NominalMediaRotationRate but it is NVMe/EMMC device. Judge as SSD";
 
@@ -229,34 +232,6 @@ TEST_F(ListingTest, VolumeStatesAndFreeSpace) {
                         "3000", "0", "0,3", "1", "11", "Fixed", "0x00000000"}}));
 }
 
-// An MBR disk with a primary partition, free space, and an extended partition holding two logical
-// drives with free space before, between and after them. Cylinders are 16065 sectors.
-sim::Disk mbrDataDisk(const DiskSpec& spec) {
-    sim::Disk disk = makeDisk(spec, sim::PartitionStyle::Mbr);
-    disk.mbr.primary[0] = mbrSlot(0x07, 2048, 204800);
-    disk.mbr.primary[1] = mbrSlot(0x0F, 614400, 1228800);
-    addLogicalDrive(disk, 614400, mbrSlot(0x07, 655360, 204800));
-    addLogicalDrive(disk, 899072, mbrSlot(0x0C, 901120, 409600));
-    addVolume(disk, {2048, L'D', std::wstring(L"NTFS"), L"Data", false, 50 * kMiB});
-    addVolume(disk, {655360, L'E', std::wstring(L"NTFS"), L"Media", false, 60 * kMiB});
-    addVolume(disk, {901120, L'F', std::wstring(L"FAT32"), L"PHOTOS", false, 70 * kMiB});
-    return disk;
-}
-
-TEST_F(ListingTest, MbrDiskPositionsCountGapsAndTheContainer) {
-    add(mbrDataDisk({2, sim::DriveType::Fixed, 11, 7200, 2048}));
-    listAndCheck();
-    // Records: D, container, gap before it, gap, E, gap, F, gap, trailing gap. The type text of an MBR
-    // volume shows its type byte, flags and hidden sectors (logical drives count from their own record).
-    EXPECT_EQ(inventory(),
-              iniText({{"D:", "NTFS", "Data", "MBR", "00000000-0000-0000-0000-000000000000", "00010007-0800-0000-0000-000000000000", "100", "50", "2,1", "0",
-                        "11", "Fixed", "0x00000000"},
-                       {"E:", "NTFS", "Media", "MBR", "00000000-0000-0000-0000-000000000000", "00010007-A000-0000-0000-000000000000", "100", "60", "2,5", "0",
-                        "11", "Fixed", "0x00000000"},
-                       {"F:", "FAT32", "PHOTOS", "MBR", "00000000-0000-0000-0000-000000000000", "0001000C-0800-0000-0000-000000000000", "200", "70", "2,7",
-                        "0", "11", "Fixed", "0x00000000"}}));
-}
-
 // The VHDX drive as the host creates it: a fixed file-backed disk with one NTFS primary at sector 2048.
 TEST_F(ListingTest, AttachedVirtualDiskIsFoundByItsShape) {
     add(systemDisk({0}));
@@ -308,6 +283,69 @@ TEST_F(ListingTest, FailedKeyWriteLeavesOnlyThatKeyOut) {
     std::string expected = iniText({systemSection("1", "11")});
     expected.erase(expected.find("Free MB=40960\r\n"), std::string("Free MB=40960\r\n").size());
     EXPECT_EQ(inventory(), expected);
+}
+
+// The same machines on partition tables written by the real partitioning tools.
+class ListingOnImagesTest : public ListingTest {
+protected:
+    void SetUp() override {
+        if (!DiskImages::toolsPresent()) {
+            GTEST_SKIP() << "sfdisk and sgdisk are needed";
+        }
+    }
+
+    void addDisks(const sim::MachineBuilder& builder) {
+        for (const sim::Disk& disk : builder.build().disks) {
+            add(disk);
+        }
+    }
+};
+
+TEST_F(ListingOnImagesTest, GptSystemDiskWrittenBySgdisk) {
+    const std::string image = DiskImages::withSgdisk(
+        "inventory-system.img", 4 * sim::kGiB,
+        std::string("-o -a 1 -n 1:2048:206847 -t 1:ef00 -n 2:206848:239615 -t 2:0c01 ") +
+            "-n 3:239616:4335615 -t 3:0700 -u 3:" + kSystemVolumeId);
+    ASSERT_FALSE(image.empty());
+    sim::MachineBuilder builder;
+    builder.imageDisk(0, image)
+        .onPartitionAt(2048).volumeWithoutLetter(L"FAT32", L"")
+        .onPartitionAt(239616).volume(L'C', L"NTFS", L"System", 40960 * kMiB + kMiB - 1);
+    addDisks(builder);
+    listAndCheck();
+    Section system = systemSection("1", "11");
+    system.totalMB = "2000";
+    EXPECT_EQ(inventory(), iniText({system}));
+    EXPECT_EQ(log(), std::vector<std::wstring>{report(system)});
+}
+
+// A primary partition, free space, and an extended partition holding two logical drives with free
+// space before, between and after them. Records: D, container, gap before the container, gap, E, gap,
+// F, gap, trailing gap. sfdisk puts the first extended boot record at the container's start and the
+// second 2048 sectors before its drive; the hidden sectors in the type text count from there.
+TEST_F(ListingOnImagesTest, MbrDataDiskWrittenBySfdisk) {
+    const std::string image = DiskImages::withSfdisk("inventory-data.img", 2 * sim::kGiB,
+                                                     "label: dos\nlabel-id: 0x0badcafe\n"
+                                                     "start=2048, size=204800, type=7\n"
+                                                     "start=614400, size=1228800, type=f\n"
+                                                     "start=655360, size=204800, type=7\n"
+                                                     "start=901120, size=409600, type=c\n");
+    ASSERT_FALSE(image.empty());
+    sim::MachineBuilder builder;
+    builder.imageDisk(2, image)
+        .rotationRate(7200)
+        .onPartitionAt(2048).volume(L'D', L"NTFS", L"Data", 50 * kMiB)
+        .onPartitionAt(655360).volume(L'E', L"NTFS", L"Media", 60 * kMiB)
+        .onPartitionAt(901120).volume(L'F', L"FAT32", L"PHOTOS", 70 * kMiB);
+    addDisks(builder);
+    listAndCheck();
+    EXPECT_EQ(inventory(),
+              iniText({{"D:", "NTFS", "Data", "MBR", kZeroGuid, "00010007-0800-0000-0000-000000000000", "100", "50",
+                        "2,1", "0", "11", "Fixed", "0x00000000"},
+                       {"E:", "NTFS", "Media", "MBR", kZeroGuid, "00010007-A000-0000-0000-000000000000", "100", "60",
+                        "2,5", "0", "11", "Fixed", "0x00000000"},
+                       {"F:", "FAT32", "PHOTOS", "MBR", kZeroGuid, "0001000C-0800-0000-0000-000000000000", "200",
+                        "70", "2,7", "0", "11", "Fixed", "0x00000000"}}));
 }
 
 }  // namespace

@@ -78,19 +78,6 @@ inline sim::MbrSlot mbrSlot(std::uint8_t type, std::uint64_t startSector, std::u
     return slot;
 }
 
-// A logical drive in its own extended boot record at `ebrSector`; the previous record of the chain gets
-// its link to this one.
-inline void addLogicalDrive(sim::Disk& disk, std::uint64_t ebrSector, const sim::MbrSlot& logical) {
-    auto& chain = disk.mbr.chain;
-    if (!chain.empty()) {
-        chain.back().slots[1] = mbrSlot(0x05, ebrSector, logical.start + logical.sectors - ebrSector);
-    }
-    sim::MbrTable::BootRecord record;
-    record.sector = ebrSector;
-    record.slots[0] = logical;
-    chain.push_back(record);
-}
-
 struct VolumeSpec {
     std::uint64_t startSector = 0;
     std::optional<wchar_t> letter;
