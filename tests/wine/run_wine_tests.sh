@@ -28,7 +28,7 @@ if [ ! -f "$BUILD/build.ninja" ]; then
         -DCMAKE_BUILD_TYPE=Release >"$BUILD.configure.log" 2>&1 \
         || { fail "configure the mingw build" "see $BUILD.configure.log"; finish; }
 fi
-if ! ninja -C "$BUILD" -j2 KvPartitionHelper wine_host stand_in_diskpart >"$BUILD/wine-tests-build.log" 2>&1; then
+if ! ninja -C "$BUILD" -j2 KvPartitionHelper wine_host stand_in_diskpart backend_probe >"$BUILD/wine-tests-build.log" 2>&1; then
     fail "build the DLL and the Wine test programs" "see $BUILD/wine-tests-build.log"
     finish
 fi
@@ -56,7 +56,7 @@ STAND_IN=$DRIVE_C/stand-in
 DATA_DIR=$DRIVE_C/ProgramData/Norvel/Quillmark
 rm -rf "$HARNESS" "$OTHER" "$STAND_IN" "$TOOL"
 mkdir -p "$HARNESS" "$OTHER" "$STAND_IN" "$TOOL"
-cp "$DLL" "$BUILD/tests/wine/wine_host.exe" "$HARNESS/"
+cp "$DLL" "$BUILD/tests/wine/wine_host.exe" "$BUILD/tests/wine/backend_probe.exe" "$HARNESS/"
 cp "$DLL" "$OTHER/"
 cp "$BUILD/tests/wine/diskpart.exe" "$DRIVE_C/windows/system32/diskpart.exe"
 
@@ -315,7 +315,26 @@ test_stand_in_detects_overlap() {
     fi
 }
 
+# One result per check of the backend probe.
+test_backend() {
+    rm -rf "$DRIVE_C/probe"
+    local output status line
+    output=$("$WINE" 'C:\kvph\backend_probe.exe' 2>>"$WINE_ERRORS")
+    status=$?
+    output=$(tr -d '\r' <<<"$output")
+    while IFS= read -r line; do
+        case "$line" in
+            "ok "*) pass "backend: ${line#ok }" ;;
+            "FAIL "*) fail "backend: ${line#FAIL }" ;;
+        esac
+    done <<<"$output"
+    if [ "$status" -ne 0 ] && ! grep -q '^FAIL ' <<<"$output"; then
+        fail "backend probe ended with exit code $status" "$output"
+    fi
+}
+
 test_export_table
+test_backend
 test_imports_are_system_dlls
 test_exports_resolve_under_wine
 test_attached_vhdx_is_found

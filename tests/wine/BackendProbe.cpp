@@ -1,0 +1,283 @@
+// Checks the Win32 backend of the seam against the system it runs on (Wine in the tests): each check
+// calls backend methods the way the library does and prints "ok <name>" or "FAIL <name>: <detail>".
+// It works in C:\probe\ and under HKEY_CURRENT_USER\Software\KvphProbe, which it creates and removes.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "platform/Platform.h"
+#include "platform/WinConstants.h"
+
+namespace kvph {
+Platform& win32Platform();
+}
+
+namespace {
+
+using namespace kvph;
+namespace w = kvph::win;
+
+int failures = 0;
+
+std::string narrow(const std::wstring& text) {
+    std::string result;
+    for (wchar_t unit : text) {
+        result += unit == L'\0' ? '|' : (unit < 0x80 ? static_cast<char>(unit) : '?');
+    }
+    return result;
+}
+
+void check(const char* name, bool ok, const std::string& detail = {}) {
+    failures += ok ? 0 : 1;
+    if (ok) {
+        std::printf("ok %s\n", name);
+    } else {
+        std::printf("FAIL %s: %s\n", name, detail.c_str());
+    }
+}
+
+bool sameText(const std::wstring& left, const std::wstring& right) {
+    return _wcsicmp(left.c_str(), right.c_str()) == 0;
+}
+
+bool endsWith(const std::wstring& text, const std::wstring& tail) {
+    return text.size() >= tail.size() && sameText(text.substr(text.size() - tail.size()), tail);
+}
+
+const std::wstring kFolder = L"C:\\probe\\";
+
+void checkFolders(Platform& os) {
+    const auto system = os.getSystemDirectoryW(260);
+    check("GetSystemDirectoryW", system && sameText(*system, L"C:\\windows\\system32"),
+          narrow(system.value_or(L"-")));
+    check("GetSystemDirectoryW with a buffer too small", !os.getSystemDirectoryW(5));
+    const auto module = os.getModuleFileNameW(260);
+    check("GetModuleFileNameW names the module holding the backend",
+          module && endsWith(*module, L"\\backend_probe.exe"), narrow(module.value_or(L"-")));
+    const auto common = os.shGetSpecialFolderPathW(w::CSIDL_COMMON_APPDATA_, true);
+    check("SHGetSpecialFolderPathW common application data", common && sameText(*common, L"C:\\ProgramData"),
+          narrow(common.value_or(L"-")));
+}
+
+void checkFiles(Platform& os) {
+    check("_wmkdir makes a folder",
+          os.wmkdir(kFolder + L"made") == 0 && os.pathFileExistsW(kFolder + L"made"));
+    check("_wmkdir on an existing folder", os.wmkdir(kFolder + L"made") == -1);
+
+    const std::wstring path = kFolder + L"Command.txt";
+    const Bytes script = {'l', 'i',  's',  't', ' ', 'v', 'd', 'i',  's',
+                          'k', '\r', '\n', 'e', 'x', 'i', 't', '\r', '\n'};
+    const HandleResult created = os.createFileW(
+        path, w::GENERIC_READ_ | w::GENERIC_WRITE_ | w::GENERIC_EXECUTE_,
+        w::FILE_SHARE_READ_ | w::FILE_SHARE_WRITE_, w::CREATE_ALWAYS_, w::FILE_ATTRIBUTE_NORMAL_);
+    const bool opened = created.handle != kNullHandle && created.handle != kInvalidHandle;
+    check("CreateFileW creates a file", opened, "error " + std::to_string(created.error));
+    if (!opened) {
+        return;
+    }
+    const WriteResult written = os.writeFile(created.handle, script);
+    check("WriteFile writes every byte", written.ok && written.bytesWritten == script.size());
+    check("FlushFileBuffers", os.flushFileBuffers(created.handle).ok);
+    check("CloseHandle", os.closeHandle(created.handle).ok);
+
+    const HandleResult reopened = os.createFileW(path, w::GENERIC_READ_, w::FILE_SHARE_READ_,
+                                                 w::OPEN_EXISTING_, w::FILE_ATTRIBUTE_NORMAL_);
+    const ReadResult read = os.readFile(reopened.handle, 100);
+    check("ReadFile returns what is there", read.ok && read.data == script, std::to_string(read.data.size()));
+    os.closeHandle(reopened.handle);
+
+    const std::uint32_t hiddenSystem = w::FILE_ATTRIBUTE_HIDDEN_ | w::FILE_ATTRIBUTE_SYSTEM_;
+    const bool set = os.setFileAttributesW(path, hiddenSystem).ok;
+    const auto attributes = os.getFileAttributesW(path);
+    check("SetFileAttributesW / GetFileAttributesW hidden and system",
+          set && attributes && (*attributes & hiddenSystem) == hiddenSystem,
+          attributes ? std::to_string(*attributes) : "missing");
+    os.setFileAttributesW(path, w::FILE_ATTRIBUTE_NORMAL_);
+    check("DeleteFileW",
+          os.deleteFileW(path).ok && !os.pathFileExistsW(path) && !os.getFileAttributesW(path));
+    const BoolResult again = os.deleteFileW(path);
+    check("DeleteFileW on a missing file fails with ERROR_FILE_NOT_FOUND",
+          !again.ok && again.error == w::ERROR_FILE_NOT_FOUND_, std::to_string(again.error));
+    const HandleResult nowhere = os.createFileW(kFolder + L"missing\\x.txt", w::GENERIC_WRITE_, 0,
+                                                w::CREATE_ALWAYS_, w::FILE_ATTRIBUTE_NORMAL_);
+    check("CreateFileW in a missing folder gives INVALID_HANDLE_VALUE and ERROR_PATH_NOT_FOUND",
+          nowhere.handle == kInvalidHandle && nowhere.error == w::ERROR_PATH_NOT_FOUND_,
+          std::to_string(nowhere.handle) + " " + std::to_string(nowhere.error));
+}
+
+void checkProfiles(Platform& os) {
+    const std::wstring file = kFolder + L"Partition.ini";
+    const bool written = os.writePrivateProfileStringW(L"0", L"Label Name", L"Duskvale", file).ok &&
+                         os.writePrivateProfileStringW(L"Main", L"Count", L"3", file).ok;
+    check("WritePrivateProfileStringW", written);
+    check("GetPrivateProfileStringW",
+          os.getPrivateProfileStringW(L"0", L"Label Name", L"", 260, file) == L"Duskvale");
+    check("GetPrivateProfileStringW default for a missing key",
+          os.getPrivateProfileStringW(L"0", L"Letter", L"none", 260, file) == L"none");
+    const std::wstring cut = os.getPrivateProfileStringW(L"0", L"Label Name", L"", 4, file);
+    check("GetPrivateProfileStringW truncates to the buffer", cut == L"Dus", narrow(cut));
+    check("GetPrivateProfileIntW", os.getPrivateProfileIntW(L"Main", L"Count", -1, file) == 3);
+    check("GetPrivateProfileIntW default",
+          os.getPrivateProfileIntW(L"Main", L"Missing", -1, file) == static_cast<std::uint32_t>(-1));
+}
+
+void writeBatch(Platform& os, const std::wstring& path, const std::string& text) {
+    const HandleResult file =
+        os.createFileW(path, w::GENERIC_WRITE_, 0, w::CREATE_ALWAYS_, w::FILE_ATTRIBUTE_NORMAL_);
+    os.writeFile(file.handle, Bytes(text.begin(), text.end()));
+    os.closeHandle(file.handle);
+}
+
+void checkProcesses(Platform& os) {
+    const ProcessOutcome exited = os.createProcessAndWait(L"cmd.exe /c exit 7", w::CREATE_NO_WINDOW_);
+    check("CreateProcessW, wait and exit code",
+          exited.stage == ProcessOutcome::Stage::Exited && exited.exitCode == 7,
+          std::to_string(static_cast<int>(exited.stage)) + " " + std::to_string(exited.exitCode));
+    const ProcessOutcome missing =
+        os.createProcessAndWait(L"no-such-program-kvph.exe /s x", w::CREATE_NO_WINDOW_);
+    check("CreateProcessW of a missing program is not started",
+          missing.stage == ProcessOutcome::Stage::NotStarted && missing.error == w::ERROR_FILE_NOT_FOUND_,
+          std::to_string(static_cast<int>(missing.stage)) + " " + std::to_string(missing.error));
+
+    const std::wstring batch = kFolder + L"probe.bat";
+    writeBatch(os, batch, "cd > \"C:\\probe\\cwd.txt\"\r\ncmd /c exit 3\r\n");
+    const auto system = os.getSystemDirectoryW(260).value_or(L"C:\\windows\\system32");
+    const ProcessOutcome shell = os.shellExecuteAndWait(L"Open", batch, L"", system + L"\\", w::SW_HIDE_);
+    check("ShellExecuteExW of a batch file, wait and exit code",
+          shell.stage == ProcessOutcome::Stage::Exited && shell.exitCode == 3,
+          std::to_string(static_cast<int>(shell.stage)) + " " + std::to_string(shell.exitCode));
+    const HandleResult cwd = os.createFileW(kFolder + L"cwd.txt", w::GENERIC_READ_, w::FILE_SHARE_READ_,
+                                            w::OPEN_EXISTING_, w::FILE_ATTRIBUTE_NORMAL_);
+    const ReadResult folder = os.readFile(cwd.handle, 260);
+    os.closeHandle(cwd.handle);
+    const std::string shown(folder.data.begin(), folder.data.end());
+    check("ShellExecuteExW runs in the folder given",
+          _strnicmp(shown.c_str(), "C:\\windows\\system32", 19) == 0, shown);
+    const ProcessOutcome absent =
+        os.shellExecuteAndWait(L"Open", kFolder + L"absent.bat", L"", system + L"\\", w::SW_HIDE_);
+    check("ShellExecuteExW of a missing file is not started",
+          absent.stage == ProcessOutcome::Stage::NotStarted);
+}
+
+void checkMutex(Platform& os) {
+    const HandleResult mutex = os.createMutexW(L"Local\\KvphBackendProbe");
+    check("CreateMutexW", mutex.handle != kNullHandle);
+    const bool taken = os.waitForSingleObject(mutex.handle, w::INFINITE_) == w::WAIT_OBJECT_0_ &&
+                       os.waitForSingleObject(mutex.handle, w::INFINITE_) == w::WAIT_OBJECT_0_;
+    check("WaitForSingleObject takes the mutex, twice on one thread", taken);
+    const bool released = os.releaseMutex(mutex.handle).ok && os.releaseMutex(mutex.handle).ok;
+    const BoolResult extra = os.releaseMutex(mutex.handle);
+    check("ReleaseMutex as often as taken, then ERROR_NOT_OWNER", released && !extra.ok && extra.error == 288,
+          std::to_string(extra.error));
+    os.closeHandle(mutex.handle);
+}
+
+void checkRegistry(Platform& os) {
+    const std::wstring key = L"Software\\KvphProbe\\Policies";
+    const auto root = RegistryRoot::CurrentUser;
+    check("regQueryDword on a missing key", !os.regQueryDword(root, key, L"NoDriveTypeAutoRun"));
+    check("regSetDword creates the key and sets the value",
+          os.regSetDword(root, key, L"NoDriveTypeAutoRun", 0x91).ok);
+    const auto value = os.regQueryDword(root, key, L"NoDriveTypeAutoRun");
+    check("regQueryDword reads it", value && *value == 0x91);
+    check("regDeleteValue", os.regDeleteValue(root, key, L"NoDriveTypeAutoRun").ok);
+    const auto gone = os.regQueryDword(root, key, L"NoDriveTypeAutoRun");
+    check("regQueryDword of a missing value in an existing key reads 0", gone && *gone == 0);
+    const BoolResult again = os.regDeleteValue(root, key, L"NoDriveTypeAutoRun");
+    check("regDeleteValue of a missing value fails", !again.ok && again.error == w::ERROR_FILE_NOT_FOUND_);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\KvphProbe");
+}
+
+void checkText(Platform& os) {
+    const auto ansi = os.wideToAnsi(L"select vdisk file=\"C:\\Drives\\Duskvale.vhdx\"");
+    check("WideCharToMultiByte without the terminator",
+          ansi && *ansi == "select vdisk file=\"C:\\Drives\\Duskvale.vhdx\"");
+    check("WideCharToMultiByte of empty text", os.wideToAnsi(L"").value_or("x").empty());
+    const std::uint8_t basicData[16] = {0xa2, 0xa0, 0xd0, 0xeb, 0xe5, 0xb9, 0x33, 0x44,
+                                        0x87, 0xc0, 0x68, 0xb6, 0xb7, 0x26, 0x99, 0xc7};
+    std::uint32_t error = 1;
+    const auto text = os.stringFromCLSID(basicData, error);
+    check("StringFromCLSID", text && *text == L"{EBD0A0A2-B9E5-4433-87C0-68B6B72699C7}" && error == 0,
+          narrow(text.value_or(L"-")));
+}
+
+void checkVolumes(Platform& os) {
+    const DriveStrings drives = os.getLogicalDriveStringsW(105);
+    check("GetLogicalDriveStringsW lists C:\\",
+          drives.result > 0 && drives.result == drives.strings.size() &&
+              drives.strings.find(std::wstring(L"C:\\\0", 4)) != std::wstring::npos,
+          narrow(drives.strings));
+    const DriveStrings small = os.getLogicalDriveStringsW(2);
+    check("GetLogicalDriveStringsW with a buffer too small gives the size needed",
+          small.result > 2 && small.strings.empty(), std::to_string(small.result));
+    check("GetDriveTypeW C:\\ is fixed", os.getDriveTypeW(L"C:\\") == w::DRIVE_FIXED_);
+    const VolumeInformation volume = os.getVolumeInformationW(L"C:\\");
+    check("GetVolumeInformationW C:\\", volume.ok && !volume.fileSystemName.empty(),
+          narrow(volume.fileSystemName) + " error " + std::to_string(volume.error));
+    const VolumeInformation noVolume = os.getVolumeInformationW(L":\\");
+    check("GetVolumeInformationW without a letter fails", !noVolume.ok && noVolume.error != 0);
+    const DiskFreeSpace space = os.getDiskFreeSpaceExW(L"C:\\");
+    check("GetDiskFreeSpaceExW C:\\",
+          space.ok && space.totalBytes > 0 && space.freeBytesAvailableToCaller > 0);
+}
+
+// The library maps a partition to its letter by comparing a link's target with what QueryDosDeviceW
+// says for each drive; for C: both must name the same device.
+void checkSymbolicLinks(Platform& os) {
+    check("ntdll symbolic-link calls found", os.loadSymbolicLinkCalls());
+    const auto device = os.queryDosDeviceW(L"C:", 1024);
+    check("QueryDosDeviceW C:", device && !device->empty());
+    const NtHandleResult link =
+        os.ntOpenSymbolicLinkObject(L"\\??\\C:", w::SYMBOLIC_LINK_QUERY_, w::OBJ_CASE_INSENSITIVE_);
+    check("NtOpenSymbolicLinkObject \\??\\C:", link.status == 0 && link.handle != kNullHandle,
+          std::to_string(link.status));
+    if (link.status != 0) {
+        return;
+    }
+    const NtTextResult target = os.ntQuerySymbolicLinkObject(link.handle, 1024);
+    check("NtQuerySymbolicLinkObject gives what QueryDosDeviceW gives",
+          target.status == 0 && device && target.text == *device,
+          narrow(target.text) + " / " + narrow(device.value_or(L"-")));
+    const NtTextResult tooSmall = os.ntQuerySymbolicLinkObject(link.handle, 4);
+    check("NtQuerySymbolicLinkObject into a buffer too small", tooSmall.status == w::STATUS_BUFFER_TOO_SMALL_,
+          std::to_string(tooSmall.status));
+    check("NtClose", os.ntClose(link.handle) == 0);
+    const NtHandleResult none = os.ntOpenSymbolicLinkObject(
+        L"\\Device\\Harddisk97\\Partition9", w::SYMBOLIC_LINK_QUERY_, w::OBJ_CASE_INSENSITIVE_);
+    check("NtOpenSymbolicLinkObject of a missing name fails", none.status != 0 && none.handle == kNullHandle);
+}
+
+void checkDeviceControl(Platform& os) {
+    const IoResult result = os.deviceIoControl(kNullHandle, w::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX_, {}, 56);
+    check("DeviceIoControl on no device fails and keeps the zeroed buffer",
+          !result.ok && result.error == w::ERROR_INVALID_HANDLE_ && result.output == Bytes(56, 0),
+          std::to_string(result.error));
+}
+
+void checkSleep(Platform& os) {
+    const ULONGLONG before = GetTickCount64();
+    os.sleep(100);
+    check("Sleep", GetTickCount64() - before >= 90);
+}
+
+}  // namespace
+
+int main() {
+    Platform& os = kvph::win32Platform();
+    os.wmkdir(L"C:\\probe");
+    checkFolders(os);
+    checkFiles(os);
+    checkProfiles(os);
+    checkProcesses(os);
+    checkMutex(os);
+    checkRegistry(os);
+    checkText(os);
+    checkVolumes(os);
+    checkSymbolicLinks(os);
+    checkDeviceControl(os);
+    checkSleep(os);
+    std::fflush(stdout);
+    return failures == 0 ? 0 : 1;
+}
