@@ -8,7 +8,8 @@ namespace {
 
 using RunnerTest = FrameTest;
 
-constexpr char kSelectDiskScript[] = "select disk=\"1\"\r\nclean\r\nexit\r\n";
+// Any script the stand-in diskpart runs without a disk behind it.
+constexpr char kTwoListScript[] = "list vdisk\r\nlist vdisk\r\nexit\r\n";
 
 TEST_F(RunnerTest, WritesTheScriptBytesAndStartsDiskpartOnIt) {
     EXPECT_EQ(RunDiskpartScript(scripts::kListVdisk), ScriptOutcome::DiskpartSucceeded);
@@ -46,7 +47,7 @@ TEST_F(RunnerTest, ReportsEachOutcomeWithItsMessages) {
         }
         DiskpartSettings settings;
         settings.successMessage = L"done";
-        EXPECT_EQ(RunDiskpartScript(kSelectDiskScript, settings), c.outcome);
+        EXPECT_EQ(RunDiskpartScript(kTwoListScript, settings), c.outcome);
         EXPECT_EQ(log(), c.log);
         EXPECT_FALSE(machine.fileExists(kScriptFile));
     }
@@ -54,7 +55,7 @@ TEST_F(RunnerTest, ReportsEachOutcomeWithItsMessages) {
 
 TEST_F(RunnerTest, DiskpartThatCannotStartShowsTheExitCodeAsLastSet) {
     machine.model().diskpart.cannotStart = true;
-    EXPECT_EQ(RunDiskpartScript(kSelectDiskScript), ScriptOutcome::DiskpartFailed);
+    EXPECT_EQ(RunDiskpartScript(kTwoListScript), ScriptOutcome::DiskpartFailed);
     EXPECT_EQ(log(), (std::vector<std::wstring>{L"(KvPartitionHelper)Create process fail.\r\n",
                                                 L"(KvPartitionHelper)diskpart error because of 0x00000000."}));
     EXPECT_FALSE(machine.fileExists(kScriptFile));
@@ -70,7 +71,7 @@ TEST_F(RunnerTest, RetriesTheSameFileAndKeepsTheLastExitCode) {
     settings.errorFormat = L"(KvPartitionHelper)diskpart error because of 0x%08x";
     settings.successMessage = L"(KvPartitionHelper)diskpart format successfully";
 
-    EXPECT_EQ(RunDiskpartScript(kSelectDiskScript, settings), ScriptOutcome::DiskpartSucceeded);
+    EXPECT_EQ(RunDiskpartScript(kTwoListScript, settings), ScriptOutcome::DiskpartSucceeded);
     EXPECT_EQ(log(), (std::vector<std::wstring>{L"(KvPartitionHelper)diskpart error because of 0x00000005",
                                                 L"(KvPartitionHelper)Create process fail.\r\n",
                                                 L"(KvPartitionHelper)diskpart error because of 0x00000005",
@@ -85,7 +86,7 @@ TEST_F(RunnerTest, EveryFailedAttemptPausesTheLastOneToo) {
     DiskpartSettings settings;
     settings.attempts = 3;
     settings.pauseAfterFailureMs = 1000;
-    EXPECT_EQ(RunDiskpartScript(kSelectDiskScript, settings), ScriptOutcome::DiskpartFailed);
+    EXPECT_EQ(RunDiskpartScript(kTwoListScript, settings), ScriptOutcome::DiskpartFailed);
     EXPECT_EQ(machine.sleeps(), (std::vector<std::uint32_t>{1000, 1000, 1000}));
     EXPECT_EQ(machine.diskpartRuns().size(), 3u);
 }
@@ -98,9 +99,9 @@ TEST_F(RunnerTest, StepBeforeRunAndEchoComeInOrder) {
         fileWasClosedAndPresent = machine.fileExists(kScriptFile) && machine.openHandleCount() == 0;
         platform().outputDebugStringW(L"before");
     };
-    EXPECT_EQ(RunDiskpartScript(kSelectDiskScript, settings), ScriptOutcome::DiskpartSucceeded);
+    EXPECT_EQ(RunDiskpartScript(kTwoListScript, settings), ScriptOutcome::DiskpartSucceeded);
     EXPECT_TRUE(fileWasClosedAndPresent);
-    EXPECT_EQ(log(), (std::vector<std::wstring>{L"select disk=\"1\"\r\nclean\r\nexit\r\n", L"before"}));
+    EXPECT_EQ(log(), (std::vector<std::wstring>{L"list vdisk\r\nlist vdisk\r\nexit\r\n", L"before"}));
     EXPECT_FALSE(machine.log()[0].wide);
 }
 
@@ -118,7 +119,7 @@ TEST_F(RunnerTest, WriteFailuresDeleteTheScriptFileAndSkipTheRun) {
         bool ranStepBefore = false;
         DiskpartSettings settings;
         settings.beforeRun = [&] { ranStepBefore = true; };
-        EXPECT_EQ(RunDiskpartScript(kSelectDiskScript, settings), ScriptOutcome::ScriptNotWritten);
+        EXPECT_EQ(RunDiskpartScript(kTwoListScript, settings), ScriptOutcome::ScriptNotWritten);
         EXPECT_EQ(log(), std::vector<std::wstring>{c.message});
         EXPECT_FALSE(ranStepBefore);
         EXPECT_FALSE(machine.fileExists(kScriptFile));
@@ -132,14 +133,14 @@ TEST_F(RunnerTest, ReplacesAHiddenReadOnlyLeftover) {
     machine.putFolder(L"C:\\ProgramData\\Norvel\\Quillmark");
     machine.putFile(kScriptFile, "old script",
                     win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_READONLY_ | win::FILE_ATTRIBUTE_SYSTEM_);
-    EXPECT_EQ(RunDiskpartScript(kSelectDiskScript), ScriptOutcome::DiskpartSucceeded);
+    EXPECT_EQ(RunDiskpartScript(kTwoListScript), ScriptOutcome::DiskpartSucceeded);
     ASSERT_EQ(machine.diskpartRuns().size(), 1u);
-    EXPECT_EQ(machine.diskpartRuns()[0].script, kSelectDiskScript);
+    EXPECT_EQ(machine.diskpartRuns()[0].script, kTwoListScript);
 }
 
 TEST_F(RunnerTest, CreatesAMissingDataDirectory) {
     ASSERT_FALSE(machine.pathFileExistsW(L"C:\\ProgramData\\Norvel"));
-    EXPECT_EQ(RunDiskpartScript(kSelectDiskScript), ScriptOutcome::DiskpartSucceeded);
+    EXPECT_EQ(RunDiskpartScript(kTwoListScript), ScriptOutcome::DiskpartSucceeded);
     EXPECT_TRUE(machine.pathFileExistsW(kDataDirectory));
 }
 
