@@ -24,9 +24,10 @@ finish() {
 }
 
 if [ ! -f "$BUILD/build.ninja" ]; then
+    mkdir -p "$BUILD"
     cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-        -DCMAKE_BUILD_TYPE=Release >"$BUILD.configure.log" 2>&1 \
-        || { fail "configure the mingw build" "see $BUILD.configure.log"; finish; }
+        -DCMAKE_BUILD_TYPE=Release >"$BUILD/wine-tests-configure.log" 2>&1 \
+        || { fail "configure the mingw build" "see $BUILD/wine-tests-configure.log"; finish; }
 fi
 if ! ninja -C "$BUILD" -j2 KvPartitionHelper wine_host stand_in_diskpart backend_probe >"$BUILD/wine-tests-build.log" 2>&1; then
     fail "build the DLL and the Wine test programs" "see $BUILD/wine-tests-build.log"
