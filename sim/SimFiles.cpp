@@ -97,7 +97,14 @@ bool onReadOnlyVolume(const Machine& machine, const std::wstring& key) {
         return false;
     }
     auto mounted = machine.volumeByLetter(key[0]);
-    return mounted && mounted->volume != nullptr && mounted->volume->readOnly;
+    if (!mounted || mounted->volume == nullptr) {
+        return false;
+    }
+    const auto& vdisks = machine.model().vdisks;
+    const bool readOnlyAttach = std::any_of(vdisks.begin(), vdisks.end(), [&](const VirtualDisk& vdisk) {
+        return &vdisk.disk == mounted->disk && vdisk.attached && vdisk.readOnly;
+    });
+    return mounted->volume->readOnly || readOnlyAttach;
 }
 
 // CREATE_ALWAYS over a hidden or system file must name those attributes again, or the platform refuses.

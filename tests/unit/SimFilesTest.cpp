@@ -173,5 +173,31 @@ TEST_F(SimFilesTest, WritesAndReadsFollowThePosition) {
     machine.closeHandle(reader.handle);
 }
 
+TEST_F(SimFilesTest, VolumesOfVirtualDisksComeAndGoWithTheirDisk) {
+    machine.putFile(L"C:\\Data\\drive.vhdx", "image");
+    VirtualDisk vdisk{L"C:\\Data\\drive.vhdx", true, 100, false, false, {}};
+    vdisk.disk.volumes.push_back({2048, L'V', L"NTFS", L"Duskvale", false, 1 << 20});
+    machine.model().vdisks.push_back(vdisk);
+    machine.putFolder(L"V:\\Stored");
+    VirtualDisk& known = machine.model().vdisks.back();
+
+    EXPECT_FALSE(machine.pathFileExistsW(L"V:\\Stored"));
+    EXPECT_EQ(machine.wmkdir(L"V:\\Other"), -1);
+
+    known.attached = true;
+    known.readOnly = true;
+    EXPECT_TRUE(machine.pathFileExistsW(L"V:\\Stored"));
+    EXPECT_EQ(machine.createFileW(L"V:\\Stored\\new.txt", kReadWrite, 3, win::CREATE_ALWAYS_, 0).error, 19u);
+    EXPECT_EQ(machine.wmkdir(L"V:\\Other"), -1);
+    EXPECT_EQ(machine.deleteFileW(L"C:\\Data\\drive.vhdx").error, 32u);  // in use while attached
+
+    known.readOnly = false;
+    EXPECT_EQ(machine.wmkdir(L"V:\\Other"), 0);
+
+    known.attached = false;
+    EXPECT_TRUE(machine.deleteFileW(L"C:\\Data\\drive.vhdx").ok);
+    EXPECT_TRUE(machine.model().vdisks.empty());  // a detached disk whose file is gone is forgotten
+}
+
 }  // namespace
 }  // namespace sim

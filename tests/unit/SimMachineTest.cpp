@@ -4,6 +4,7 @@
 
 #include "platform/WinConstants.h"
 #include "sim/Machine.h"
+#include "sim/SimText.h"
 
 namespace sim {
 namespace {
@@ -117,6 +118,18 @@ TEST(SimMachineTest, CallMutexIsRecursiveAndOwnedByItsThread) {
     EXPECT_FALSE(machine.releaseMutex(mutex).ok);
     EXPECT_TRUE(machine.closeHandle(mutex).ok);
     EXPECT_EQ(machine.waitForSingleObject(mutex, win::INFINITE_), win::WAIT_FAILED_);
+}
+
+TEST(SimMachineTest, TextConversionsRoundTrip) {
+    std::string every;
+    for (int byte = 0; byte < 256; ++byte) {
+        every += static_cast<char>(byte);
+    }
+    EXPECT_EQ(text::toCodePage(text::fromCodePage(every, 1252), 1252), every);
+    EXPECT_EQ(text::fromUtf8("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), L"a\u00e9\u20ac\U0001F600");
+    EXPECT_EQ(text::fromUtf8("\xE9t\xC3"), L"\ufffdt\ufffd");  // not UTF-8: one replacement per bad byte
+    EXPECT_EQ(text::toUtf8(L"\u00e9\U0001F600"), "\xC3\xA9\xF0\x9F\x98\x80");
+    EXPECT_EQ(text::cutToUtf16(L"ab\U0001F600c", 3), L"ab");  // a pair is never split
 }
 
 }  // namespace

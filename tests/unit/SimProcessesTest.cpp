@@ -175,5 +175,40 @@ TEST_F(SimProcessesTest, BatchExitCodeIsTheLastCommands) {
     EXPECT_EQ(machine.fileBytes(kResult), std::string());  // the redirection made the file anyway
 }
 
+TEST_F(SimProcessesTest, VdiskListShowsEachDiskOnOneLine) {
+    machine.model().vdisks.push_back({L"D:\\vd\\a.vhdx", true, 100, true, false, {}});
+    machine.model().vdisks.push_back({L"D:\\vd\\b.vhdx", false, 100, false, false, {}});
+    machine.putFile(L"D:\\vd\\b.vhdx", "image");
+    runScript("select vdisk file=\"D:\\vd\\b.vhdx\"\r\nlist vdisk\r\n");
+    const std::string output = machine.diskpartRuns().back().output;
+    const std::string expected =
+        "  VDisk ###  Disk ###  State                 Type       File\r\n"
+        "  ---------  --------  --------------------  ---------  ----\r\n"
+        "  VDisk 0    Disk " +
+        std::to_string(machine.allDisks().back()->number) +
+        "    Attached not open     Expandable  D:\\vd\\a.vhdx\r\n"
+        "* VDisk 1    Disk ---  Added                 Fixed      D:\\vd\\b.vhdx\r\n";
+    EXPECT_NE(output.find(expected), std::string::npos) << output;
+}
+
+TEST_F(SimProcessesTest, AttachGivesATakenLetterUp) {
+    VirtualDisk vdisk{L"D:\\vd\\a.vhdx", true, 100, false, false, {}};
+    vdisk.disk.volumes.push_back({2048, L'C', L"NTFS", L"", false, 0});  // C is taken meanwhile
+    vdisk.disk.volumes.push_back({4096, L'V', L"NTFS", L"", false, 0});
+    machine.model().vdisks.push_back(vdisk);
+    machine.putFile(L"D:\\vd\\a.vhdx", "image");
+    EXPECT_EQ(runScript("select vdisk file=\"D:\\vd\\a.vhdx\"\r\nattach vdisk\r\n").exitCode, 0u);
+    const auto& volumes = machine.model().vdisks[0].disk.volumes;
+    EXPECT_EQ(volumes[0].letter, std::optional<wchar_t>(L'E'));  // the first free letter after D
+    EXPECT_EQ(volumes[1].letter, std::optional<wchar_t>(L'V'));
+}
+
+TEST_F(SimProcessesTest, RedirectionIntoAMissingFolderRunsNothing) {
+    machine.putFile(kScript, "list vdisk\r\n");
+    const auto outcome = runBatch("diskpart /s \"C:\\Work\\Command.txt\" >> \"C:\\Gone\\result.txt\"\r\n");
+    EXPECT_EQ(outcome.exitCode, 1u);
+    EXPECT_TRUE(machine.diskpartRuns().empty());
+}
+
 }  // namespace
 }  // namespace sim

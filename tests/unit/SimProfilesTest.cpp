@@ -123,5 +123,24 @@ TEST_F(SimProfilesTest, WritesThatCannotHappen) {
     EXPECT_EQ(get(L"S", L"k"), L"old");
 }
 
+TEST_F(SimProfilesTest, UnicodeFilesStayUnicode) {
+    const std::string utf16 = std::string("\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0\xAC\x20\r\0\n\0", 22);
+    machine.putFile(kIni, utf16);
+    EXPECT_EQ(get(L"S", L"k"), L"\u20ac");
+    write(L"S", L"n", L"\u4e2d");
+    const std::string added = std::string("n\0=\0\x2d\x4e\r\0\n\0", 10);
+    EXPECT_EQ(machine.fileBytes(kIni), utf16 + added);
+}
+
+TEST_F(SimProfilesTest, FaultsMatchFileSectionAndKey) {
+    write(L"Main", L"Disk", L"1");
+    machine.injectFault({"getPrivateProfileStringW", 2, 0, 1, L"settings.ini|main|disk"});
+    EXPECT_EQ(get(L"Main", L"Disk"), L"default");
+    EXPECT_EQ(get(L"Main", L"Disk"), L"1");
+    machine.injectFault({"writePrivateProfileStringW", 5, 0, 1, L"|Main|"});
+    EXPECT_EQ(machine.writePrivateProfileStringW(L"Main", L"Disk", L"2", kIni).error, 5u);
+    EXPECT_EQ(get(L"Main", L"Disk"), L"1");
+}
+
 }  // namespace
 }  // namespace sim
