@@ -27,6 +27,7 @@ namespace ata = win::ata;
 constexpr wchar_t kDriveRootFormat[] = L"\\\\.\\PHYSICALDRIVE%d\\";
 constexpr wchar_t kPhysicalDriveFormat[] = L"\\\\.\\PhysicalDrive%d";
 constexpr std::uint32_t kAtaTimeOutSeconds = 10;
+constexpr std::size_t kCommandRegister = 6;  // byte of the task file that holds the command
 constexpr std::uint16_t kNonRotatingMedia = 1;
 constexpr std::uint32_t kBusTypeUnknown = 0;
 constexpr int kMegabyteShift = 20;
@@ -82,14 +83,12 @@ std::uint32_t queryBusType(Handle device) {
     return descriptor.u32(storage::kDescriptorBusType);
 }
 
-std::optional<std::wstring> driveTypeText(std::uint32_t systemDriveType, std::uint32_t busType) {
+// Removable drives are not asked about their bus; a fixed drive on USB is told apart from the others.
+std::wstring driveTypeText(std::uint32_t systemDriveType, std::uint32_t busType) {
     if (systemDriveType == win::DRIVE_REMOVABLE_) {
-        return std::wstring(L"Removable");
+        return L"Removable";
     }
-    if (systemDriveType == win::DRIVE_FIXED_) {
-        return std::wstring(busType == storage::BusTypeUsb ? L"Fixed_USB" : L"Fixed");
-    }
-    return std::nullopt;
+    return busType == storage::BusTypeUsb ? L"Fixed_USB" : L"Fixed";
 }
 
 std::wstring diskTypeText(int partitionStyle) {
@@ -113,7 +112,7 @@ Bytes identifyDeviceRequest() {
     put(ata::kDataTransferLength, ata::kDataSize, 4);
     put(ata::kTimeOutValue, kAtaTimeOutSeconds, 4);
     put(ata::kDataBufferOffset, ata::kHeaderSize, 8);
-    request[ata::kCurrentTaskFile + 6] = ata::IDE_COMMAND_IDENTIFY;
+    request[ata::kCurrentTaskFile + kCommandRegister] = ata::IDE_COMMAND_IDENTIFY;
     return request;
 }
 
@@ -170,7 +169,7 @@ std::optional<DriveFacts> classifyDrive(const PER::DriveDevice& device, const PE
     const std::uint32_t busType = queryBusType(device.GetFileHandle());
     DriveFacts facts;
     facts.number = driveNumber;
-    facts.driveType = *driveTypeText(systemDriveType, busType);
+    facts.driveType = driveTypeText(systemDriveType, busType);
     facts.diskType = diskTypeText(data.GetPartitionStyle());
     facts.solidState = IsSolidStateDrive(driveNumber, busType);
     facts.busType = std::to_wstring(busType);
