@@ -8,7 +8,7 @@
 // Mode bit 2: fail the geometry query after the first one (the walk's own queries).
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+#include <algorithm>
 
 #include "per/ByteReader.h"
 #include "per/DriveDevice.h"
@@ -64,7 +64,7 @@ public:
 
 private:
     static kvph::IoResult& answer(kvph::IoResult& result, const kvph::Bytes& bytes, std::uint32_t returned) {
-        std::memcpy(result.output.data(), bytes.data(), std::min(bytes.size(), result.output.size()));
+        std::copy_n(bytes.begin(), std::min(bytes.size(), result.output.size()), result.output.begin());
         result.ok = true;
         result.bytesReturned = returned;
         return result;
