@@ -11,9 +11,17 @@ namespace kvph {
 
 namespace {
 
-// Large enough for every message the library formats from its bounded inputs; the result is cut to
-// the caller's buffer afterwards, which is what a bounded platform formatter leaves behind.
-constexpr std::size_t kScratchUnits = 8192;
+// A first try with room for twice the caller's buffer covers every message the library formats; a
+// longer result (only possible from unexpected input) is formatted again with room for anything.
+constexpr std::size_t kLargeScratchUnits = 8192;
+
+int formatInto(std::vector<wchar_t>& scratch, const wchar_t* format, va_list arguments) {
+    va_list copy;
+    va_copy(copy, arguments);
+    const int written = std::vswprintf(scratch.data(), scratch.size(), format, copy);
+    va_end(copy);
+    return written;
+}
 
 std::wstring cutToUnits(std::wstring text, std::size_t maxUnits) {
     while (utf16Length(text) > maxUnits) {
@@ -29,10 +37,14 @@ void logLine(const std::wstring& message) { platform().outputDebugStringW(messag
 void logNarrow(const std::string& message) { platform().outputDebugStringA(message); }
 
 std::wstring formatBounded(std::size_t bufferUnits, const wchar_t* format, ...) {
-    std::vector<wchar_t> scratch(kScratchUnits, L'\0');
+    std::vector<wchar_t> scratch(2 * bufferUnits + 1);
     va_list arguments;
     va_start(arguments, format);
-    const int written = std::vswprintf(scratch.data(), scratch.size(), format, arguments);
+    int written = formatInto(scratch, format, arguments);
+    if (written < 0) {
+        scratch.resize(kLargeScratchUnits);
+        written = formatInto(scratch, format, arguments);
+    }
     va_end(arguments);
     if (written < 0 || bufferUnits == 0) {
         return std::wstring();
