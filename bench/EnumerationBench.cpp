@@ -2,9 +2,9 @@
 // refresh it, release it) on a large machine: 32 GPT disks of 128 partitions, 20 of them with letters.
 #include <benchmark/benchmark.h>
 
+#include "LargeMachine.h"
 #include "per/DriveManager.h"
 #include "platform/Platform.h"
-#include "LargeMachine.h"
 
 namespace {
 

@@ -64,7 +64,9 @@ MbrSlot readSlot(const PER::ByteReader& sector, std::size_t index, std::uint64_t
     return slot;
 }
 
-bool hasBootSignature(const PER::ByteReader& sector) { return sector.u16(kBootSignatureOffset) == kBootSignature; }
+bool hasBootSignature(const PER::ByteReader& sector) {
+    return sector.u16(kBootSignatureOffset) == kBootSignature;
+}
 
 // Follows the chain from the first extended boot record: logical drives count from their own record,
 // links from the start of the extended partition. The chain ends at a record without a link or without

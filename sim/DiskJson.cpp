@@ -36,7 +36,8 @@ void allowOnly(const json& object, const std::string& where, std::initializer_li
 std::uint64_t unsignedAt(const json& object, const std::string& key, const std::string& where,
                          std::uint64_t maximum = UINT64_MAX) {
     const json& value = object.at(key);
-    if (!value.is_number_integer() || (value.is_number_integer() && !value.is_number_unsigned() && value.get<std::int64_t>() < 0)) {
+    if (!value.is_number_integer() ||
+        (value.is_number_integer() && !value.is_number_unsigned() && value.get<std::int64_t>() < 0)) {
         fail(where + "." + key, "must be a non-negative integer");
     }
     const std::uint64_t number = value.get<std::uint64_t>();
@@ -69,9 +70,12 @@ std::string stringAt(const json& object, const std::string& key, const std::stri
 }
 
 int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -98,20 +102,22 @@ Guid parseGuid(std::string text, const std::string& where) {
         raw[i] = static_cast<std::uint8_t>(hexDigit(digits[2 * i]) * 16 + hexDigit(digits[2 * i + 1]));
     }
     // The first three fields are stored little-endian.
-    return {raw[3], raw[2], raw[1], raw[0], raw[5], raw[4], raw[7], raw[6], raw[8], raw[9], raw[10], raw[11],
-            raw[12], raw[13], raw[14], raw[15]};
+    return {raw[3], raw[2], raw[1],  raw[0],  raw[5],  raw[4],  raw[7],  raw[6],
+            raw[8], raw[9], raw[10], raw[11], raw[12], raw[13], raw[14], raw[15]};
 }
 
 std::string guidText(const Guid& g) {
     char text[37];
-    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", g[3], g[2],
-                  g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
+    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                  g[3], g[2], g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13],
+                  g[14], g[15]);
     return text;
 }
 
 std::uint8_t parseType(const json& object, const std::string& where) {
     const std::string text = stringAt(object, "type", where);
-    if (text.empty() || text.size() > 2 || hexDigit(text[0]) < 0 || (text.size() == 2 && hexDigit(text[1]) < 0)) {
+    if (text.empty() || text.size() > 2 || hexDigit(text[0]) < 0 ||
+        (text.size() == 2 && hexDigit(text[1]) < 0)) {
         fail(where + ".type", "must be a partition type in hexadecimal, such as \"07\"");
     }
     return static_cast<std::uint8_t>(std::stoul(text, nullptr, 16));
@@ -124,15 +130,16 @@ std::string typeText(std::uint8_t type) {
 }
 
 const std::pair<const char*, DriveType> kDriveTypes[] = {{"fixed", DriveType::Fixed},
-                                                          {"removable", DriveType::Removable},
-                                                          {"cdrom", DriveType::Cdrom},
-                                                          {"ramdisk", DriveType::Ramdisk},
-                                                          {"unknown", DriveType::Unknown}};
+                                                         {"removable", DriveType::Removable},
+                                                         {"cdrom", DriveType::Cdrom},
+                                                         {"ramdisk", DriveType::Ramdisk},
+                                                         {"unknown", DriveType::Unknown}};
 const std::pair<const char*, PartitionStyle> kStyles[] = {
     {"mbr", PartitionStyle::Mbr}, {"gpt", PartitionStyle::Gpt}, {"raw", PartitionStyle::Raw}};
 
 template <typename T, std::size_t N>
-T parseName(const json& object, const char* key, const std::string& where, const std::pair<const char*, T> (&names)[N]) {
+T parseName(const json& object, const char* key, const std::string& where,
+            const std::pair<const char*, T> (&names)[N]) {
     const std::string text = stringAt(object, key, where);
     for (const auto& [name, value] : names) {
         if (text == name) {
@@ -246,7 +253,8 @@ void parseFailures(const json& object, const std::string& where, DiskFailures& f
     allowOnly(object, where, {"open", "geometry", "layoutError"});
     failures.open = boolOr(object, "open", where, false);
     failures.geometry = boolOr(object, "geometry", where, false);
-    failures.layoutError = static_cast<std::uint32_t>(unsignedOr(object, "layoutError", where, 0, UINT32_MAX));
+    failures.layoutError =
+        static_cast<std::uint32_t>(unsignedOr(object, "layoutError", where, 0, UINT32_MAX));
 }
 
 void parseNumbering(const json& object, const std::string& where, Disk& disk) {
@@ -255,9 +263,9 @@ void parseNumbering(const json& object, const std::string& where, Disk& disk) {
         disk.driveType = parseName(object, "driveType", where, kDriveTypes);
     }
     if (object.contains("bus")) {
-        disk.bus = object.at("bus").is_null()
-                       ? std::nullopt
-                       : std::optional<std::uint32_t>(static_cast<std::uint32_t>(unsignedAt(object, "bus", where, UINT32_MAX)));
+        disk.bus = object.at("bus").is_null() ? std::nullopt
+                                              : std::optional<std::uint32_t>(static_cast<std::uint32_t>(
+                                                    unsignedAt(object, "bus", where, UINT32_MAX)));
     }
 }
 
@@ -332,23 +340,26 @@ json gptPartitionsJson(const GptTable& table) {
 }
 
 json volumeJson(const Volume& volume) {
-    return {{"start", volume.start},
-            {"letter", volume.letter ? json(std::string(1, static_cast<char>(*volume.letter))) : json(nullptr)},
-            {"fileSystem", volume.fileSystem ? json(text::toUtf8(*volume.fileSystem)) : json(nullptr)},
-            {"label", text::toUtf8(volume.label)},
-            {"readOnly", volume.readOnly},
-            {"freeBytes", volume.freeBytes}};
+    return {
+        {"start", volume.start},
+        {"letter", volume.letter ? json(std::string(1, static_cast<char>(*volume.letter))) : json(nullptr)},
+        {"fileSystem", volume.fileSystem ? json(text::toUtf8(*volume.fileSystem)) : json(nullptr)},
+        {"label", text::toUtf8(volume.label)},
+        {"readOnly", volume.readOnly},
+        {"freeBytes", volume.freeBytes}};
 }
 
 }  // namespace
 
 Disk diskFromJson(const json& object, const std::string& where, const std::string& baseDir, bool numbered) {
     if (numbered) {
-        allowOnly(object, where, {"number", "driveType", "bus", "rotationRate", "geometry", "sizeBytes", "image", "style",
-                                  "signature", "diskGuid", "partitions", "volumes", "failures"});
+        allowOnly(object, where,
+                  {"number", "driveType", "bus", "rotationRate", "geometry", "sizeBytes", "image", "style",
+                   "signature", "diskGuid", "partitions", "volumes", "failures"});
     } else {
-        allowOnly(object, where, {"rotationRate", "geometry", "sizeBytes", "image", "style", "signature", "diskGuid",
-                                  "partitions", "volumes", "failures"});
+        allowOnly(object, where,
+                  {"rotationRate", "geometry", "sizeBytes", "image", "style", "signature", "diskGuid",
+                   "partitions", "volumes", "failures"});
     }
     Disk disk;
     if (numbered) {

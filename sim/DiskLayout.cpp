@@ -33,7 +33,9 @@ private:
     kvph::Bytes& bytes_;
 };
 
-bool isUsed(const MbrSlot& slot) { return slot.type != 0; }
+bool isUsed(const MbrSlot& slot) {
+    return slot.type != 0;
+}
 
 LayoutSlot mbrSlot(const MbrSlot& slot, std::uint64_t hiddenFrom) {
     LayoutSlot out;
@@ -126,7 +128,9 @@ void writeEntry(ByteWriter& out, std::size_t at, const Disk& disk, const LayoutS
 
 }  // namespace
 
-bool isContainerType(std::uint8_t type) { return type == 0x05 || type == 0x0F; }
+bool isContainerType(std::uint8_t type) {
+    return type == 0x05 || type == 0x0F;
+}
 
 bool isRecognizedType(std::uint8_t type) {
     const auto known = [](std::uint8_t t) {

@@ -10,9 +10,21 @@ namespace sim {
 namespace {
 
 constexpr Guid guid(std::uint32_t a, std::uint16_t b, std::uint16_t c, std::array<std::uint8_t, 8> d) {
-    return {static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a >> 16),
-            static_cast<std::uint8_t>(a >> 24), static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(b >> 8),
-            static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8), d[0], d[1], d[2], d[3], d[4], d[5], d[6],
+    return {static_cast<std::uint8_t>(a),
+            static_cast<std::uint8_t>(a >> 8),
+            static_cast<std::uint8_t>(a >> 16),
+            static_cast<std::uint8_t>(a >> 24),
+            static_cast<std::uint8_t>(b),
+            static_cast<std::uint8_t>(b >> 8),
+            static_cast<std::uint8_t>(c),
+            static_cast<std::uint8_t>(c >> 8),
+            d[0],
+            d[1],
+            d[2],
+            d[3],
+            d[4],
+            d[5],
+            d[6],
             d[7]};
 }
 
@@ -24,10 +36,14 @@ Guid partitionId(int disk, std::size_t index) {
 
 }  // namespace
 
-const Guid kEfiSystemPartitionType = guid(0xc12a7328, 0xf81f, 0x11d2, {0xba, 0x4b, 0x00, 0xa0, 0xc9, 0x3e, 0xc9, 0x3b});
-const Guid kReservedPartitionType = guid(0xe3c9e316, 0x0b5c, 0x4db8, {0x81, 0x7d, 0xf9, 0x2d, 0xf0, 0x02, 0x15, 0xae});
-const Guid kBasicDataPartitionType = guid(0xebd0a0a2, 0xb9e5, 0x4433, {0x87, 0xc0, 0x68, 0xb6, 0xb7, 0x26, 0x99, 0xc7});
-const Guid kRecoveryPartitionType = guid(0xde94bba4, 0x06d1, 0x4d40, {0xa1, 0x6a, 0xbf, 0xd5, 0x01, 0x79, 0xd6, 0xac});
+const Guid kEfiSystemPartitionType =
+    guid(0xc12a7328, 0xf81f, 0x11d2, {0xba, 0x4b, 0x00, 0xa0, 0xc9, 0x3e, 0xc9, 0x3b});
+const Guid kReservedPartitionType =
+    guid(0xe3c9e316, 0x0b5c, 0x4db8, {0x81, 0x7d, 0xf9, 0x2d, 0xf0, 0x02, 0x15, 0xae});
+const Guid kBasicDataPartitionType =
+    guid(0xebd0a0a2, 0xb9e5, 0x4433, {0x87, 0xc0, 0x68, 0xb6, 0xb7, 0x26, 0x99, 0xc7});
+const Guid kRecoveryPartitionType =
+    guid(0xde94bba4, 0x06d1, 0x4d40, {0xa1, 0x6a, 0xbf, 0xd5, 0x01, 0x79, 0xd6, 0xac});
 
 MachineBuilder& MachineBuilder::addDisk(int number, std::uint64_t sizeBytes, PartitionStyle style) {
     Disk disk;
@@ -98,7 +114,8 @@ MachineBuilder& MachineBuilder::recovery(std::uint64_t start, std::uint64_t sect
     return gptPartition(kRecoveryPartitionType, start, sectors, L"Recovery");
 }
 
-MachineBuilder& MachineBuilder::primary(std::uint64_t start, std::uint64_t sectors, std::uint8_t type, bool boot) {
+MachineBuilder& MachineBuilder::primary(std::uint64_t start, std::uint64_t sectors, std::uint8_t type,
+                                        bool boot) {
     Disk& disk = currentDisk();
     if (nextPrimarySlot_ >= disk.mbr.primary.size()) {
         throw std::logic_error("an MBR has four primary slots");
@@ -137,8 +154,8 @@ MachineBuilder& MachineBuilder::addVolume(Volume volume) {
     return *this;
 }
 
-MachineBuilder& MachineBuilder::volume(wchar_t letter, const std::wstring& fileSystem, const std::wstring& label,
-                                       std::uint64_t freeBytes) {
+MachineBuilder& MachineBuilder::volume(wchar_t letter, const std::wstring& fileSystem,
+                                       const std::wstring& label, std::uint64_t freeBytes) {
     return addVolume(Volume{0, letter, fileSystem, label, false, freeBytes});
 }
 

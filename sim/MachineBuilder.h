@@ -35,7 +35,8 @@ extern const Guid kRecoveryPartitionType;
 class MachineBuilder {
 public:
     MachineBuilder& gptDisk(int number, std::uint64_t sizeBytes = 64 * kGiB);
-    MachineBuilder& mbrDisk(int number, std::uint64_t sizeBytes = 64 * kGiB, std::uint32_t signature = 0x12345678);
+    MachineBuilder& mbrDisk(int number, std::uint64_t sizeBytes = 64 * kGiB,
+                            std::uint32_t signature = 0x12345678);
     MachineBuilder& rawDisk(int number, std::uint64_t sizeBytes = 64 * kGiB);
     // A disk whose table is read from a raw image file on the host; throws if it cannot be read.
     MachineBuilder& imageDisk(int number, const std::string& hostPath);

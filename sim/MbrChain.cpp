@@ -11,12 +11,14 @@ namespace {
 constexpr std::uint64_t kBootRecordLead = 2048;  // sectors between a boot record and its drive
 constexpr std::uint8_t kLinkType = 0x05;
 
-std::uint64_t bootRecordSector(const MbrTable& table, std::uint64_t extendedStart, std::uint64_t logicalStart) {
+std::uint64_t bootRecordSector(const MbrTable& table, std::uint64_t extendedStart,
+                               std::uint64_t logicalStart) {
     if (table.chain.empty()) {
         return extendedStart;
     }
     const MbrSlot& previous = table.chain.back().slots[0];
-    const std::uint64_t previousEnd = std::max(previous.start + previous.sectors, table.chain.back().sector + 1);
+    const std::uint64_t previousEnd =
+        std::max(previous.start + previous.sectors, table.chain.back().sector + 1);
     const std::uint64_t lead = logicalStart >= kBootRecordLead ? logicalStart - kBootRecordLead : 0;
     std::uint64_t sector = std::max(lead, previousEnd);
     if (sector >= logicalStart && logicalStart > extendedStart) {

@@ -73,8 +73,9 @@ const Disk* Machine::diskByNumber(int number) const {
     return nullptr;
 }
 
-kvph::HandleResult Machine::createFileA(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
-                                        std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) {
+kvph::HandleResult Machine::createFileA(const std::string& path, std::uint32_t desiredAccess,
+                                        std::uint32_t shareMode, std::uint32_t creationDisposition,
+                                        std::uint32_t flagsAndAttributes) {
     const std::wstring widePath = fromAnsi(path);
     if (auto error = enter("createFileA", widePath)) {
         return {kvph::kInvalidHandle, *error};
@@ -94,8 +95,8 @@ kvph::HandleResult Machine::createFileA(const std::string& path, std::uint32_t d
     return {addHandle(OpenDevice{number}), 0};
 }
 
-kvph::IoResult Machine::deviceIoControl(kvph::Handle device, std::uint32_t controlCode, const kvph::Bytes& input,
-                                        std::uint32_t outputSize) {
+kvph::IoResult Machine::deviceIoControl(kvph::Handle device, std::uint32_t controlCode,
+                                        const kvph::Bytes& input, std::uint32_t outputSize) {
     OpenObject* object = findHandle(device);
     const OpenDevice* open = object != nullptr ? std::get_if<OpenDevice>(object) : nullptr;
     const std::wstring argument =

@@ -60,7 +60,9 @@ std::int32_t statusFor(std::uint32_t error) {
     return kStatusUnsuccessful;
 }
 
-std::wstring harddiskVolume(std::uint32_t number) { return L"\\Device\\HarddiskVolume" + std::to_wstring(number); }
+std::wstring harddiskVolume(std::uint32_t number) {
+    return L"\\Device\\HarddiskVolume" + std::to_wstring(number);
+}
 
 // Parses "\Device\Harddisk<N>\Partition<M>" into N and M.
 bool parsePartitionLink(const std::wstring& name, bool caseInsensitive, int& disk, std::uint32_t& partition) {
@@ -138,7 +140,8 @@ kvph::DiskFreeSpace Machine::getDiskFreeSpaceExW(const std::wstring& directory) 
         return result;
     }
     const auto partition = partitionByStart(*mounted->disk, mounted->volume->start);
-    const std::uint64_t totalBytes = partition ? partition->sectors * mounted->disk->geometry.bytesPerSector : 0;
+    const std::uint64_t totalBytes =
+        partition ? partition->sectors * mounted->disk->geometry.bytesPerSector : 0;
     result.ok = true;
     result.freeBytesAvailableToCaller = mounted->volume->freeBytes;
     result.totalFreeBytes = mounted->volume->freeBytes;
@@ -153,9 +156,11 @@ std::uint32_t Machine::getDriveTypeW(const std::wstring& rootPath) {
     const std::wstring drivePrefix = L"\\\\.\\PHYSICALDRIVE";
     if (text::startsWithNoCase(rootPath, drivePrefix) && rootPath.size() > drivePrefix.size() + 1 &&
         rootPath.back() == L'\\') {
-        const std::wstring digits = rootPath.substr(drivePrefix.size(), rootPath.size() - drivePrefix.size() - 1);
-        const bool decimal = digits.size() <= 2 && (digits.size() == 1 || digits[0] != L'0') &&
-                             std::all_of(digits.begin(), digits.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+        const std::wstring digits =
+            rootPath.substr(drivePrefix.size(), rootPath.size() - drivePrefix.size() - 1);
+        const bool decimal =
+            digits.size() <= 2 && (digits.size() == 1 || digits[0] != L'0') &&
+            std::all_of(digits.begin(), digits.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
         const Disk* disk = decimal ? diskByNumber(std::stoi(digits)) : nullptr;
         return disk != nullptr ? driveTypeOf(disk->driveType) : win::DRIVE_NO_ROOT_DIR_;
     }
@@ -192,7 +197,8 @@ kvph::DriveStrings Machine::getLogicalDriveStringsW(std::uint32_t bufferUnits) {
     return result;
 }
 
-std::optional<std::wstring> Machine::queryDosDeviceW(const std::wstring& deviceName, std::uint32_t bufferUnits) {
+std::optional<std::wstring> Machine::queryDosDeviceW(const std::wstring& deviceName,
+                                                     std::uint32_t bufferUnits) {
     if (enter("queryDosDeviceW", deviceName)) {
         return std::nullopt;
     }

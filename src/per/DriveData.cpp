@@ -12,8 +12,8 @@ namespace win = kvph::win;
 
 namespace {
 
-constexpr std::uint32_t kGeometryBytes = 40;        // DISK_GEOMETRY_EX with its first 8 data bytes
-constexpr std::uint16_t kLinkTargetBytes = 1024;    // a target of up to 512 characters
+constexpr std::uint32_t kGeometryBytes = 40;      // DISK_GEOMETRY_EX with its first 8 data bytes
+constexpr std::uint16_t kLinkTargetBytes = 1024;  // a target of up to 512 characters
 constexpr std::size_t kLinkNameUnits = 64;
 constexpr wchar_t kNoLabel[] = L"NONAME";
 constexpr wchar_t kRootSuffix[] = L":\\";
@@ -22,7 +22,8 @@ constexpr wchar_t kRootSuffix[] = L":\\";
 
 DriveData::DriveData() = default;
 
-DriveData::DriveData(std::uint32_t diskNumber, kvph::Handle handle) : handle_(handle), diskNumber_(diskNumber) {}
+DriveData::DriveData(std::uint32_t diskNumber, kvph::Handle handle)
+    : handle_(handle), diskNumber_(diskNumber) {}
 
 DriveData::~DriveData() = default;
 
@@ -46,8 +47,9 @@ bool DriveData::ReadVolumeInfo(PartitionRecord& record, std::wstring& fileSystem
 
 bool DriveData::FindDriveLetter(std::uint32_t partitionNumber, wchar_t& letter) {
     letter = 0;
-    const std::wstring name = kvph::formatBounded(kLinkNameUnits, L"\\Device\\Harddisk%d\\Partition%d",
-                                                  static_cast<int>(diskNumber_), static_cast<int>(partitionNumber));
+    const std::wstring name =
+        kvph::formatBounded(kLinkNameUnits, L"\\Device\\Harddisk%d\\Partition%d",
+                            static_cast<int>(diskNumber_), static_cast<int>(partitionNumber));
     kvph::Platform& system = kvph::platform();
     if (!system.loadSymbolicLinkCalls()) {
         return false;
@@ -74,9 +76,10 @@ std::int64_t DriveData::GetDiskSize() const {
     const kvph::IoResult geometry =
         kvph::platform().deviceIoControl(handle_, win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX_, {}, kGeometryBytes);
     if (!geometry.ok) {
-        kvph::logLine(kvph::formatBounded(kvph::kWsprintfUnits,
-                                          L"DeviceIoControl IOCTL_DISK_GET_DRIVE_GEOMETRY_EX failed with error code: %d\n",
-                                          static_cast<int>(geometry.error)));
+        kvph::logLine(kvph::formatBounded(
+            kvph::kWsprintfUnits,
+            L"DeviceIoControl IOCTL_DISK_GET_DRIVE_GEOMETRY_EX failed with error code: %d\n",
+            static_cast<int>(geometry.error)));
         return 0;
     }
     return ByteReader(geometry.output).i64(win::geometry::kDiskSize);

@@ -20,7 +20,9 @@ constexpr std::uint32_t kGeometryWithPartitionInfoBytes =
 
 DriveDevice::DriveDevice(std::uint32_t driveNumber) : driveNumber_(driveNumber) {}
 
-DriveDevice::~DriveDevice() { data_.reset(); }
+DriveDevice::~DriveDevice() {
+    data_.reset();
+}
 
 bool DriveDevice::Open() {
     const kvph::HandleResult opened = kvph::platform().createFileA(

@@ -35,8 +35,8 @@ private:
 };
 
 enum class ShortReadPolicy {
-    Reject,          // any failure other than ERROR_INSUFFICIENT_BUFFER fails the query
-    AcceptFullBuffer // a failure that still reports a full buffer of returned bytes is read as success
+    Reject,           // any failure other than ERROR_INSUFFICIENT_BUFFER fails the query
+    AcceptFullBuffer  // a failure that still reports a full buffer of returned bytes is read as success
 };
 
 struct LayoutQueryResult {

@@ -17,7 +17,9 @@ constexpr std::size_t kDrivePathBytes = 32;
 
 DriveManager::DriveManager() = default;
 
-DriveManager::~DriveManager() { Clear(); }
+DriveManager::~DriveManager() {
+    Clear();
+}
 
 DriveManager* DriveManager::GetInstance() {
     DriveManager*& instance = sharedInstance();

@@ -17,9 +17,9 @@ File::~File() {
 
 bool File::Open() {
     const std::uint32_t disposition = createAlways_ ? win::CREATE_ALWAYS_ : win::OPEN_EXISTING_;
-    const kvph::HandleResult opened =
-        kvph::platform().createFileA(path_, DesiredAccess(), win::FILE_SHARE_READ_ | win::FILE_SHARE_WRITE_,
-                                     disposition, win::FILE_FLAG_WRITE_THROUGH_ | win::FILE_FLAG_RANDOM_ACCESS_);
+    const kvph::HandleResult opened = kvph::platform().createFileA(
+        path_, DesiredAccess(), win::FILE_SHARE_READ_ | win::FILE_SHARE_WRITE_, disposition,
+        win::FILE_FLAG_WRITE_THROUGH_ | win::FILE_FLAG_RANDOM_ACCESS_);
     return TakeHandle(opened.handle);
 }
 

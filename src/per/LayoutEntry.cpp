@@ -7,7 +7,9 @@ namespace PER {
 
 namespace offsets = kvph::win::partition;
 
-std::int64_t LayoutEntry::end() const { return saturatingAdd(start, length); }
+std::int64_t LayoutEntry::end() const {
+    return saturatingAdd(start, length);
+}
 
 LayoutEntry LayoutEntry::parse(const ByteReader& buffer, std::size_t offset) {
     LayoutEntry entry;

@@ -51,9 +51,13 @@ bool MBRData::LoadLayout() {
     return true;
 }
 
-std::wstring MBRData::GetDiskId() const { return {}; }
+std::wstring MBRData::GetDiskId() const {
+    return {};
+}
 
-int MBRData::GetPartitionStyle() const { return static_cast<int>(win::PARTITION_STYLE_MBR_); }
+int MBRData::GetPartitionStyle() const {
+    return static_cast<int>(win::PARTITION_STYLE_MBR_);
+}
 
 void MBRData::Walk(const DriveLayout& layout) {
     ClearRecords();
@@ -80,7 +84,8 @@ void MBRData::Walk(const DriveLayout& layout) {
     AppendGapIfAny(prevEnd, GetDiskSize());
 }
 
-std::int64_t MBRData::WalkExtended(const DriveLayout& layout, const LayoutEntry& extended, std::int64_t prevEnd) {
+std::int64_t MBRData::WalkExtended(const DriveLayout& layout, const LayoutEntry& extended,
+                                   std::int64_t prevEnd) {
     PartitionRecord& container = AppendEntryRecord(extended, PartitionKind::Extended, false);
     ReadVolumeInfo(container, container.fileSystem, container.label);
     // The gap before the extended partition follows its container record.
@@ -116,8 +121,8 @@ std::int64_t MBRData::WalkExtended(const DriveLayout& layout, const LayoutEntry&
 }
 
 bool MBRData::ReadGeometry() {
-    const kvph::IoResult geometry =
-        kvph::platform().deviceIoControl(GetHandle(), win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX_, {}, kGeometryBytes);
+    const kvph::IoResult geometry = kvph::platform().deviceIoControl(
+        GetHandle(), win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX_, {}, kGeometryBytes);
     if (!geometry.ok) {
         return false;
     }

@@ -26,9 +26,9 @@ struct PartitionRecord {
     std::uint32_t partitionNumber = 0;  // PartitionNumber of the layout entry; 0 for gaps
     std::int64_t sizeMB = 0;
     PartitionKind kind = PartitionKind::Data;
-    std::wstring letter;      // "", "E", or after a volume query "E:\" / ":\"
+    std::wstring letter;  // "", "E", or after a volume query "E:\" / ":\"
     std::wstring fileSystem;
-    std::wstring label;       // "NONAME" for a queried volume with an empty label
+    std::wstring label;          // "NONAME" for a queried volume with an empty label
     std::int32_t readOnly = -1;  // -1 until a volume query succeeds, then 1 or 0
     std::array<std::uint8_t, kPartitionInfoBytes> info{};  // the layout entry, all zero for gaps
 };

@@ -7,10 +7,16 @@ namespace PER {
 RAWData::RAWData() = default;
 RAWData::~RAWData() = default;
 
-bool RAWData::LoadLayout() { return true; }
+bool RAWData::LoadLayout() {
+    return true;
+}
 
-std::wstring RAWData::GetDiskId() const { return {}; }
+std::wstring RAWData::GetDiskId() const {
+    return {};
+}
 
-int RAWData::GetPartitionStyle() const { return static_cast<int>(kvph::win::PARTITION_STYLE_RAW_); }
+int RAWData::GetPartitionStyle() const {
+    return static_cast<int>(kvph::win::PARTITION_STYLE_RAW_);
+}
 
 }  // namespace PER

@@ -26,6 +26,8 @@ inline std::int64_t saturatingSub(std::int64_t a, std::int64_t b) {
 constexpr std::int64_t kBytesPerMB = 1048576;
 
 // Whole MiB of a byte count, truncated toward zero.
-inline std::int64_t megabytes(std::int64_t bytes) { return bytes / kBytesPerMB; }
+inline std::int64_t megabytes(std::int64_t bytes) {
+    return bytes / kBytesPerMB;
+}
 
 }  // namespace PER

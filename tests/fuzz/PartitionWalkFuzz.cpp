@@ -6,9 +6,9 @@
 // Mode bit 0: answer ERROR_INSUFFICIENT_BUFFER while the buffer is smaller than the layout bytes.
 // Mode bit 1: fail the layout call with another error while reporting the returned bytes.
 // Mode bit 2: fail the geometry query after the first one (the walk's own queries).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 
 #include "per/ByteReader.h"
 #include "per/DriveDevice.h"
@@ -48,7 +48,8 @@ public:
                 result.error = win::ERROR_NOT_READY_;
                 return result;
             }
-            return answer(result, geometry_, static_cast<std::uint32_t>(std::min<std::size_t>(outputSize, 56)));
+            return answer(result, geometry_,
+                          static_cast<std::uint32_t>(std::min<std::size_t>(outputSize, 56)));
         }
         if ((mode_ & 1) != 0 && outputSize < layout_.size()) {
             result.error = win::ERROR_INSUFFICIENT_BUFFER_;

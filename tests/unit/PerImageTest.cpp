@@ -66,9 +66,12 @@ TEST_F(PerImageTest, MbrWalkListsPrimariesByStartAndLogicalDrivesWithTheirGaps) 
     ASSERT_FALSE(image.empty());
     MachineBuilder builder;
     builder.imageDisk(0, image)
-        .onPartitionAt(kP2).volume(L'C', L"NTFS", L"System")
-        .onPartitionAt(kP1).volume(L'E', L"NTFS", L"")
-        .onPartitionAt(kL1).volume(L'F', L"FAT32", L"Photos");
+        .onPartitionAt(kP2)
+        .volume(L'C', L"NTFS", L"System")
+        .onPartitionAt(kP1)
+        .volume(L'E', L"NTFS", L"")
+        .onPartitionAt(kL1)
+        .volume(L'F', L"FAT32", L"Photos");
 
     const PER::DriveData& disk = onlyDrive(builder);
 
@@ -108,7 +111,8 @@ TEST_F(PerImageTest, LayoutOfAnMbrImageFollowsTheBootRecordChain) {
     MachineBuilder builder;
     machine = std::make_unique<ObservedMachine>(builder.imageDisk(0, image).build());
     const Handle drive = machine->createFileA("\\\\.\\PhysicalDrive0", win::GENERIC_READ_, 3, 3, 0).handle;
-    const IoResult layout = machine->deviceIoControl(drive, win::IOCTL_DISK_GET_DRIVE_LAYOUT_EX_, {}, 48 + 576 * 3);
+    const IoResult layout =
+        machine->deviceIoControl(drive, win::IOCTL_DISK_GET_DRIVE_LAYOUT_EX_, {}, 48 + 576 * 3);
     ASSERT_TRUE(layout.ok);
     const PER::ByteReader bytes(layout.output);
     EXPECT_EQ(bytes.u32(4), 12u);
@@ -123,14 +127,10 @@ TEST_F(PerImageTest, LayoutOfAnMbrImageFollowsTheBootRecordChain) {
         std::uint64_t hiddenSectors;
     };
     const Expected entries[] = {
-        {0, 0x07, kP1, 1, true, kP1},
-        {1, 0x07, kP2, 2, true, kP2},
-        {2, 0x0F, kExt, 0, false, kExt},
-        {3, 0x00, 0, 0, false, 0},
-        {4, 0x07, kL1, 3, true, kL1 - kExt},
-        {5, 0x05, secondBootRecord, 0, false, secondBootRecord - kExt},
-        {6, 0x00, 0, 0, false, 0},
-        {8, 0x83, kL2, 4, false, kL2 - secondBootRecord},
+        {0, 0x07, kP1, 1, true, kP1},        {1, 0x07, kP2, 2, true, kP2},
+        {2, 0x0F, kExt, 0, false, kExt},     {3, 0x00, 0, 0, false, 0},
+        {4, 0x07, kL1, 3, true, kL1 - kExt}, {5, 0x05, secondBootRecord, 0, false, secondBootRecord - kExt},
+        {6, 0x00, 0, 0, false, 0},           {8, 0x83, kL2, 4, false, kL2 - secondBootRecord},
         {9, 0x00, 0, 0, false, 0},
     };
     for (const Expected& e : entries) {
@@ -149,8 +149,8 @@ constexpr std::uint64_t kSmallDisk = 256 * kMiB;
 constexpr std::uint64_t kEmptyExt = 200000, kEmptyExtSize = 200000;
 
 std::string emptyExtendedImage(const std::string& name) {
-    return DiskImages::withSfdisk(name, kSmallDisk,
-                                  "label: dos\nstart=2048, size=100000, type=7\nstart=200000, size=200000, type=5\n");
+    return DiskImages::withSfdisk(
+        name, kSmallDisk, "label: dos\nstart=2048, size=100000, type=7\nstart=200000, size=200000, type=5\n");
 }
 
 // sfdisk writes a boot record without entries into an empty extended partition: Windows lists its four
@@ -169,7 +169,8 @@ TEST_F(PerImageTest, EmptyExtendedPartitionWithABootRecordIsFreeSpace) {
         {PartitionKind::Extended, 0, mbOfSectors(kEmptyExtSize), L":\\", L""},
         {PartitionKind::Unused, 0, mbOfSectors(kEmptyExt - 102048), L"", L"Entry Unused"},
         {PartitionKind::Unused, 0, mbOfSectors(kEmptyExtSize), L"", L"Entry Unused"},
-        {PartitionKind::Unused, 0, mbOfSectors(kSmallDisk / 512 - (kEmptyExt + kEmptyExtSize)), L"", L"Entry Unused"},
+        {PartitionKind::Unused, 0, mbOfSectors(kSmallDisk / 512 - (kEmptyExt + kEmptyExtSize)), L"",
+         L"Entry Unused"},
     };
     EXPECT_EQ(recordsOf(disk), expected);
 }
@@ -191,7 +192,8 @@ TEST_F(PerImageTest, EmptyExtendedPartitionWithoutABootRecordIsOneUnusedLogicalR
         {PartitionKind::Extended, 0, mbOfSectors(kEmptyExtSize), L":\\", L""},
         {PartitionKind::Unused, 0, mbOfSectors(kEmptyExt - 102048), L"", L"Entry Unused"},
         {PartitionKind::Logical, 0, mbOfSectors(kEmptyExtSize), L"", L"Entry Unused"},
-        {PartitionKind::Unused, 0, mbOfSectors(kSmallDisk / 512 - (kEmptyExt + kEmptyExtSize)), L"", L"Entry Unused"},
+        {PartitionKind::Unused, 0, mbOfSectors(kSmallDisk / 512 - (kEmptyExt + kEmptyExtSize)), L"",
+         L"Entry Unused"},
     };
     EXPECT_EQ(recordsOf(disk), expected);
 }
@@ -205,8 +207,8 @@ constexpr std::uint64_t kRecovery = kData + kDataSize + 4097, kRecoverySize = 20
 constexpr std::uint64_t kLinux = kRecovery + kRecoverySize + 4096, kLinuxSize = 204800;
 
 std::string partitionArguments(int number, std::uint64_t start, std::uint64_t size, const char* type) {
-    return "-n " + std::to_string(number) + ":" + std::to_string(start) + ":" + std::to_string(start + size - 1) +
-           " -t " + std::to_string(number) + ":" + type + " ";
+    return "-n " + std::to_string(number) + ":" + std::to_string(start) + ":" +
+           std::to_string(start + size - 1) + " -t " + std::to_string(number) + ":" + type + " ";
 }
 
 TEST_F(PerImageTest, GptWalkClassifiesTypesAndRecordsGapsOverTwoMegabytes) {
@@ -219,10 +221,14 @@ TEST_F(PerImageTest, GptWalkClassifiesTypesAndRecordsGapsOverTwoMegabytes) {
     ASSERT_FALSE(image.empty());
     MachineBuilder builder;
     builder.imageDisk(0, image)
-        .onPartitionAt(kEfi).volume(L'S', L"FAT32", L"")
-        .onPartitionAt(kData).volume(L'C', L"NTFS", L"Windows")
-        .onPartitionAt(kRecovery).volumeWithoutLetter(L"NTFS", L"Recovery")
-        .onPartitionAt(kLinux).volume(L'L', L"ext4", L"");
+        .onPartitionAt(kEfi)
+        .volume(L'S', L"FAT32", L"")
+        .onPartitionAt(kData)
+        .volume(L'C', L"NTFS", L"Windows")
+        .onPartitionAt(kRecovery)
+        .volumeWithoutLetter(L"NTFS", L"Recovery")
+        .onPartitionAt(kLinux)
+        .volume(L'L', L"ext4", L"");
 
     const PER::DriveData& disk = onlyDrive(builder);
 

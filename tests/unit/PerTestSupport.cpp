@@ -21,7 +21,9 @@ bool makeSparse(const std::string& path, std::uint64_t sizeBytes) {
     return !error;
 }
 
-bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
+bool run(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
 
 }  // namespace
 
@@ -30,19 +32,21 @@ bool DiskImages::toolsPresent() {
            run("command -v sgdisk >/dev/null 2>&1 || test -x /usr/sbin/sgdisk");
 }
 
-std::string DiskImages::withSfdisk(const std::string& name, std::uint64_t sizeBytes, const std::string& script) {
+std::string DiskImages::withSfdisk(const std::string& name, std::uint64_t sizeBytes,
+                                   const std::string& script) {
     const std::string path = imagePath(name);
     const std::string scriptPath = path + ".sfdisk";
     std::ofstream(scriptPath) << script;
     if (!makeSparse(path, sizeBytes) ||
-        !run("PATH=$PATH:/usr/sbin sfdisk --quiet --no-reread --no-tell-kernel '" + path + "' < '" + scriptPath +
-             "' >/dev/null 2>&1")) {
+        !run("PATH=$PATH:/usr/sbin sfdisk --quiet --no-reread --no-tell-kernel '" + path + "' < '" +
+             scriptPath + "' >/dev/null 2>&1")) {
         return {};
     }
     return path;
 }
 
-std::string DiskImages::withSgdisk(const std::string& name, std::uint64_t sizeBytes, const std::string& arguments) {
+std::string DiskImages::withSgdisk(const std::string& name, std::uint64_t sizeBytes,
+                                   const std::string& arguments) {
     const std::string path = imagePath(name);
     if (!makeSparse(path, sizeBytes) ||
         !run("PATH=$PATH:/usr/sbin sgdisk " + arguments + " '" + path + "' >/dev/null 2>&1")) {

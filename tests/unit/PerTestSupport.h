@@ -45,7 +45,8 @@ public:
     HandleResult createFileA(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                              std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override {
         openAccess.push_back(desiredAccess);
-        return sim::Machine::createFileA(path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
+        return sim::Machine::createFileA(path, desiredAccess, shareMode, creationDisposition,
+                                         flagsAndAttributes);
     }
 
     std::vector<std::uint32_t> ioSizes(std::uint32_t controlCode) const {
@@ -83,8 +84,8 @@ struct RecordView {
 };
 
 inline std::ostream& operator<<(std::ostream& out, const RecordView& view) {
-    return out << "{" << PER::PartitionKindName(view.kind) << ", #" << view.partitionNumber << ", " << view.sizeMB
-               << " MB, '" << std::string(view.letter.begin(), view.letter.end()) << "', '"
+    return out << "{" << PER::PartitionKindName(view.kind) << ", #" << view.partitionNumber << ", "
+               << view.sizeMB << " MB, '" << std::string(view.letter.begin(), view.letter.end()) << "', '"
                << std::string(view.fileSystem.begin(), view.fileSystem.end()) << "'}";
 }
 
@@ -94,7 +95,8 @@ inline std::vector<RecordView> recordsOf(const PER::DriveData& data) {
     for (std::size_t i = 0; i < data.GetPartitionCount(); ++i) {
         const PER::PartitionRecord& record = *data.GetPartition(i);
         EXPECT_EQ(record.index, i);
-        views.push_back({record.kind, record.partitionNumber, record.sizeMB, record.letter, record.fileSystem});
+        views.push_back(
+            {record.kind, record.partitionNumber, record.sizeMB, record.letter, record.fileSystem});
     }
     return views;
 }
@@ -109,9 +111,11 @@ class DiskImages {
 public:
     static bool toolsPresent();
     // A sparse file of `sizeBytes`, partitioned by `sfdisk` reading `script`; the path, or "" on failure.
-    static std::string withSfdisk(const std::string& name, std::uint64_t sizeBytes, const std::string& script);
+    static std::string withSfdisk(const std::string& name, std::uint64_t sizeBytes,
+                                  const std::string& script);
     // The same with `sgdisk` run with `arguments` (each already quoted where needed).
-    static std::string withSgdisk(const std::string& name, std::uint64_t sizeBytes, const std::string& arguments);
+    static std::string withSgdisk(const std::string& name, std::uint64_t sizeBytes,
+                                  const std::string& arguments);
     // Overwrites one 512-byte sector of an image with zeros.
     static bool zeroSector(const std::string& path, std::uint64_t sector);
 };

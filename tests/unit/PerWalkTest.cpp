@@ -80,8 +80,12 @@ TEST_F(PerWalkTest, EveryDriveIsOpenedForReadingOnly) {
 
 TEST_F(PerWalkTest, TakingAndRefreshingAFreshManagerProbesEachDriveOnce) {
     MachineBuilder builder;
-    builder.gptDisk(0).basicData(2048, 204800).volume(L'C', L"NTFS", L"").gptDisk(3).basicData(2048, 204800).volume(
-        L'D', L"NTFS", L"");
+    builder.gptDisk(0)
+        .basicData(2048, 204800)
+        .volume(L'C', L"NTFS", L"")
+        .gptDisk(3)
+        .basicData(2048, 204800)
+        .volume(L'D', L"NTFS", L"");
     install(builder);
 
     PER::DriveManager& manager = enumerate();
@@ -119,7 +123,12 @@ TEST_F(PerWalkTest, ClearedManagerHasNoDrives) {
 
 TEST_F(PerWalkTest, DriveWhoseLayoutFailsStaysListedWithoutRecords) {
     MachineBuilder builder;
-    builder.gptDisk(0).basicData(2048, 2048).layoutError(31).mbrDisk(1).primary(2048, 2048, 7).layoutError(31);
+    builder.gptDisk(0)
+        .basicData(2048, 2048)
+        .layoutError(31)
+        .mbrDisk(1)
+        .primary(2048, 2048, 7)
+        .layoutError(31);
     install(builder);
 
     PER::DriveManager& manager = enumerate();
@@ -129,7 +138,8 @@ TEST_F(PerWalkTest, DriveWhoseLayoutFailsStaysListedWithoutRecords) {
     EXPECT_EQ(drive(1).GetPartitionCount(), 0u);
     // Only the GPT walk reports the failure.
     EXPECT_EQ(machine->logTexts(),
-              std::vector<std::wstring>{L"DeviceIoControl IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed with error code: 31\n"});
+              std::vector<std::wstring>{
+                  L"DeviceIoControl IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed with error code: 31\n"});
 }
 
 TEST_F(PerWalkTest, LayoutBufferGrowsByFourEntriesUntilEveryEntryFits) {
@@ -148,8 +158,12 @@ TEST_F(PerWalkTest, LayoutBufferGrowsByFourEntriesUntilEveryEntryFits) {
 
 TEST_F(PerWalkTest, LayoutThatAlwaysWantsMoreStopsAtTheLargestBuffer) {
     MachineBuilder builder;
-    builder.gptDisk(0).basicData(2048, 2048).layoutError(win::ERROR_INSUFFICIENT_BUFFER_).mbrDisk(1).primary(
-        2048, 2048, 7).layoutError(win::ERROR_INSUFFICIENT_BUFFER_);
+    builder.gptDisk(0)
+        .basicData(2048, 2048)
+        .layoutError(win::ERROR_INSUFFICIENT_BUFFER_)
+        .mbrDisk(1)
+        .primary(2048, 2048, 7)
+        .layoutError(win::ERROR_INSUFFICIENT_BUFFER_);
     install(builder);
 
     PER::DriveManager& manager = enumerate();
@@ -162,14 +176,16 @@ TEST_F(PerWalkTest, LayoutThatAlwaysWantsMoreStopsAtTheLargestBuffer) {
     EXPECT_EQ(drive(0).GetPartitionCount(), 0u);
     EXPECT_EQ(drive(1).GetPartitionCount(), 0u);
     EXPECT_EQ(machine->logTexts(),
-              std::vector<std::wstring>{L"DeviceIoControl IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed with error code: 122\n"});
+              std::vector<std::wstring>{
+                  L"DeviceIoControl IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed with error code: 122\n"});
 }
 
 TEST_F(PerWalkTest, MbrLayoutFailingWithAFullBufferIsReadAsAnswered) {
     MachineBuilder builder;
     builder.mbrDisk(0, 8 * sim::kGiB).primary(2048, 204800, 7);
     install(builder);
-    machine->ioHook = [](std::uint32_t code, std::uint32_t size, const IoResult& real) -> std::optional<IoResult> {
+    machine->ioHook = [](std::uint32_t code, std::uint32_t size,
+                         const IoResult& real) -> std::optional<IoResult> {
         if (code != kLayout) {
             return std::nullopt;
         }
@@ -189,8 +205,14 @@ TEST_F(PerWalkTest, MbrLayoutFailingWithAFullBufferIsReadAsAnswered) {
 // A header claiming more entries than the returned bytes hold is believed only as far as the bytes go.
 TEST_F(PerWalkTest, PartitionCountIsClampedToTheReturnedEntries) {
     MachineBuilder builder;
-    builder.gptDisk(0, 8 * sim::kGiB).basicData(2048, 204800).basicData(206848, 204800).basicData(411648, 204800);
-    builder.mbrDisk(1, 8 * sim::kGiB).primary(2048, 204800, 7).primary(206848, 204800, 7).extended(411648, 409600);
+    builder.gptDisk(0, 8 * sim::kGiB)
+        .basicData(2048, 204800)
+        .basicData(206848, 204800)
+        .basicData(411648, 204800);
+    builder.mbrDisk(1, 8 * sim::kGiB)
+        .primary(2048, 204800, 7)
+        .primary(206848, 204800, 7)
+        .extended(411648, 409600);
     builder.logical(413696, 100000);
     install(builder);
     machine->ioHook = [](std::uint32_t code, std::uint32_t, const IoResult& real) -> std::optional<IoResult> {
@@ -232,7 +254,9 @@ class MbrCylinderGapTest : public PerWalkTest, public ::testing::WithParamInterf
 TEST_P(MbrCylinderGapTest, FreeSpaceCountsInWholeCylinders) {
     const GapCase& c = GetParam();
     MachineBuilder builder;
-    builder.mbrDisk(0, 2 * 16065 * 512 + c.secondStart * 512).primary(63, 1985, 7).primary(c.secondStart, 16065, 7);
+    builder.mbrDisk(0, 2 * 16065 * 512 + c.secondStart * 512)
+        .primary(63, 1985, 7)
+        .primary(c.secondStart, 16065, 7);
     install(builder);
 
     enumerate();
@@ -246,10 +270,9 @@ TEST_P(MbrCylinderGapTest, FreeSpaceCountsInWholeCylinders) {
 
 INSTANTIATE_TEST_SUITE_P(
     Edges, MbrCylinderGapTest,
-    ::testing::Values(GapCase{"UnderTwoBoundaries", 32129, {PartitionKind::Data, PartitionKind::Data}},
-                      GapCase{"AtTwoBoundaries",
-                              32130,
-                              {PartitionKind::Data, PartitionKind::Unused, PartitionKind::Data}}),
+    ::testing::Values(
+        GapCase{"UnderTwoBoundaries", 32129, {PartitionKind::Data, PartitionKind::Data}},
+        GapCase{"AtTwoBoundaries", 32130, {PartitionKind::Data, PartitionKind::Unused, PartitionKind::Data}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PerWalkTest, GapAtTwoCylinderBoundariesMeasuresItsBytes) {
@@ -275,7 +298,10 @@ TEST_F(PerWalkTest, EmptyMbrIsOneGapOverTheWholeDisk) {
 
 TEST_F(PerWalkTest, CylinderSizeZeroRecordsNoGaps) {
     MachineBuilder builder;
-    builder.mbrDisk(0, 8 * sim::kGiB).geometry(512, 0, 255).primary(2048, 204800, 7).primary(4000000, 204800, 7);
+    builder.mbrDisk(0, 8 * sim::kGiB)
+        .geometry(512, 0, 255)
+        .primary(2048, 204800, 7)
+        .primary(4000000, 204800, 7);
     install(builder);
 
     enumerate();
@@ -315,7 +341,10 @@ TEST_F(PerWalkTest, LogicalDriveBeforeItsExtendedPartitionIsMeasuredFromTheExten
 
 TEST_F(PerWalkTest, GptEntriesKeepTableOrderAndOnlyTheLastLooksForTrailingSpace) {
     MachineBuilder builder;
-    builder.gptDisk(0, 8 * sim::kGiB).basicData(1000000, 204800).basicData(2048, 204800).volume(L'D', L"NTFS", L"");
+    builder.gptDisk(0, 8 * sim::kGiB)
+        .basicData(1000000, 204800)
+        .basicData(2048, 204800)
+        .volume(L'D', L"NTFS", L"");
     builder.gptDisk(1, 8 * sim::kGiB).basicData(2048, 204800);
     install(builder);
 
@@ -333,9 +362,13 @@ TEST_F(PerWalkTest, GptEntriesKeepTableOrderAndOnlyTheLastLooksForTrailingSpace)
 TEST_F(PerWalkTest, ReadOnlyAndUnreadableVolumes) {
     MachineBuilder builder;
     builder.gptDisk(0, 8 * sim::kGiB)
-        .basicData(2048, 204800).volume(L'R', L"NTFS", L"Archive").readOnly()
-        .basicData(206848, 204800).unreadableVolume(L'U')
-        .efi(411648, 204800).volumeWithoutLetter(L"FAT32", L"");
+        .basicData(2048, 204800)
+        .volume(L'R', L"NTFS", L"Archive")
+        .readOnly()
+        .basicData(206848, 204800)
+        .unreadableVolume(L'U')
+        .efi(411648, 204800)
+        .volumeWithoutLetter(L"FAT32", L"");
     install(builder);
 
     enumerate();
@@ -402,7 +435,8 @@ TEST_F(PerWalkTest, DiskSizeThatCannotBeReadIsZeroAndTraced) {
 
     EXPECT_EQ(drive(0).GetPartitionCount(), 2u);
     EXPECT_EQ(machine->logTexts(),
-              std::vector<std::wstring>{L"DeviceIoControl IOCTL_DISK_GET_DRIVE_GEOMETRY_EX failed with error code: 21\n"});
+              std::vector<std::wstring>{
+                  L"DeviceIoControl IOCTL_DISK_GET_DRIVE_GEOMETRY_EX failed with error code: 21\n"});
     EXPECT_EQ(drive(0).GetDiskSize(), 64 * static_cast<std::int64_t>(sim::kGiB));
 }
 

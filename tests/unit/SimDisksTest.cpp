@@ -14,7 +14,8 @@ namespace {
 using sim::MachineBuilder;
 
 Handle openDrive(sim::Machine& machine, int number) {
-    return machine.createFileA("\\\\.\\PhysicalDrive" + std::to_string(number), win::GENERIC_READ_, 3, 3, 0).handle;
+    return machine.createFileA("\\\\.\\PhysicalDrive" + std::to_string(number), win::GENERIC_READ_, 3, 3, 0)
+        .handle;
 }
 
 TEST(SimDrives, GeometryAnswersWhatTheBufferHolds) {
@@ -54,12 +55,14 @@ TEST(SimDrives, LayoutNeedsRoomForEveryEntry) {
     auto machine = builder.machine();
     const Handle drive = openDrive(*machine, 0);
 
-    const IoResult shortBuffer = machine->deviceIoControl(drive, win::IOCTL_DISK_GET_DRIVE_LAYOUT_EX_, {}, 48 + 144);
+    const IoResult shortBuffer =
+        machine->deviceIoControl(drive, win::IOCTL_DISK_GET_DRIVE_LAYOUT_EX_, {}, 48 + 144);
     EXPECT_FALSE(shortBuffer.ok);
     EXPECT_EQ(shortBuffer.error, win::ERROR_INSUFFICIENT_BUFFER_);
     EXPECT_EQ(shortBuffer.bytesReturned, 0u);
 
-    const IoResult exact = machine->deviceIoControl(drive, win::IOCTL_DISK_GET_DRIVE_LAYOUT_EX_, {}, 48 + 288);
+    const IoResult exact =
+        machine->deviceIoControl(drive, win::IOCTL_DISK_GET_DRIVE_LAYOUT_EX_, {}, 48 + 288);
     ASSERT_TRUE(exact.ok);
     const PER::ByteReader bytes(exact.output);
     EXPECT_EQ(bytes.u32(0), 1u);
@@ -79,7 +82,8 @@ TEST(SimDrives, OpeningFollowsTheDisksAndTheirFailures) {
     EXPECT_EQ(machine->createFileA("\\\\.\\PhysicalDrive1", 0, 3, 3, 0).error, win::ERROR_FILE_NOT_FOUND_);
     EXPECT_EQ(machine->createFileA("\\\\.\\PhysicalDrive00", 0, 3, 3, 0).error, win::ERROR_FILE_NOT_FOUND_);
     // The wide call reaches the same drives.
-    EXPECT_NE(machine->createFileW(L"\\\\.\\PHYSICALDRIVE0", win::GENERIC_READ_, 3, 3, 0).handle, kInvalidHandle);
+    EXPECT_NE(machine->createFileW(L"\\\\.\\PHYSICALDRIVE0", win::GENERIC_READ_, 3, 3, 0).handle,
+              kInvalidHandle);
 }
 
 TEST(SimDrives, DriveTypesOfDrivesAndTheirVolumes) {
@@ -94,8 +98,10 @@ TEST(SimDrives, DriveTypesOfDrivesAndTheirVolumes) {
                           {sim::DriveType::Unknown, win::DRIVE_UNKNOWN_}};
     for (const Case& c : cases) {
         MachineBuilder builder;
-        builder.mbrDisk(2).withDisk([&](sim::Disk& d) { d.driveType = c.type; }).primary(2048, 2048, 7).volume(
-            L'G', L"NTFS", L"");
+        builder.mbrDisk(2)
+            .withDisk([&](sim::Disk& d) { d.driveType = c.type; })
+            .primary(2048, 2048, 7)
+            .volume(L'G', L"NTFS", L"");
         auto machine = builder.machine();
         EXPECT_EQ(machine->getDriveTypeW(L"\\\\.\\PHYSICALDRIVE2\\"), c.expected);
         EXPECT_EQ(machine->getDriveTypeW(L"G:\\"), c.expected);
@@ -131,7 +137,11 @@ TEST(SimVolumesTest, VolumeInformationAndFreeSpace) {
 TEST(SimVolumesTest, DriveStringsAndDosDevicesFollowThePartitionLinks) {
     MachineBuilder builder;
     builder.gptDisk(0).efi(2048, 2048).basicData(4096, 2048).volume(L'D', L"NTFS", L"");
-    builder.mbrDisk(1).extended(2048, 100000).logical(4096, 2048).volume(L'C', L"NTFS", L"").networkLetter(L'Z');
+    builder.mbrDisk(1)
+        .extended(2048, 100000)
+        .logical(4096, 2048)
+        .volume(L'C', L"NTFS", L"")
+        .networkLetter(L'Z');
     auto machine = builder.machine();
 
     const DriveStrings roots = machine->getLogicalDriveStringsW(105);
@@ -220,13 +230,15 @@ TEST(DiskJsonTest, MistakesNameTheirKey) {
     EXPECT_EQ(errorOf(R"({"number": 1})"), "disks[1].sizeBytes: is required unless an image gives it");
     EXPECT_EQ(errorOf(R"({"number": 1, "image": "a.img", "style": "mbr"})"),
               "disks[1].style: cannot be given together with \"image\"");
-    EXPECT_EQ(errorOf(R"({"number": 1, "sizeBytes": 1, "style": "mbr", "partitions": [{"start": 1, "sectors": 1,
+    EXPECT_EQ(
+        errorOf(R"({"number": 1, "sizeBytes": 1, "style": "mbr", "partitions": [{"start": 1, "sectors": 1,
               "type": "07", "logical": []}]})"),
-              "disks[1].partitions[0].logical: only an extended partition (type 05 or 0F) holds logical drives");
+        "disks[1].partitions[0].logical: only an extended partition (type 05 or 0F) holds logical drives");
     EXPECT_EQ(errorOf(R"({"sizeBytes": 1, "bus": 7})", false), "disks[1].bus: unknown key");
-    EXPECT_EQ(errorOf(R"({"number": 1, "sizeBytes": 1, "style": "gpt", "partitions": [{"start": 1, "sectors": 1,
+    EXPECT_EQ(
+        errorOf(R"({"number": 1, "sizeBytes": 1, "style": "gpt", "partitions": [{"start": 1, "sectors": 1,
               "type": "not-a-guid"}]})"),
-              "disks[1].partitions[0].type: is not a GUID");
+        "disks[1].partitions[0].type: is not a GUID");
 }
 
 }  // namespace

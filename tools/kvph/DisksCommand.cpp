@@ -63,7 +63,9 @@ std::string diskBar(const PER::DriveData& data, std::int64_t diskMB) {
             continue;
         }
         const std::size_t share =
-            diskMB <= 0 ? 1 : static_cast<std::size_t>(std::max<std::int64_t>(record.sizeMB, 0) * kBarWidth / diskMB);
+            diskMB <= 0
+                ? 1
+                : static_cast<std::size_t>(std::max<std::int64_t>(record.sizeMB, 0) * kBarWidth / diskMB);
         std::string segment(std::max<std::size_t>(share, 2), kindMark(record.kind));
         segment[0] = '|';
         const bool lettered = !record.letter.empty() && record.letter[0] != L':';
@@ -73,14 +75,16 @@ std::string diskBar(const PER::DriveData& data, std::int64_t diskMB) {
     return bar + "|";
 }
 
-std::string textOf(const std::wstring& text) { return toUtf8(text); }
+std::string textOf(const std::wstring& text) {
+    return toUtf8(text);
+}
 
 std::string recordLine(std::size_t position, const PER::PartitionRecord& record) {
     char line[256];
     std::snprintf(line, sizeof line, "  %3zu  %-9s %4u %9lld  %-4s %-28s %-16s %2d", position + 1,
-                  PER::PartitionKindName(record.kind), record.partitionNumber, static_cast<long long>(record.sizeMB),
-                  textOf(record.letter).c_str(), textOf(record.fileSystem).c_str(), textOf(record.label).c_str(),
-                  record.readOnly);
+                  PER::PartitionKindName(record.kind), record.partitionNumber,
+                  static_cast<long long>(record.sizeMB), textOf(record.letter).c_str(),
+                  textOf(record.fileSystem).c_str(), textOf(record.label).c_str(), record.readOnly);
     return line;
 }
 
