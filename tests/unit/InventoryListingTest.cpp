@@ -50,8 +50,8 @@ std::wstring report(const Section& s) {
 }
 
 // Drive 0 as Windows installs it: EFI system and reserved partitions without letters, then C:.
-sim::Disk systemDisk(const DiskSpec& spec) {
-    sim::Disk disk = makeDisk(spec, sim::PartitionStyle::Gpt);
+sim::Disk systemDisk(const DriveShape& shape) {
+    sim::Disk disk = makeDisk(shape, sim::PartitionStyle::Gpt);
     addGptPartition(disk, kEfiType, "0E0E0E0E-0000-4000-8000-000000000001", 1, 100);
     addGptPartition(disk, kReservedType, "0E0E0E0E-0000-4000-8000-000000000002", 101, 16);
     addGptPartition(disk, kBasicDataType, kSystemVolumeId, 117, 65000);
@@ -66,27 +66,27 @@ Section systemSection(const std::string& ssd, const std::string& bus) {
 }
 
 // A GPT data disk with one lettered basic data volume.
-sim::Disk dataDisk(const DiskSpec& spec, wchar_t letter, const std::wstring& label) {
-    sim::Disk disk = makeDisk(spec, sim::PartitionStyle::Gpt);
-    addGptPartition(disk, kBasicDataType, "DA7A0000-0000-4000-8000-00000000000" + std::to_string(spec.number % 10), 1,
+sim::Disk dataDisk(const DriveShape& shape, wchar_t letter, const std::wstring& label) {
+    sim::Disk disk = makeDisk(shape, sim::PartitionStyle::Gpt);
+    addGptPartition(disk, kBasicDataType, "DA7A0000-0000-4000-8000-00000000000" + std::to_string(shape.number % 10), 1,
                     1000);
     addVolume(disk, {1 * kSectorsPerMiB, letter, std::wstring(L"exFAT"), label, false, 512 * kMiB});
     return disk;
 }
 
-Section dataSection(const DiskSpec& spec, char letter, const std::string& label, const std::string& ssd,
+Section dataSection(const DriveShape& shape, char letter, const std::string& label, const std::string& ssd,
                     const std::string& driveType) {
     return {std::string(1, letter) + ":",
             "exFAT",
             label,
             "GPT",
-            "DA7A0000-0000-4000-8000-00000000000" + std::to_string(spec.number % 10),
+            "DA7A0000-0000-4000-8000-00000000000" + std::to_string(shape.number % 10),
             kBasicDataType,
             "1000",
             "512",
-            std::to_string(spec.number) + ",1",
+            std::to_string(shape.number) + ",1",
             ssd,
-            spec.bus ? std::to_string(*spec.bus) : "0",
+            shape.bus ? std::to_string(*shape.bus) : "0",
             driveType,
             "0x00000000"};
 }
@@ -139,7 +139,7 @@ TEST_F(ListingTest, OldInventoryIsReplacedWhole) {
 // Drives 0 and 2 (no drive 1): sections follow the drive order and name each drive by its number.
 TEST_F(ListingTest, DrivesAreNumberedByTheirPhysicalDriveNumber) {
     add(systemDisk({0}));
-    const DiskSpec second{2, sim::DriveType::Fixed, 11, 7200};
+    const DriveShape second{2, sim::DriveType::Fixed, 11, 7200};
     add(dataDisk(second, L'E', L"Backup"));
     listAndCheck();
     EXPECT_EQ(inventory(), iniText({systemSection("1", "11"), dataSection(second, 'E', "Backup", "0", "Fixed")}));
@@ -147,7 +147,7 @@ TEST_F(ListingTest, DrivesAreNumberedByTheirPhysicalDriveNumber) {
 
 struct DriveCase {
     const char* name;
-    DiskSpec spec;
+    DriveShape shape;
     std::string ssd;
     std::string driveType;
     std::vector<std::wstring> logBeforeReport;
@@ -157,9 +157,9 @@ class DriveClassificationTest : public ListingTest, public ::testing::WithParamI
 
 TEST_P(DriveClassificationTest, DriveFactsGoIntoEverySectionOfTheDrive) {
     const DriveCase& c = GetParam();
-    add(dataDisk(c.spec, L'F', L"Media"));
+    add(dataDisk(c.shape, L'F', L"Media"));
     listAndCheck();
-    const Section expected = dataSection(c.spec, 'F', "Media", c.ssd, c.driveType);
+    const Section expected = dataSection(c.shape, 'F', "Media", c.ssd, c.driveType);
     EXPECT_EQ(inventory(), iniText({expected}));
     std::vector<std::wstring> expectedLog = c.logBeforeReport;
     expectedLog.push_back(report(expected));
@@ -208,8 +208,8 @@ TEST_F(ListingTest, DriveWithoutLetteredVolumesIsStillClassified) {
 }
 
 TEST_F(ListingTest, VolumeStatesAndFreeSpace) {
-    const DiskSpec spec{0, sim::DriveType::Fixed, 11, 1, 8192};
-    sim::Disk disk = makeDisk(spec, sim::PartitionStyle::Gpt);
+    const DriveShape shape{0, sim::DriveType::Fixed, 11, 1, 8192};
+    sim::Disk disk = makeDisk(shape, sim::PartitionStyle::Gpt);
     addGptPartition(disk, kBasicDataType, "A0000000-0000-4000-8000-000000000001", 1, 1000);
     addGptPartition(disk, kBasicDataType, "A0000000-0000-4000-8000-000000000002", 1001, 2000);
     addGptPartition(disk, kBasicDataType, "A0000000-0000-4000-8000-000000000003", 3001, 3000);

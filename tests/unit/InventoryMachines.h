@@ -35,7 +35,7 @@ inline sim::Guid guidFromText(const std::string& text) {
     return guid;
 }
 
-struct DiskSpec {
+struct DriveShape {
     int number = 0;
     sim::DriveType driveType = sim::DriveType::Fixed;
     std::optional<std::uint32_t> bus = 11;  // SATA
@@ -43,19 +43,19 @@ struct DiskSpec {
     std::uint64_t sizeMiB = 4096;
 };
 
-inline sim::Disk makeDisk(const DiskSpec& spec, sim::PartitionStyle style) {
+inline sim::Disk makeDisk(const DriveShape& shape, sim::PartitionStyle style) {
     sim::Disk disk;
-    disk.number = spec.number;
-    disk.driveType = spec.driveType;
-    disk.bus = spec.bus;
-    disk.rotationRate = spec.rotationRate;
-    disk.sizeBytes = spec.sizeMiB * kMiB;
+    disk.number = shape.number;
+    disk.driveType = shape.driveType;
+    disk.bus = shape.bus;
+    disk.rotationRate = shape.rotationRate;
+    disk.sizeBytes = shape.sizeMiB * kMiB;
     disk.style = style;
     if (style == sim::PartitionStyle::Gpt) {
-        disk.gpt.diskGuid = guidFromText("5A1F3E2C-0000-4000-8000-00000000000" + std::to_string(spec.number % 10));
+        disk.gpt.diskGuid = guidFromText("5A1F3E2C-0000-4000-8000-00000000000" + std::to_string(shape.number % 10));
         disk.gpt.lastUsable = disk.sizeBytes / 512 - 34;
     } else if (style == sim::PartitionStyle::Mbr) {
-        disk.mbr.signature = 0x12345600u + static_cast<std::uint32_t>(spec.number);
+        disk.mbr.signature = 0x12345600u + static_cast<std::uint32_t>(shape.number);
     }
     return disk;
 }
@@ -87,14 +87,14 @@ struct VolumeSpec {
     std::uint64_t freeBytes = 0;
 };
 
-inline void addVolume(sim::Disk& disk, const VolumeSpec& spec) {
+inline void addVolume(sim::Disk& disk, const VolumeSpec& shape) {
     sim::Volume volume;
-    volume.start = spec.startSector;
-    volume.letter = spec.letter;
-    volume.fileSystem = spec.fileSystem;
-    volume.label = spec.label;
-    volume.readOnly = spec.readOnly;
-    volume.freeBytes = spec.freeBytes;
+    volume.start = shape.startSector;
+    volume.letter = shape.letter;
+    volume.fileSystem = shape.fileSystem;
+    volume.label = shape.label;
+    volume.readOnly = shape.readOnly;
+    volume.freeBytes = shape.freeBytes;
     disk.volumes.push_back(volume);
 }
 
