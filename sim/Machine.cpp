@@ -46,7 +46,13 @@ String upToNul(const String& s) {
 
 Machine::Machine() = default;
 
-Machine::Machine(MachineModel model) : model_(std::move(model)) {}
+Machine::Machine(MachineModel model) : model_(std::move(model)) {
+    for (VirtualDisk& vdisk : model_.vdisks) {
+        if (vdisk.attached) {
+            plugInVdisk(vdisk);
+        }
+    }
+}
 
 Machine::~Machine() {
     // A test that stopped while holding the call lock must not leave the mutex locked when it dies.

@@ -160,6 +160,9 @@ public:
 
     // Every physical drive the machine has now: its disks, then attached vdisks with their numbers.
     std::vector<const Disk*> allDisks() const;
+    // Makes an attached vdisk a physical drive: the lowest drive number no other drive has, bus 15
+    // (file-backed virtual disk), a fixed drive.
+    void plugInVdisk(VirtualDisk& vdisk);
     const Disk* diskByNumber(int number) const;
     // The volume mounted under a letter, with the disk that holds it.
     struct MountedVolume {

@@ -55,6 +55,7 @@ MachineBuilder& MachineBuilder::addDisk(int number, std::uint64_t sizeBytes, Par
         disk.gpt.lastUsable = sizeBytes / disk.geometry.bytesPerSector - 34;
     }
     model_.disks.push_back(disk);
+    onVirtualDisk_ = false;
     lastPartitionStart_.reset();
     nextPrimarySlot_ = 0;
     return *this;
@@ -219,7 +220,34 @@ MachineBuilder& MachineBuilder::networkLetter(wchar_t letter) {
     return *this;
 }
 
+MachineBuilder& MachineBuilder::vhdx(const std::wstring& path, std::int64_t maximumMB, bool attached,
+                                     bool readOnly) {
+    constexpr std::size_t kVhdxFileBytes = 64 * 1024;
+    VirtualDisk vdisk;
+    vdisk.path = path;
+    vdisk.maximumMB = maximumMB;
+    vdisk.attached = attached;
+    vdisk.readOnly = readOnly;
+    vdisk.disk.style = PartitionStyle::Mbr;
+    vdisk.disk.sizeBytes = static_cast<std::uint64_t>(maximumMB) * kMiB;
+    vdisk.disk.mbr.signature = 0x5EED0000u + static_cast<std::uint32_t>(model_.vdisks.size());
+    model_.vdisks.push_back(vdisk);
+    for (std::size_t separator = path.find(L'\\', 3); separator != std::wstring::npos;
+         separator = path.find(L'\\', separator + 1)) {
+        const std::wstring folder = path.substr(0, separator);
+        model_.folders[Machine::pathKey(folder)] = File{folder, {}, 0x10};
+    }
+    model_.files[Machine::pathKey(path)] = File{path, std::vector<std::uint8_t>(kVhdxFileBytes), 0x20};
+    onVirtualDisk_ = true;
+    lastPartitionStart_.reset();
+    nextPrimarySlot_ = 0;
+    return *this;
+}
+
 Disk& MachineBuilder::currentDisk() {
+    if (onVirtualDisk_) {
+        return model_.vdisks.back().disk;
+    }
     if (model_.disks.empty()) {
         throw std::logic_error("add a disk first");
     }

@@ -38,6 +38,9 @@ public:
     MachineBuilder& mbrDisk(int number, std::uint64_t sizeBytes = 64 * kGiB,
                             std::uint32_t signature = 0x12345678);
     MachineBuilder& rawDisk(int number, std::uint64_t sizeBytes = 64 * kGiB);
+    // A VHDX file with its folders and an MBR disk inside; the partition and volume calls that follow
+    // apply to that disk. Attached, it becomes the next free physical drive when the machine is built.
+    MachineBuilder& vhdx(const std::wstring& path, std::int64_t maximumMB, bool attached, bool readOnly = false);
     // A disk whose table is read from a raw image file on the host; throws if it cannot be read.
     MachineBuilder& imageDisk(int number, const std::string& hostPath);
 
@@ -92,6 +95,7 @@ private:
     MachineModel model_;
     std::optional<std::uint64_t> lastPartitionStart_;
     std::size_t nextPrimarySlot_ = 0;
+    bool onVirtualDisk_ = false;
 };
 
 }  // namespace sim

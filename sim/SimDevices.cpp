@@ -64,6 +64,18 @@ std::vector<const Disk*> Machine::allDisks() const {
     return disks;
 }
 
+void Machine::plugInVdisk(VirtualDisk& vdisk) {
+    vdisk.disk.number = -1;
+    int number = 0;
+    while (diskByNumber(number) != nullptr) {
+        ++number;
+    }
+    vdisk.disk.number = number;
+    vdisk.disk.driveType = DriveType::Fixed;
+    vdisk.disk.bus = win::storage::BusTypeFileBackedVirtual;
+    vdisk.disk.rotationRate.reset();  // a virtual disk does not answer ATA commands
+}
+
 const Disk* Machine::diskByNumber(int number) const {
     for (const Disk* disk : allDisks()) {
         if (disk->number == number) {

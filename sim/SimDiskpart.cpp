@@ -253,6 +253,11 @@ std::uint32_t attachVdisk(Context& context, const Arguments& arguments) {
     }
     vdisk->attached = true;
     vdisk->readOnly = hasWord(arguments, L"readonly");
+    context.machine.plugInVdisk(*vdisk);
+    // A disk attached read-only shows read-only volumes.
+    for (Volume& volume : vdisk->disk.volumes) {
+        volume.readOnly = vdisk->readOnly;
+    }
     context.print(L"");
     context.print(L"  100 percent completed");
     context.print(L"");
