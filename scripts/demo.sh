@@ -7,4 +7,8 @@ scripts/install-deps.sh --native-only
 cmake --preset native >/dev/null
 cmake --build --preset native -j 2 --target kvph >/dev/null
 
-build/native/tools/kvph/kvph "$@" exists 'D:\vd\drive.vhdx'
+# The host's VHDX drive D:\vd\drive.vhdx is attached on the built-in machine: the disks as the library
+# reads them, the presence query, the inventory, and the volume queries. Extra options (--json,
+# --machine FILE, --save FILE) are passed on.
+vhdx='D:\vd\drive.vhdx'
+build/native/tools/kvph/kvph "$@" disks -- exists "$vhdx" -- list -- letter "$vhdx" -- readonly "$vhdx"
