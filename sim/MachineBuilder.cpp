@@ -4,46 +4,24 @@
 
 #include "DiskImage.h"
 #include "MbrChain.h"
+#include "per/PartitionTypes.h"
 
 namespace sim {
 
 namespace {
 
-constexpr Guid guid(std::uint32_t a, std::uint16_t b, std::uint16_t c, std::array<std::uint8_t, 8> d) {
-    return {static_cast<std::uint8_t>(a),
-            static_cast<std::uint8_t>(a >> 8),
-            static_cast<std::uint8_t>(a >> 16),
-            static_cast<std::uint8_t>(a >> 24),
-            static_cast<std::uint8_t>(b),
-            static_cast<std::uint8_t>(b >> 8),
-            static_cast<std::uint8_t>(c),
-            static_cast<std::uint8_t>(c >> 8),
-            d[0],
-            d[1],
-            d[2],
-            d[3],
-            d[4],
-            d[5],
-            d[6],
-            d[7]};
-}
-
 // Unique partition ids that differ per partition and read well in a dump.
 Guid partitionId(int disk, std::size_t index) {
-    return guid(0xA0000000u + static_cast<std::uint32_t>(disk), static_cast<std::uint16_t>(index), 0x4000,
+    return PER::guidFromFields(0xA0000000u + static_cast<std::uint32_t>(disk), static_cast<std::uint16_t>(index), 0x4000,
                 {0x80, 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(index)});
 }
 
 }  // namespace
 
-const Guid kEfiSystemPartitionType =
-    guid(0xc12a7328, 0xf81f, 0x11d2, {0xba, 0x4b, 0x00, 0xa0, 0xc9, 0x3e, 0xc9, 0x3b});
-const Guid kReservedPartitionType =
-    guid(0xe3c9e316, 0x0b5c, 0x4db8, {0x81, 0x7d, 0xf9, 0x2d, 0xf0, 0x02, 0x15, 0xae});
-const Guid kBasicDataPartitionType =
-    guid(0xebd0a0a2, 0xb9e5, 0x4433, {0x87, 0xc0, 0x68, 0xb6, 0xb7, 0x26, 0x99, 0xc7});
-const Guid kRecoveryPartitionType =
-    guid(0xde94bba4, 0x06d1, 0x4d40, {0xa1, 0x6a, 0xbf, 0xd5, 0x01, 0x79, 0xd6, 0xac});
+const Guid kEfiSystemPartitionType = PER::kEfiSystemType;
+const Guid kReservedPartitionType = PER::kReservedType;
+const Guid kBasicDataPartitionType = PER::kBasicDataType;
+const Guid kRecoveryPartitionType = PER::kRecoveryType;
 
 MachineBuilder& MachineBuilder::addDisk(int number, std::uint64_t sizeBytes, PartitionStyle style) {
     Disk disk;
@@ -51,7 +29,7 @@ MachineBuilder& MachineBuilder::addDisk(int number, std::uint64_t sizeBytes, Par
     disk.sizeBytes = sizeBytes;
     disk.style = style;
     if (style == PartitionStyle::Gpt) {
-        disk.gpt.diskGuid = guid(0xD15C0000u + static_cast<std::uint32_t>(number), 0, 0, {});
+        disk.gpt.diskGuid = PER::guidFromFields(0xD15C0000u + static_cast<std::uint32_t>(number), 0, 0, {});
         disk.gpt.lastUsable = sizeBytes / disk.geometry.bytesPerSector - 34;
     }
     model_.disks.push_back(disk);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "frame/Utf8.h"
+
 namespace sim::text {
 namespace {
 
@@ -30,36 +32,6 @@ std::optional<unsigned char> byteOf1252(char32_t c) {
 
 bool isSpace(wchar_t c) {
     return c == L' ' || c == L'\t';
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-void appendWide(std::wstring& out, char32_t c) {
-    if constexpr (sizeof(wchar_t) == 2) {
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<wchar_t>(0xD800 + (c >> 10));
-            out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
-            return;
-        }
-    }
-    out += static_cast<wchar_t>(c);
 }
 
 }  // namespace
@@ -159,52 +131,11 @@ std::wstring fromCodePage(const std::string& bytes, std::uint32_t) {
 }
 
 std::string toUtf8(const std::wstring& s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        auto c = static_cast<char32_t>(s[i]);
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size()) {
-            const auto low = static_cast<char32_t>(s[i + 1]);
-            if (low >= 0xDC00 && low < 0xE000) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        appendUtf8(out, c);
-    }
-    return out;
+    return kvph::utf8::encode(s);
 }
 
 std::wstring fromUtf8(const std::string& bytes) {
-    std::wstring out;
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        std::size_t length = lead < 0x80           ? 1
-                             : (lead >> 5) == 0x6  ? 2
-                             : (lead >> 4) == 0xE  ? 3
-                             : (lead >> 3) == 0x1E ? 4
-                                                   : 0;
-        char32_t c = length == 1   ? lead
-                     : length == 2 ? (lead & 0x1F)
-                     : length == 3 ? (lead & 0x0F)
-                                   : (lead & 0x07);
-        bool valid = length != 0 && i + length <= bytes.size();
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3F);
-        }
-        const char32_t minimum = length == 2 ? 0x80 : length == 3 ? 0x800 : length == 4 ? 0x10000 : 0;
-        valid = valid && c >= minimum && c <= 0x10FFFF && !(c >= 0xD800 && c < 0xE000);
-        if (!valid) {
-            out += static_cast<wchar_t>(0xFFFD);
-            ++i;
-            continue;
-        }
-        appendWide(out, c);
-        i += length;
-    }
-    return out;
+    return *kvph::utf8::decode(bytes, false);
 }
 
 std::wstring widen(const std::string& ascii) {
