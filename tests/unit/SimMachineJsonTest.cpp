@@ -87,9 +87,9 @@ TEST(SimMachineJsonTest, SavedMachinesLoadBackTheSame) {
     machine.setFileAttributesW(L"D:\\vd", win::FILE_ATTRIBUTE_HIDDEN_);
     machine.putFile(L"D:\\vd\\bytes.bin", std::string("\0\x81\xff\r\n", 5), win::FILE_ATTRIBUTE_SYSTEM_);
     machine.writePrivateProfileStringW(L"Main", L"Label", L"Caf\u00e9", L"D:\\vd\\Settings.ini");
-    machine.model().vdisks.push_back({L"D:\\vd\\drive.vhdx", false, 512, false, false, {}});
+    machine.model().vdisks.push_back({L"D:\\vd\\spare.vhdx", false, 512, false, false, {}});
     machine.model().vdisks.back().disk.sizeBytes = std::uint64_t{512} << 20;
-    machine.putFile(L"D:\\vd\\drive.vhdx", std::string(4096, '\0'));
+    machine.putFile(L"D:\\vd\\spare.vhdx", std::string(4096, '\0'));
     machine.model().diskpart = {{0, 5}, true};
     machine.regSetDword(kvph::RegistryRoot::CurrentUser, L"Software\\Test", L"Value", 7);
 
@@ -104,8 +104,8 @@ TEST(SimMachineJsonTest, SavedMachinesLoadBackTheSame) {
     EXPECT_EQ(loaded.registry.at(L"HKCU\\SOFTWARE\\TEST").dwords.at(L"Value"), 7u);
     EXPECT_EQ(loaded.diskpart.exitCodes, (std::vector<std::uint32_t>{0, 5}));
     EXPECT_TRUE(loaded.diskpart.cannotStart);
-    ASSERT_EQ(loaded.vdisks.size(), 1u);
-    EXPECT_FALSE(loaded.vdisks[0].expandable);
+    ASSERT_EQ(loaded.vdisks.size(), machine.model().vdisks.size());
+    EXPECT_FALSE(loaded.vdisks.back().expandable);
 }
 
 TEST(SimMachineJsonTest, MachineFilesAllowCommentsAndNameThemselvesInErrors) {
