@@ -47,6 +47,10 @@ public:
     virtual bool save(const std::string& path, std::string& error) = 0;
 };
 
+// The program's arguments as UTF-8 (on Windows read from the wide command line, so that paths with
+// characters outside the ANSI code page survive).
+std::vector<std::string> utf8Arguments(int argc, char** argv);
+
 // Builds the host for this platform. `machineFile` is empty for the built-in default machine.
 std::unique_ptr<Host> makeHost(const std::string& machineFile, std::string& error);
 

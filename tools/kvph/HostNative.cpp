@@ -89,6 +89,8 @@ private:
 
 }  // namespace
 
+std::vector<std::string> utf8Arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+
 std::unique_ptr<Host> makeHost(const std::string& machineFile, std::string& error) {
     try {
         return std::make_unique<NativeHost>(machineFile.empty() ? sim::defaultMachine()

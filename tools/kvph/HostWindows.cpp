@@ -1,6 +1,7 @@
 // The kvph tool on Windows: loads KvPartitionHelper.dll from the tool's own folder the way a host
 // service does, and reads the library's debug output in-process.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "Host.h"
+#include "ToolText.h"
 
 namespace kvph::tool {
 namespace {
@@ -173,6 +175,20 @@ private:
 };
 
 }  // namespace
+
+std::vector<std::string> utf8Arguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        return std::vector<std::string>(argv, argv + argc);
+    }
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) {
+        arguments.push_back(toUtf8(wide[i]));
+    }
+    LocalFree(wide);
+    return arguments;
+}
 
 std::unique_ptr<Host> makeHost(const std::string& machineFile, std::string& error) {
     if (!machineFile.empty()) {

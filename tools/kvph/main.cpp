@@ -196,5 +196,11 @@ int runTool(int argc, char** argv) {
 }  // namespace kvph::tool
 
 int main(int argc, char** argv) {
-    return kvph::tool::runTool(argc, argv);
+    std::vector<std::string> arguments = kvph::tool::utf8Arguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments) {
+        pointers.push_back(argument.data());
+    }
+    pointers.push_back(nullptr);
+    return kvph::tool::runTool(static_cast<int>(arguments.size()), pointers.data());
 }
