@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "Host.h"
-#include "ToolText.h"
+#include "frame/Utf8.h"
 
 namespace kvph::tool {
 namespace {
@@ -184,7 +184,7 @@ std::vector<std::string> utf8Arguments(int argc, char** argv) {
     }
     std::vector<std::string> arguments;
     for (int i = 0; i < count; ++i) {
-        arguments.push_back(toUtf8(wide[i]));
+        arguments.push_back(utf8::encode(wide[i]));
     }
     LocalFree(wide);
     return arguments;

@@ -257,8 +257,13 @@ public:
         }
         DWORD value = 0;
         DWORD size = sizeof value;
-        RegQueryValueExW(key, valueName.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+        DWORD type = 0;
+        const LONG status =
+            RegQueryValueExW(key, valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
         RegCloseKey(key);
+        if (status != ERROR_SUCCESS || type != REG_DWORD) {
+            return std::nullopt;
+        }
         return value;
     }
 
