@@ -42,9 +42,18 @@ public:
         return real;
     }
 
+    struct OpenCall {
+        std::string path;
+        std::uint32_t desiredAccess;
+        std::uint32_t shareMode;
+        std::uint32_t creationDisposition;
+        std::uint32_t flagsAndAttributes;
+    };
+
     HandleResult createFileA(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                              std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override {
         openAccess.push_back(desiredAccess);
+        opens.push_back({path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes});
         return sim::Machine::createFileA(path, desiredAccess, shareMode, creationDisposition,
                                          flagsAndAttributes);
     }
@@ -66,6 +75,7 @@ public:
 
     std::vector<IoCall> ioCalls;
     std::vector<std::uint32_t> openAccess;
+    std::vector<OpenCall> opens;
     IoHook ioHook;
 };
 

@@ -76,6 +76,54 @@ TEST_F(PerWalkTest, EveryDriveIsOpenedForReadingOnly) {
     enumerate();
 
     EXPECT_EQ(machine->openAccess, std::vector<std::uint32_t>(32, win::GENERIC_READ_));
+    ASSERT_EQ(machine->opens.size(), 32u);
+    for (std::size_t number = 0; number < machine->opens.size(); ++number) {
+        const ObservedMachine::OpenCall& call = machine->opens[number];
+        EXPECT_EQ(call.path, "\\\\.\\PhysicalDrive" + std::to_string(number));
+        EXPECT_EQ(call.shareMode, win::FILE_SHARE_READ_ | win::FILE_SHARE_WRITE_);
+        EXPECT_EQ(call.creationDisposition, win::OPEN_EXISTING_);
+        EXPECT_EQ(call.flagsAndAttributes, 0u);
+    }
+}
+
+TEST_F(PerWalkTest, FileOpensWriteThroughWithRandomAccessAndTheChosenAccessAndDisposition) {
+    MachineBuilder builder;
+    builder.mbrDisk(0).primary(2048, 204800, 7).volume(L'D', L"NTFS", L"");
+    install(builder);
+    machine->putFolder(L"D:\\store");
+    const std::uint32_t readWrite = win::GENERIC_READ_ | win::GENERIC_WRITE_;
+    struct Case {
+        bool readOnly;
+        bool createAlways;
+        const char* path;
+        bool opens;
+        std::uint32_t access;
+        std::uint32_t disposition;
+    };
+    const Case cases[] = {
+        {false, true, "D:\\store\\new.bin", true, readWrite, win::CREATE_ALWAYS_},
+        {true, false, "D:\\store\\new.bin", true, win::GENERIC_READ_, win::OPEN_EXISTING_},
+        {false, false, "D:\\store\\missing.bin", false, readWrite, win::OPEN_EXISTING_},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        {
+            PER::File file;
+            file.SetPath(c.path);
+            file.SetReadOnly(c.readOnly);
+            file.SetCreateAlways(c.createAlways);
+            EXPECT_EQ(file.Open(), c.opens);
+            EXPECT_EQ(file.IsOpen(), c.opens);
+            const ObservedMachine::OpenCall& call = machine->opens.back();
+            EXPECT_EQ(call.path, c.path);
+            EXPECT_EQ(call.desiredAccess, c.access);
+            EXPECT_EQ(call.shareMode, win::FILE_SHARE_READ_ | win::FILE_SHARE_WRITE_);
+            EXPECT_EQ(call.creationDisposition, c.disposition);
+            EXPECT_EQ(call.flagsAndAttributes, 0x90000000u);
+        }
+        EXPECT_EQ(machine->openHandleCount(), 0u);
+    }
+    EXPECT_TRUE(machine->fileExists(L"D:\\store\\new.bin"));
 }
 
 TEST_F(PerWalkTest, TakingAndRefreshingAFreshManagerProbesEachDriveOnce) {
@@ -339,6 +387,30 @@ TEST_F(PerWalkTest, LogicalDriveBeforeItsExtendedPartitionIsMeasuredFromTheExten
     EXPECT_EQ(recordsOf(drive(0)), expected);
 }
 
+// Primaries and logical drives are listed by ascending start; equal starts keep table order.
+TEST_F(PerWalkTest, MbrSlotsAreOrderedByStartWithTiesInTableOrder) {
+    MachineBuilder builder;
+    builder.mbrDisk(0, 4 * sim::kGiB)
+        .primary(409600, 204800, 7)
+        .primary(2048, 204800, 7)
+        .primary(409600, 204800, 0x0B)
+        .extended(1024000, 1000000)
+        .logical(1500000, 100000)
+        .logical(1100000, 100000)
+        .logical(1500000, 100000, 0x0B);
+    install(builder);
+
+    enumerate();
+
+    std::vector<std::uint32_t> numbers;
+    for (const RecordView& record : recordsOf(drive(0))) {
+        if (record.partitionNumber != 0) {
+            numbers.push_back(record.partitionNumber);
+        }
+    }
+    EXPECT_EQ(numbers, (std::vector<std::uint32_t>{2, 1, 3, 5, 4, 6}));
+}
+
 TEST_F(PerWalkTest, GptEntriesKeepTableOrderAndOnlyTheLastLooksForTrailingSpace) {
     MachineBuilder builder;
     builder.gptDisk(0, 8 * sim::kGiB)
@@ -410,6 +482,26 @@ TEST_F(PerWalkTest, LetterNeedsTheExactDeviceName) {
 
     EXPECT_EQ(drive(0).GetPartition(0)->letter, L":\\");
     PER::DriveManager::ReleaseInstance();
+}
+
+TEST_F(PerWalkTest, LinkIsClosedEvenWhenItsTargetCannotBeRead) {
+    MachineBuilder builder;
+    builder.gptDisk(0)
+        .basicData(2048, 204800)
+        .volume(L'E', L"NTFS", L"")
+        .basicData(206848, 204800)
+        .volume(L'F', L"NTFS", L"");
+    install(builder);
+    machine->injectFault(sim::Fault{"ntQuerySymbolicLinkObject", 5, 0, -1, L""});
+
+    enumerate();
+
+    EXPECT_EQ(drive(0).GetPartition(0)->letter, L":\\");
+    EXPECT_EQ(drive(0).GetPartition(1)->letter, L":\\");
+    EXPECT_EQ(machine->calls("ntOpenSymbolicLinkObject"), 2);
+    EXPECT_EQ(machine->calls("ntClose"), 2);
+    EXPECT_EQ(machine->openHandleCount(), 1u);  // the drive alone
+    EXPECT_EQ(machine->calls("getLogicalDriveStringsW"), 0);
 }
 
 TEST_F(PerWalkTest, MissingSymbolicLinkCallsGiveNoLetters) {
