@@ -19,6 +19,7 @@ struct Entry {
     std::size_t line = 0;
     std::wstring key;
     std::wstring value;
+    bool hasValue = false;  // a line without "=" names no value: reading it gives the default
 };
 
 struct Section {
@@ -101,8 +102,8 @@ void parseSections(Profile& profile) {
             continue;  // lines before the first section belong to none
         }
         const std::size_t equals = line.find(L'=');
-        Entry entry{i, text::trimRight(line.substr(0, equals)), {}};
-        if (equals != std::wstring::npos) {
+        Entry entry{i, text::trimRight(line.substr(0, equals)), {}, equals != std::wstring::npos};
+        if (entry.hasValue) {
             entry.value = text::trim(line.substr(equals + 1));
         }
         profile.sections.back().entries.push_back(entry);
@@ -230,7 +231,7 @@ std::wstring Machine::getPrivateProfileStringW(const std::wstring& section, cons
             Profile profile = readProfile(*this, std::string(stored->content.begin(), stored->content.end()));
             Section* found = findSection(profile, section);
             Entry* entry = found != nullptr ? findEntry(*found, key) : nullptr;
-            if (entry != nullptr) {
+            if (entry != nullptr && entry->hasValue) {
                 result = unquoted(entry->value);
             }
         }

@@ -185,6 +185,50 @@ const DriveCase kDriveCases[] = {
 INSTANTIATE_TEST_SUITE_P(Drives, DriveClassificationTest, ::testing::ValuesIn(kDriveCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// IDENTIFY goes through a read-write handle of its own: when only that open fails, the drive (which
+// would answer word 217 = 1) is judged by its bus, and the open's error is the one logged.
+TEST_F(ListingTest, PassThroughHandleThatDoesNotOpenFallsBackToTheBus) {
+    const std::wstring openRefused = L"DeviceIoControl IOCTL_ATA_PASS_THROUGH failed with error code: 5\n";
+    const DriveCase cases[] = {
+        {"Sata", {0, sim::DriveType::Fixed, 11, 1}, "0", "Fixed", {openRefused}},
+        {"Nvme", {0, sim::DriveType::Fixed, 17, 1}, "1", "Fixed", {openRefused, kJudgedSsd}},
+    };
+    for (const DriveCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        machine.model().disks.clear();
+        add(dataDisk(c.shape, L'F', L"Media"));
+        sim::Fault openFails;
+        openFails.method = "createFileW";
+        openFails.argumentContains = L"\\\\.\\PhysicalDrive0";
+        machine.injectFault(openFails);
+        listAndCheck();
+        const Section expected = dataSection(c.shape, 'F', "Media", c.ssd, c.driveType);
+        EXPECT_EQ(inventory(), iniText({expected}));
+        std::vector<std::wstring> expectedLog = c.logBeforeReport;
+        expectedLog.push_back(report(expected));
+        EXPECT_EQ(log(), expectedLog);
+    }
+}
+
+// "Total MB" keeps the low 32 bits of the size in MiB, as a signed number.
+TEST_F(ListingTest, TotalSizeKeepsItsLow32Bits) {
+    const std::uint64_t kTwoTo32 = 1ull << 32;
+    const DriveShape shape{0, sim::DriveType::Fixed, 11, 1, kTwoTo32 + (1ull << 31) + 8192};
+    sim::Disk disk = makeDisk(shape, sim::PartitionStyle::Gpt);
+    addGptPartition(disk, kBasicDataType, "B0000000-0000-4000-8000-000000000001", 1, kTwoTo32 + 1000);
+    addGptPartition(disk, kBasicDataType, "B0000000-0000-4000-8000-000000000002", kTwoTo32 + 1001,
+                    (1ull << 31) + 5);
+    addVolume(disk, {1 * kSectorsPerMiB, L'H', std::wstring(L"NTFS"), L"Huge", false, 0});
+    addVolume(disk, {(kTwoTo32 + 1001) * kSectorsPerMiB, L'I', std::wstring(L"NTFS"), L"Half", false, 0});
+    add(disk);
+    listAndCheck();
+    EXPECT_EQ(inventory(),
+              iniText({{"H:", "NTFS", "Huge", "GPT", "B0000000-0000-4000-8000-000000000001", kBasicDataType, "1000",
+                        "0", "0,1", "1", "11", "Fixed", "0x00000000"},
+                       {"I:", "NTFS", "Half", "GPT", "B0000000-0000-4000-8000-000000000002", kBasicDataType,
+                        "-2147483643", "0", "0,2", "1", "11", "Fixed", "0x00000000"}}));
+}
+
 TEST_F(ListingTest, DrivesNeitherFixedNorRemovableAreLeftOutUnqueried) {
     for (const sim::DriveType type : {sim::DriveType::Cdrom, sim::DriveType::Ramdisk, sim::DriveType::Unknown}) {
         SCOPED_TRACE(static_cast<int>(type));

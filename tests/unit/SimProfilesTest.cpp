@@ -55,7 +55,7 @@ TEST_F(SimProfilesTest, ReadsValuesAsThePlatformDoes) {
         {L"Main", L"Single", 260, L"x"},
         {L"Main", L"Half", 260, L"\"open"},
         {L"Main", L"Long", 5, L"abcd"},  // cut to the buffer less its terminator
-        {L"Main", L"Bare", 260, L""},
+        {L"Main", L"Bare", 260, L"default"},  // a line without "=" holds no value
         {L"Main", L"Missing", 260, L"default"},
         {L"Nowhere", L"Count", 260, L"default"},
         {L"Other", L"COUNT", 260, L"7"},       // LF endings and no final line end
