@@ -48,6 +48,9 @@ std::optional<std::string> composeScript(std::size_t bufferBytes, const char* fo
 
 std::wstring ScriptFilePath() {
     const std::wstring dataDirectory = DataDirectory();
+    if (dataDirectory.empty()) {
+        return std::wstring();
+    }
     if (!platform().pathFileExistsW(dataDirectory)) {
         EnsureDirectory(dataDirectory);
     }
@@ -77,8 +80,17 @@ int RunProcessAndWait(const std::wstring& commandLine, std::uint32_t* exitCode) 
 }
 
 std::optional<std::wstring> WriteScriptFile(const std::string& script, bool echo) {
+    if (script.size() >= kScriptBytes) {
+        logLine(L"(KvPartitionHelper)Script too long.\r\n");
+        return std::nullopt;
+    }
     Platform& os = platform();
     const std::wstring path = ScriptFilePath();
+    // Without the data directory the file name alone would put the script in the caller's current folder.
+    if (path.empty()) {
+        logLine(L"(KvPartitionHelper)Create file fail.\r\n");
+        return std::nullopt;
+    }
     os.setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
     os.deleteFileW(path);
 

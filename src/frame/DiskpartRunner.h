@@ -37,10 +37,12 @@ int RunProcessAndWait(const std::wstring& commandLine, std::uint32_t* exitCode);
 ScriptOutcome RunDiskpartScript(const std::string& script, const DiskpartSettings& settings = {});
 
 // The first half of RunDiskpartScript, shared with the presence query: replaces Command.txt with the
-// script. Returns the script file's path, or nullopt after logging why it could not be written.
+// script. Returns the script file's path, or nullopt after logging why it could not be written (a script
+// longer than 519 bytes is refused before anything is touched).
 std::optional<std::wstring> WriteScriptFile(const std::string& script, bool echo);
 
-// "diskpart" and the quoted script path, as the runner and the batch capture start it.
+// Command.txt in the data directory, which is created when it is missing; empty when the platform
+// cannot name the data directory.
 std::wstring ScriptFilePath();
 
 }  // namespace kvph

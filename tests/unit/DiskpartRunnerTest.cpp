@@ -1,6 +1,7 @@
 #include "FrameFixture.h"
 #include "frame/DiskpartCommands.h"
 #include "frame/DiskpartRunner.h"
+#include "frame/Text.h"
 #include "platform/WinConstants.h"
 
 namespace kvph::test {
@@ -107,15 +108,19 @@ TEST_F(RunnerTest, StepBeforeRunAndEchoComeInOrder) {
 
 TEST_F(RunnerTest, WriteFailuresDeleteTheScriptFileAndSkipTheRun) {
     struct Case {
-        const char* method;
+        const char* failing;  // a seam method, or "short write"
         std::wstring message;
     };
     for (const Case& c : {Case{"writeFile", L"(KvPartitionHelper)Write fail."},
+                          Case{"short write", L"(KvPartitionHelper)Write size incorrect."},
                           Case{"flushFileBuffers", L"(KvPartitionHelper)Write through fail, still in buffer."}}) {
-        SCOPED_TRACE(c.method);
+        SCOPED_TRACE(c.failing);
         machine.clearLog();
         machine.clearFaults();
-        machine.injectFault({c.method, win::ERROR_WRITE_FAULT_, 0, 1, L""});
+        machine.shortWrites = std::string(c.failing) == "short write";
+        if (!machine.shortWrites) {
+            machine.injectFault({c.failing, win::ERROR_WRITE_FAULT_, 0, 1, L""});
+        }
         bool ranStepBefore = false;
         DiskpartSettings settings;
         settings.beforeRun = [&] { ranStepBefore = true; };
@@ -126,6 +131,66 @@ TEST_F(RunnerTest, WriteFailuresDeleteTheScriptFileAndSkipTheRun) {
         EXPECT_EQ(machine.openHandleCount(), 0u);
     }
     EXPECT_TRUE(machine.diskpartRuns().empty());
+}
+
+TEST_F(RunnerTest, FailedWaitsKeepTheExitCodeOfTheAttemptBefore) {
+    // The first attempt exits with 5; the wait of the second and the exit code of the third fail.
+    machine.model().diskpart.exitCodes = {5};
+    machine.injectFault({"processWait", win::ERROR_INVALID_HANDLE_, 1, 1, L""});
+    machine.injectFault({"processExitCode", win::ERROR_INVALID_HANDLE_, 1, 1, L""});
+    DiskpartSettings settings;
+    settings.attempts = 3;
+    EXPECT_EQ(RunDiskpartScript(kTwoListScript, settings), ScriptOutcome::DiskpartFailed);
+    EXPECT_EQ(log(), std::vector<std::wstring>(3, L"(KvPartitionHelper)diskpart error because of 0x00000005."));
+    EXPECT_EQ(machine.diskpartRuns().size(), 3u);
+    EXPECT_FALSE(machine.fileExists(kScriptFile));
+}
+
+TEST_F(RunnerTest, OverlongScriptsAreRefusedBeforeAnythingIsTouched) {
+    machine.putFolder(L"C:\\ProgramData\\Norvel");
+    machine.putFolder(L"C:\\ProgramData\\Norvel\\Quillmark");
+    machine.putFile(kScriptFile, "old script");
+    const std::string exit = "\r\nexit\r\n";
+    const std::string longest = "rem " + std::string(kScriptBytes - 1 - 4 - exit.size(), 'x') + exit;
+    ASSERT_EQ(longest.size(), 519u);
+
+    EXPECT_EQ(RunDiskpartScript(longest + "x"), ScriptOutcome::ScriptNotWritten);
+    EXPECT_EQ(log(), std::vector<std::wstring>{L"(KvPartitionHelper)Script too long.\r\n"});
+    EXPECT_EQ(machine.fileBytes(kScriptFile), std::optional<std::string>("old script"));
+    EXPECT_TRUE(machine.diskpartRuns().empty());
+
+    EXPECT_EQ(RunDiskpartScript(longest), ScriptOutcome::DiskpartSucceeded);
+    ASSERT_EQ(machine.diskpartRuns().size(), 1u);
+    EXPECT_EQ(machine.diskpartRuns()[0].script, longest);
+}
+
+TEST_F(RunnerTest, WithoutADataDirectoryNoScriptIsWrittenAnywhere) {
+    machine.injectFault({"shGetSpecialFolderPathW", win::ERROR_ACCESS_DENIED_, 0, -1, L""});
+    EXPECT_EQ(RunDiskpartScript(kTwoListScript), ScriptOutcome::ScriptNotWritten);
+    EXPECT_EQ(log(), std::vector<std::wstring>{L"(KvPartitionHelper)Create file fail.\r\n"});
+    EXPECT_EQ(machine.callCounts().count("createFileW"), 0u);
+    EXPECT_TRUE(machine.diskpartRuns().empty());
+}
+
+TEST_F(RunnerTest, ScriptArgumentsInTheAnsiCodePage) {
+    struct Case {
+        std::wstring text;
+        std::optional<std::string> ansi;
+    };
+    const std::vector<Case> cases = {
+        {L"Duskvale \u00e9", std::string("Duskvale \xe9")},
+        // Characters the code page lacks become the system's default character.
+        {L"Vol \u4e2d", std::string("Vol ?")},
+        {std::wstring(259, L'a'), std::string(259, 'a')},
+        {std::wstring(258, L'a') + L"\u4e2d", std::string(258, 'a') + "?"},
+        {std::wstring(260, L'a'), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.size());
+        EXPECT_EQ(scriptArgument(c.text), c.ansi);
+    }
+    machine.injectFault({"wideToAnsi", win::ERROR_INVALID_PARAMETER_, 0, 1, L""});
+    EXPECT_EQ(scriptArgument(L"E:"), std::nullopt);
 }
 
 TEST_F(RunnerTest, ReplacesAHiddenReadOnlyLeftover) {

@@ -3,6 +3,7 @@
 #include "FrameFixture.h"
 #include "KvPartitionHelper.h"
 #include "frame/ExportGuard.h"
+#include "platform/WinConstants.h"
 
 namespace kvph::test {
 namespace {
@@ -40,6 +41,65 @@ TEST_F(CallLockTest, ExportsCallingExportsTakeTheLockAgain) {
     EXPECT_EQ(machine.callCounts().at("createMutexW"), 3);
     EXPECT_EQ(machine.callCounts().at("releaseMutex"), 3);
     EXPECT_EQ(machine.openHandleCount(), 0u);
+}
+
+class AbandonedMutexMachine : public TestMachine {
+public:
+    // The first wait finds the mutex left behind by an owner that died: it is owned now all the same.
+    std::uint32_t waitForSingleObject(Handle handle, std::uint32_t milliseconds) override {
+        const std::uint32_t result = TestMachine::waitForSingleObject(handle, milliseconds);
+        if (result != win::WAIT_OBJECT_0_ || abandonedSeen) {
+            return result;
+        }
+        abandonedSeen = true;
+        return win::WAIT_ABANDONED_;
+    }
+    bool abandonedSeen = false;
+};
+
+TEST(CallLockAbandonedTest, AnAbandonedMutexIsTakenOver) {
+    AbandonedMutexMachine machine;
+    ScopedPlatform installed(machine);
+    EXPECT_EQ(runExport(L"PH_Test", [] { return 1; }), 1);
+    EXPECT_TRUE(machine.abandonedSeen);
+    EXPECT_TRUE(machine.logTexts().empty());
+    EXPECT_EQ(machine.callCounts().at("releaseMutex"), 1);
+    EXPECT_EQ(machine.openHandleCount(), 0u);
+}
+
+TEST_F(CallLockTest, TextArgumentsUpTo259Units) {
+    struct Case {
+        const char* name;
+        std::wstring text;
+        bool accepted;
+    };
+    // U+1F4BE takes two UTF-16 units, however wide wchar_t is.
+    const std::wstring twoUnits = sizeof(wchar_t) == 2 ? std::wstring{wchar_t(0xD83D), wchar_t(0xDCBE)}
+                                                        : std::wstring(1, static_cast<wchar_t>(0x1F4BE));
+    const std::vector<Case> cases = {
+        {"empty", L"", true},
+        {"259 units", std::wstring(259, L'a'), true},
+        {"260 units", std::wstring(260, L'a'), false},
+        {"257 units and a pair", std::wstring(257, L'a') + twoUnits, true},
+        {"258 units and a pair", std::wstring(258, L'a') + twoUnits, false},
+        {"far longer", std::wstring(5000, L'a'), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        machine.clearLog();
+        const auto value = textArgument(L"PH_Test", L"the path", c.text.c_str());
+        EXPECT_EQ(value.has_value(), c.accepted);
+        if (c.accepted) {
+            EXPECT_EQ(*value, c.text);
+            EXPECT_TRUE(log().empty());
+        } else {
+            EXPECT_EQ(log(), std::vector<std::wstring>{
+                                 L"(KvPartitionHelper)PH_Test: the path is longer than 259 characters."});
+        }
+    }
+    machine.clearLog();
+    EXPECT_FALSE(textArgument(L"PH_Test", L"the path", nullptr));
+    EXPECT_EQ(log(), std::vector<std::wstring>{L"(KvPartitionHelper)PH_Test: the path is null."});
 }
 
 TEST_F(CallLockTest, AMutexThatCannotBeMadeRefusesTheCall) {

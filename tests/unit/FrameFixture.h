@@ -37,7 +37,17 @@ public:
         return sim::Machine::shellExecuteAndWait(verb, file, parameters, directory, showCommand);
     }
 
+    // A write that succeeds but reports one byte fewer than it was given.
+    WriteResult writeFile(Handle file, const Bytes& data) override {
+        WriteResult result = sim::Machine::writeFile(file, data);
+        if (shortWrites && result.ok && result.bytesWritten > 0) {
+            --result.bytesWritten;
+        }
+        return result;
+    }
+
     std::optional<ProcessOutcome::Stage> forcedStage;
+    bool shortWrites = false;
     std::string startedBatch;
     std::wstring startedDirectory;
 };

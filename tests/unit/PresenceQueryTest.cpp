@@ -137,6 +137,27 @@ TEST_F(PresenceQueryTest, NonAsciiFoldersAndPathsSurviveTheBatchFile) {
     EXPECT_EQ(PH_CheckExistVHDX(drive.c_str()), 1);
     EXPECT_EQ(machine.fileAttributes(L"C:\\Program Files\\H\u00f4st \u20ac\\result.txt"),
               win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
+    // The line after "chcp 65001" is UTF-8.
+    EXPECT_NE(machine.startedBatch.find(">> \"C:\\Program Files\\H\xc3\xb4st \xe2\x82\xac\\result.txt\"\r\n"),
+              std::string::npos)
+        << machine.startedBatch;
+}
+
+TEST_F(PresenceQueryTest, CommandLineTooLongForItsBufferRunsNothingButCleansUp) {
+    const std::wstring folder = L"C:\\Program Files\\" + std::wstring(190, L'h');
+    machine.putFolder(folder);
+    machine.model().libraryPath = folder + L"\\KvPartitionHelper.dll";
+    addVdisk(kDrive, true);
+    EXPECT_EQ(PH_CheckExistVHDX(kDrive), 0);
+    const auto lines = log();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[2], folder + L"\\temp.bat");
+    EXPECT_EQ(std::vector<std::wstring>(lines.begin() + 3, lines.end()),
+              (std::vector<std::wstring>{L"(KvPartitionHelper)Command line too long.\r\n",
+                                         L"(KvPartitionHelper)diskpart error because of 0x00000000."}));
+    EXPECT_TRUE(machine.diskpartRuns().empty());
+    EXPECT_FALSE(machine.fileExists(folder + L"\\temp.bat"));
+    EXPECT_FALSE(machine.fileExists(kScriptFile));
 }
 
 TEST_F(PresenceQueryTest, RefusedArgumentsRunNothing) {
