@@ -10,6 +10,8 @@ namespace sim {
 
 namespace {
 
+constexpr std::uint32_t kMinSectorBytes = 512;
+constexpr std::uint32_t kMaxSectorBytes = 4096;
 constexpr std::size_t kBootSignatureOffset = 510;
 constexpr std::uint16_t kBootSignature = 0xAA55;
 constexpr std::size_t kDiskSignatureOffset = 440;
@@ -172,8 +174,9 @@ bool readDiskImage(const std::string& hostPath, Disk& disk, std::string& error) 
         return false;
     }
     const std::uint32_t sectorBytes = disk.geometry.bytesPerSector;
-    if (sectorBytes < 512) {
-        error = "the disk image " + hostPath + " needs sectors of at least 512 bytes";
+    // Every read of the image is sized by the sector, so an absurd sector size must not reach them.
+    if (sectorBytes < kMinSectorBytes || sectorBytes > kMaxSectorBytes) {
+        error = "the disk image " + hostPath + " needs sectors of 512 to 4096 bytes";
         return false;
     }
     disk.sizeBytes = image.size();

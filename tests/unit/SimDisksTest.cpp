@@ -2,6 +2,9 @@
 // machine description.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "per/ByteReader.h"
 #include "platform/WinConstants.h"
 #include "sim/Machine.h"
@@ -239,6 +242,28 @@ TEST(DiskJsonTest, MistakesNameTheirKey) {
         errorOf(R"({"number": 1, "sizeBytes": 1, "style": "gpt", "partitions": [{"start": 1, "sectors": 1,
               "type": "not-a-guid"}]})"),
         "disks[1].partitions[0].type: is not a GUID");
+}
+
+// The image is read sector by sector, so its sector size is bounded before anything is read.
+TEST(DiskJsonTest, ImageSectorSizeOutsideWhatDisksUseIsRefused) {
+    const std::filesystem::path folder = KVPH_TEST_TMP;
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "tiny.img", std::ios::binary) << std::string(4096, '\0');
+    for (const std::uint32_t bytesPerSector : {256u, 8192u, 4294967295u}) {
+        SCOPED_TRACE(bytesPerSector);
+        const nlohmann::json disk = {
+            {"number", 0}, {"geometry", {{"bytesPerSector", bytesPerSector}}}, {"image", "tiny.img"}};
+        try {
+            sim::diskFromJson(disk, "disks[0]", folder.string(), true);
+            ADD_FAILURE() << "accepted";
+        } catch (const sim::MachineFormatError& error) {
+            EXPECT_NE(std::string(error.what()).find("needs sectors of 512 to 4096 bytes"),
+                      std::string::npos);
+        }
+    }
+    const nlohmann::json disk = {
+        {"number", 0}, {"geometry", {{"bytesPerSector", 4096}}}, {"image", "tiny.img"}};
+    EXPECT_EQ(sim::diskFromJson(disk, "disks[0]", folder.string(), true).style, sim::PartitionStyle::Raw);
 }
 
 }  // namespace
