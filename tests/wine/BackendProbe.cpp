@@ -56,6 +56,12 @@ void checkFolders(Platform& os) {
     const auto module = os.getModuleFileNameW(260);
     check("GetModuleFileNameW names the module holding the backend",
           module && endsWith(*module, L"\\backend_probe.exe"), narrow(module.value_or(L"-")));
+    const auto cut = os.getModuleFileNameW(10);
+    // Windows cuts the path to 9 units and a terminator; Wine, like Windows XP, to 10 units without one.
+    check("GetModuleFileNameW with a buffer too small gives the path cut, without its terminator",
+          cut && module && !cut->empty() && cut->size() <= 10 && cut->find(L'\0') == std::wstring::npos &&
+              module->compare(0, cut->size(), *cut) == 0,
+          narrow(cut.value_or(L"-")) + " (" + std::to_string(cut ? cut->size() : 0) + " units)");
     const auto common = os.shGetSpecialFolderPathW(w::CSIDL_COMMON_APPDATA_, true);
     check("SHGetSpecialFolderPathW common application data", common && sameText(*common, L"C:\\ProgramData"),
           narrow(common.value_or(L"-")));

@@ -10,11 +10,21 @@
 //   wine_host check-exist-at <dll> <vhdx>
 //                                      PH_CheckExistVHDX of the DLL at that path: "result N"
 //   wine_host attributes <path>        "attributes 0x%08x", or "attributes missing"
+//   wine_host set-attributes <path> <hex>
+//                                      SetFileAttributesW: "set 1" or "set 0"
+//   wine_host readonly <vhdx>          PH_CheckVHDXReadOnly through the tool's host: "result N", "state S"
+//                                      (S preset to 7, so a state never stored shows), then the log lines
+//   wine_host readonly-null <vhdx>     PH_CheckVHDXReadOnly with a null state pointer: "result N", log lines
+//   wine_host letter <vhdx>            PH_GetVHDXVolumeLabel into a buffer holding junk: "result N",
+//                                      "output <text>", then the log lines
+//   wine_host abandoned-lock <vhdx>    a thread takes the library's call mutex and ends without releasing
+//                                      it; then PH_CheckExistVHDX twice: "result N", "again N", log lines
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <memory>
 #include <string>
 
 #include "Host.h"
@@ -88,35 +98,100 @@ int checkExports(const wchar_t* dllPath) {
     return mismatches == 0 ? 0 : 1;
 }
 
-int checkExistThroughHost(const wchar_t* vhdxPath) {
+std::unique_ptr<kvph::tool::Host> loadHost() {
     std::string error;
     auto host = kvph::tool::makeHost("", error);
     if (!host) {
         std::printf("FAIL %s\n", error.c_str());
-        return 1;
+        return nullptr;
     }
     host->takeLog();
-    const int result = host->exports().checkExistVHDX(vhdxPath);
-    std::printf("result %d\n", result);
-    for (const std::wstring& line : host->takeLog()) {
+    return host;
+}
+
+void printLog(kvph::tool::Host& host) {
+    for (const std::wstring& line : host.takeLog()) {
         std::printf("log %s\n", escaped(line).c_str());
     }
+}
+
+int checkExistThroughHost(const wchar_t* vhdxPath) {
+    auto host = loadHost();
+    if (!host) {
+        return 1;
+    }
+    std::printf("result %d\n", host->exports().checkExistVHDX(vhdxPath));
+    printLog(*host);
+    return 0;
+}
+
+int readOnlyThroughHost(const wchar_t* vhdxPath, bool withState) {
+    auto host = loadHost();
+    if (!host) {
+        return 1;
+    }
+    int state = 7;
+    std::printf("result %d\n", host->exports().checkVHDXReadOnly(vhdxPath, withState ? &state : nullptr));
+    if (withState) {
+        std::printf("state %d\n", state);
+    }
+    printLog(*host);
+    return 0;
+}
+
+int letterThroughHost(const wchar_t* vhdxPath) {
+    auto host = loadHost();
+    if (!host) {
+        return 1;
+    }
+    wchar_t letter[260];
+    std::wmemset(letter, L'#', 259);
+    letter[259] = L'\0';
+    std::printf("result %d\n", host->exports().getVHDXVolumeLabel(vhdxPath, letter));
+    std::printf("output %s\n", escaped(letter).c_str());
+    printLog(*host);
+    return 0;
+}
+
+// The name the library gives its machine-wide call mutex.
+constexpr wchar_t kCallMutexName[] = L"Global\\KvPartitionHelper.Calls";
+
+DWORD WINAPI takeAndEnd(LPVOID mutex) {
+    return WaitForSingleObject(static_cast<HANDLE>(mutex), INFINITE);
+}
+
+int checkExistAfterAbandonedLock(const wchar_t* vhdxPath) {
+    auto host = loadHost();
+    if (!host) {
+        return 1;
+    }
+    // This handle keeps the mutex alive after its owner thread has gone, so the library finds it abandoned.
+    const HANDLE mutex = CreateMutexW(nullptr, FALSE, kCallMutexName);
+    const HANDLE owner = mutex != nullptr ? CreateThread(nullptr, 0, takeAndEnd, mutex, 0, nullptr) : nullptr;
+    DWORD ownerWait = WAIT_FAILED;
+    if (owner != nullptr) {
+        WaitForSingleObject(owner, INFINITE);
+        GetExitCodeThread(owner, &ownerWait);
+        CloseHandle(owner);
+    }
+    if (ownerWait != WAIT_OBJECT_0) {
+        std::printf("FAIL the owner thread did not take the mutex (%lu)\n", ownerWait);
+        return 1;
+    }
+    std::printf("result %d\n", host->exports().checkExistVHDX(vhdxPath));
+    std::printf("again %d\n", host->exports().checkExistVHDX(vhdxPath));
+    printLog(*host);
+    CloseHandle(mutex);
     return 0;
 }
 
 int listFixedThroughHost() {
-    std::string error;
-    auto host = kvph::tool::makeHost("", error);
+    auto host = loadHost();
     if (!host) {
-        std::printf("FAIL %s\n", error.c_str());
         return 1;
     }
-    host->takeLog();
-    const int result = host->exports().listFixedPartition();
-    std::printf("result %d\n", result);
-    for (const std::wstring& line : host->takeLog()) {
-        std::printf("log %s\n", escaped(line).c_str());
-    }
+    std::printf("result %d\n", host->exports().listFixedPartition());
+    printLog(*host);
     std::string inventory;
     if (host->readFile(host->libraryFolder() + L"Partition.ini", inventory)) {
         std::size_t start = 0;
@@ -160,6 +235,12 @@ int printAttributes(const wchar_t* path) {
     return 0;
 }
 
+int setAttributes(const wchar_t* path, const wchar_t* hexAttributes) {
+    const DWORD attributes = std::wcstoul(hexAttributes, nullptr, 16);
+    std::printf("set %d\n", SetFileAttributesW(path, attributes) ? 1 : 0);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -175,8 +256,20 @@ int wmain(int argc, wchar_t** argv) {
         status = checkExistAt(argv[2], argv[3]);
     } else if (command == L"attributes" && argc == 3) {
         status = printAttributes(argv[2]);
+    } else if (command == L"set-attributes" && argc == 4) {
+        status = setAttributes(argv[2], argv[3]);
+    } else if (command == L"readonly" && argc == 3) {
+        status = readOnlyThroughHost(argv[2], true);
+    } else if (command == L"readonly-null" && argc == 3) {
+        status = readOnlyThroughHost(argv[2], false);
+    } else if (command == L"letter" && argc == 3) {
+        status = letterThroughHost(argv[2]);
+    } else if (command == L"abandoned-lock" && argc == 3) {
+        status = checkExistAfterAbandonedLock(argv[2]);
     } else {
-        std::printf("usage: wine_host exports|check-exist|list-fixed|check-exist-at|attributes ...\n");
+        std::printf(
+            "usage: wine_host exports|check-exist|list-fixed|check-exist-at|attributes|set-attributes|readonly|"
+            "readonly-null|letter|abandoned-lock ...\n");
     }
     std::fflush(stdout);
     return status;

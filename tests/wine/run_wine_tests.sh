@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the real KvPartitionHelper.dll under Wine in a private prefix with a stand-in diskpart.exe and
 # checks its export table, its imports and PH_CheckExistVHDX end to end (batch file, cmd.exe, the
-# captured listing, the files left behind, the debug output and machine-wide serialisation).
+# captured listing, the files left behind, the debug output and machine-wide serialisation), the volume
+# queries and the listing on a machine without physical drives, and the takeover of an abandoned lock.
 #
 # Usage: tests/wine/run_wine_tests.sh [mingw build folder]   (default: build/mingw, configured and
 # built here when needed). Ends with "N passed, M failed"; exits non-zero when anything failed.
@@ -250,6 +251,71 @@ test_list_fixed_partition() {
     fi
 }
 
+# A leftover inventory, hidden, read-only and full of junk, is replaced whole by the listing.
+test_listing_replaces_a_leftover_inventory() {
+    printf '[7]\r\nLabel Name=Junk\r\n[Main]\r\nCount=9\r\n%s\r\n' "$(head -c 3000 /dev/zero | tr '\0' 'j')" \
+        >"$HARNESS/Partition.ini"
+    local set attributes output
+    set=$(host set-attributes 'C:\kvph\Partition.ini' 3)
+    attributes=$(attributes_of 'C:\kvph\Partition.ini')
+    output=$(host list-fixed)
+    if [ "$set" = "set 1" ] && [ "$attributes" != missing ] && [ $((attributes & 3)) -eq 3 ] \
+        && [ "$(result_of "$output")" = 1 ] \
+        && cmp -s "$HARNESS/Partition.ini" <(printf '[Main]\r\nCount=0\r\n'); then
+        pass "a hidden read-only Partition.ini full of junk is replaced by exactly [Main] Count=0"
+    else
+        fail "leftover Partition.ini replaced" "set-attributes: $set, attributes before: $attributes" "$output" \
+            "$(od -c "$HARNESS/Partition.ini" 2>&1 | head -5)"
+    fi
+}
+
+# Wine shows no physical drives, so with the VHDX attached no section of the inventory matches it.
+test_volume_queries_without_a_matching_section() {
+    stand_in "$ATTACHED_LISTING" 0
+    local output runs
+    output=$(host readonly "$VHDX")
+    runs=$(grep -c '^RUN ' "$STAND_IN/runs.log" 2>/dev/null)
+    if [ "$(result_of "$output")" = 1 ] && [ "$(sed -n 's/^state //p' <<<"$output")" = -1 ] \
+        && has_log_line "$output" '(KvPartitionHelper)diskpart list vdisk successfully.' && [ "$runs" = 1 ]; then
+        pass "PH_CheckVHDXReadOnly on the attached VHDX without its section: 1, state -1"
+    else
+        fail "PH_CheckVHDXReadOnly without a matching section" "$output" "diskpart runs: $runs"
+    fi
+    stand_in "$ATTACHED_LISTING" 0
+    output=$(host letter "$VHDX")
+    runs=$(grep -c '^RUN ' "$STAND_IN/runs.log" 2>/dev/null)
+    if [ "$(result_of "$output")" = 0 ] && grep -qx 'output ' <<<"$output" \
+        && ! grep -q '^log Halloway' <<<"$output" && [ "$runs" = 1 ]; then
+        pass "PH_GetVHDXVolumeLabel on the attached VHDX without its section: 0, empty buffer"
+    else
+        fail "PH_GetVHDXVolumeLabel without a matching section" "$output" "diskpart runs: $runs"
+    fi
+}
+
+test_null_state_pointer() {
+    stand_in "$ATTACHED_LISTING" 0
+    local output
+    output=$(host readonly-null "$VHDX")
+    if [ "$(result_of "$output")" = 0 ] && [ ! -e "$STAND_IN/runs.log" ]; then
+        pass "PH_CheckVHDXReadOnly with a null state pointer: 0, diskpart not started"
+    else
+        fail "PH_CheckVHDXReadOnly with a null state pointer" "$output" "$(cat "$STAND_IN/runs.log" 2>&1)"
+    fi
+}
+
+# A caller that died holding the call mutex leaves it abandoned; the next call takes it over.
+test_abandoned_call_lock() {
+    stand_in "$ATTACHED_LISTING" 0
+    local output
+    output=$(host abandoned-lock "$VHDX")
+    if [ "$(result_of "$output")" = 1 ] && [ "$(sed -n 's/^again //p' <<<"$output")" = 1 ] \
+        && ! grep -q 'call lock' <<<"$output" && [ "$(grep -c '^RUN ' "$STAND_IN/runs.log")" = 2 ]; then
+        pass "an abandoned call mutex is taken over: both calls after it return 1"
+    else
+        fail "abandoned call mutex taken over" "$output"
+    fi
+}
+
 # The kvph tool as shipped: kvph.exe loads the DLL from its own folder.
 test_kvph_tool() {
     if [ "$KVPH_BUILT" != yes ]; then
@@ -345,6 +411,10 @@ test_diskpart_failure
 test_files_after_a_query
 test_library_folder_is_the_dlls_own
 test_list_fixed_partition
+test_listing_replaces_a_leftover_inventory
+test_volume_queries_without_a_matching_section
+test_null_state_pointer
+test_abandoned_call_lock
 test_kvph_tool
 test_two_processes_never_overlap
 test_stand_in_detects_overlap

@@ -105,11 +105,12 @@ public:
             return std::nullopt;
         }
         std::vector<wchar_t> buffer(bufferUnits + 1, L'\0');
-        const DWORD length = GetModuleFileNameW(self, buffer.data(), bufferUnits);
-        if (length == 0) {
+        // A buffer that is too small gets the path cut and terminated within it, and the call returns the
+        // buffer's size; the text ends at the terminator, not at the returned count.
+        if (GetModuleFileNameW(self, buffer.data(), bufferUnits) == 0) {
             return std::nullopt;
         }
-        return std::wstring(buffer.data(), length);
+        return std::wstring(buffer.data());
     }
 
     std::optional<std::wstring> getSystemDirectoryW(std::uint32_t bufferUnits) override {
@@ -246,8 +247,7 @@ public:
 
     BoolResult releaseMutex(Handle mutex) override { return boolResult(ReleaseMutex(toNative(mutex))); }
 
-    // nullopt when the key cannot be opened; otherwise the value read into a number preset to 0, whatever
-    // the read's outcome.
+    // nullopt when the key cannot be opened, the value is missing, or it is not a REG_DWORD.
     std::optional<std::uint32_t> regQueryDword(RegistryRoot root, const std::wstring& subKey,
                                                const std::wstring& valueName) override {
         HKEY key = nullptr;
