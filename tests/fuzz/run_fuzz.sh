@@ -14,5 +14,9 @@ fuzzer="$build/tests/fuzz/partition_walk_fuzz"
 "$fuzzer" "$corpus"/*
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+# Inputs that crash are kept outside the scratch corpus, which is removed on exit, so that they can be
+# added to the regression corpus.
+artifacts="$build/fuzz-artifacts"
+mkdir -p "$artifacts"
 "$fuzzer" -max_total_time="$seconds" -max_len=8192 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$work/" "$work" "$corpus"
+    -artifact_prefix="$artifacts/" "$work" "$corpus"
