@@ -20,21 +20,35 @@ inline constexpr wchar_t kLibraryFolder[] = L"C:\\Program Files\\Host\\";
 inline constexpr wchar_t kResultFile[] = L"C:\\Program Files\\Host\\result.txt";
 inline constexpr wchar_t kBatchFile[] = L"C:\\Program Files\\Host\\temp.bat";
 
-// The simulated machine, with a way to make the batch-file start end at a chosen stage and a look at
-// temp.bat as it was when it was started.
+// The simulated machine, with a way to make the batch-file start end at a chosen stage, a look at
+// temp.bat and the start's fields as they were when it was started, and the flags of direct starts.
 class TestMachine : public sim::Machine {
 public:
     ProcessOutcome shellExecuteAndWait(const std::wstring& verb, const std::wstring& file,
                                        const std::wstring& parameters, const std::wstring& directory,
                                        int showCommand) override {
         startedBatch = fileBytes(file).value_or("");
+        startedVerb = verb;
+        startedParameters = parameters;
         startedDirectory = directory;
+        startedShowCommand = showCommand;
         if (forcedStage) {
             ProcessOutcome outcome;
             outcome.stage = *forcedStage;
             return outcome;
         }
         return sim::Machine::shellExecuteAndWait(verb, file, parameters, directory, showCommand);
+    }
+
+    ProcessOutcome createProcessAndWait(const std::wstring& commandLine, std::uint32_t creationFlags) override {
+        processCreationFlags.push_back(creationFlags);
+        return sim::Machine::createProcessAndWait(commandLine, creationFlags);
+    }
+
+    HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                             std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override {
+        fileOpens.push_back({path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes});
+        return sim::Machine::createFileW(path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
     }
 
     // A write that succeeds but reports one byte fewer than it was given.
@@ -49,7 +63,20 @@ public:
     std::optional<ProcessOutcome::Stage> forcedStage;
     bool shortWrites = false;
     std::string startedBatch;
+    std::wstring startedVerb;
+    std::wstring startedParameters = L"(not started)";
     std::wstring startedDirectory;
+    int startedShowCommand = -1;
+    std::vector<std::uint32_t> processCreationFlags;
+    struct FileOpen {
+        std::wstring path;
+        std::uint32_t access, sharing, disposition, attributes;
+        bool operator==(const FileOpen& o) const {
+            return path == o.path && access == o.access && sharing == o.sharing && disposition == o.disposition &&
+                   attributes == o.attributes;
+        }
+    };
+    std::vector<FileOpen> fileOpens;
 };
 
 class FrameTest : public ::testing::Test {

@@ -51,7 +51,11 @@ TEST_F(PresenceQueryTest, AttachedDriveThroughTheBatchCapture) {
                      }));
     const std::string line2(kCommandLine.begin(), kCommandLine.end());
     EXPECT_EQ(machine.startedBatch, "chcp 65001\r\n" + line2 + "\r\n");
+    EXPECT_EQ(machine.startedVerb, L"Open");
+    EXPECT_EQ(machine.startedParameters, L"");
     EXPECT_EQ(machine.startedDirectory, L"C:\\Windows\\System32\\");
+    EXPECT_EQ(machine.startedShowCommand, win::SW_HIDE_);
+    EXPECT_TRUE(machine.processCreationFlags.empty());
     ASSERT_EQ(machine.diskpartRuns().size(), 1u);
     EXPECT_EQ(machine.diskpartRuns()[0].script, "list vdisk\r\nexit\r\n");
     expectFilesLeftBehind();
