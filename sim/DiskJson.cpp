@@ -181,6 +181,13 @@ void parseMbrPartitions(const json& list, const std::string& where, Disk& disk) 
         }
     }
     for (std::size_t i = 0; i < list.size(); ++i) {
+        // The chain of extended boot records hangs off the first extended partition only.
+        if (list[i].contains("logical") && &disk.mbr.primary[i] != extendedSlot(disk.mbr)) {
+            fail(where + "[" + std::to_string(i) + "].logical",
+                 "only the first extended partition holds logical drives");
+        }
+    }
+    for (std::size_t i = 0; i < list.size(); ++i) {
         if (!list[i].contains("logical")) {
             continue;
         }

@@ -237,6 +237,10 @@ TEST(DiskJsonTest, MistakesNameTheirKey) {
         errorOf(R"({"number": 1, "sizeBytes": 1, "style": "mbr", "partitions": [{"start": 1, "sectors": 1,
               "type": "07", "logical": []}]})"),
         "disks[1].partitions[0].logical: only an extended partition (type 05 or 0F) holds logical drives");
+    EXPECT_EQ(errorOf(R"({"number": 1, "sizeBytes": 1, "style": "mbr", "partitions": [
+              {"start": 1, "sectors": 1, "type": "05"},
+              {"start": 2, "sectors": 1, "type": "0F", "logical": [{"start": 3, "sectors": 1, "type": "07"}]}]})"),
+              "disks[1].partitions[1].logical: only the first extended partition holds logical drives");
     EXPECT_EQ(errorOf(R"({"sizeBytes": 1, "bus": 7})", false), "disks[1].bus: unknown key");
     EXPECT_EQ(
         errorOf(R"({"number": 1, "sizeBytes": 1, "style": "gpt", "partitions": [{"start": 1, "sectors": 1,
