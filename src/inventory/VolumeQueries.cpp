@@ -125,8 +125,9 @@ int volumeLetter(const wchar_t* vhdxPath, wchar_t* letterOut) {
     const std::wstring sectionName = std::to_wstring(*section);
     const std::wstring letter = readText(iniPath, sectionName, kLetterKey, L"");
     const std::wstring readOnlyText = readText(iniPath, sectionName, kReadOnlyKey, L"");
-    // A volume whose information was unavailable still has its letter, though nothing answers at it.
-    if (!platform().pathFileExistsW(letter) && !equalsNoCase(readOnlyText, kUndeterminedText)) {
+    // A volume whose information was unavailable still has its letter, though nothing answers at it. A
+    // section without a letter (its write failed) has nothing to give: 1 always comes with a letter.
+    if (letter.empty() || (!platform().pathFileExistsW(letter) && !equalsNoCase(readOnlyText, kUndeterminedText))) {
         return 0;
     }
     writeHostText(letterOut, letter);

@@ -197,6 +197,17 @@ const QueryCase kQueryCases[] = {
          injectUnreachable(m, L"G:");
      },
      1, L"G:", -1},
+    // A section whose "Letter" could not be written gives no letter, not 1 with an empty one.
+    {"LetterNotWrittenAndUndetermined",
+     [](sim::Machine& m) {
+         vhdxVolume(m).fileSystem.reset();
+         sim::Fault noLetter;
+         noLetter.method = "writePrivateProfileStringW";
+         noLetter.argumentContains = L"|Letter";
+         noLetter.times = -1;
+         m.injectFault(noLetter);
+     },
+     0, L"", -1},
     // Either VHDX path is answered by the lower matching section, as long as the path asked for is attached.
     {"LowerMatchingSectionAnswers",
      [](sim::Machine& m) {
