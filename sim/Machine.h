@@ -85,10 +85,12 @@ public:
     std::optional<std::uint32_t> getFileAttributesW(const std::wstring& path) override;
     kvph::BoolResult deleteFileW(const std::wstring& path) override;
     int wmkdir(const std::wstring& path) override;
-    kvph::HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
-                                   std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override;
-    kvph::HandleResult createFileA(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
-                                   std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override;
+    kvph::HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess,
+                                   std::uint32_t shareMode, std::uint32_t creationDisposition,
+                                   std::uint32_t flagsAndAttributes) override;
+    kvph::HandleResult createFileA(const std::string& path, std::uint32_t desiredAccess,
+                                   std::uint32_t shareMode, std::uint32_t creationDisposition,
+                                   std::uint32_t flagsAndAttributes) override;
     kvph::WriteResult writeFile(kvph::Handle file, const kvph::Bytes& data) override;
     kvph::ReadResult readFile(kvph::Handle file, std::uint32_t bytesToRead) override;
     kvph::BoolResult flushFileBuffers(kvph::Handle file) override;
@@ -102,7 +104,8 @@ public:
     kvph::BoolResult writePrivateProfileStringW(const std::wstring& section, const std::wstring& key,
                                                 const std::wstring& value, const std::wstring& file) override;
 
-    kvph::ProcessOutcome createProcessAndWait(const std::wstring& commandLine, std::uint32_t creationFlags) override;
+    kvph::ProcessOutcome createProcessAndWait(const std::wstring& commandLine,
+                                              std::uint32_t creationFlags) override;
     kvph::ProcessOutcome shellExecuteAndWait(const std::wstring& verb, const std::wstring& file,
                                              const std::wstring& parameters, const std::wstring& directory,
                                              int showCommand) override;
@@ -113,13 +116,14 @@ public:
 
     std::optional<std::uint32_t> regQueryDword(kvph::RegistryRoot root, const std::wstring& subKey,
                                                const std::wstring& valueName) override;
-    kvph::BoolResult regSetDword(kvph::RegistryRoot root, const std::wstring& subKey, const std::wstring& valueName,
-                                 std::uint32_t value) override;
+    kvph::BoolResult regSetDword(kvph::RegistryRoot root, const std::wstring& subKey,
+                                 const std::wstring& valueName, std::uint32_t value) override;
     kvph::BoolResult regDeleteValue(kvph::RegistryRoot root, const std::wstring& subKey,
                                     const std::wstring& valueName) override;
 
     std::optional<std::string> wideToAnsi(const std::wstring& text) override;
-    std::optional<std::wstring> stringFromCLSID(const std::uint8_t (&guid)[16], std::uint32_t& error) override;
+    std::optional<std::wstring> stringFromCLSID(const std::uint8_t (&guid)[16],
+                                                std::uint32_t& error) override;
 
     kvph::IoResult deviceIoControl(kvph::Handle device, std::uint32_t controlCode, const kvph::Bytes& input,
                                    std::uint32_t outputSize) override;
@@ -128,7 +132,8 @@ public:
     kvph::DiskFreeSpace getDiskFreeSpaceExW(const std::wstring& directory) override;
     std::uint32_t getDriveTypeW(const std::wstring& rootPath) override;
     kvph::DriveStrings getLogicalDriveStringsW(std::uint32_t bufferUnits) override;
-    std::optional<std::wstring> queryDosDeviceW(const std::wstring& deviceName, std::uint32_t bufferUnits) override;
+    std::optional<std::wstring> queryDosDeviceW(const std::wstring& deviceName,
+                                                std::uint32_t bufferUnits) override;
 
     bool loadSymbolicLinkCalls() override;
     kvph::NtHandleResult ntOpenSymbolicLinkObject(const std::wstring& name, std::uint32_t desiredAccess,

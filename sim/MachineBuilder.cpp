@@ -12,8 +12,9 @@ namespace {
 
 // Unique partition ids that differ per partition and read well in a dump.
 Guid partitionId(int disk, std::size_t index) {
-    return PER::guidFromFields(0xA0000000u + static_cast<std::uint32_t>(disk), static_cast<std::uint16_t>(index), 0x4000,
-                {0x80, 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(index)});
+    return PER::guidFromFields(0xA0000000u + static_cast<std::uint32_t>(disk),
+                               static_cast<std::uint16_t>(index), 0x4000,
+                               {0x80, 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(index)});
 }
 
 }  // namespace

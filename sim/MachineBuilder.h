@@ -40,7 +40,8 @@ public:
     MachineBuilder& rawDisk(int number, std::uint64_t sizeBytes = 64 * kGiB);
     // A VHDX file with its folders and an MBR disk inside; the partition and volume calls that follow
     // apply to that disk. Attached, it becomes the next free physical drive when the machine is built.
-    MachineBuilder& vhdx(const std::wstring& path, std::int64_t maximumMB, bool attached, bool readOnly = false);
+    MachineBuilder& vhdx(const std::wstring& path, std::int64_t maximumMB, bool attached,
+                         bool readOnly = false);
     // A disk whose table is read from a raw image file on the host; throws if it cannot be read.
     MachineBuilder& imageDisk(int number, const std::string& hostPath);
 

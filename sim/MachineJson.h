@@ -22,7 +22,8 @@ nlohmann::json machineToJson(const MachineModel& model);
 
 // One disk object; `where` is its JSON path for messages ("disks[2]"). A vdisk's disk has no number,
 // drive type or bus (`numbered` false).
-Disk diskFromJson(const nlohmann::json& json, const std::string& where, const std::string& baseDir, bool numbered);
+Disk diskFromJson(const nlohmann::json& json, const std::string& where, const std::string& baseDir,
+                  bool numbered);
 nlohmann::json diskToJson(const Disk& disk, bool numbered);
 
 }  // namespace sim

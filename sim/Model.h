@@ -62,8 +62,8 @@ struct GptTable {
 // A file system on a partition, found by the partition's start sector.
 struct Volume {
     std::uint64_t start = 0;
-    std::optional<wchar_t> letter;            // upper case
-    std::optional<std::wstring> fileSystem;   // nullopt: the volume cannot be queried
+    std::optional<wchar_t> letter;           // upper case
+    std::optional<std::wstring> fileSystem;  // nullopt: the volume cannot be queried
     std::wstring label;
     bool readOnly = false;
     std::uint64_t freeBytes = 0;
@@ -78,8 +78,8 @@ struct DiskFailures {
 struct Disk {
     int number = 0;
     DriveType driveType = DriveType::Fixed;
-    std::optional<std::uint32_t> bus = 11;           // STORAGE_BUS_TYPE; nullopt: the property query fails
-    std::optional<std::uint16_t> rotationRate = 1;   // IDENTIFY word 217; nullopt: pass-through refused
+    std::optional<std::uint32_t> bus = 11;          // STORAGE_BUS_TYPE; nullopt: the property query fails
+    std::optional<std::uint16_t> rotationRate = 1;  // IDENTIFY word 217; nullopt: pass-through refused
     Geometry geometry;
     std::uint64_t sizeBytes = 0;
     std::string image;  // host path of a raw image as given in the machine file ("" when inline)
@@ -119,7 +119,7 @@ struct DiskpartRun {
     std::wstring commandLine;  // as the process was started ("diskpart /s ...", or the batch file's line)
     std::string script;        // the script file's bytes
     std::uint32_t exitCode = 0;
-    std::string output;        // what it printed (captured by the batch redirection)
+    std::string output;  // what it printed (captured by the batch redirection)
 };
 
 struct MachineModel {
@@ -134,7 +134,7 @@ struct MachineModel {
     // entry of `letters` has that letter.
     std::map<std::wstring, File> folders;  // content unused
     std::map<std::wstring, File> files;
-    std::map<std::wstring, RegistryKey> registry;    // key: "HKLM\\..." upper-cased
+    std::map<std::wstring, RegistryKey> registry;  // key: "HKLM\\..." upper-cased
     std::vector<VirtualDisk> vdisks;
     DiskpartSettings diskpart;
 };

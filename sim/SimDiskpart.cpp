@@ -188,7 +188,8 @@ std::uint32_t createVdisk(Context& context, const Arguments& arguments) {
     if (context.machine.findFile(key) != nullptr || findVdisk(context.machine, key) != nullptr) {
         return context.fail(hresultFromWin32(80), L"The file exists.");
     }
-    if (auto error = context.machine.storeFile(*path, std::string(Machine::kNewVdiskFileBytes, '\0'), false)) {
+    if (auto error =
+            context.machine.storeFile(*path, std::string(Machine::kNewVdiskFileBytes, '\0'), false)) {
         return context.fail(hresultFromWin32(*error), L"The virtual disk file could not be created.");
     }
     VirtualDisk vdisk;

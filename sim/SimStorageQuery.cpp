@@ -38,7 +38,8 @@ std::uint32_t readU32(const kvph::Bytes& bytes, std::size_t offset) {
         return 0;
     }
     return static_cast<std::uint32_t>(bytes[offset]) | static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
-           static_cast<std::uint32_t>(bytes[offset + 2]) << 16 | static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
+           static_cast<std::uint32_t>(bytes[offset + 2]) << 16 |
+           static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
 }
 
 std::uint16_t readU16(const kvph::Bytes& bytes, std::size_t offset) {
@@ -87,7 +88,8 @@ void writeIdentifyModel(kvph::Bytes& buffer, std::size_t dataOffset, const std::
     for (std::uint32_t i = 0; i < kIdentifyModelWords; ++i) {
         const auto high = static_cast<std::uint8_t>(padded[2 * i]);
         const auto low = static_cast<std::uint8_t>(padded[2 * i + 1]);
-        writeU16(buffer, dataOffset + 2 * (kIdentifyModelWord + i), static_cast<std::uint16_t>(high << 8 | low));
+        writeU16(buffer, dataOffset + 2 * (kIdentifyModelWord + i),
+                 static_cast<std::uint16_t>(high << 8 | low));
     }
 }
 
@@ -103,7 +105,8 @@ std::optional<std::uint32_t> ataRequestError(const kvph::Bytes& input, std::uint
         return kvph::win::ERROR_INVALID_PARAMETER_;
     }
     if (transferLength > 0 &&
-        (dataOffset < ata::kHeaderSize || dataOffset + transferLength > std::min<std::uint64_t>(input.size(), outputSize))) {
+        (dataOffset < ata::kHeaderSize ||
+         dataOffset + transferLength > std::min<std::uint64_t>(input.size(), outputSize))) {
         return kvph::win::ERROR_INVALID_PARAMETER_;
     }
     if (outputSize < ata::kHeaderSize) {
@@ -116,12 +119,14 @@ std::optional<std::uint32_t> ataRequestError(const kvph::Bytes& input, std::uint
 bool isIdentifyRequest(const kvph::Bytes& input) {
     const std::uint16_t flags = readU16(input, ata::kAtaFlags);
     return input[ata::kCurrentTaskFile + kCommandRegister] == ata::IDE_COMMAND_IDENTIFY &&
-           (flags & ata::ATA_FLAGS_DATA_IN) != 0 && readU32(input, ata::kDataTransferLength) == ata::kDataSize;
+           (flags & ata::ATA_FLAGS_DATA_IN) != 0 &&
+           readU32(input, ata::kDataTransferLength) == ata::kDataSize;
 }
 
 }  // namespace
 
-kvph::IoResult Machine::answerStorageQuery(const Disk& disk, const kvph::Bytes& input, std::uint32_t outputSize) {
+kvph::IoResult Machine::answerStorageQuery(const Disk& disk, const kvph::Bytes& input,
+                                           std::uint32_t outputSize) {
     if (input.size() < storage::kQuerySize) {
         return failed(outputSize, kvph::win::ERROR_INVALID_PARAMETER_);
     }
@@ -152,7 +157,8 @@ kvph::IoResult Machine::answerStorageQuery(const Disk& disk, const kvph::Bytes& 
     return result;
 }
 
-kvph::IoResult Machine::answerAtaPassThrough(const Disk& disk, const kvph::Bytes& input, std::uint32_t outputSize) {
+kvph::IoResult Machine::answerAtaPassThrough(const Disk& disk, const kvph::Bytes& input,
+                                             std::uint32_t outputSize) {
     if (!disk.rotationRate) {
         return failed(outputSize, kvph::win::ERROR_INVALID_FUNCTION_);
     }

@@ -6,11 +6,14 @@ namespace kvph::scripts {
 inline constexpr char kListVdisk[] = "list vdisk\r\nexit\r\n";
 
 inline constexpr char kSetIdWithLetter[] =
-    "select disk=\"%d\"\r\nselect partition=\"%d\"\r\nset id=\"%s\" override\r\nassign letter=\"%s\"\r\nexit\r\n";
-inline constexpr char kSetId[] = "select disk=\"%d\"\r\nselect partition=\"%d\"\r\nset id=\"%s\" override\r\nexit\r\n";
+    "select disk=\"%d\"\r\nselect partition=\"%d\"\r\nset id=\"%s\" override\r\nassign "
+    "letter=\"%s\"\r\nexit\r\n";
+inline constexpr char kSetId[] =
+    "select disk=\"%d\"\r\nselect partition=\"%d\"\r\nset id=\"%s\" override\r\nexit\r\n";
 
 inline constexpr char kFormatWithLabel[] =
-    "select disk=\"%d\"\r\nclean\r\ncreate partition primary\r\nformat quick fs=ntfs label=\"%s\"\r\nactive\r\n"
+    "select disk=\"%d\"\r\nclean\r\ncreate partition primary\r\nformat quick fs=ntfs "
+    "label=\"%s\"\r\nactive\r\n"
     "assign letter=\"%s\"\r\nexit\r\n";
 inline constexpr char kFormat[] =
     "select disk=\"%d\"\r\nclean\r\ncreate partition primary\r\nformat quick fs=ntfs \r\nactive\r\n"

@@ -127,7 +127,8 @@ ScriptOutcome RunDiskpartScript(const std::string& script, const DiskpartSetting
     if (settings.beforeRun) {
         settings.beforeRun();
     }
-    const std::wstring commandLine = formatBounded(kTextUnits * 2, L"%ls /s \"%ls\"", kDiskpart, path->c_str());
+    const std::wstring commandLine =
+        formatBounded(kTextUnits * 2, L"%ls /s \"%ls\"", kDiskpart, path->c_str());
     std::uint32_t exitCode = 0;
     ScriptOutcome outcome = ScriptOutcome::DiskpartFailed;
     for (int attempt = 0; attempt < settings.attempts; ++attempt) {

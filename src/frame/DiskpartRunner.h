@@ -11,7 +11,9 @@ namespace kvph {
 
 enum class ScriptOutcome { ScriptNotWritten, DiskpartFailed, DiskpartSucceeded };
 
-inline int resultOf(ScriptOutcome outcome) { return outcome == ScriptOutcome::DiskpartSucceeded ? 1 : 0; }
+inline int resultOf(ScriptOutcome outcome) {
+    return outcome == ScriptOutcome::DiskpartSucceeded ? 1 : 0;
+}
 
 struct DiskpartSettings {
     std::wstring successMessage;  // logged on success; empty: none

@@ -12,7 +12,9 @@ constexpr std::uint32_t kModuleNameUnits = 260;
 constexpr std::size_t kFirstFolderSeparator = 3;
 constexpr wchar_t kDataSubfolders[] = L"\\Norvel\\Quillmark\\";
 
-bool endsWithBackslash(const std::wstring& path) { return !path.empty() && path.back() == L'\\'; }
+bool endsWithBackslash(const std::wstring& path) {
+    return !path.empty() && path.back() == L'\\';
+}
 
 void setNormalAttributes(const std::wstring& path) {
     platform().setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);

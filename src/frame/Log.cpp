@@ -32,9 +32,13 @@ std::wstring cutToUnits(std::wstring text, std::size_t maxUnits) {
 
 }  // namespace
 
-void logLine(const std::wstring& message) { platform().outputDebugStringW(message); }
+void logLine(const std::wstring& message) {
+    platform().outputDebugStringW(message);
+}
 
-void logNarrow(const std::string& message) { platform().outputDebugStringA(message); }
+void logNarrow(const std::string& message) {
+    platform().outputDebugStringA(message);
+}
 
 std::wstring formatBounded(std::size_t bufferUnits, const wchar_t* format, ...) {
     std::vector<wchar_t> scratch(2 * bufferUnits + 1);

@@ -6,9 +6,9 @@
 
 namespace kvph {
 
-constexpr std::size_t kTextUnits = 260;         // MAX_PATH: every text buffer of the library
-constexpr std::size_t kWideLogUnits = 520;      // the per-partition report of the listing
-constexpr std::size_t kWsprintfUnits = 256;     // messages of the disk enumeration and classification
+constexpr std::size_t kTextUnits = 260;      // MAX_PATH: every text buffer of the library
+constexpr std::size_t kWideLogUnits = 520;   // the per-partition report of the listing
+constexpr std::size_t kWsprintfUnits = 256;  // messages of the disk enumeration and classification
 
 // The prefix of every message of the exported operations.
 inline constexpr wchar_t kLogPrefix[] = L"(KvPartitionHelper)";

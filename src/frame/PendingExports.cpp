@@ -16,13 +16,28 @@ int notAvailable(const wchar_t* exportName) {
 
 extern "C" {
 
-int PH_CreateVHDX(const wchar_t*, const wchar_t*, int, int) { return notAvailable(L"PH_CreateVHDX"); }
-int PH_AttachVHDX(const wchar_t*, int) { return notAvailable(L"PH_AttachVHDX"); }
-int PH_DetachVHDX(const wchar_t*, int) { return notAvailable(L"PH_DetachVHDX"); }
-int PH_FormatNTFS(const wchar_t*, const wchar_t*) { return notAvailable(L"PH_FormatNTFS"); }
-int PH_FindUsableLabel(wchar_t*) { return notAvailable(L"PH_FindUsableLabel"); }
-int PH_CompactThenAttachVHDX(const wchar_t*) { return notAvailable(L"PH_CompactThenAttachVHDX"); }
-int PH_SetHidden(const wchar_t*) { return notAvailable(L"PH_SetHidden"); }
-int PH_SetNonHidden(const wchar_t*) { return notAvailable(L"PH_SetNonHidden"); }
-
+int PH_CreateVHDX(const wchar_t*, const wchar_t*, int, int) {
+    return notAvailable(L"PH_CreateVHDX");
+}
+int PH_AttachVHDX(const wchar_t*, int) {
+    return notAvailable(L"PH_AttachVHDX");
+}
+int PH_DetachVHDX(const wchar_t*, int) {
+    return notAvailable(L"PH_DetachVHDX");
+}
+int PH_FormatNTFS(const wchar_t*, const wchar_t*) {
+    return notAvailable(L"PH_FormatNTFS");
+}
+int PH_FindUsableLabel(wchar_t*) {
+    return notAvailable(L"PH_FindUsableLabel");
+}
+int PH_CompactThenAttachVHDX(const wchar_t*) {
+    return notAvailable(L"PH_CompactThenAttachVHDX");
+}
+int PH_SetHidden(const wchar_t*) {
+    return notAvailable(L"PH_SetHidden");
+}
+int PH_SetNonHidden(const wchar_t*) {
+    return notAvailable(L"PH_SetNonHidden");
+}
 }

@@ -13,7 +13,9 @@ constexpr std::size_t kAnsiArgumentBytes = 260;
 constexpr std::size_t kHostTextUnits = 260;
 
 // Whether one wchar_t stands for two UTF-16 units (only where wchar_t holds whole code points).
-bool needsTwoUnits(wchar_t unit) { return (static_cast<std::uint32_t>(unit) >> 16) != 0; }
+bool needsTwoUnits(wchar_t unit) {
+    return (static_cast<std::uint32_t>(unit) >> 16) != 0;
+}
 
 }  // namespace
 
@@ -65,9 +67,13 @@ std::wstring toUpperAscii(std::wstring text) {
     return text;
 }
 
-bool equalsNoCase(const std::wstring& a, const std::wstring& b) { return toUpperAscii(a) == toUpperAscii(b); }
+bool equalsNoCase(const std::wstring& a, const std::wstring& b) {
+    return toUpperAscii(a) == toUpperAscii(b);
+}
 
-std::string toUtf8(const std::wstring& text) { return utf8::encode(text); }
+std::string toUtf8(const std::wstring& text) {
+    return utf8::encode(text);
+}
 
 std::wstring fromUtf8OrBytes(const std::string& bytes) {
     if (auto text = utf8::decode(bytes, true)) {

@@ -74,8 +74,8 @@ struct VolumeSection {
 // STORAGE_BUS_TYPE of the drive; a failed query reports no bus, so it counts as neither USB nor NVMe/eMMC.
 std::uint32_t queryBusType(Handle device) {
     const Bytes query(storage::kQuerySize, 0);  // StorageDeviceProperty, PropertyStandardQuery
-    const IoResult answer =
-        platform().deviceIoControl(device, win::IOCTL_STORAGE_QUERY_PROPERTY_, query, storage::kDescriptorFixedSize);
+    const IoResult answer = platform().deviceIoControl(device, win::IOCTL_STORAGE_QUERY_PROPERTY_, query,
+                                                       storage::kDescriptorFixedSize);
     const PER::ByteReader descriptor(answer.output);
     if (!answer.ok || answer.bytesReturned < storage::kDescriptorBusType + 4) {
         return kBusTypeUnknown;
@@ -93,10 +93,14 @@ std::wstring driveTypeText(std::uint32_t systemDriveType, std::uint32_t busType)
 
 std::wstring diskTypeText(int partitionStyle) {
     switch (partitionStyle) {
-        case win::PARTITION_STYLE_MBR_: return L"MBR";
-        case win::PARTITION_STYLE_GPT_: return L"GPT";
-        case win::PARTITION_STYLE_RAW_: return L"RAW";
-        default: return L"Unknown";
+        case win::PARTITION_STYLE_MBR_:
+            return L"MBR";
+        case win::PARTITION_STYLE_GPT_:
+            return L"GPT";
+        case win::PARTITION_STYLE_RAW_:
+            return L"RAW";
+        default:
+            return L"Unknown";
     }
 }
 
@@ -148,7 +152,8 @@ std::wstring IsSolidStateDrive(int driveNumber, std::uint32_t busType) {
     if (identify.answered) {
         return identify.rotationRate == kNonRotatingMedia ? L"1" : L"0";
     }
-    logLine(formatBounded(kWsprintfUnits, L"DeviceIoControl IOCTL_ATA_PASS_THROUGH failed with error code: %d\n",
+    logLine(formatBounded(kWsprintfUnits,
+                          L"DeviceIoControl IOCTL_ATA_PASS_THROUGH failed with error code: %d\n",
                           static_cast<int>(identify.error)));
     if (busType == storage::BusTypeNvme || busType == storage::BusTypeMmc) {
         logLine(L"No NominalMediaRotationRate but it is NVMe/EMMC device. Judge as SSD");
@@ -214,7 +219,8 @@ std::optional<VolumeSection> describeVolume(const PER::PartitionRecord& record, 
     }
     const auto totalMegabytes = static_cast<std::int32_t>(static_cast<std::uint32_t>(record.sizeMB));
     return VolumeSection{{withoutBackslashes(record.letter), record.fileSystem, record.label, drive.diskType,
-                          *partitionId, *partitionType, std::to_wstring(totalMegabytes), freeMegabytesOn(record.letter),
+                          *partitionId, *partitionType, std::to_wstring(totalMegabytes),
+                          freeMegabytesOn(record.letter),
                           formatBounded(kTextUnits, L"%d,%d", drive.number, static_cast<int>(position + 1)),
                           drive.solidState, drive.busType, drive.driveType,
                           formatBounded(kTextUnits, L"0x%08x", static_cast<unsigned>(record.readOnly))}};
@@ -222,9 +228,9 @@ std::optional<VolumeSection> describeVolume(const PER::PartitionRecord& record, 
 
 void logVolume(const VolumeSection& volume) {
     const auto& v = volume.values;
-    logLine(formatBounded(kWideLogUnits, kVolumeReportFormat, v[0].c_str(), v[1].c_str(), v[2].c_str(), v[3].c_str(),
-                          v[4].c_str(), v[5].c_str(), v[6].c_str(), v[7].c_str(), v[8].c_str(), v[9].c_str(),
-                          v[10].c_str(), v[11].c_str(), v[12].c_str()));
+    logLine(formatBounded(kWideLogUnits, kVolumeReportFormat, v[0].c_str(), v[1].c_str(), v[2].c_str(),
+                          v[3].c_str(), v[4].c_str(), v[5].c_str(), v[6].c_str(), v[7].c_str(), v[8].c_str(),
+                          v[9].c_str(), v[10].c_str(), v[11].c_str(), v[12].c_str()));
 }
 
 void writeVolume(const std::wstring& iniPath, int sectionIndex, const VolumeSection& volume) {
@@ -235,7 +241,8 @@ void writeVolume(const std::wstring& iniPath, int sectionIndex, const VolumeSect
 }
 
 // Lists the lettered volumes of one drive; false when the listing has to be abandoned.
-bool listDriveVolumes(const std::wstring& iniPath, const PER::DriveData& data, const DriveFacts& drive, int& listed) {
+bool listDriveVolumes(const std::wstring& iniPath, const PER::DriveData& data, const DriveFacts& drive,
+                      int& listed) {
     const std::size_t count = data.GetPartitionCount();
     for (std::size_t position = 0; position < count; ++position) {
         const PER::PartitionRecord* record = data.GetPartition(position);

@@ -36,20 +36,23 @@ bool matchesLabelRule(const SectionFacts& facts) {
 }
 
 bool matchesShapeRule(const SectionFacts& facts) {
-    const bool shaped = std::any_of(std::begin(kVirtualDiskShapes), std::end(kVirtualDiskShapes),
-                                    [&](const wchar_t* shape) { return facts.partitionType.find(shape) != std::wstring::npos; });
+    const bool shaped = std::any_of(
+        std::begin(kVirtualDiskShapes), std::end(kVirtualDiskShapes),
+        [&](const wchar_t* shape) { return facts.partitionType.find(shape) != std::wstring::npos; });
     return shaped && equalsNoCase(facts.diskType, L"MBR") && equalsNoCase(facts.busType, L"15") &&
            equalsNoCase(facts.driveType, L"Fixed");
 }
 
 }  // namespace
 
-std::wstring PartitionIniPath() { return LibraryFolder() + kFileName; }
+std::wstring PartitionIniPath() {
+    return LibraryFolder() + kFileName;
+}
 
 std::wstring readText(const std::wstring& iniPath, const std::wstring& section, const std::wstring& key,
                       const std::wstring& defaultValue) {
-    return platform().getPrivateProfileStringW(section, key, defaultValue, static_cast<std::uint32_t>(kTextUnits),
-                                               iniPath);
+    return platform().getPrivateProfileStringW(section, key, defaultValue,
+                                               static_cast<std::uint32_t>(kTextUnits), iniPath);
 }
 
 int readCount(const std::wstring& iniPath) {

@@ -28,8 +28,8 @@ inline constexpr wchar_t kDriveTypeKey[] = L"Drive Type";
 inline constexpr wchar_t kReadOnlyKey[] = L"ReadOnlyVolume";
 
 inline constexpr const wchar_t* kVolumeKeys[] = {
-    kLetterKey, kFileSystemKey, kLabelKey,         kDiskTypeKey, kPartitionIdKey, kPartitionTypeKey, kTotalKey,
-    kFreeKey,   kDiskPartitionKey, kSsdKey, kBusTypeKey,  kDriveTypeKey,   kReadOnlyKey};
+    kLetterKey, kFileSystemKey,    kLabelKey, kDiskTypeKey, kPartitionIdKey, kPartitionTypeKey, kTotalKey,
+    kFreeKey,   kDiskPartitionKey, kSsdKey,   kBusTypeKey,  kDriveTypeKey,   kReadOnlyKey};
 
 // The label the host gives its VHDX drive's volume.
 inline constexpr wchar_t kVirtualDiskLabel[] = L"Duskvale";

@@ -94,7 +94,8 @@ bool namesWholePath(const std::wstring& line, const std::wstring& key) {
 void writeBatchFile(const std::wstring& path, const std::wstring& commandLine) {
     Platform& os = platform();
     UniqueHandle file(
-        os.createFileW(path, win::GENERIC_WRITE_, 0, win::CREATE_ALWAYS_, win::FILE_ATTRIBUTE_NORMAL_).handle);
+        os.createFileW(path, win::GENERIC_WRITE_, 0, win::CREATE_ALWAYS_, win::FILE_ATTRIBUTE_NORMAL_)
+            .handle);
     if (!file.valid()) {
         return;  // starting the missing batch file fails and is reported there
     }
@@ -109,7 +110,8 @@ struct CaptureOutcome {
 };
 
 CaptureOutcome runBatchFile(const std::wstring& batchPath, const std::wstring& systemFolder) {
-    const ProcessOutcome outcome = platform().shellExecuteAndWait(L"Open", batchPath, L"", systemFolder, win::SW_HIDE_);
+    const ProcessOutcome outcome =
+        platform().shellExecuteAndWait(L"Open", batchPath, L"", systemFolder, win::SW_HIDE_);
     if (outcome.stage == ProcessOutcome::Stage::NotStarted) {
         logLine(L"(KvPartitionHelper)Create process fail.\r\n");
         return {};
@@ -134,8 +136,8 @@ int checkExist(const std::wstring& vhdxPath) {
     os.deleteFileW(resultPath);
     logLine(resultPath);
 
-    const std::wstring commandLine =
-        formatBounded(kTextUnits * 2, L"%ls /s \"%ls\" >> \"%ls\"", L"diskpart", scriptPath->c_str(), resultPath.c_str());
+    const std::wstring commandLine = formatBounded(kTextUnits * 2, L"%ls /s \"%ls\" >> \"%ls\"", L"diskpart",
+                                                   scriptPath->c_str(), resultPath.c_str());
     logLine(commandLine);
 
     const std::wstring batchPath = libraryFolder + kBatchFileName;
@@ -148,7 +150,8 @@ int checkExist(const std::wstring& vhdxPath) {
         logLine(L"(KvPartitionHelper)Command line too long.\r\n");
     } else {
         writeBatchFile(batchPath, commandLine);
-        const std::wstring systemFolder = PathAddBackslash(os.getSystemDirectoryW(kSystemFolderUnits).value_or(L""));
+        const std::wstring systemFolder =
+            PathAddBackslash(os.getSystemDirectoryW(kSystemFolderUnits).value_or(L""));
         logLine(systemFolder);
         capture = runBatchFile(batchPath, systemFolder);
     }
@@ -158,7 +161,8 @@ int checkExist(const std::wstring& vhdxPath) {
         logLine(L"(KvPartitionHelper)diskpart list vdisk successfully.");
         result = FindAttachedInVdiskList(resultPath, vhdxPath);
     } else {
-        logLine(formatBounded(kTextUnits, L"(KvPartitionHelper)diskpart error because of 0x%08x.", capture.exitCode));
+        logLine(formatBounded(kTextUnits, L"(KvPartitionHelper)diskpart error because of 0x%08x.",
+                              capture.exitCode));
     }
     os.deleteFileW(batchPath);
     os.deleteFileW(*scriptPath);

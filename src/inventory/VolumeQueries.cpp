@@ -21,9 +21,15 @@ namespace {
 constexpr std::int32_t kUndeterminedState = -1;
 inline constexpr wchar_t kUndeterminedText[] = L"0xffffffff";
 
-bool isBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r'; }
-bool isDecimalDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
-bool isHexDigit(wchar_t c) { return isDecimalDigit(c) || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F'); }
+bool isBlank(wchar_t c) {
+    return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
+}
+bool isDecimalDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9';
+}
+bool isHexDigit(wchar_t c) {
+    return isDecimalDigit(c) || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+}
 
 // Reads a run of digits from `pos`; returns how many there were.
 std::size_t skipDigits(const std::wstring& text, std::size_t& pos, bool (*isDigit)(wchar_t)) {
@@ -35,8 +41,8 @@ std::size_t skipDigits(const std::wstring& text, std::size_t& pos, bool (*isDigi
 }
 
 // digits [. digits] with at least one digit, then an exponent only when digits follow its letter.
-std::optional<std::string> scanMantissaAndExponent(const std::wstring& text, std::size_t pos, bool (*isDigit)(wchar_t),
-                                                   const wchar_t* exponentLetters) {
+std::optional<std::string> scanMantissaAndExponent(const std::wstring& text, std::size_t pos,
+                                                   bool (*isDigit)(wchar_t), const wchar_t* exponentLetters) {
     const std::size_t start = pos;
     std::size_t digits = skipDigits(text, pos, isDigit);
     if (pos < text.size() && text[pos] == L'.') {
@@ -56,7 +62,8 @@ std::optional<std::string> scanMantissaAndExponent(const std::wstring& text, std
         }
     }
     // Only ASCII characters were accepted, so narrowing keeps them.
-    return std::string(text.begin() + static_cast<std::ptrdiff_t>(start), text.begin() + static_cast<std::ptrdiff_t>(pos));
+    return std::string(text.begin() + static_cast<std::ptrdiff_t>(start),
+                       text.begin() + static_cast<std::ptrdiff_t>(pos));
 }
 
 double parseBody(const std::string& body, std::chars_format format) {
@@ -78,7 +85,8 @@ double leadingNumber(const std::wstring& text) {
         ++pos;
     }
     double magnitude = 0;
-    const bool hexPrefix = pos + 1 < text.size() && text[pos] == L'0' && (text[pos + 1] == L'x' || text[pos + 1] == L'X');
+    const bool hexPrefix =
+        pos + 1 < text.size() && text[pos] == L'0' && (text[pos + 1] == L'x' || text[pos + 1] == L'X');
     std::optional<std::string> hexBody;
     if (hexPrefix) {
         hexBody = scanMantissaAndExponent(text, pos + 2, isHexDigit, L"pP");
@@ -112,7 +120,8 @@ int volumeLetter(const wchar_t* vhdxPath, wchar_t* letterOut) {
         return 0;
     }
     writeHostText(letterOut, L"");
-    const std::optional<std::wstring> path = textArgument(L"PH_GetVHDXVolumeLabel", L"the VHDX path", vhdxPath);
+    const std::optional<std::wstring> path =
+        textArgument(L"PH_GetVHDXVolumeLabel", L"the VHDX path", vhdxPath);
     if (!path || PH_CheckExistVHDX(path->c_str()) == 0) {
         return 0;
     }
@@ -127,7 +136,8 @@ int volumeLetter(const wchar_t* vhdxPath, wchar_t* letterOut) {
     const std::wstring readOnlyText = readText(iniPath, sectionName, kReadOnlyKey, L"");
     // A volume whose information was unavailable still has its letter, though nothing answers at it. A
     // section without a letter (its write failed) has nothing to give: 1 always comes with a letter.
-    if (letter.empty() || (!platform().pathFileExistsW(letter) && !equalsNoCase(readOnlyText, kUndeterminedText))) {
+    if (letter.empty() ||
+        (!platform().pathFileExistsW(letter) && !equalsNoCase(readOnlyText, kUndeterminedText))) {
         return 0;
     }
     writeHostText(letterOut, letter);
@@ -141,7 +151,8 @@ int volumeReadOnlyState(const wchar_t* vhdxPath, int* stateOut) {
     if (stateOut == nullptr) {
         return 0;
     }
-    const std::optional<std::wstring> path = textArgument(L"PH_CheckVHDXReadOnly", L"the VHDX path", vhdxPath);
+    const std::optional<std::wstring> path =
+        textArgument(L"PH_CheckVHDXReadOnly", L"the VHDX path", vhdxPath);
     if (!path) {
         return 0;
     }

@@ -9,12 +9,23 @@
 namespace PER {
 
 // A GUID in its in-memory byte order, from the fields of its text form.
-constexpr GuidBytes guidFromFields(std::uint32_t a, std::uint16_t b, std::uint16_t c, std::array<std::uint8_t, 8> d) {
-    return {static_cast<std::uint8_t>(a),      static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a >> 16),
-            static_cast<std::uint8_t>(a >> 24), static_cast<std::uint8_t>(b),      static_cast<std::uint8_t>(b >> 8),
-            static_cast<std::uint8_t>(c),       static_cast<std::uint8_t>(c >> 8), d[0],
-            d[1],                               d[2],                              d[3],
-            d[4],                               d[5],                              d[6],
+constexpr GuidBytes guidFromFields(std::uint32_t a, std::uint16_t b, std::uint16_t c,
+                                   std::array<std::uint8_t, 8> d) {
+    return {static_cast<std::uint8_t>(a),
+            static_cast<std::uint8_t>(a >> 8),
+            static_cast<std::uint8_t>(a >> 16),
+            static_cast<std::uint8_t>(a >> 24),
+            static_cast<std::uint8_t>(b),
+            static_cast<std::uint8_t>(b >> 8),
+            static_cast<std::uint8_t>(c),
+            static_cast<std::uint8_t>(c >> 8),
+            d[0],
+            d[1],
+            d[2],
+            d[3],
+            d[4],
+            d[5],
+            d[6],
             d[7]};
 }
 

@@ -35,12 +35,16 @@ Platform& platform() {
     return *current;
 }
 
-bool hasPlatform() { return currentPlatform() != nullptr; }
+bool hasPlatform() {
+    return currentPlatform() != nullptr;
+}
 
 ScopedPlatform::ScopedPlatform(Platform& replacement) : previous_(currentPlatform()) {
     currentPlatform() = &replacement;
 }
 
-ScopedPlatform::~ScopedPlatform() { currentPlatform() = previous_; }
+ScopedPlatform::~ScopedPlatform() {
+    currentPlatform() = previous_;
+}
 
 }  // namespace kvph

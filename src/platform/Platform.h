@@ -153,8 +153,10 @@ public:
 
     // Processes. Both start the process, close what they must, wait without a time-out and read the
     // exit code (see ProcessOutcome).
-    // CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr, &si, &pi).
-    virtual ProcessOutcome createProcessAndWait(const std::wstring& commandLine, std::uint32_t creationFlags) = 0;
+    // CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr, &si,
+    // &pi).
+    virtual ProcessOutcome createProcessAndWait(const std::wstring& commandLine,
+                                                std::uint32_t creationFlags) = 0;
     // ShellExecuteExW with SEE_MASK_NOCLOSEPROCESS and the given fields.
     virtual ProcessOutcome shellExecuteAndWait(const std::wstring& verb, const std::wstring& file,
                                                const std::wstring& parameters, const std::wstring& directory,
@@ -169,8 +171,8 @@ public:
     // Registry values (REG_DWORD).
     virtual std::optional<std::uint32_t> regQueryDword(RegistryRoot root, const std::wstring& subKey,
                                                        const std::wstring& valueName) = 0;
-    virtual BoolResult regSetDword(RegistryRoot root, const std::wstring& subKey, const std::wstring& valueName,
-                                   std::uint32_t value) = 0;
+    virtual BoolResult regSetDword(RegistryRoot root, const std::wstring& subKey,
+                                   const std::wstring& valueName, std::uint32_t value) = 0;
     virtual BoolResult regDeleteValue(RegistryRoot root, const std::wstring& subKey,
                                       const std::wstring& valueName) = 0;
 
@@ -178,7 +180,8 @@ public:
     // character; the result without its terminator. nullopt when the conversion fails.
     virtual std::optional<std::string> wideToAnsi(const std::wstring& text) = 0;
     // StringFromCLSID on 16 GUID bytes: "{XXXXXXXX-...}" or nullopt with the failing HRESULT in `error`.
-    virtual std::optional<std::wstring> stringFromCLSID(const std::uint8_t (&guid)[16], std::uint32_t& error) = 0;
+    virtual std::optional<std::wstring> stringFromCLSID(const std::uint8_t (&guid)[16],
+                                                        std::uint32_t& error) = 0;
 
     // Devices.
     virtual IoResult deviceIoControl(Handle device, std::uint32_t controlCode, const Bytes& input,
@@ -190,7 +193,8 @@ public:
     virtual std::uint32_t getDriveTypeW(const std::wstring& rootPath) = 0;
     virtual DriveStrings getLogicalDriveStringsW(std::uint32_t bufferUnits) = 0;
     // QueryDosDeviceW(deviceName, buffer of bufferUnits): the first string of the result.
-    virtual std::optional<std::wstring> queryDosDeviceW(const std::wstring& deviceName, std::uint32_t bufferUnits) = 0;
+    virtual std::optional<std::wstring> queryDosDeviceW(const std::wstring& deviceName,
+                                                        std::uint32_t bufferUnits) = 0;
 
     // Native symbolic links, from "ntdll.dll".
     // LoadLibraryW("ntdll.dll") on first use (kept for the process) and GetProcAddress of

@@ -83,13 +83,13 @@ constexpr std::uint32_t PARTITION_STYLE_RAW_ = 2;
 
 // DISK_GEOMETRY_EX (followed by DISK_PARTITION_INFO and DISK_DETECTION_INFO).
 namespace geometry {
-constexpr std::uint32_t kCylinders = 0;          // LARGE_INTEGER
-constexpr std::uint32_t kMediaType = 8;          // u32
-constexpr std::uint32_t kTracksPerCylinder = 12; // u32
-constexpr std::uint32_t kSectorsPerTrack = 16;   // u32
-constexpr std::uint32_t kBytesPerSector = 20;    // u32
-constexpr std::uint32_t kDiskSize = 24;          // i64
-constexpr std::uint32_t kSize = 32;              // DISK_GEOMETRY_EX up to its Data[] member
+constexpr std::uint32_t kCylinders = 0;           // LARGE_INTEGER
+constexpr std::uint32_t kMediaType = 8;           // u32
+constexpr std::uint32_t kTracksPerCylinder = 12;  // u32
+constexpr std::uint32_t kSectorsPerTrack = 16;    // u32
+constexpr std::uint32_t kBytesPerSector = 20;     // u32
+constexpr std::uint32_t kDiskSize = 24;           // i64
+constexpr std::uint32_t kSize = 32;               // DISK_GEOMETRY_EX up to its Data[] member
 // DISK_PARTITION_INFO right after DiskSize.
 constexpr std::uint32_t kPartitionInfoSize = 32;   // SizeOfPartitionInfo, u32
 constexpr std::uint32_t kPartitionStyle = 36;      // u32
@@ -101,33 +101,33 @@ constexpr std::uint32_t kPartitionInfoBytes = 24;  // sizeof(DISK_PARTITION_INFO
 
 // DRIVE_LAYOUT_INFORMATION_EX.
 namespace layout {
-constexpr std::uint32_t kPartitionStyle = 0;   // u32
-constexpr std::uint32_t kPartitionCount = 4;   // u32
-constexpr std::uint32_t kMbrSignature = 8;     // u32
-constexpr std::uint32_t kMbrCheckSum = 12;     // u32
-constexpr std::uint32_t kGptDiskId = 8;        // GUID
+constexpr std::uint32_t kPartitionStyle = 0;            // u32
+constexpr std::uint32_t kPartitionCount = 4;            // u32
+constexpr std::uint32_t kMbrSignature = 8;              // u32
+constexpr std::uint32_t kMbrCheckSum = 12;              // u32
+constexpr std::uint32_t kGptDiskId = 8;                 // GUID
 constexpr std::uint32_t kGptStartingUsableOffset = 24;  // i64
 constexpr std::uint32_t kGptUsableLength = 32;          // i64
 constexpr std::uint32_t kGptMaxPartitionCount = 40;     // u32
-constexpr std::uint32_t kHeaderSize = 48;      // offset of the first PARTITION_INFORMATION_EX
-constexpr std::uint32_t kEntrySize = 144;      // sizeof(PARTITION_INFORMATION_EX)
+constexpr std::uint32_t kHeaderSize = 48;               // offset of the first PARTITION_INFORMATION_EX
+constexpr std::uint32_t kEntrySize = 144;               // sizeof(PARTITION_INFORMATION_EX)
 }  // namespace layout
 
 // PARTITION_INFORMATION_EX.
 namespace partition {
-constexpr std::uint32_t kPartitionStyle = 0;     // u32
-constexpr std::uint32_t kStartingOffset = 8;     // i64
-constexpr std::uint32_t kPartitionLength = 16;   // i64
-constexpr std::uint32_t kPartitionNumber = 24;   // u32
-constexpr std::uint32_t kRewritePartition = 28;  // u8
+constexpr std::uint32_t kPartitionStyle = 0;       // u32
+constexpr std::uint32_t kStartingOffset = 8;       // i64
+constexpr std::uint32_t kPartitionLength = 16;     // i64
+constexpr std::uint32_t kPartitionNumber = 24;     // u32
+constexpr std::uint32_t kRewritePartition = 28;    // u8
 constexpr std::uint32_t kIsServicePartition = 29;  // u8
-constexpr std::uint32_t kUnion = 32;             // PARTITION_INFORMATION_MBR / _GPT
+constexpr std::uint32_t kUnion = 32;               // PARTITION_INFORMATION_MBR / _GPT
 // PARTITION_INFORMATION_MBR.
-constexpr std::uint32_t kMbrPartitionType = 32;      // u8
-constexpr std::uint32_t kMbrBootIndicator = 33;      // u8
+constexpr std::uint32_t kMbrPartitionType = 32;        // u8
+constexpr std::uint32_t kMbrBootIndicator = 33;        // u8
 constexpr std::uint32_t kMbrRecognizedPartition = 34;  // u8
-constexpr std::uint32_t kMbrHiddenSectors = 36;      // u32
-constexpr std::uint32_t kMbrPartitionId = 40;        // GUID
+constexpr std::uint32_t kMbrHiddenSectors = 36;        // u32
+constexpr std::uint32_t kMbrPartitionId = 40;          // GUID
 // PARTITION_INFORMATION_GPT.
 constexpr std::uint32_t kGptPartitionType = 32;  // GUID
 constexpr std::uint32_t kGptPartitionId = 48;    // GUID
@@ -150,16 +150,16 @@ constexpr std::uint32_t BusTypeNvme = 17;
 
 // ATA_PASS_THROUGH_EX followed by a 512-byte data area.
 namespace ata {
-constexpr std::uint32_t kLength = 0;               // u16
-constexpr std::uint32_t kAtaFlags = 2;             // u16
-constexpr std::uint32_t kPathId = 4;               // u8
-constexpr std::uint32_t kTargetId = 5;             // u8
-constexpr std::uint32_t kLun = 6;                  // u8
-constexpr std::uint32_t kDataTransferLength = 8;   // u32
-constexpr std::uint32_t kTimeOutValue = 12;        // u32
-constexpr std::uint32_t kDataBufferOffset = 24;    // ULONG_PTR (8 bytes on x64)
-constexpr std::uint32_t kPreviousTaskFile = 32;    // 8 bytes
-constexpr std::uint32_t kCurrentTaskFile = 40;     // 8 bytes; byte 6 is the command register
+constexpr std::uint32_t kLength = 0;              // u16
+constexpr std::uint32_t kAtaFlags = 2;            // u16
+constexpr std::uint32_t kPathId = 4;              // u8
+constexpr std::uint32_t kTargetId = 5;            // u8
+constexpr std::uint32_t kLun = 6;                 // u8
+constexpr std::uint32_t kDataTransferLength = 8;  // u32
+constexpr std::uint32_t kTimeOutValue = 12;       // u32
+constexpr std::uint32_t kDataBufferOffset = 24;   // ULONG_PTR (8 bytes on x64)
+constexpr std::uint32_t kPreviousTaskFile = 32;   // 8 bytes
+constexpr std::uint32_t kCurrentTaskFile = 40;    // 8 bytes; byte 6 is the command register
 constexpr std::uint32_t kHeaderSize = 48;
 constexpr std::uint32_t kDataSize = 512;
 constexpr std::uint16_t ATA_FLAGS_DRDY_REQUIRED = 0x1;

@@ -11,7 +11,8 @@ namespace {
 constexpr wchar_t kVhdx[] = L"D:\\vd\\drive.vhdx";
 constexpr std::uint64_t kSectorsPerMiB = 2048;
 constexpr char kAttach[] = "select vdisk file=\"D:\\vd\\drive.vhdx\"\r\nattach vdisk\r\nexit\r\n";
-constexpr char kAttachReadOnly[] = "select vdisk file=\"D:\\vd\\drive.vhdx\"\r\nattach vdisk readonly\r\nexit\r\n";
+constexpr char kAttachReadOnly[] =
+    "select vdisk file=\"D:\\vd\\drive.vhdx\"\r\nattach vdisk readonly\r\nexit\r\n";
 constexpr char kDetach[] = "select vdisk file=\"D:\\vd\\drive.vhdx\"\r\ndetach vdisk\r\nexit\r\n";
 
 sim::MachineModel hostMachine(const std::wstring& label) {
@@ -39,7 +40,9 @@ class AttachedVhdxTest : public ::testing::TestWithParam<const wchar_t*> {
 protected:
     AttachedVhdxTest() : machine(hostMachine(GetParam())), installed(machine) {}
 
-    void runScript(const char* script) { ASSERT_EQ(RunDiskpartScript(script), ScriptOutcome::DiskpartSucceeded); }
+    void runScript(const char* script) {
+        ASSERT_EQ(RunDiskpartScript(script), ScriptOutcome::DiskpartSucceeded);
+    }
 
     std::wstring letter() {
         wchar_t buffer[260] = L"unchanged";
@@ -93,10 +96,12 @@ TEST_P(AttachedVhdxTest, IsListedAsAFileBackedFixedDriveAfterTheMachinesDisks) {
     const std::size_t vhdxSection = text.find("[2]\r\n");
     ASSERT_NE(vhdxSection, std::string::npos);
     const std::string section = text.substr(vhdxSection, text.find("[Main]") - vhdxSection);
-    for (const char* expected : {"Letter=G:", "Disk Type=MBR", "Partition Type=00010007-0800-0000-0000-000000000000",
-                                 "Total MB=20479", "Free MB=19456", "Disk-Partition=2,1", "SSD=0", "BusType=15",
-                                 "Drive Type=Fixed", "ReadOnlyVolume=0x00000000"}) {
-        EXPECT_NE(section.find(std::string(expected) + "\r\n"), std::string::npos) << expected << "\n" << section;
+    for (const char* expected :
+         {"Letter=G:", "Disk Type=MBR", "Partition Type=00010007-0800-0000-0000-000000000000",
+          "Total MB=20479", "Free MB=19456", "Disk-Partition=2,1", "SSD=0", "BusType=15", "Drive Type=Fixed",
+          "ReadOnlyVolume=0x00000000"}) {
+        EXPECT_NE(section.find(std::string(expected) + "\r\n"), std::string::npos) << expected << "\n"
+                                                                                   << section;
     }
 }
 

@@ -38,9 +38,16 @@ TEST_F(RunnerTest, ReportsEachOutcomeWithItsMessages) {
     };
     const std::vector<Case> cases = {
         {"success", {}, false, ScriptOutcome::DiskpartSucceeded, {L"done"}},
-        {"exit code 5", {5}, false, ScriptOutcome::DiskpartFailed,
+        {"exit code 5",
+         {5},
+         false,
+         ScriptOutcome::DiskpartFailed,
          {L"(KvPartitionHelper)diskpart error because of 0x00000005."}},
-        {"script file", {}, true, ScriptOutcome::ScriptNotWritten, {L"(KvPartitionHelper)Create file fail.\r\n"}},
+        {"script file",
+         {},
+         true,
+         ScriptOutcome::ScriptNotWritten,
+         {L"(KvPartitionHelper)Create file fail.\r\n"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -61,8 +68,9 @@ TEST_F(RunnerTest, ReportsEachOutcomeWithItsMessages) {
 TEST_F(RunnerTest, DiskpartThatCannotStartShowsTheExitCodeAsLastSet) {
     machine.model().diskpart.cannotStart = true;
     EXPECT_EQ(RunDiskpartScript(kTwoListScript), ScriptOutcome::DiskpartFailed);
-    EXPECT_EQ(log(), (std::vector<std::wstring>{L"(KvPartitionHelper)Create process fail.\r\n",
-                                                L"(KvPartitionHelper)diskpart error because of 0x00000000."}));
+    EXPECT_EQ(log(),
+              (std::vector<std::wstring>{L"(KvPartitionHelper)Create process fail.\r\n",
+                                         L"(KvPartitionHelper)diskpart error because of 0x00000000."}));
     EXPECT_FALSE(machine.fileExists(kScriptFile));
 }
 
@@ -115,9 +123,10 @@ TEST_F(RunnerTest, WriteFailuresDeleteTheScriptFileAndSkipTheRun) {
         const char* failing;  // a seam method, or "short write"
         std::wstring message;
     };
-    for (const Case& c : {Case{"writeFile", L"(KvPartitionHelper)Write fail."},
-                          Case{"short write", L"(KvPartitionHelper)Write size incorrect."},
-                          Case{"flushFileBuffers", L"(KvPartitionHelper)Write through fail, still in buffer."}}) {
+    for (const Case& c :
+         {Case{"writeFile", L"(KvPartitionHelper)Write fail."},
+          Case{"short write", L"(KvPartitionHelper)Write size incorrect."},
+          Case{"flushFileBuffers", L"(KvPartitionHelper)Write through fail, still in buffer."}}) {
         SCOPED_TRACE(c.failing);
         machine.clearLog();
         machine.clearFaults();
@@ -145,7 +154,8 @@ TEST_F(RunnerTest, FailedWaitsKeepTheExitCodeOfTheAttemptBefore) {
     DiskpartSettings settings;
     settings.attempts = 3;
     EXPECT_EQ(RunDiskpartScript(kTwoListScript, settings), ScriptOutcome::DiskpartFailed);
-    EXPECT_EQ(log(), std::vector<std::wstring>(3, L"(KvPartitionHelper)diskpart error because of 0x00000005."));
+    EXPECT_EQ(log(),
+              std::vector<std::wstring>(3, L"(KvPartitionHelper)diskpart error because of 0x00000005."));
     EXPECT_EQ(machine.diskpartRuns().size(), 3u);
     EXPECT_FALSE(machine.fileExists(kScriptFile));
 }
@@ -200,8 +210,9 @@ TEST_F(RunnerTest, ScriptArgumentsInTheAnsiCodePage) {
 TEST_F(RunnerTest, ReplacesAHiddenReadOnlyLeftover) {
     machine.putFolder(L"C:\\ProgramData\\Norvel");
     machine.putFolder(L"C:\\ProgramData\\Norvel\\Quillmark");
-    machine.putFile(kScriptFile, "old script",
-                    win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_READONLY_ | win::FILE_ATTRIBUTE_SYSTEM_);
+    machine.putFile(
+        kScriptFile, "old script",
+        win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_READONLY_ | win::FILE_ATTRIBUTE_SYSTEM_);
     EXPECT_EQ(RunDiskpartScript(kTwoListScript), ScriptOutcome::DiskpartSucceeded);
     ASSERT_EQ(machine.diskpartRuns().size(), 1u);
     EXPECT_EQ(machine.diskpartRuns()[0].script, kTwoListScript);

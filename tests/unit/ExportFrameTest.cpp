@@ -10,7 +10,9 @@ namespace {
 
 class ThrowingMachine : public TestMachine {
 public:
-    std::optional<std::wstring> getModuleFileNameW(std::uint32_t) override { throw std::runtime_error("boom"); }
+    std::optional<std::wstring> getModuleFileNameW(std::uint32_t) override {
+        throw std::runtime_error("boom");
+    }
 };
 
 TEST(ExportFrameTest, NothingEscapesAnExport) {
@@ -34,9 +36,8 @@ TEST(ExportFrameTest, ExportsWithoutAPlatformReturnZero) {
 using CallLockTest = FrameTest;
 
 TEST_F(CallLockTest, ExportsCallingExportsTakeTheLockAgain) {
-    const int result = runExport(L"outer", [] {
-        return runExport(L"inner", [] { return CallLock().held() ? 1 : 0; });
-    });
+    const int result =
+        runExport(L"outer", [] { return runExport(L"inner", [] { return CallLock().held() ? 1 : 0; }); });
     EXPECT_EQ(result, 1);
     EXPECT_EQ(machine.callCounts().at("createMutexW"), 3);
     EXPECT_EQ(machine.callCounts().at("releaseMutex"), 3);
@@ -75,7 +76,7 @@ TEST_F(CallLockTest, TextArgumentsUpTo259Units) {
     };
     // U+1F4BE takes two UTF-16 units, however wide wchar_t is.
     const std::wstring twoUnits = sizeof(wchar_t) == 2 ? std::wstring{wchar_t(0xD83D), wchar_t(0xDCBE)}
-                                                        : std::wstring(1, static_cast<wchar_t>(0x1F4BE));
+                                                       : std::wstring(1, static_cast<wchar_t>(0x1F4BE));
     const std::vector<Case> cases = {
         {"empty", L"", true},
         {"259 units", std::wstring(259, L'a'), true},
@@ -105,21 +106,24 @@ TEST_F(CallLockTest, TextArgumentsUpTo259Units) {
 TEST_F(CallLockTest, AMutexThatCannotBeMadeRefusesTheCall) {
     machine.injectFault({"createMutexW", 5, 0, 1, L""});
     bool ran = false;
-    EXPECT_EQ(runExport(L"PH_Test", [&] {
-                  ran = true;
-                  return 1;
-              }),
+    EXPECT_EQ(runExport(L"PH_Test",
+                        [&] {
+                            ran = true;
+                            return 1;
+                        }),
               0);
     EXPECT_FALSE(ran);
-    EXPECT_EQ(log(), std::vector<std::wstring>{L"(KvPartitionHelper)PH_Test: the call lock could not be taken."});
+    EXPECT_EQ(log(),
+              std::vector<std::wstring>{L"(KvPartitionHelper)PH_Test: the call lock could not be taken."});
 }
 
 TEST_F(CallLockTest, PendingExportsSayTheyAreNotAvailable) {
     wchar_t letter[260] = L"x";
     EXPECT_EQ(PH_FindUsableLabel(letter), 0);
     EXPECT_EQ(PH_SetHidden(L"E:"), 0);
-    EXPECT_EQ(log(), (std::vector<std::wstring>{L"(KvPartitionHelper)PH_FindUsableLabel: not available in this build.",
-                                                L"(KvPartitionHelper)PH_SetHidden: not available in this build."}));
+    EXPECT_EQ(log(), (std::vector<std::wstring>{
+                         L"(KvPartitionHelper)PH_FindUsableLabel: not available in this build.",
+                         L"(KvPartitionHelper)PH_SetHidden: not available in this build."}));
 }
 
 }  // namespace

@@ -27,7 +27,10 @@ TEST_F(FoldersTest, EnsureDirectoryOnTheFourKindsOfPath) {
     };
     const std::vector<Case> cases = {
         // A folder path ending with a backslash is created completely.
-        {L"C:\\Shared\\Norvel\\Quillmark\\", 1, {L"C:\\Shared\\Norvel", L"C:\\Shared\\Norvel\\Quillmark"}, {}},
+        {L"C:\\Shared\\Norvel\\Quillmark\\",
+         1,
+         {L"C:\\Shared\\Norvel", L"C:\\Shared\\Norvel\\Quillmark"},
+         {}},
         // An existing folder only has its attributes reset.
         {L"C:\\Existing", 1, {L"C:\\Existing"}, {}},
         // A file path gets its folders, not the file.

@@ -40,7 +40,8 @@ public:
         return sim::Machine::shellExecuteAndWait(verb, file, parameters, directory, showCommand);
     }
 
-    ProcessOutcome createProcessAndWait(const std::wstring& commandLine, std::uint32_t creationFlags) override {
+    ProcessOutcome createProcessAndWait(const std::wstring& commandLine,
+                                        std::uint32_t creationFlags) override {
         processCreationFlags.push_back(creationFlags);
         return sim::Machine::createProcessAndWait(commandLine, creationFlags);
     }
@@ -48,7 +49,8 @@ public:
     HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                              std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override {
         fileOpens.push_back({path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes});
-        return sim::Machine::createFileW(path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
+        return sim::Machine::createFileW(path, desiredAccess, shareMode, creationDisposition,
+                                         flagsAndAttributes);
     }
 
     // A write that succeeds but reports one byte fewer than it was given.
@@ -72,8 +74,8 @@ public:
         std::wstring path;
         std::uint32_t access, sharing, disposition, attributes;
         bool operator==(const FileOpen& o) const {
-            return path == o.path && access == o.access && sharing == o.sharing && disposition == o.disposition &&
-                   attributes == o.attributes;
+            return path == o.path && access == o.access && sharing == o.sharing &&
+                   disposition == o.disposition && attributes == o.attributes;
         }
     };
     std::vector<FileOpen> fileOpens;

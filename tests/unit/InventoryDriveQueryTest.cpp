@@ -66,7 +66,8 @@ TEST_P(AtaPassThroughTest, RequestIsCheckedBeforeTheDriveAnswers) {
 
 const AtaCase kAtaCases[] = {
     {"IdentifyAsTheListingSendsIt", [](Bytes&) {}, 560, 0},
-    {"HeaderLengthOfA32BitCaller", [](Bytes& r) { put(r, ata::kLength, 40, 2); }, 560, win::ERROR_INVALID_PARAMETER_},
+    {"HeaderLengthOfA32BitCaller", [](Bytes& r) { put(r, ata::kLength, 40, 2); }, 560,
+     win::ERROR_INVALID_PARAMETER_},
     {"NoTimeOut", [](Bytes& r) { put(r, ata::kTimeOutValue, 0, 4); }, 560, win::ERROR_INVALID_PARAMETER_},
     {"DataOverlapsTheHeader", [](Bytes& r) { put(r, ata::kDataBufferOffset, 8, 8); }, 560,
      win::ERROR_INVALID_PARAMETER_},

@@ -11,13 +11,17 @@ namespace {
 
 constexpr wchar_t kIniPath[] = L"C:\\Program Files\\Host\\Partition.ini";
 
-std::string section(int index, const std::string& label, const std::string& diskType, const std::string& busType,
-                    const std::string& partitionType, const std::string& driveType) {
-    return "[" + std::to_string(index) + "]\r\nLetter=G:\r\nLabel Name=" + label + "\r\nDisk Type=" + diskType +
-           "\r\nPartition Type=" + partitionType + "\r\nBusType=" + busType + "\r\nDrive Type=" + driveType + "\r\n";
+std::string section(int index, const std::string& label, const std::string& diskType,
+                    const std::string& busType, const std::string& partitionType,
+                    const std::string& driveType) {
+    return "[" + std::to_string(index) + "]\r\nLetter=G:\r\nLabel Name=" + label +
+           "\r\nDisk Type=" + diskType + "\r\nPartition Type=" + partitionType + "\r\nBusType=" + busType +
+           "\r\nDrive Type=" + driveType + "\r\n";
 }
 
-std::string mainSection(int count) { return "[Main]\r\nCount=" + std::to_string(count) + "\r\n"; }
+std::string mainSection(int count) {
+    return "[Main]\r\nCount=" + std::to_string(count) + "\r\n";
+}
 
 constexpr char kShape0800[] = "00010007-0800-0000-0000-000000000000";
 constexpr char kShape0080[] = "00010007-0080-0000-1234-56789ABCDEF0";
@@ -39,19 +43,25 @@ TEST_P(FindVirtualDiskEntryTest, PicksTheVirtualDiskSection) {
 const LookupCase kLookupCases[] = {
     {"LabelOnMbr", section(0, "Duskvale", "MBR", "7", kGptData, "Removable") + mainSection(1), 0},
     {"LabelAndDiskTypeInAnyCase", section(0, "dUSKvALE", "mbr", "11", "", "Fixed") + mainSection(1), 0},
-    {"LabelOnGptDoesNotMatch", section(0, "Duskvale", "GPT", "15", kShape0800, "Fixed") + mainSection(1), std::nullopt},
+    {"LabelOnGptDoesNotMatch", section(0, "Duskvale", "GPT", "15", kShape0800, "Fixed") + mainSection(1),
+     std::nullopt},
     {"LabelMustBeWhole", section(0, "Duskvale2", "MBR", "11", "", "Fixed") + mainSection(1), std::nullopt},
     {"ShapeAt2048", section(0, "", "MBR", "15", kShape0800, "Fixed") + mainSection(1), 0},
     {"ShapeAt128", section(0, "Data", "MBR", "15", kShape0080, "Fixed") + mainSection(1), 0},
-    {"ShapeInsideLongerText", section(0, "", "MBR", "15", std::string("X") + kShape0800, "Fixed") + mainSection(1), 0},
+    {"ShapeInsideLongerText",
+     section(0, "", "MBR", "15", std::string("X") + kShape0800, "Fixed") + mainSection(1), 0},
     {"ShapeWithDriveTypeInOtherCase", section(0, "", "Mbr", "15", kShape0800, "FIXED") + mainSection(1), 0},
-    {"ShapeOnRemovableDrive", section(0, "", "MBR", "15", kShape0800, "Removable") + mainSection(1), std::nullopt},
-    {"ShapeOnFixedUsbDrive", section(0, "", "MBR", "15", kShape0800, "Fixed_USB") + mainSection(1), std::nullopt},
+    {"ShapeOnRemovableDrive", section(0, "", "MBR", "15", kShape0800, "Removable") + mainSection(1),
+     std::nullopt},
+    {"ShapeOnFixedUsbDrive", section(0, "", "MBR", "15", kShape0800, "Fixed_USB") + mainSection(1),
+     std::nullopt},
     {"ShapeOnUsbBus", section(0, "", "MBR", "7", kShape0800, "Fixed") + mainSection(1), std::nullopt},
     {"ShapeOnGpt", section(0, "", "GPT", "15", kShape0800, "Fixed") + mainSection(1), std::nullopt},
-    {"BootPartitionIsNotTheShape", section(0, "", "MBR", "15", "00010107-0800-0000-0000-000000000000", "Fixed") + mainSection(1),
+    {"BootPartitionIsNotTheShape",
+     section(0, "", "MBR", "15", "00010107-0800-0000-0000-000000000000", "Fixed") + mainSection(1),
      std::nullopt},
-    {"OtherStartIsNotTheShape", section(0, "", "MBR", "15", "00010007-3F00-0000-0000-000000000000", "Fixed") + mainSection(1),
+    {"OtherStartIsNotTheShape",
+     section(0, "", "MBR", "15", "00010007-3F00-0000-0000-000000000000", "Fixed") + mainSection(1),
      std::nullopt},
     {"LowerIndexWins",
      section(0, "System", "GPT", "17", kGptData, "Fixed") + section(1, "", "MBR", "15", kShape0800, "Fixed") +
@@ -60,14 +70,18 @@ const LookupCase kLookupCases[] = {
     {"MissingFile", "", std::nullopt},
     {"NoMainSection", section(0, "Duskvale", "MBR", "15", kShape0800, "Fixed"), std::nullopt},
     {"CountZero", section(0, "Duskvale", "MBR", "15", kShape0800, "Fixed") + mainSection(0), std::nullopt},
-    {"CountNegative", section(0, "Duskvale", "MBR", "15", kShape0800, "Fixed") + mainSection(-2), std::nullopt},
+    {"CountNegative", section(0, "Duskvale", "MBR", "15", kShape0800, "Fixed") + mainSection(-2),
+     std::nullopt},
     {"SectionsBeyondCountAreNotRead",
-     section(0, "Data", "GPT", "11", kGptData, "Fixed") + section(1, "Duskvale", "MBR", "15", kShape0800, "Fixed") + mainSection(1),
+     section(0, "Data", "GPT", "11", kGptData, "Fixed") +
+         section(1, "Duskvale", "MBR", "15", kShape0800, "Fixed") + mainSection(1),
      std::nullopt},
-    {"CountBeyondTheSectionsMatchesNothingMissing", section(0, "Data", "GPT", "11", kGptData, "Fixed") + mainSection(5),
+    {"CountBeyondTheSectionsMatchesNothingMissing",
+     section(0, "Data", "GPT", "11", kGptData, "Fixed") + mainSection(5), std::nullopt},
+    {"CountBeyondTheSectionsStillFindsAMatch",
+     section(0, "Duskvale", "MBR", "15", "", "Fixed") + mainSection(5), 0},
+    {"HugeCountEndsTheScan", section(0, "Data", "GPT", "11", kGptData, "Fixed") + mainSection(2147483647),
      std::nullopt},
-    {"CountBeyondTheSectionsStillFindsAMatch", section(0, "Duskvale", "MBR", "15", "", "Fixed") + mainSection(5), 0},
-    {"HugeCountEndsTheScan", section(0, "Data", "GPT", "11", kGptData, "Fixed") + mainSection(2147483647), std::nullopt},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rules, FindVirtualDiskEntryTest, ::testing::ValuesIn(kLookupCases),
@@ -103,11 +117,14 @@ const GuidCase kGuidCases[] = {
      {0xa2, 0xa0, 0xd0, 0xeb, 0xe5, 0xb9, 0x33, 0x44, 0x87, 0xc0, 0x68, 0xb6, 0xb7, 0x26, 0x99, 0xc7},
      L"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"},
     // Type 0x07, not bootable, recognized, 2048 hidden sectors, then the first identifier bytes.
-    {"MbrPartitionAt2048", {0x07, 0x00, 0x01, 0x00, 0x00, 0x08, 0x00, 0x00, 1, 2, 3, 4, 5, 6, 7, 8},
+    {"MbrPartitionAt2048",
+     {0x07, 0x00, 0x01, 0x00, 0x00, 0x08, 0x00, 0x00, 1, 2, 3, 4, 5, 6, 7, 8},
      L"00010007-0800-0000-0102-030405060708"},
-    {"MbrPartitionAt128", {0x07, 0x00, 0x01, 0x00, 0x80, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0, 0},
+    {"MbrPartitionAt128",
+     {0x07, 0x00, 0x01, 0x00, 0x80, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0, 0},
      L"00010007-0080-0000-0000-000000000000"},
-    {"BootableFat32PastSixteenBitsOfSectors", {0x0c, 0x80, 0x01, 0x00, 0x3f, 0x00, 0x01, 0x00, 0, 0, 0, 0, 0, 0, 0, 0},
+    {"BootableFat32PastSixteenBitsOfSectors",
+     {0x0c, 0x80, 0x01, 0x00, 0x3f, 0x00, 0x01, 0x00, 0, 0, 0, 0, 0, 0, 0, 0},
      L"0001800C-003F-0001-0000-000000000000"},
 };
 

@@ -21,8 +21,8 @@ const std::wstring kJudgedSsd = L"No NominalMediaRotationRate but it is NVMe/EMM
 
 // The values of one volume section, in the order the keys stand in the file.
 struct Section {
-    std::string letter, fileSystem, label, diskType, partitionId, partitionType, totalMB, freeMB, diskPartition, ssd,
-        busType, driveType, readOnly;
+    std::string letter, fileSystem, label, diskType, partitionId, partitionType, totalMB, freeMB,
+        diskPartition, ssd, busType, driveType, readOnly;
 };
 
 std::string iniText(const std::vector<Section>& sections) {
@@ -30,22 +30,26 @@ std::string iniText(const std::vector<Section>& sections) {
     for (std::size_t i = 0; i < sections.size(); ++i) {
         const Section& s = sections[i];
         text += "[" + std::to_string(i) + "]\r\nLetter=" + s.letter + "\r\nFile System=" + s.fileSystem +
-                "\r\nLabel Name=" + s.label + "\r\nDisk Type=" + s.diskType + "\r\nPartition ID=" + s.partitionId +
-                "\r\nPartition Type=" + s.partitionType + "\r\nTotal MB=" + s.totalMB + "\r\nFree MB=" + s.freeMB +
+                "\r\nLabel Name=" + s.label + "\r\nDisk Type=" + s.diskType +
+                "\r\nPartition ID=" + s.partitionId + "\r\nPartition Type=" + s.partitionType +
+                "\r\nTotal MB=" + s.totalMB + "\r\nFree MB=" + s.freeMB +
                 "\r\nDisk-Partition=" + s.diskPartition + "\r\nSSD=" + s.ssd + "\r\nBusType=" + s.busType +
                 "\r\nDrive Type=" + s.driveType + "\r\nReadOnlyVolume=" + s.readOnly + "\r\n";
     }
     return text + "[Main]\r\nCount=" + std::to_string(sections.size()) + "\r\n";
 }
 
-std::wstring wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+std::wstring wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
 
 std::wstring report(const Section& s) {
     return wide("(KvPartitionHelper)\r\nLetter = " + s.letter + " \r\nFile System = " + s.fileSystem +
-                " \r\nLabel Name : " + s.label + " \r\nDisk Type = " + s.diskType + " \r\nPartition ID = " +
-                s.partitionId + " \r\nPartition Type = " + s.partitionType + " \r\nTotal Size = " + s.totalMB +
-                " MB \r\nFree Size = " + s.freeMB + " MB \r\nDisk-Partition = " + s.diskPartition +
-                "\r\nSSD = " + s.ssd + "\r\nBusType = " + s.busType + "\r\nDrive Type = " + s.driveType +
+                " \r\nLabel Name : " + s.label + " \r\nDisk Type = " + s.diskType +
+                " \r\nPartition ID = " + s.partitionId + " \r\nPartition Type = " + s.partitionType +
+                " \r\nTotal Size = " + s.totalMB + " MB \r\nFree Size = " + s.freeMB +
+                " MB \r\nDisk-Partition = " + s.diskPartition + "\r\nSSD = " + s.ssd +
+                "\r\nBusType = " + s.busType + "\r\nDrive Type = " + s.driveType +
                 "\r\nReadOnlyVolume = " + s.readOnly + "\r\n\r\n");
 }
 
@@ -56,20 +60,21 @@ sim::Disk systemDisk(const DriveShape& shape) {
     addGptPartition(disk, kReservedType, "0E0E0E0E-0000-4000-8000-000000000002", 101, 16);
     addGptPartition(disk, kBasicDataType, kSystemVolumeId, 117, 65000);
     addVolume(disk, {1 * kSectorsPerMiB, std::nullopt, std::wstring(L"FAT32"), L"", false, 90 * kMiB});
-    addVolume(disk, {117 * kSectorsPerMiB, L'C', std::wstring(L"NTFS"), L"System", false, 40960 * kMiB + kMiB - 1});
+    addVolume(disk,
+              {117 * kSectorsPerMiB, L'C', std::wstring(L"NTFS"), L"System", false, 40960 * kMiB + kMiB - 1});
     return disk;
 }
 
 Section systemSection(const std::string& ssd, const std::string& bus) {
-    return {"C:",    "NTFS", "System", "GPT", kSystemVolumeId, kBasicDataType, "65000", "40960", "0,3", ssd, bus,
-            "Fixed", "0x00000000"};
+    return {"C:",    "NTFS", "System", "GPT", kSystemVolumeId, kBasicDataType, "65000",
+            "40960", "0,3",  ssd,      bus,   "Fixed",         "0x00000000"};
 }
 
 // A GPT data disk with one lettered basic data volume.
 sim::Disk dataDisk(const DriveShape& shape, wchar_t letter, const std::wstring& label) {
     sim::Disk disk = makeDisk(shape, sim::PartitionStyle::Gpt);
-    addGptPartition(disk, kBasicDataType, "DA7A0000-0000-4000-8000-00000000000" + std::to_string(shape.number % 10), 1,
-                    1000);
+    addGptPartition(disk, kBasicDataType,
+                    "DA7A0000-0000-4000-8000-00000000000" + std::to_string(shape.number % 10), 1, 1000);
     addVolume(disk, {1 * kSectorsPerMiB, letter, std::wstring(L"exFAT"), label, false, 512 * kMiB});
     return disk;
 }
@@ -102,7 +107,8 @@ protected:
     void listAndCheck() {
         machine.clearLog();
         EXPECT_EQ(PH_ListFixedPartition(), 1);
-        EXPECT_EQ(machine.fileAttributes(kIniPath), win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
+        EXPECT_EQ(machine.fileAttributes(kIniPath),
+                  win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
         EXPECT_EQ(machine.openHandleCount(), 0u);
     }
 };
@@ -129,8 +135,9 @@ TEST_F(ListingTest, NoDrivesAtAll) {
 }
 
 TEST_F(ListingTest, OldInventoryIsReplacedWhole) {
-    machine.putFile(kIniPath, "[7]\r\nLetter=Q:\r\n[Main]\r\nCount=8\r\nStale=1\r\n",
-                    win::FILE_ATTRIBUTE_READONLY_ | win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
+    machine.putFile(
+        kIniPath, "[7]\r\nLetter=Q:\r\n[Main]\r\nCount=8\r\nStale=1\r\n",
+        win::FILE_ATTRIBUTE_READONLY_ | win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
     add(systemDisk({0}));
     listAndCheck();
     EXPECT_EQ(inventory(), iniText({systemSection("1", "11")}));
@@ -142,7 +149,8 @@ TEST_F(ListingTest, DrivesAreNumberedByTheirPhysicalDriveNumber) {
     const DriveShape second{2, sim::DriveType::Fixed, 11, 7200};
     add(dataDisk(second, L'E', L"Backup"));
     listAndCheck();
-    EXPECT_EQ(inventory(), iniText({systemSection("1", "11"), dataSection(second, 'E', "Backup", "0", "Fixed")}));
+    EXPECT_EQ(inventory(),
+              iniText({systemSection("1", "11"), dataSection(second, 'E', "Backup", "0", "Fixed")}));
 }
 
 struct DriveCase {
@@ -172,14 +180,26 @@ const DriveCase kDriveCases[] = {
     // A drive that answers IDENTIFY is judged by word 217 alone, whatever its bus.
     {"RotationRateNotReported", {0, sim::DriveType::Fixed, 17, 0}, "0", "Fixed", {}},
     {"RotationRateOneOnUsb", {0, sim::DriveType::Fixed, 7, 1}, "1", "Fixed_USB", {}},
-    {"NvmeRefusesPassThrough", {0, sim::DriveType::Fixed, 17, std::nullopt}, "1", "Fixed", {kAtaRefused, kJudgedSsd}},
-    {"EmmcRefusesPassThrough", {0, sim::DriveType::Fixed, 13, std::nullopt}, "1", "Fixed", {kAtaRefused, kJudgedSsd}},
+    {"NvmeRefusesPassThrough",
+     {0, sim::DriveType::Fixed, 17, std::nullopt},
+     "1",
+     "Fixed",
+     {kAtaRefused, kJudgedSsd}},
+    {"EmmcRefusesPassThrough",
+     {0, sim::DriveType::Fixed, 13, std::nullopt},
+     "1",
+     "Fixed",
+     {kAtaRefused, kJudgedSsd}},
     {"SasRefusesPassThrough", {0, sim::DriveType::Fixed, 10, std::nullopt}, "0", "Fixed", {kAtaRefused}},
     {"FixedUsbDisk", {0, sim::DriveType::Fixed, 7, 5400}, "0", "Fixed_USB", {}},
     // Removable drives are not asked about USB: the stick says "Removable" and reports its bus.
     {"RemovableUsbStick", {1, sim::DriveType::Removable, 7, std::nullopt}, "0", "Removable", {kAtaRefused}},
     // A failed property query reports bus 0: neither USB nor NVMe/eMMC.
-    {"PropertyQueryFails", {3, sim::DriveType::Fixed, std::nullopt, std::nullopt}, "0", "Fixed", {kAtaRefused}},
+    {"PropertyQueryFails",
+     {3, sim::DriveType::Fixed, std::nullopt, std::nullopt},
+     "0",
+     "Fixed",
+     {kAtaRefused}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Drives, DriveClassificationTest, ::testing::ValuesIn(kDriveCases),
@@ -223,14 +243,15 @@ TEST_F(ListingTest, TotalSizeKeepsItsLow32Bits) {
     add(disk);
     listAndCheck();
     EXPECT_EQ(inventory(),
-              iniText({{"H:", "NTFS", "Huge", "GPT", "B0000000-0000-4000-8000-000000000001", kBasicDataType, "1000",
-                        "0", "0,1", "1", "11", "Fixed", "0x00000000"},
+              iniText({{"H:", "NTFS", "Huge", "GPT", "B0000000-0000-4000-8000-000000000001", kBasicDataType,
+                        "1000", "0", "0,1", "1", "11", "Fixed", "0x00000000"},
                        {"I:", "NTFS", "Half", "GPT", "B0000000-0000-4000-8000-000000000002", kBasicDataType,
                         "-2147483643", "0", "0,2", "1", "11", "Fixed", "0x00000000"}}));
 }
 
 TEST_F(ListingTest, DrivesNeitherFixedNorRemovableAreLeftOutUnqueried) {
-    for (const sim::DriveType type : {sim::DriveType::Cdrom, sim::DriveType::Ramdisk, sim::DriveType::Unknown}) {
+    for (const sim::DriveType type :
+         {sim::DriveType::Cdrom, sim::DriveType::Ramdisk, sim::DriveType::Unknown}) {
         SCOPED_TRACE(static_cast<int>(type));
         machine.model().disks.clear();
         add(dataDisk({1, type, 11, std::nullopt}, L'R', L"Disc"));
@@ -266,14 +287,13 @@ TEST_F(ListingTest, VolumeStatesAndFreeSpace) {
     freeSpaceFails.argumentContains = L"J:";
     machine.injectFault(freeSpaceFails);
     listAndCheck();
-    EXPECT_EQ(inventory(),
-              iniText({{"H:", "NTFS", "NONAME", "GPT", "A0000000-0000-4000-8000-000000000001", kBasicDataType, "1000",
-                        "0", "0,1", "1", "11", "Fixed", "0x00000001"},
-                       // Unreadable: no file system, no label, undetermined read-only state.
-                       {"I:", "", "", "GPT", "A0000000-0000-4000-8000-000000000002", kBasicDataType, "2000", "0",
-                        "0,2", "1", "11", "Fixed", "0xffffffff"},
-                       {"J:", "NTFS", "Archive", "GPT", "A0000000-0000-4000-8000-000000000003", kBasicDataType,
-                        "3000", "0", "0,3", "1", "11", "Fixed", "0x00000000"}}));
+    EXPECT_EQ(inventory(), iniText({{"H:", "NTFS", "NONAME", "GPT", "A0000000-0000-4000-8000-000000000001",
+                                     kBasicDataType, "1000", "0", "0,1", "1", "11", "Fixed", "0x00000001"},
+                                    // Unreadable: no file system, no label, undetermined read-only state.
+                                    {"I:", "", "", "GPT", "A0000000-0000-4000-8000-000000000002",
+                                     kBasicDataType, "2000", "0", "0,2", "1", "11", "Fixed", "0xffffffff"},
+                                    {"J:", "NTFS", "Archive", "GPT", "A0000000-0000-4000-8000-000000000003",
+                                     kBasicDataType, "3000", "0", "0,3", "1", "11", "Fixed", "0x00000000"}}));
 }
 
 // The VHDX drive as the host creates it: a fixed file-backed disk with one NTFS primary at sector 2048.
@@ -289,8 +309,9 @@ TEST_F(ListingTest, AttachedVirtualDiskIsFoundByItsShape) {
     machine.model().vdisks.push_back(vdisk);
     listAndCheck();
     EXPECT_EQ(inventory(), iniText({systemSection("1", "11"),
-                                    {"G:", "NTFS", "NONAME", "MBR", "00000000-0000-0000-0000-000000000000", "00010007-0800-0000-0000-000000000000", "1023", "1000",
-                                     "1,1", "0", "15", "Fixed", "0x00000000"}}));
+                                    {"G:", "NTFS", "NONAME", "MBR", "00000000-0000-0000-0000-000000000000",
+                                     "00010007-0800-0000-0000-000000000000", "1023", "1000", "1,1", "0", "15",
+                                     "Fixed", "0x00000000"}}));
     EXPECT_EQ(inventory::FindVirtualDiskEntry(kIniPath), 1);
 }
 
@@ -313,8 +334,8 @@ TEST_F(ListingTest, GuidTextFailureAbandonsTheListing) {
 
     // The manager was released: the next listing starts afresh and succeeds.
     listAndCheck();
-    EXPECT_EQ(inventory(), iniText({systemSection("1", "11"), dataSection({1, sim::DriveType::Fixed, 11, 1}, 'E',
-                                                                          "Backup", "1", "Fixed")}));
+    EXPECT_EQ(inventory(), iniText({systemSection("1", "11"), dataSection({1, sim::DriveType::Fixed, 11, 1},
+                                                                          'E', "Backup", "1", "Fixed")}));
 }
 
 TEST_F(ListingTest, FailedKeyWriteLeavesOnlyThatKeyOut) {
@@ -353,8 +374,10 @@ TEST_F(ListingOnImagesTest, GptSystemDiskWrittenBySgdisk) {
     ASSERT_FALSE(image.empty());
     sim::MachineBuilder builder;
     builder.imageDisk(0, image)
-        .onPartitionAt(2048).volumeWithoutLetter(L"FAT32", L"")
-        .onPartitionAt(239616).volume(L'C', L"NTFS", L"System", 40960 * kMiB + kMiB - 1);
+        .onPartitionAt(2048)
+        .volumeWithoutLetter(L"FAT32", L"")
+        .onPartitionAt(239616)
+        .volume(L'C', L"NTFS", L"System", 40960 * kMiB + kMiB - 1);
     addDisks(builder);
     listAndCheck();
     Section system = systemSection("1", "11");
@@ -378,18 +401,21 @@ TEST_F(ListingOnImagesTest, MbrDataDiskWrittenBySfdisk) {
     sim::MachineBuilder builder;
     builder.imageDisk(2, image)
         .rotationRate(7200)
-        .onPartitionAt(2048).volume(L'D', L"NTFS", L"Data", 50 * kMiB)
-        .onPartitionAt(655360).volume(L'E', L"NTFS", L"Media", 60 * kMiB)
-        .onPartitionAt(901120).volume(L'F', L"FAT32", L"PHOTOS", 70 * kMiB);
+        .onPartitionAt(2048)
+        .volume(L'D', L"NTFS", L"Data", 50 * kMiB)
+        .onPartitionAt(655360)
+        .volume(L'E', L"NTFS", L"Media", 60 * kMiB)
+        .onPartitionAt(901120)
+        .volume(L'F', L"FAT32", L"PHOTOS", 70 * kMiB);
     addDisks(builder);
     listAndCheck();
     EXPECT_EQ(inventory(),
-              iniText({{"D:", "NTFS", "Data", "MBR", kZeroGuid, "00010007-0800-0000-0000-000000000000", "100", "50",
-                        "2,1", "0", "11", "Fixed", "0x00000000"},
-                       {"E:", "NTFS", "Media", "MBR", kZeroGuid, "00010007-A000-0000-0000-000000000000", "100", "60",
-                        "2,5", "0", "11", "Fixed", "0x00000000"},
-                       {"F:", "FAT32", "PHOTOS", "MBR", kZeroGuid, "0001000C-0800-0000-0000-000000000000", "200",
-                        "70", "2,7", "0", "11", "Fixed", "0x00000000"}}));
+              iniText({{"D:", "NTFS", "Data", "MBR", kZeroGuid, "00010007-0800-0000-0000-000000000000", "100",
+                        "50", "2,1", "0", "11", "Fixed", "0x00000000"},
+                       {"E:", "NTFS", "Media", "MBR", kZeroGuid, "00010007-A000-0000-0000-000000000000",
+                        "100", "60", "2,5", "0", "11", "Fixed", "0x00000000"},
+                       {"F:", "FAT32", "PHOTOS", "MBR", kZeroGuid, "0001000C-0800-0000-0000-000000000000",
+                        "200", "70", "2,7", "0", "11", "Fixed", "0x00000000"}}));
 }
 
 }  // namespace

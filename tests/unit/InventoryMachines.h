@@ -26,7 +26,9 @@ inline sim::Guid guidFromText(const std::string& text) {
             hex += c;
         }
     }
-    const auto byteAt = [&](std::size_t i) { return static_cast<std::uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16)); };
+    const auto byteAt = [&](std::size_t i) {
+        return static_cast<std::uint8_t>(std::stoul(hex.substr(2 * i, 2), nullptr, 16));
+    };
     sim::Guid guid{};
     const std::size_t order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
     for (std::size_t i = 0; i < 16; ++i) {
@@ -52,7 +54,8 @@ inline sim::Disk makeDisk(const DriveShape& shape, sim::PartitionStyle style) {
     disk.sizeBytes = shape.sizeMiB * kMiB;
     disk.style = style;
     if (style == sim::PartitionStyle::Gpt) {
-        disk.gpt.diskGuid = guidFromText("5A1F3E2C-0000-4000-8000-00000000000" + std::to_string(shape.number % 10));
+        disk.gpt.diskGuid =
+            guidFromText("5A1F3E2C-0000-4000-8000-00000000000" + std::to_string(shape.number % 10));
         disk.gpt.lastUsable = disk.sizeBytes / 512 - 34;
     } else if (style == sim::PartitionStyle::Mbr) {
         disk.mbr.signature = 0x12345600u + static_cast<std::uint32_t>(shape.number);
@@ -60,8 +63,8 @@ inline sim::Disk makeDisk(const DriveShape& shape, sim::PartitionStyle style) {
     return disk;
 }
 
-inline void addGptPartition(sim::Disk& disk, const std::string& type, const std::string& id, std::uint64_t startMiB,
-                            std::uint64_t sizeMiB) {
+inline void addGptPartition(sim::Disk& disk, const std::string& type, const std::string& id,
+                            std::uint64_t startMiB, std::uint64_t sizeMiB) {
     sim::GptEntry entry;
     entry.type = guidFromText(type);
     entry.id = guidFromText(id);

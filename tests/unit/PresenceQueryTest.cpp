@@ -8,7 +8,8 @@ namespace {
 
 constexpr wchar_t kDrive[] = L"D:\\vd\\drive.vhdx";
 const std::wstring kCommandLine =
-    L"diskpart /s \"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt\" >> \"C:\\Program Files\\Host\\result.txt\"";
+    L"diskpart /s \"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt\" >> \"C:\\Program "
+    L"Files\\Host\\result.txt\"";
 
 class PresenceQueryTest : public FrameTest {
 protected:
@@ -25,7 +26,8 @@ protected:
         EXPECT_FALSE(machine.fileExists(kBatchFile));
         EXPECT_FALSE(machine.fileExists(kScriptFile));
         if (batchRan) {
-            EXPECT_EQ(machine.fileAttributes(kResultFile), win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
+            EXPECT_EQ(machine.fileAttributes(kResultFile),
+                      win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
         } else {
             EXPECT_FALSE(machine.fileExists(kResultFile));
         }
@@ -88,8 +90,9 @@ TEST_F(PresenceQueryTest, ResultsOfTheQuery) {
         }
         machine.clearLog();
         EXPECT_EQ(PH_CheckExistVHDX(c.asked.c_str()), c.result);
-        EXPECT_EQ(logAfterCapture(), (std::vector<std::wstring>{L"(KvPartitionHelper)Create process OK.\r\n",
-                                                                L"(KvPartitionHelper)diskpart list vdisk successfully."}));
+        EXPECT_EQ(logAfterCapture(),
+                  (std::vector<std::wstring>{L"(KvPartitionHelper)Create process OK.\r\n",
+                                             L"(KvPartitionHelper)diskpart list vdisk successfully."}));
         expectFilesLeftBehind();
     }
 }
@@ -102,14 +105,26 @@ TEST_F(PresenceQueryTest, FailuresOfTheCapture) {
         std::vector<std::wstring> log;
     };
     const std::vector<Case> cases = {
-        {"cannot start", ProcessOutcome::Stage::NotStarted, {},
-         {L"(KvPartitionHelper)Create process fail.\r\n", L"(KvPartitionHelper)diskpart error because of 0x00000000."}},
-        {"wait fails", ProcessOutcome::Stage::WaitFailed, {},
-         {L"(KvPartitionHelper)Create process OK.\r\n", L"(KvPartitionHelper)diskpart error because of 0x00000000."}},
-        {"exit code unreadable", ProcessOutcome::Stage::ExitCodeUnreadable, {},
-         {L"(KvPartitionHelper)Create process OK.\r\n", L"(KvPartitionHelper)diskpart error because of 0x00000000."}},
-        {"exit code 2", std::nullopt, {2},
-         {L"(KvPartitionHelper)Create process OK.\r\n", L"(KvPartitionHelper)diskpart error because of 0x00000002."}},
+        {"cannot start",
+         ProcessOutcome::Stage::NotStarted,
+         {},
+         {L"(KvPartitionHelper)Create process fail.\r\n",
+          L"(KvPartitionHelper)diskpart error because of 0x00000000."}},
+        {"wait fails",
+         ProcessOutcome::Stage::WaitFailed,
+         {},
+         {L"(KvPartitionHelper)Create process OK.\r\n",
+          L"(KvPartitionHelper)diskpart error because of 0x00000000."}},
+        {"exit code unreadable",
+         ProcessOutcome::Stage::ExitCodeUnreadable,
+         {},
+         {L"(KvPartitionHelper)Create process OK.\r\n",
+          L"(KvPartitionHelper)diskpart error because of 0x00000000."}},
+        {"exit code 2",
+         std::nullopt,
+         {2},
+         {L"(KvPartitionHelper)Create process OK.\r\n",
+          L"(KvPartitionHelper)diskpart error because of 0x00000002."}},
     };
     addVdisk(kDrive, true);
     for (const Case& c : cases) {

@@ -52,12 +52,10 @@ TEST_F(SimProfilesTest, ReadsValuesAsThePlatformDoes) {
     const Case cases[] = {
         {L"MAIN", L"count", 260, L"3"},            // case-insensitive, value trimmed
         {L"Main", L"Quoted", 260, L"  spaced  "},  // one pair of quotes removed, inner blanks kept
-        {L"Main", L"Single", 260, L"x"},
-        {L"Main", L"Half", 260, L"\"open"},
-        {L"Main", L"Long", 5, L"abcd"},  // cut to the buffer less its terminator
+        {L"Main", L"Single", 260, L"x"},          {L"Main", L"Half", 260, L"\"open"},
+        {L"Main", L"Long", 5, L"abcd"},       // cut to the buffer less its terminator
         {L"Main", L"Bare", 260, L"default"},  // a line without "=" holds no value
-        {L"Main", L"Missing", 260, L"default"},
-        {L"Nowhere", L"Count", 260, L"default"},
+        {L"Main", L"Missing", 260, L"default"},   {L"Nowhere", L"Count", 260, L"default"},
         {L"Other", L"COUNT", 260, L"7"},       // LF endings and no final line end
         {L"Main", L"stray", 260, L"default"},  // lines before the first section belong to none
     };

@@ -92,7 +92,9 @@ sim::MachineModel vhdxMachine() {
     return model;
 }
 
-sim::Volume& vhdxVolume(sim::Machine& machine) { return machine.model().vdisks[0].disk.volumes[0]; }
+sim::Volume& vhdxVolume(sim::Machine& machine) {
+    return machine.model().vdisks[0].disk.volumes[0];
+}
 
 void injectUnreachable(sim::Machine& machine, const std::wstring& root) {
     sim::Fault unreachable;

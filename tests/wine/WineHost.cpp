@@ -268,7 +268,8 @@ int wmain(int argc, wchar_t** argv) {
         status = checkExistAfterAbandonedLock(argv[2]);
     } else {
         std::printf(
-            "usage: wine_host exports|check-exist|list-fixed|check-exist-at|attributes|set-attributes|readonly|"
+            "usage: wine_host "
+            "exports|check-exist|list-fixed|check-exist-at|attributes|set-attributes|readonly|"
             "readonly-null|letter|abandoned-lock ...\n");
     }
     std::fflush(stdout);

@@ -15,12 +15,14 @@ const std::vector<CommandSpec>& commandTable() {
     static const std::vector<CommandSpec> table = {
         {"exists", 1, "exists PATH          whether the VHDX at PATH is attached (PH_CheckExistVHDX)",
          exists},
-        {"list", 0, "list                 rebuild and show Partition.ini (PH_ListFixedPartition)", listInventory},
+        {"list", 0, "list                 rebuild and show Partition.ini (PH_ListFixedPartition)",
+         listInventory},
         {"letter", 1, "letter PATH          drive letter of the VHDX drive's volume (PH_GetVHDXVolumeLabel)",
          vhdxLetter},
         {"readonly", 1, "readonly PATH        whether that volume is read-only (PH_CheckVHDXReadOnly)",
          vhdxReadOnly},
-        {"disks", 0, "disks                physical drives and their partition records as the library reads them",
+        {"disks", 0,
+         "disks                physical drives and their partition records as the library reads them",
          listDisks},
     };
     return table;

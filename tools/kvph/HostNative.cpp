@@ -89,7 +89,9 @@ private:
 
 }  // namespace
 
-std::vector<std::string> utf8Arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+std::vector<std::string> utf8Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
 
 std::unique_ptr<Host> makeHost(const std::string& machineFile, std::string& error) {
     try {

@@ -1,6 +1,7 @@
 // The kvph tool on Windows: loads KvPartitionHelper.dll from the tool's own folder the way a host
 // service does, and reads the library's debug output in-process.
 #include <windows.h>
+// shellapi.h needs the declarations of windows.h.
 #include <shellapi.h>
 
 #include <algorithm>

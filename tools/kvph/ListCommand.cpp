@@ -15,9 +15,9 @@ constexpr wchar_t kInventoryFile[] = L"Partition.ini";
 
 // The keys of a volume section in the order the library writes them: the table's columns.
 const std::vector<std::wstring> kColumns = {
-    L"Letter",       L"File System",    L"Label Name", L"Disk Type",      L"Partition ID",
-    L"Partition Type", L"Total MB",     L"Free MB",    L"Disk-Partition", L"SSD",
-    L"BusType",      L"Drive Type",     L"ReadOnlyVolume"};
+    L"Letter",         L"File System", L"Label Name",    L"Disk Type",      L"Partition ID",
+    L"Partition Type", L"Total MB",    L"Free MB",       L"Disk-Partition", L"SSD",
+    L"BusType",        L"Drive Type",  L"ReadOnlyVolume"};
 
 struct IniSection {
     std::wstring name;
@@ -26,9 +26,8 @@ struct IniSection {
 
 bool sameKey(const std::wstring& a, const std::wstring& b) {
     const auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - 32) : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](wchar_t x, wchar_t y) {
-               return upper(x) == upper(y);
-           });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](wchar_t x, wchar_t y) { return upper(x) == upper(y); });
 }
 
 std::wstring trimmed(const std::wstring& text) {
@@ -68,13 +67,15 @@ std::vector<IniSection> parseSections(const std::wstring& text) {
         if (end == std::wstring::npos) {
             end = text.size();
         }
-        const std::wstring line = trimmed(text.substr(start, end - start - (end > start && text[end - 1] == L'\r')));
+        const std::wstring line =
+            trimmed(text.substr(start, end - start - (end > start && text[end - 1] == L'\r')));
         start = end + 1;
         if (!line.empty() && line.front() == L'[' && line.find(L']') != std::wstring::npos) {
             sections.push_back({trimmed(line.substr(1, line.find(L']') - 1)), {}});
         } else if (!sections.empty() && line.find(L'=') != std::wstring::npos) {
             const std::size_t equals = line.find(L'=');
-            sections.back().entries.emplace_back(trimmed(line.substr(0, equals)), trimmed(line.substr(equals + 1)));
+            sections.back().entries.emplace_back(trimmed(line.substr(0, equals)),
+                                                 trimmed(line.substr(equals + 1)));
         }
     }
     return sections;

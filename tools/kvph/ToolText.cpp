@@ -6,9 +6,13 @@
 
 namespace kvph::tool {
 
-std::wstring fromUtf8(const std::string& bytes) { return *utf8::decode(bytes, false); }
+std::wstring fromUtf8(const std::string& bytes) {
+    return *utf8::decode(bytes, false);
+}
 
-std::string toUtf8(const std::wstring& text) { return utf8::encode(text); }
+std::string toUtf8(const std::wstring& text) {
+    return utf8::encode(text);
+}
 
 std::string readable(const std::wstring& text, const std::string& indent) {
     std::string out;

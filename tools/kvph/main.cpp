@@ -147,8 +147,8 @@ void printJson(const Invocation& invocation, const Outcome& outcome) {
                                    {"arguments", invocation.arguments},
                                    {"result", outcome.result.result}};
     line["output"] = !outcome.result.data.is_null() ? outcome.result.data
-                     : outcome.result.output      ? nlohmann::ordered_json(*outcome.result.output)
-                                                  : nlohmann::ordered_json(nullptr);
+                     : outcome.result.output        ? nlohmann::ordered_json(*outcome.result.output)
+                                                    : nlohmann::ordered_json(nullptr);
     line["log"] = nlohmann::ordered_json::array();
     for (const std::wstring& text : outcome.log) {
         line["log"].push_back(toUtf8(text));
