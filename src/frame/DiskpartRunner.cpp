@@ -144,9 +144,6 @@ ScriptOutcome RunDiskpartScript(const std::string& script, const DiskpartSetting
             platform().sleep(settings.pauseAfterFailureMs);
         }
     }
-    if (settings.afterRun) {
-        settings.afterRun();
-    }
     platform().deleteFileW(*path);
     return outcome;
 }

@@ -21,8 +21,6 @@ struct DiskpartSettings {
     int attempts = 1;
     std::uint32_t pauseAfterFailureMs = 0;
     std::function<void()> beforeRun;  // runs after the script file is closed, before diskpart starts
-    // Runs after diskpart, before the script file is deleted, whatever the outcome.
-    std::function<void()> afterRun;
     bool echo = false;  // log the script text with OutputDebugStringA before the file is written
 };
 
