@@ -7,8 +7,8 @@
 #include <string>
 
 #include "KvPartitionHelper.h"
-#include "frame/ExportGuard.h"
 #include "frame/Log.h"
+#include "frame/Operations.h"
 #include "frame/Text.h"
 #include "frame/UniqueHandle.h"
 #include "inventory/PartitionInventory.h"
@@ -265,7 +265,14 @@ void removeFile(const std::wstring& path) {
     platform().deleteFileW(path);
 }
 
-int listFixedPartitions() {
+}  // namespace
+
+}  // namespace kvph::inventory
+
+namespace kvph {
+
+int ListFixedPartition() {
+    using namespace inventory;
     const std::wstring iniPath = PartitionIniPath();
     removeFile(iniPath);
     DriveManagerLease lease;
@@ -289,10 +296,4 @@ int listFixedPartitions() {
     return 1;
 }
 
-}  // namespace
-
-}  // namespace kvph::inventory
-
-extern "C" int PH_ListFixedPartition() {
-    return kvph::runExport(L"PH_ListFixedPartition", [] { return kvph::inventory::listFixedPartitions(); });
-}
+}  // namespace kvph

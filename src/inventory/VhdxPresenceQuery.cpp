@@ -10,6 +10,7 @@
 #include "frame/ExportGuard.h"
 #include "frame/Folders.h"
 #include "frame/Log.h"
+#include "frame/Operations.h"
 #include "frame/Text.h"
 #include "frame/UniqueHandle.h"
 #include "platform/Platform.h"
@@ -187,11 +188,9 @@ int FindAttachedInVdiskList(const std::wstring& resultPath, const std::wstring& 
     return 0;
 }
 
-}  // namespace kvph
-
-extern "C" int PH_CheckExistVHDX(const wchar_t* vhdxPath) {
-    return kvph::runExport(L"PH_CheckExistVHDX", [vhdxPath] {
-        const auto path = kvph::textArgument(L"PH_CheckExistVHDX", L"the VHDX path", vhdxPath);
-        return path ? kvph::checkExist(*path) : 0;
-    });
+int CheckExistVHDX(const wchar_t* vhdxPath) {
+    const auto path = textArgument(L"PH_CheckExistVHDX", L"the VHDX path", vhdxPath);
+    return path ? checkExist(*path) : 0;
 }
+
+}  // namespace kvph

@@ -10,6 +10,7 @@
 #include "KvPartitionHelper.h"
 #include "frame/ExportGuard.h"
 #include "frame/Log.h"
+#include "frame/Operations.h"
 #include "frame/Text.h"
 #include "inventory/PartitionInventory.h"
 #include "platform/Platform.h"
@@ -177,12 +178,14 @@ std::int32_t ReadOnlyStateFromText(const std::wstring& text) {
 
 }  // namespace kvph::inventory
 
-extern "C" int PH_GetVHDXVolumeLabel(const wchar_t* vhdxPath, wchar_t* letterOut) {
-    return kvph::runExport(L"PH_GetVHDXVolumeLabel",
-                           [&] { return kvph::inventory::volumeLetter(vhdxPath, letterOut); });
+namespace kvph {
+
+int GetVHDXVolumeLabel(const wchar_t* vhdxPath, wchar_t* letterOut) {
+    return inventory::volumeLetter(vhdxPath, letterOut);
 }
 
-extern "C" int PH_CheckVHDXReadOnly(const wchar_t* vhdxPath, int* readOnlyOut) {
-    return kvph::runExport(L"PH_CheckVHDXReadOnly",
-                           [&] { return kvph::inventory::volumeReadOnlyState(vhdxPath, readOnlyOut); });
+int CheckVHDXReadOnly(const wchar_t* vhdxPath, int* readOnlyOut) {
+    return inventory::volumeReadOnlyState(vhdxPath, readOnlyOut);
 }
+
+}  // namespace kvph

@@ -1,0 +1,22 @@
+// The operations behind the twelve exports, one each, named after its export without the prefix.
+// src/frame/Exports.cpp runs each of them inside the export frame (call lock, no escaping exception);
+// the operation checks its own arguments and does the work. Exports that call exports go through the
+// PH_ functions, so an inner call behaves exactly as a call from the host.
+#pragma once
+
+namespace kvph {
+
+int ListFixedPartition();  // src/inventory/FixedPartitionListing.cpp
+int CreateVHDX(const wchar_t* vhdxPath, const wchar_t* volumeLabel, int maximumMB, int expandable);
+int AttachVHDX(const wchar_t* vhdxPath, int readOnly);
+int DetachVHDX(const wchar_t* vhdxPath, int removeFiles);
+int CheckExistVHDX(const wchar_t* vhdxPath);  // src/inventory/VhdxPresenceQuery.cpp
+int FormatNTFS(const wchar_t* driveLetter, const wchar_t* volumeLabel);
+int FindUsableLabel(wchar_t* letterOut);
+int CompactThenAttachVHDX(const wchar_t* vhdxPath);
+int GetVHDXVolumeLabel(const wchar_t* vhdxPath, wchar_t* letterOut);  // src/inventory/VolumeQueries.cpp
+int CheckVHDXReadOnly(const wchar_t* vhdxPath, int* readOnlyOut);     // src/inventory/VolumeQueries.cpp
+int SetHidden(const wchar_t* driveLetter);
+int SetNonHidden(const wchar_t* driveLetter);
+
+}  // namespace kvph
