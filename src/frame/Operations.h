@@ -12,7 +12,7 @@ int AttachVHDX(const wchar_t* vhdxPath, int readOnly);
 int DetachVHDX(const wchar_t* vhdxPath, int removeFiles);
 int CheckExistVHDX(const wchar_t* vhdxPath);  // src/inventory/VhdxPresenceQuery.cpp
 int FormatNTFS(const wchar_t* driveLetter, const wchar_t* volumeLabel);
-int FindUsableLabel(wchar_t* letterOut);
+int FindUsableLabel(wchar_t* letterOut);  // src/partition_ops/FindUsableLabel.cpp
 int CompactThenAttachVHDX(const wchar_t* vhdxPath);
 int GetVHDXVolumeLabel(const wchar_t* vhdxPath, wchar_t* letterOut);  // src/inventory/VolumeQueries.cpp
 int CheckVHDXReadOnly(const wchar_t* vhdxPath, int* readOnlyOut);     // src/inventory/VolumeQueries.cpp

@@ -30,10 +30,6 @@ int FormatNTFS(const wchar_t*, const wchar_t*) {
     return notAvailable(L"PH_FormatNTFS");
 }
 
-int FindUsableLabel(wchar_t*) {
-    return notAvailable(L"PH_FindUsableLabel");
-}
-
 int CompactThenAttachVHDX(const wchar_t*) {
     return notAvailable(L"PH_CompactThenAttachVHDX");
 }

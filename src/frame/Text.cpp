@@ -94,4 +94,13 @@ std::optional<std::string> scriptArgument(const std::wstring& text) {
     return ansi;
 }
 
+bool isScriptSafeText(const std::wstring& text) {
+    for (wchar_t unit : text) {
+        if (unit == L'"' || static_cast<std::uint32_t>(unit) < 0x20) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace kvph

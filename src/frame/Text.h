@@ -29,4 +29,8 @@ std::wstring fromUtf8OrBytes(const std::string& bytes);
 // or its result needs more than 259 bytes.
 std::optional<std::string> scriptArgument(const std::wstring& text);
 
+// Whether a text may stand between the double quotes of a script line: no double quote and no control
+// character (below U+0020), either of which would let the text end the line and add commands of its own.
+bool isScriptSafeText(const std::wstring& text);
+
 }  // namespace kvph

@@ -37,26 +37,6 @@ constexpr wchar_t kVolumeReportFormat[] =
     L"Partition ID = %ls \r\nPartition Type = %ls \r\nTotal Size = %ls MB \r\nFree Size = %ls MB \r\n"
     L"Disk-Partition = %ls\r\nSSD = %ls\r\nBusType = %ls\r\nDrive Type = %ls\r\nReadOnlyVolume = %ls\r\n\r\n";
 
-// The shared drive manager for the length of one listing, refreshed on entry and released however the
-// listing ends (also when the refresh itself fails).
-class DriveManagerLease {
-public:
-    DriveManagerLease() : manager_(*PER::DriveManager::GetInstance()) { manager_.Enumerate(); }
-    DriveManagerLease(const DriveManagerLease&) = delete;
-    DriveManagerLease& operator=(const DriveManagerLease&) = delete;
-    PER::DriveManager& manager() { return manager_; }
-
-private:
-    struct ReleaseOnExit {
-        ReleaseOnExit() = default;
-        ReleaseOnExit(const ReleaseOnExit&) = delete;
-        ReleaseOnExit& operator=(const ReleaseOnExit&) = delete;
-        ~ReleaseOnExit() { PER::DriveManager::ReleaseInstance(); }
-    };
-    ReleaseOnExit release_;
-    PER::DriveManager& manager_;
-};
-
 // What every section of one drive says about the drive.
 struct DriveFacts {
     int number = 0;
@@ -275,7 +255,7 @@ int ListFixedPartition() {
     using namespace inventory;
     const std::wstring iniPath = PartitionIniPath();
     removeFile(iniPath);
-    DriveManagerLease lease;
+    PER::DriveManagerLease lease;
     PER::DriveManager& manager = lease.manager();
     int listed = 0;
     const std::size_t driveCount = manager.GetDriveCount();

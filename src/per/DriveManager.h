@@ -49,4 +49,24 @@ private:
     bool enumerationPending_ = false;
 };
 
+// The shared manager for the length of one operation: obtained and refreshed on entry, released however
+// the operation ends (also when the refresh itself fails).
+class DriveManagerLease {
+public:
+    DriveManagerLease() : manager_(*DriveManager::GetInstance()) { manager_.Enumerate(); }
+    DriveManagerLease(const DriveManagerLease&) = delete;
+    DriveManagerLease& operator=(const DriveManagerLease&) = delete;
+    DriveManager& manager() { return manager_; }
+
+private:
+    struct ReleaseOnExit {
+        ReleaseOnExit() = default;
+        ReleaseOnExit(const ReleaseOnExit&) = delete;
+        ReleaseOnExit& operator=(const ReleaseOnExit&) = delete;
+        ~ReleaseOnExit() { DriveManager::ReleaseInstance(); }
+    };
+    ReleaseOnExit release_;
+    DriveManager& manager_;
+};
+
 }  // namespace PER
