@@ -18,24 +18,6 @@ bool isSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
 }
 
-std::wstring registryKey(kvph::RegistryRoot root, const std::wstring& subKey) {
-    std::wstring key = root == kvph::RegistryRoot::LocalMachine ? L"HKLM\\" : L"HKCU\\";
-    key += subKey;
-    while (!key.empty() && key.back() == L'\\') {
-        key.pop_back();
-    }
-    return text::upper(key);
-}
-
-std::map<std::wstring, std::uint32_t>::iterator findValue(RegistryKey& key, const std::wstring& name) {
-    for (auto it = key.dwords.begin(); it != key.dwords.end(); ++it) {
-        if (text::equalsNoCase(it->first, name)) {
-            return it;
-        }
-    }
-    return key.dwords.end();
-}
-
 // OutputDebugString stops at the first NUL of the text it is given.
 template <typename String>
 String upToNul(const String& s) {
@@ -237,59 +219,18 @@ kvph::BoolResult Machine::releaseMutex(kvph::Handle mutex) {
     return owned ? kvph::BoolResult{true, 0} : kvph::BoolResult{false, kErrorNotOwner};
 }
 
-std::optional<std::uint32_t> Machine::regQueryDword(kvph::RegistryRoot root, const std::wstring& subKey,
-                                                    const std::wstring& valueName) {
-    if (enter("regQueryDword", subKey)) {
-        return std::nullopt;
-    }
-    auto key = model_.registry.find(registryKey(root, subKey));
-    if (key == model_.registry.end()) {
-        return std::nullopt;
-    }
-    auto value = findValue(key->second, valueName);
-    if (value == key->second.dwords.end()) {
-        return std::nullopt;
-    }
-    return value->second;
-}
-
-kvph::BoolResult Machine::regSetDword(kvph::RegistryRoot root, const std::wstring& subKey,
-                                      const std::wstring& valueName, std::uint32_t value) {
-    if (auto error = enter("regSetDword", subKey)) {
-        return {false, *error};
-    }
-    RegistryKey& key = model_.registry[registryKey(root, subKey)];
-    auto existing = findValue(key, valueName);
-    if (existing != key.dwords.end()) {
-        existing->second = value;
-    } else {
-        key.dwords[valueName] = value;
-    }
-    return {true, 0};
-}
-
-kvph::BoolResult Machine::regDeleteValue(kvph::RegistryRoot root, const std::wstring& subKey,
-                                         const std::wstring& valueName) {
-    if (auto error = enter("regDeleteValue", subKey)) {
-        return {false, *error};
-    }
-    auto key = model_.registry.find(registryKey(root, subKey));
-    if (key == model_.registry.end()) {
-        return {false, win::ERROR_FILE_NOT_FOUND_};
-    }
-    auto value = findValue(key->second, valueName);
-    if (value == key->second.dwords.end()) {
-        return {false, win::ERROR_FILE_NOT_FOUND_};
-    }
-    key->second.dwords.erase(value);
-    return {true, 0};
-}
-
 std::optional<std::string> Machine::wideToAnsi(const std::wstring& textToConvert) {
     if (enter("wideToAnsi", textToConvert)) {
         return std::nullopt;
     }
     return toAnsi(upToNul(textToConvert));
+}
+
+std::optional<std::wstring> Machine::ansiToWide(const std::string& bytes) {
+    if (enter("ansiToWide", text::widen(bytes))) {
+        return std::nullopt;
+    }
+    return fromAnsi(upToNul(bytes));
 }
 
 std::string Machine::toAnsi(const std::wstring& wide) const {

@@ -84,6 +84,10 @@ public:
     kvph::BoolResult setFileAttributesW(const std::wstring& path, std::uint32_t attributes) override;
     std::optional<std::uint32_t> getFileAttributesW(const std::wstring& path) override;
     kvph::BoolResult deleteFileW(const std::wstring& path) override;
+    kvph::FileAttributeData getFileAttributesExW(const std::wstring& path) override;
+    bool pathFileExistsA(const std::string& path) override;
+    kvph::BoolResult setFileAttributesA(const std::string& path, std::uint32_t attributes) override;
+    kvph::BoolResult deleteFileA(const std::string& path) override;
     int wmkdir(const std::wstring& path) override;
     kvph::HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess,
                                    std::uint32_t shareMode, std::uint32_t creationDisposition,
@@ -121,7 +125,20 @@ public:
     kvph::BoolResult regDeleteValue(kvph::RegistryRoot root, const std::wstring& subKey,
                                     const std::wstring& valueName) override;
 
+    kvph::HandleResult regOpenKeyExW(kvph::RegistryRoot root, const std::wstring& subKey,
+                                     std::uint32_t access) override;
+    kvph::RegCreateResult regCreateKeyExW(kvph::RegistryRoot root, const std::wstring& subKey,
+                                          std::uint32_t access) override;
+    kvph::RegDwordQuery regQueryValueExDword(kvph::Handle key, const std::wstring& valueName) override;
+    std::uint32_t regSetValueExDword(kvph::Handle key, const std::wstring& valueName,
+                                     std::uint32_t value) override;
+    std::uint32_t regDeleteValueW(kvph::Handle key, const std::wstring& valueName) override;
+    kvph::RegKeyInfo regQueryInfoKeyW(kvph::Handle key) override;
+    std::uint32_t regDeleteKeyExW(kvph::RegistryRoot root, const std::wstring& subKey) override;
+    std::uint32_t regCloseKey(kvph::Handle key) override;
+
     std::optional<std::string> wideToAnsi(const std::wstring& text) override;
+    std::optional<std::wstring> ansiToWide(const std::string& bytes) override;
     std::optional<std::wstring> stringFromCLSID(const std::uint8_t (&guid)[16],
                                                 std::uint32_t& error) override;
 
@@ -156,7 +173,11 @@ public:
     struct OpenMutex {
         std::wstring name;
     };
-    using OpenObject = std::variant<OpenFile, OpenDevice, OpenLink, OpenMutex>;
+    struct OpenRegKey {
+        std::wstring key;  // registry map key ("HKLM\\..." upper-cased)
+        std::uint32_t access = 0;
+    };
+    using OpenObject = std::variant<OpenFile, OpenDevice, OpenLink, OpenMutex, OpenRegKey>;
 
     // Records the call in callCounts and answers whether an injected fault hits it.
     std::optional<std::uint32_t> enter(const char* method, const std::wstring& argument = {});
@@ -203,6 +224,8 @@ public:
     // Size of a virtual disk's file made by "create vdisk" or implied by a machine file: its headers and
     // metadata, not its contents.
     static constexpr std::size_t kNewVdiskFileBytes = 4u << 20;
+    // The size a file has on its volume: its logical size when one is set, else its bytes.
+    static std::uint64_t fileSize(const File& file);
     // Creates the missing folders along a folder path below its root; false when one cannot be made.
     bool createFolderChain(const std::wstring& path);
 

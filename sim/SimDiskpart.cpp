@@ -1,6 +1,7 @@
 // The stand-in diskpart: runs a script's commands against the machine, one line at a time, and stops
 // at the first command that fails. What it prints is kept as UTF-8 text; the console that captures it
 // converts it to its own code page.
+#include <algorithm>
 #include <cstdio>
 
 #include "Machine.h"
@@ -121,6 +122,71 @@ bool hasVdiskExtension(const std::wstring& key) {
     return endsWith(L".VHDX") || endsWith(L".VHD");
 }
 
+constexpr std::uint32_t kErrorDiskFull = 112;
+
+// The mounted volume that holds a file, by the drive letter of its path.
+Volume* holdingVolume(Machine& machine, const std::wstring& path) {
+    if (path.size() < 2 || path[1] != L':') {
+        return nullptr;
+    }
+    const auto mounted = machine.volumeByLetter(path[0]);
+    return mounted ? const_cast<Volume*>(mounted->volume) : nullptr;
+}
+
+void chargeHolder(Volume* holder, std::uint64_t bytes) {
+    if (holder != nullptr) {
+        holder->freeBytes -= std::min(holder->freeBytes, bytes);
+    }
+}
+
+void refundHolder(Volume* holder, std::uint64_t bytes) {
+    if (holder != nullptr) {
+        holder->freeBytes += bytes;
+    }
+}
+
+// Bytes of the partition a volume lives on: the MBR slot (primary or logical) starting where it does.
+std::uint64_t partitionBytes(const Disk& disk, const Volume& volume) {
+    const auto bytesOf = [&](const MbrSlot& slot) { return slot.sectors * disk.geometry.bytesPerSector; };
+    for (const MbrSlot& slot : disk.mbr.primary) {
+        if (slot.type != 0 && slot.start == volume.start) {
+            return bytesOf(slot);
+        }
+    }
+    for (const MbrTable::BootRecord& record : disk.mbr.chain) {
+        if (record.slots[0].type != 0 && record.slots[0].start == volume.start) {
+            return bytesOf(record.slots[0]);
+        }
+    }
+    return 0;
+}
+
+// What an expandable virtual disk's file needs: its headers and what its volumes hold.
+std::uint64_t expandableFileBytes(const VirtualDisk& vdisk) {
+    std::uint64_t bytes = Machine::kNewVdiskFileBytes;
+    for (const Volume& volume : vdisk.disk.volumes) {
+        const std::uint64_t size = partitionBytes(vdisk.disk, volume);
+        bytes += size > volume.freeBytes ? size - volume.freeBytes : 0;
+    }
+    return bytes;
+}
+
+// Sets the logical size of a virtual disk's file, charging or refunding the volume that holds it.
+void resizeVdiskFile(Machine& machine, const VirtualDisk& vdisk, std::uint64_t bytes) {
+    File* file = machine.findFile(Machine::pathKey(vdisk.path));
+    if (file == nullptr) {
+        return;
+    }
+    const std::uint64_t before = Machine::fileSize(*file);
+    Volume* holder = holdingVolume(machine, vdisk.path);
+    if (bytes > before) {
+        chargeHolder(holder, bytes - before);
+    } else {
+        refundHolder(holder, before - bytes);
+    }
+    file->logicalSize = bytes;
+}
+
 VirtualDisk* findVdisk(Machine& machine, const std::wstring& key) {
     for (VirtualDisk& vdisk : machine.model().vdisks) {
         if (Machine::pathKey(vdisk.path) == key) {
@@ -188,10 +254,17 @@ std::uint32_t createVdisk(Context& context, const Arguments& arguments) {
     if (context.machine.findFile(key) != nullptr || findVdisk(context.machine, key) != nullptr) {
         return context.fail(hresultFromWin32(80), L"The file exists.");
     }
-    if (auto error =
-            context.machine.storeFile(*path, std::string(Machine::kNewVdiskFileBytes, '\0'), false)) {
+    const std::uint64_t fileBytes =
+        expandable ? Machine::kNewVdiskFileBytes : static_cast<std::uint64_t>(*maximum) << 20;
+    Volume* holder = holdingVolume(context.machine, *path);
+    if (holder != nullptr && holder->freeBytes < fileBytes) {
+        return context.fail(hresultFromWin32(kErrorDiskFull), L"There is not enough space on the disk.");
+    }
+    if (auto error = context.machine.storeFile(*path, std::string(), false)) {
         return context.fail(hresultFromWin32(*error), L"The virtual disk file could not be created.");
     }
+    context.machine.findFile(key)->logicalSize = fileBytes;
+    chargeHolder(holder, fileBytes);
     VirtualDisk vdisk;
     vdisk.path = *path;
     vdisk.expandable = expandable;
@@ -276,6 +349,13 @@ std::uint32_t detachVdisk(Context& context, const Arguments&) {
     }
     vdisk->attached = false;
     vdisk->readOnly = false;
+    if (vdisk->expandable) {
+        const File* file = context.machine.findFile(Machine::pathKey(vdisk->path));
+        const std::uint64_t held = expandableFileBytes(*vdisk);
+        if (file != nullptr && held > Machine::fileSize(*file)) {
+            resizeVdiskFile(context.machine, *vdisk, held);
+        }
+    }
     context.print(L"");
     context.print(L"DiskPart successfully detached the virtual disk file.");
     return 0;
@@ -292,6 +372,14 @@ std::uint32_t expandVdisk(Context& context, const Arguments& arguments) {
     }
     if (*maximum <= vdisk->maximumMB) {
         return context.fail(kInvalidParameter, L"The new maximum size must be larger than the current one.");
+    }
+    if (!vdisk->expandable) {
+        const std::uint64_t growth = static_cast<std::uint64_t>(*maximum - vdisk->maximumMB) << 20;
+        Volume* holder = holdingVolume(context.machine, vdisk->path);
+        if (holder != nullptr && holder->freeBytes < growth) {
+            return context.fail(hresultFromWin32(kErrorDiskFull), L"There is not enough space on the disk.");
+        }
+        resizeVdiskFile(context.machine, *vdisk, static_cast<std::uint64_t>(*maximum) << 20);
     }
     vdisk->maximumMB = *maximum;
     vdisk->disk.sizeBytes = static_cast<std::uint64_t>(*maximum) << 20;
@@ -310,6 +398,9 @@ std::uint32_t compactVdisk(Context& context, const Arguments&) {
     if (vdisk->attached && !vdisk->readOnly) {
         return context.fail(kInvalidState,
                             L"The virtual disk must be detached or attached read-only to be compacted.");
+    }
+    if (vdisk->expandable) {
+        resizeVdiskFile(context.machine, *vdisk, expandableFileBytes(*vdisk));
     }
     context.print(L"");
     context.print(L"  100 percent completed");

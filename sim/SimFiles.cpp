@@ -298,6 +298,48 @@ kvph::BoolResult Machine::deleteFileW(const std::wstring& path) {
     return {true, 0};
 }
 
+std::uint64_t Machine::fileSize(const File& file) {
+    return file.logicalSize.value_or(file.content.size());
+}
+
+kvph::FileAttributeData Machine::getFileAttributesExW(const std::wstring& path) {
+    if (auto error = enter("getFileAttributesExW", path)) {
+        return {false, 0, 0, *error};
+    }
+    const std::wstring key = pathKey(path);
+    if (const File* folder = lookupFolder(*this, key)) {
+        return {true, folder->attributes, 0, 0};
+    }
+    const File* file = findFile(key);
+    if (file == nullptr || endsWithSeparator(path)) {
+        return {false, 0, 0,
+                parentFolderExists(key) ? win::ERROR_FILE_NOT_FOUND_ : win::ERROR_PATH_NOT_FOUND_};
+    }
+    return {true, file->attributes, fileSize(*file), 0};
+}
+
+// The ANSI calls name the file that the path's wide form in the machine's code page names.
+bool Machine::pathFileExistsA(const std::string& path) {
+    if (enter("pathFileExistsA", fromAnsi(path))) {
+        return false;
+    }
+    return pathFileExistsW(fromAnsi(path));
+}
+
+kvph::BoolResult Machine::setFileAttributesA(const std::string& path, std::uint32_t attributes) {
+    if (auto error = enter("setFileAttributesA", fromAnsi(path))) {
+        return {false, *error};
+    }
+    return setFileAttributesW(fromAnsi(path), attributes);
+}
+
+kvph::BoolResult Machine::deleteFileA(const std::string& path) {
+    if (auto error = enter("deleteFileA", fromAnsi(path))) {
+        return {false, *error};
+    }
+    return deleteFileW(fromAnsi(path));
+}
+
 int Machine::wmkdir(const std::wstring& path) {
     if (enter("wmkdir", path)) {
         return -1;

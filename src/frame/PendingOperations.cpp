@@ -14,24 +14,8 @@ int notAvailable(const wchar_t* exportName) {
 
 }  // namespace
 
-int CreateVHDX(const wchar_t*, const wchar_t*, int, int) {
-    return notAvailable(L"PH_CreateVHDX");
-}
-
-int AttachVHDX(const wchar_t*, int) {
-    return notAvailable(L"PH_AttachVHDX");
-}
-
-int DetachVHDX(const wchar_t*, int) {
-    return notAvailable(L"PH_DetachVHDX");
-}
-
 int FormatNTFS(const wchar_t*, const wchar_t*) {
     return notAvailable(L"PH_FormatNTFS");
-}
-
-int CompactThenAttachVHDX(const wchar_t*) {
-    return notAvailable(L"PH_CompactThenAttachVHDX");
 }
 
 int SetHidden(const wchar_t*) {
