@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "Machine.h"
+#include "SimDiskpart.h"
 #include "SimText.h"
 #include "platform/WinConstants.h"
 
@@ -12,41 +13,7 @@ namespace sim {
 namespace {
 
 namespace win = kvph::win;
-
-// Exit codes: HRESULTs of the failing operation, as diskpart returns them for service errors, and the
-// tool's own code for a line it cannot parse.
-constexpr std::uint32_t kSyntaxError = 5;
-constexpr std::uint32_t kInvalidParameter = 0x80070057u;
-constexpr std::uint32_t kInvalidState = 0x8007139Fu;
-constexpr std::uint32_t hresultFromWin32(std::uint32_t error) {
-    return 0x80070000u | (error & 0xFFFF);
-}
-
-struct Session {
-    std::optional<std::wstring> vdiskKey;  // pathKey of the selected virtual disk's file
-};
-
-using Arguments = std::vector<std::wstring>;
-
-struct Context {
-    Machine& machine;
-    Session& session;
-    std::wstring& printed;
-
-    void print(const std::wstring& line) { printed += line + L"\r\n"; }
-    std::uint32_t fail(std::uint32_t code, const std::wstring& message) {
-        print(L"");
-        print(message);
-        return code;
-    }
-};
-
-using Handler = std::uint32_t (*)(Context&, const Arguments&);
-
-struct Command {
-    std::vector<std::wstring> words;
-    Handler run;
-};
+using namespace diskpart;
 
 // Splits at blanks outside double quotes; quotes stay in the tokens.
 std::vector<std::wstring> tokenize(const std::wstring& line) {
@@ -80,38 +47,6 @@ std::wstring withoutQuotes(std::wstring value) {
         }
     }
     return result;
-}
-
-std::optional<std::wstring> parameter(const Arguments& arguments, const std::wstring& name) {
-    for (const std::wstring& argument : arguments) {
-        if (text::startsWithNoCase(argument, name + L"=")) {
-            return withoutQuotes(argument.substr(name.size() + 1));
-        }
-    }
-    return std::nullopt;
-}
-
-bool hasWord(const Arguments& arguments, const std::wstring& word) {
-    for (const std::wstring& argument : arguments) {
-        if (text::equalsNoCase(argument, word)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-std::optional<std::int64_t> positiveNumber(const std::optional<std::wstring>& value) {
-    if (!value || value->empty() || value->size() > 12) {
-        return std::nullopt;
-    }
-    std::int64_t number = 0;
-    for (wchar_t c : *value) {
-        if (c < L'0' || c > L'9') {
-            return std::nullopt;
-        }
-        number = number * 10 + (c - L'0');
-    }
-    return number > 0 ? std::optional<std::int64_t>(number) : std::nullopt;
 }
 
 bool hasVdiskExtension(const std::wstring& key) {
@@ -409,31 +344,48 @@ std::uint32_t compactVdisk(Context& context, const Arguments&) {
     return 0;
 }
 
-// Longer commands first where one begins with another.
+// The groups of commands, each from its own file. Within the table a command must come before any
+// other whose words begin its own.
 const std::vector<Command>& commands() {
-    static const std::vector<Command> table = {
-        {{L"list", L"vdisk"}, listVdisk},       {{L"create", L"vdisk"}, createVdisk},
-        {{L"select", L"vdisk"}, selectVdisk},   {{L"attach", L"vdisk"}, attachVdisk},
-        {{L"detach", L"vdisk"}, detachVdisk},   {{L"expand", L"vdisk"}, expandVdisk},
-        {{L"compact", L"vdisk"}, compactVdisk},
-    };
+    static const std::vector<Command> table = [] {
+        std::vector<Command> all;
+        for (const auto& group : {vdiskCommands(), diskCommands()}) {
+            all.insert(all.end(), group.begin(), group.end());
+        }
+        return all;
+    }();
     return table;
 }
 
-const Command* findCommand(const std::vector<std::wstring>& tokens) {
+// A command's last word may carry its value ("select disk=1", "set id=07"); that token then stays an
+// argument. Returns the command and where its arguments begin.
+struct Match {
+    const Command* command = nullptr;
+    std::size_t firstArgument = 0;
+};
+
+Match findCommand(const std::vector<std::wstring>& tokens) {
     for (const Command& command : commands()) {
-        if (tokens.size() < command.words.size()) {
+        const std::size_t count = command.words.size();
+        if (tokens.size() < count) {
             continue;
         }
         bool matches = true;
-        for (std::size_t i = 0; i < command.words.size() && matches; ++i) {
+        for (std::size_t i = 0; i + 1 < count && matches; ++i) {
             matches = text::equalsNoCase(tokens[i], command.words[i]);
         }
-        if (matches) {
-            return &command;
+        if (!matches) {
+            continue;
+        }
+        const std::wstring& last = command.words.back();
+        if (text::equalsNoCase(tokens[count - 1], last)) {
+            return {&command, count};
+        }
+        if (text::startsWithNoCase(tokens[count - 1], last + L"=")) {
+            return {&command, count - 1};
         }
     }
-    return nullptr;
+    return {};
 }
 
 std::vector<std::wstring> scriptLines(const std::wstring& script) {
@@ -463,14 +415,14 @@ std::uint32_t execute(Context& context, const std::wstring& script) {
         if (text::equalsNoCase(tokens[0], L"exit")) {
             break;
         }
-        const Command* command = findCommand(tokens);
-        if (command == nullptr) {
+        const Match match = findCommand(tokens);
+        if (match.command == nullptr) {
             return context.fail(kSyntaxError,
                                 L"The command is not known to this diskpart: " + text::trim(line));
         }
-        const Arguments arguments(tokens.begin() + static_cast<std::ptrdiff_t>(command->words.size()),
+        const Arguments arguments(tokens.begin() + static_cast<std::ptrdiff_t>(match.firstArgument),
                                   tokens.end());
-        if (const std::uint32_t code = command->run(context, arguments); code != 0) {
+        if (const std::uint32_t code = match.command->run(context, arguments); code != 0) {
             return code;
         }
     }
@@ -481,12 +433,57 @@ std::uint32_t execute(Context& context, const std::wstring& script) {
 
 }  // namespace
 
+namespace diskpart {
+
+std::optional<std::wstring> parameter(const Arguments& arguments, const std::wstring& name) {
+    for (const std::wstring& argument : arguments) {
+        if (text::startsWithNoCase(argument, name + L"=")) {
+            return withoutQuotes(argument.substr(name.size() + 1));
+        }
+    }
+    return std::nullopt;
+}
+
+bool hasWord(const Arguments& arguments, const std::wstring& word) {
+    for (const std::wstring& argument : arguments) {
+        if (text::equalsNoCase(argument, word)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<std::int64_t> positiveNumber(const std::optional<std::wstring>& value) {
+    if (!value || value->empty() || value->size() > 12) {
+        return std::nullopt;
+    }
+    std::int64_t number = 0;
+    for (wchar_t c : *value) {
+        if (c < L'0' || c > L'9') {
+            return std::nullopt;
+        }
+        number = number * 10 + (c - L'0');
+    }
+    return number > 0 ? std::optional<std::int64_t>(number) : std::nullopt;
+}
+
+std::vector<Command> vdiskCommands() {
+    return {
+        {{L"list", L"vdisk"}, listVdisk},       {{L"create", L"vdisk"}, createVdisk},
+        {{L"select", L"vdisk"}, selectVdisk},   {{L"attach", L"vdisk"}, attachVdisk},
+        {{L"detach", L"vdisk"}, detachVdisk},   {{L"expand", L"vdisk"}, expandVdisk},
+        {{L"compact", L"vdisk"}, compactVdisk},
+    };
+}
+
+}  // namespace diskpart
+
 std::uint32_t Machine::runDiskpart(const std::string& script, std::string& output) {
     DiskpartRun run;
     run.script = script;
     std::wstring printed;
-    Session session;
-    Context context{*this, session, printed};
+    diskpart::Session session;
+    diskpart::Context context{*this, session, printed};
     auto& queue = model_.diskpart.exitCodes;
     const std::uint32_t queued = queue.empty() ? 0 : queue.front();
     if (!queue.empty()) {
