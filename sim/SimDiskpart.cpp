@@ -263,6 +263,9 @@ std::uint32_t attachVdisk(Context& context, const Arguments& arguments) {
     vdisk->attached = true;
     vdisk->readOnly = hasWord(arguments, L"readonly");
     context.machine.plugInVdisk(*vdisk);
+    // The attached disk takes the focus, so that partition commands that follow act on it.
+    context.session.diskNumber = vdisk->disk.number;
+    context.session.partitionStart.reset();
     // A disk attached read-only shows read-only volumes.
     for (Volume& volume : vdisk->disk.volumes) {
         volume.readOnly = vdisk->readOnly;
@@ -349,7 +352,7 @@ std::uint32_t compactVdisk(Context& context, const Arguments&) {
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = [] {
         std::vector<Command> all;
-        for (const auto& group : {vdiskCommands(), diskCommands()}) {
+        for (const auto& group : {vdiskCommands(), diskCommands(), resizeCommands()}) {
             all.insert(all.end(), group.begin(), group.end());
         }
         return all;

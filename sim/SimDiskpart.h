@@ -91,5 +91,6 @@ std::optional<std::int64_t> positiveNumber(const std::optional<std::wstring>& va
 
 std::vector<Command> vdiskCommands();
 std::vector<Command> diskCommands();
+std::vector<Command> resizeCommands();
 
 }  // namespace sim::diskpart
