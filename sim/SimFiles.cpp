@@ -291,6 +291,12 @@ kvph::BoolResult Machine::deleteFileW(const std::wstring& path) {
     if (open || attached) {
         return {false, kErrorSharingViolation};
     }
+    // A file kept only as a size (a virtual disk's) gives its room back to the volume that held it.
+    if (file->logicalSize) {
+        if (const auto holder = volumeByLetter(key[0])) {
+            const_cast<Volume*>(holder->volume)->freeBytes += *file->logicalSize;
+        }
+    }
     model_.files.erase(key);
     // A detached virtual disk whose file is gone is no longer known to the system.
     model_.vdisks.erase(std::remove_if(model_.vdisks.begin(), model_.vdisks.end(), sameFile),
