@@ -1,51 +1,14 @@
-// The stand-in diskpart: runs a script's commands against the machine, one line at a time, and stops
-// at the first command that fails. What it prints is kept as UTF-8 text; the console that captures it
-// converts it to its own code page.
+#include "SimDiskpart.h"
+
 #include <cstdio>
 
-#include "Machine.h"
 #include "SimText.h"
-#include "platform/WinConstants.h"
 
 namespace sim {
 namespace {
 
-namespace win = kvph::win;
-
-// Exit codes: HRESULTs of the failing operation, as diskpart returns them for service errors, and the
-// tool's own code for a line it cannot parse.
+// The tool's own exit code for a line it cannot parse.
 constexpr std::uint32_t kSyntaxError = 5;
-constexpr std::uint32_t kInvalidParameter = 0x80070057u;
-constexpr std::uint32_t kInvalidState = 0x8007139Fu;
-constexpr std::uint32_t hresultFromWin32(std::uint32_t error) {
-    return 0x80070000u | (error & 0xFFFF);
-}
-
-struct Session {
-    std::optional<std::wstring> vdiskKey;  // pathKey of the selected virtual disk's file
-};
-
-using Arguments = std::vector<std::wstring>;
-
-struct Context {
-    Machine& machine;
-    Session& session;
-    std::wstring& printed;
-
-    void print(const std::wstring& line) { printed += line + L"\r\n"; }
-    std::uint32_t fail(std::uint32_t code, const std::wstring& message) {
-        print(L"");
-        print(message);
-        return code;
-    }
-};
-
-using Handler = std::uint32_t (*)(Context&, const Arguments&);
-
-struct Command {
-    std::vector<std::wstring> words;
-    Handler run;
-};
 
 // Splits at blanks outside double quotes; quotes stay in the tokens.
 std::vector<std::wstring> tokenize(const std::wstring& line) {
@@ -81,7 +44,11 @@ std::wstring withoutQuotes(std::wstring value) {
     return result;
 }
 
-std::optional<std::wstring> parameter(const Arguments& arguments, const std::wstring& name) {
+}  // namespace
+
+namespace diskpart {
+
+std::optional<std::wstring> parameter(const DiskpartArguments& arguments, const std::wstring& name) {
     for (const std::wstring& argument : arguments) {
         if (text::startsWithNoCase(argument, name + L"=")) {
             return withoutQuotes(argument.substr(name.size() + 1));
@@ -90,7 +57,7 @@ std::optional<std::wstring> parameter(const Arguments& arguments, const std::wst
     return std::nullopt;
 }
 
-bool hasWord(const Arguments& arguments, const std::wstring& word) {
+bool hasWord(const DiskpartArguments& arguments, const std::wstring& word) {
     for (const std::wstring& argument : arguments) {
         if (text::equalsNoCase(argument, word)) {
             return true;
@@ -113,233 +80,34 @@ std::optional<std::int64_t> positiveNumber(const std::optional<std::wstring>& va
     return number > 0 ? std::optional<std::int64_t>(number) : std::nullopt;
 }
 
-bool hasVdiskExtension(const std::wstring& key) {
-    const auto endsWith = [&](const std::wstring& suffix) {
-        return key.size() > suffix.size() &&
-               key.compare(key.size() - suffix.size(), suffix.size(), suffix) == 0;
-    };
-    return endsWith(L".VHDX") || endsWith(L".VHD");
+}  // namespace diskpart
+
+namespace {
+
+// Every family's table, searched in this order.
+const std::vector<const std::vector<DiskpartCommand>*>& commandTables() {
+    static const std::vector<const std::vector<DiskpartCommand>*> tables = {&vdiskCommands()};
+    return tables;
 }
 
-VirtualDisk* findVdisk(Machine& machine, const std::wstring& key) {
-    for (VirtualDisk& vdisk : machine.model().vdisks) {
-        if (Machine::pathKey(vdisk.path) == key) {
-            return &vdisk;
+bool matches(const DiskpartCommand& command, const std::vector<std::wstring>& tokens) {
+    if (tokens.size() < command.words.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < command.words.size(); ++i) {
+        if (!text::equalsNoCase(tokens[i], command.words[i])) {
+            return false;
         }
     }
-    return nullptr;
+    return true;
 }
 
-VirtualDisk* selectedVdisk(Context& context) {
-    return context.session.vdiskKey ? findVdisk(context.machine, *context.session.vdiskKey) : nullptr;
-}
-
-std::wstring diskNumberText(const Machine& machine, const VirtualDisk& vdisk) {
-    if (vdisk.attached) {
-        for (const Disk* disk : machine.allDisks()) {
-            if (disk == &vdisk.disk) {
-                return std::to_wstring(disk->number);
+const DiskpartCommand* findCommand(const std::vector<std::wstring>& tokens) {
+    for (const auto* table : commandTables()) {
+        for (const DiskpartCommand& command : *table) {
+            if (matches(command, tokens)) {
+                return &command;
             }
-        }
-    }
-    return L"---";
-}
-
-std::wstring padded(std::wstring textToPad, std::size_t width) {
-    if (textToPad.size() < width) {
-        textToPad.append(width - textToPad.size(), L' ');
-    }
-    return textToPad;
-}
-
-std::uint32_t listVdisk(Context& context, const Arguments&) {
-    const auto& vdisks = context.machine.model().vdisks;
-    context.print(L"");
-    if (vdisks.empty()) {
-        context.print(L"There are no virtual disks to show.");
-        return 0;
-    }
-    context.print(L"  VDisk ###  Disk ###  State                 Type       File");
-    context.print(L"  ---------  --------  --------------------  ---------  ----");
-    for (std::size_t i = 0; i < vdisks.size(); ++i) {
-        const VirtualDisk& vdisk = vdisks[i];
-        const bool selected = context.session.vdiskKey == Machine::pathKey(vdisk.path);
-        context.print(std::wstring(selected ? L"* " : L"  ") + padded(L"VDisk " + std::to_wstring(i), 9) +
-                      L"  " + padded(L"Disk " + diskNumberText(context.machine, vdisk), 8) + L"  " +
-                      padded(vdisk.attached ? L"Attached not open" : L"Added", 20) + L"  " +
-                      padded(vdisk.expandable ? L"Expandable" : L"Fixed", 9) + L"  " + vdisk.path);
-    }
-    return 0;
-}
-
-std::uint32_t createVdisk(Context& context, const Arguments& arguments) {
-    const auto path = parameter(arguments, L"file");
-    const auto maximum = positiveNumber(parameter(arguments, L"maximum"));
-    const std::wstring type = parameter(arguments, L"type").value_or(L"fixed");
-    const bool expandable = text::equalsNoCase(type, L"expandable");
-    if (!path || !maximum || (!expandable && !text::equalsNoCase(type, L"fixed"))) {
-        return context.fail(kInvalidParameter, L"The arguments specified for this command are not valid.");
-    }
-    const std::wstring key = Machine::pathKey(*path);
-    if (!hasVdiskExtension(key)) {
-        return context.fail(kInvalidParameter,
-                            L"The virtual disk file must have the extension .vhd or .vhdx.");
-    }
-    if (context.machine.findFile(key) != nullptr || findVdisk(context.machine, key) != nullptr) {
-        return context.fail(hresultFromWin32(80), L"The file exists.");
-    }
-    if (auto error =
-            context.machine.storeFile(*path, std::string(Machine::kNewVdiskFileBytes, '\0'), false)) {
-        return context.fail(hresultFromWin32(*error), L"The virtual disk file could not be created.");
-    }
-    VirtualDisk vdisk;
-    vdisk.path = *path;
-    vdisk.expandable = expandable;
-    vdisk.maximumMB = *maximum;
-    vdisk.disk.sizeBytes = static_cast<std::uint64_t>(*maximum) << 20;
-    context.machine.model().vdisks.push_back(vdisk);
-    context.session.vdiskKey = key;
-    context.print(L"");
-    context.print(L"  100 percent completed");
-    context.print(L"");
-    context.print(L"DiskPart successfully created the virtual disk file.");
-    return 0;
-}
-
-std::uint32_t selectVdisk(Context& context, const Arguments& arguments) {
-    const auto path = parameter(arguments, L"file");
-    if (!path) {
-        return context.fail(kInvalidParameter, L"The arguments specified for this command are not valid.");
-    }
-    const std::wstring key = Machine::pathKey(*path);
-    if (context.machine.findFile(key) == nullptr) {
-        return context.fail(hresultFromWin32(win::ERROR_FILE_NOT_FOUND_),
-                            L"The system cannot find the file specified.");
-    }
-    if (findVdisk(context.machine, key) == nullptr) {
-        return context.fail(kInvalidParameter, L"The file is not a virtual disk known to the system.");
-    }
-    context.session.vdiskKey = key;
-    context.print(L"");
-    context.print(L"DiskPart successfully selected the virtual disk file.");
-    return 0;
-}
-
-std::optional<wchar_t> freeLetter(const Machine& machine) {
-    for (wchar_t letter = L'D'; letter <= L'Z'; ++letter) {
-        if (!machine.rootExists(letter)) {
-            return letter;
-        }
-    }
-    return std::nullopt;
-}
-
-std::uint32_t attachVdisk(Context& context, const Arguments& arguments) {
-    VirtualDisk* vdisk = selectedVdisk(context);
-    if (vdisk == nullptr) {
-        return context.fail(kInvalidParameter, L"There is no virtual disk selected.");
-    }
-    if (vdisk->attached) {
-        return context.fail(kInvalidState, L"The virtual disk is already attached.");
-    }
-    if (context.machine.findFile(Machine::pathKey(vdisk->path)) == nullptr) {
-        return context.fail(hresultFromWin32(win::ERROR_FILE_NOT_FOUND_),
-                            L"The system cannot find the file specified.");
-    }
-    // A volume comes back under its letter unless something else took that letter meanwhile.
-    for (Volume& volume : vdisk->disk.volumes) {
-        if (volume.letter && context.machine.rootExists(*volume.letter)) {
-            volume.letter = freeLetter(context.machine);
-        }
-    }
-    vdisk->attached = true;
-    vdisk->readOnly = hasWord(arguments, L"readonly");
-    context.machine.plugInVdisk(*vdisk);
-    // A disk attached read-only shows read-only volumes.
-    for (Volume& volume : vdisk->disk.volumes) {
-        volume.readOnly = vdisk->readOnly;
-    }
-    context.print(L"");
-    context.print(L"  100 percent completed");
-    context.print(L"");
-    context.print(L"DiskPart successfully attached the virtual disk file.");
-    return 0;
-}
-
-std::uint32_t detachVdisk(Context& context, const Arguments&) {
-    VirtualDisk* vdisk = selectedVdisk(context);
-    if (vdisk == nullptr) {
-        return context.fail(kInvalidParameter, L"There is no virtual disk selected.");
-    }
-    if (!vdisk->attached) {
-        return context.fail(kInvalidState, L"The virtual disk is not attached.");
-    }
-    vdisk->attached = false;
-    vdisk->readOnly = false;
-    context.print(L"");
-    context.print(L"DiskPart successfully detached the virtual disk file.");
-    return 0;
-}
-
-std::uint32_t expandVdisk(Context& context, const Arguments& arguments) {
-    VirtualDisk* vdisk = selectedVdisk(context);
-    const auto maximum = positiveNumber(parameter(arguments, L"maximum"));
-    if (vdisk == nullptr || !maximum) {
-        return context.fail(kInvalidParameter, L"The arguments specified for this command are not valid.");
-    }
-    if (vdisk->attached) {
-        return context.fail(kInvalidState, L"The virtual disk must be detached to be expanded.");
-    }
-    if (*maximum <= vdisk->maximumMB) {
-        return context.fail(kInvalidParameter, L"The new maximum size must be larger than the current one.");
-    }
-    vdisk->maximumMB = *maximum;
-    vdisk->disk.sizeBytes = static_cast<std::uint64_t>(*maximum) << 20;
-    context.print(L"");
-    context.print(L"  100 percent completed");
-    context.print(L"");
-    context.print(L"DiskPart successfully expanded the virtual disk file.");
-    return 0;
-}
-
-std::uint32_t compactVdisk(Context& context, const Arguments&) {
-    VirtualDisk* vdisk = selectedVdisk(context);
-    if (vdisk == nullptr) {
-        return context.fail(kInvalidParameter, L"There is no virtual disk selected.");
-    }
-    if (vdisk->attached && !vdisk->readOnly) {
-        return context.fail(kInvalidState,
-                            L"The virtual disk must be detached or attached read-only to be compacted.");
-    }
-    context.print(L"");
-    context.print(L"  100 percent completed");
-    context.print(L"");
-    context.print(L"DiskPart successfully compacted the virtual disk file.");
-    return 0;
-}
-
-// Longer commands first where one begins with another.
-const std::vector<Command>& commands() {
-    static const std::vector<Command> table = {
-        {{L"list", L"vdisk"}, listVdisk},       {{L"create", L"vdisk"}, createVdisk},
-        {{L"select", L"vdisk"}, selectVdisk},   {{L"attach", L"vdisk"}, attachVdisk},
-        {{L"detach", L"vdisk"}, detachVdisk},   {{L"expand", L"vdisk"}, expandVdisk},
-        {{L"compact", L"vdisk"}, compactVdisk},
-    };
-    return table;
-}
-
-const Command* findCommand(const std::vector<std::wstring>& tokens) {
-    for (const Command& command : commands()) {
-        if (tokens.size() < command.words.size()) {
-            continue;
-        }
-        bool matches = true;
-        for (std::size_t i = 0; i < command.words.size() && matches; ++i) {
-            matches = text::equalsNoCase(tokens[i], command.words[i]);
-        }
-        if (matches) {
-            return &command;
         }
     }
     return nullptr;
@@ -363,7 +131,7 @@ std::vector<std::wstring> scriptLines(const std::wstring& script) {
     return lines;
 }
 
-std::uint32_t execute(Context& context, const std::wstring& script) {
+std::uint32_t execute(DiskpartContext& context, const std::wstring& script) {
     for (const std::wstring& line : scriptLines(script)) {
         const std::vector<std::wstring> tokens = tokenize(text::trim(line));
         if (tokens.empty() || text::equalsNoCase(tokens[0], L"rem")) {
@@ -372,13 +140,13 @@ std::uint32_t execute(Context& context, const std::wstring& script) {
         if (text::equalsNoCase(tokens[0], L"exit")) {
             break;
         }
-        const Command* command = findCommand(tokens);
+        const DiskpartCommand* command = findCommand(tokens);
         if (command == nullptr) {
             return context.fail(kSyntaxError,
                                 L"The command is not known to this diskpart: " + text::trim(line));
         }
-        const Arguments arguments(tokens.begin() + static_cast<std::ptrdiff_t>(command->words.size()),
-                                  tokens.end());
+        const DiskpartArguments arguments(tokens.begin() + static_cast<std::ptrdiff_t>(command->words.size()),
+                                          tokens.end());
         if (const std::uint32_t code = command->run(context, arguments); code != 0) {
             return code;
         }
@@ -390,12 +158,13 @@ std::uint32_t execute(Context& context, const std::wstring& script) {
 
 }  // namespace
 
-std::uint32_t Machine::runDiskpart(const std::string& script, std::string& output) {
+std::uint32_t Diskpart::run(const std::string& script, const std::wstring& commandLine, std::string& output) {
     DiskpartRun run;
+    run.commandLine = commandLine;
     run.script = script;
     std::wstring printed;
-    Session session;
-    Context context{*this, session, printed};
+    DiskpartSession session;
+    DiskpartContext context{model_, files_, drives_, session, printed};
     auto& queue = model_.diskpart.exitCodes;
     const std::uint32_t queued = queue.empty() ? 0 : queue.front();
     if (!queue.empty()) {
@@ -407,11 +176,11 @@ std::uint32_t Machine::runDiskpart(const std::string& script, std::string& outpu
         run.exitCode = context.fail(
             queued, L"DiskPart stopped the script with the exit code " + text::widen(code) + L".");
     } else {
-        run.exitCode = execute(context, fromAnsi(script));
+        run.exitCode = execute(context, codePage_.fromAnsi(script));
     }
     run.output = text::toUtf8(printed);
     output += run.output;
-    diskpartRuns_.push_back(run);
+    runs_.push_back(run);
     return run.exitCode;
 }
 

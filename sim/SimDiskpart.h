@@ -1,0 +1,91 @@
+// The stand-in diskpart: runs a script's commands against the machine, one line at a time, and stops
+// at the first command that fails. What it prints is kept as UTF-8 text; the console that captures it
+// converts it to its own code page.
+//
+// Commands are handlers in tables, one table per family: SimDiskpartVdisk.cpp holds the "... vdisk"
+// commands. To add a family, write its handlers in a file of its own, declare its table below next to
+// vdiskCommands() and list it in commandTables() (SimDiskpart.cpp). A handler gets the script's words
+// after the command's own and a DiskpartContext that reaches the machine's roles and the run's
+// selections; it prints through the context and returns 0 or the exit code that ends the script.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SimShared.h"
+
+namespace sim {
+
+class Files;
+class Drives;
+
+// What one run has selected, as diskpart keeps it between the lines of a script.
+struct DiskpartSession {
+    std::optional<std::wstring> vdiskKey;  // pathKey of the selected virtual disk's file
+};
+
+struct DiskpartContext {
+    MachineModel& model;
+    Files& files;
+    Drives& drives;
+    DiskpartSession& session;
+    std::wstring& printed;
+
+    void print(const std::wstring& line) { printed += line + L"\r\n"; }
+    // Prints a blank line and the message, and gives back the exit code.
+    std::uint32_t fail(std::uint32_t code, const std::wstring& message) {
+        print(L"");
+        print(message);
+        return code;
+    }
+};
+
+using DiskpartArguments = std::vector<std::wstring>;
+using DiskpartHandler = std::uint32_t (*)(DiskpartContext&, const DiskpartArguments&);
+
+struct DiskpartCommand {
+    std::vector<std::wstring> words;  // matched without regard to case; longer commands first
+    DiskpartHandler run;
+};
+
+// Command tables.
+const std::vector<DiskpartCommand>& vdiskCommands();
+
+// Helpers for handlers.
+namespace diskpart {
+// Exit codes: HRESULTs of the failing operation, as diskpart returns them for service errors.
+constexpr std::uint32_t kInvalidParameter = 0x80070057u;
+constexpr std::uint32_t kInvalidState = 0x8007139Fu;
+constexpr std::uint32_t hresultFromWin32(std::uint32_t error) {
+    return 0x80070000u | (error & 0xFFFF);
+}
+// The value of "name=value" (quotes removed), if an argument gives one.
+std::optional<std::wstring> parameter(const DiskpartArguments& arguments, const std::wstring& name);
+bool hasWord(const DiskpartArguments& arguments, const std::wstring& word);
+// A decimal number above zero of at most twelve digits.
+std::optional<std::int64_t> positiveNumber(const std::optional<std::wstring>& value);
+}  // namespace diskpart
+
+class Diskpart {
+public:
+    Diskpart(MachineModel& model, Files& files, Drives& drives, const CodePage& codePage)
+        : model_(model), files_(files), drives_(drives), codePage_(codePage) {}
+
+    // Runs the script (bytes in the ANSI code page) and returns its exit code, appending what it prints
+    // to `output`; the run is recorded with `commandLine`.
+    std::uint32_t run(const std::string& script, const std::wstring& commandLine, std::string& output);
+    // Records a start that could not read its script.
+    void recordRun(DiskpartRun run) { runs_.push_back(std::move(run)); }
+    const std::vector<DiskpartRun>& runs() const { return runs_; }
+
+private:
+    MachineModel& model_;
+    Files& files_;
+    Drives& drives_;
+    const CodePage& codePage_;
+    std::vector<DiskpartRun> runs_;
+};
+
+}  // namespace sim
