@@ -311,7 +311,7 @@ void completeFileSystem(MachineModel& model) {
         const std::wstring key = Machine::pathKey(vdisk.path);
         if (model.files.count(key) == 0) {
             File file{vdisk.path, {}, win::FILE_ATTRIBUTE_ARCHIVE_};
-            file.logicalSize = vdisk.expandable ? Machine::kNewVdiskFileBytes
+            file.logicalSize = vdisk.expandable ? Files::kNewVdiskFileBytes
                                                 : static_cast<std::uint64_t>(vdisk.maximumMB) << 20;
             model.files[key] = file;
         }

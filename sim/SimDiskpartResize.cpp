@@ -4,8 +4,10 @@
 
 #include "SimDiskpart.h"
 
-namespace sim::diskpart {
+namespace sim {
 namespace {
+
+using namespace diskpart;
 
 constexpr std::uint64_t kMiB = 1u << 20;
 
@@ -49,9 +51,9 @@ struct Selection {
     Volume* volume = nullptr;
 };
 
-std::optional<std::uint32_t> select(Context& context, Selection& selection) {
-    selection.disk = context.selectedDisk();
-    const auto partition = context.selectedPartition();
+std::optional<std::uint32_t> select(DiskpartContext& context, Selection& selection) {
+    selection.disk = selectedDisk(context);
+    const auto partition = selectedPartition(context);
     if (selection.disk == nullptr || !partition) {
         return context.fail(kNoSelection, L"There is no partition selected.");
     }
@@ -64,7 +66,7 @@ std::optional<std::uint32_t> select(Context& context, Selection& selection) {
     return std::nullopt;
 }
 
-std::uint32_t shrink(Context& context, const Arguments& arguments) {
+std::uint32_t shrink(DiskpartContext& context, const DiskpartArguments& arguments) {
     const auto desiredMB = positiveNumber(parameter(arguments, L"desired"));
     if (!desiredMB) {
         return context.fail(kInvalidParameter, L"The arguments specified for this command are not valid.");
@@ -88,7 +90,7 @@ std::uint32_t shrink(Context& context, const Arguments& arguments) {
     return 0;
 }
 
-std::uint32_t extend(Context& context, const Arguments&) {
+std::uint32_t extend(DiskpartContext& context, const DiskpartArguments&) {
     Selection selection;
     if (auto failed = select(context, selection)) {
         return *failed;
@@ -112,8 +114,9 @@ std::uint32_t extend(Context& context, const Arguments&) {
 
 }  // namespace
 
-std::vector<Command> resizeCommands() {
-    return {{{L"shrink"}, shrink}, {{L"extend"}, extend}};
+const std::vector<DiskpartCommand>& resizeCommands() {
+    static const std::vector<DiskpartCommand> table = {{{L"shrink"}, shrink}, {{L"extend"}, extend}};
+    return table;
 }
 
-}  // namespace sim::diskpart
+}  // namespace sim

@@ -1,8 +1,7 @@
-// The registry: keys exist or not, each with its REG_DWORD values. A key is found by its full path;
-// its subkeys are the keys whose path continues it after a backslash.
+#include "SimRegistry.h"
+
 #include <algorithm>
 
-#include "Machine.h"
 #include "SimText.h"
 #include "platform/WinConstants.h"
 
@@ -10,15 +9,6 @@ namespace sim {
 namespace {
 
 namespace win = kvph::win;
-
-std::wstring registryKey(kvph::RegistryRoot root, const std::wstring& subKey) {
-    std::wstring key = root == kvph::RegistryRoot::LocalMachine ? L"HKLM\\" : L"HKCU\\";
-    key += subKey;
-    while (!key.empty() && key.back() == L'\\') {
-        key.pop_back();
-    }
-    return text::upper(key);
-}
 
 std::map<std::wstring, std::uint32_t>::iterator findValue(RegistryKey& key, const std::wstring& name) {
     for (auto it = key.dwords.begin(); it != key.dwords.end(); ++it) {
@@ -36,12 +26,21 @@ bool isSubKeyOf(const std::wstring& candidate, const std::wstring& parent) {
 
 }  // namespace
 
-std::optional<std::uint32_t> Machine::regQueryDword(kvph::RegistryRoot root, const std::wstring& subKey,
-                                                    const std::wstring& valueName) {
-    if (enter("regQueryDword", subKey)) {
+std::wstring Registry::keyName(kvph::RegistryRoot root, const std::wstring& subKey) {
+    std::wstring key = root == kvph::RegistryRoot::LocalMachine ? L"HKLM\\" : L"HKCU\\";
+    key += subKey;
+    while (!key.empty() && key.back() == L'\\') {
+        key.pop_back();
+    }
+    return text::upper(key);
+}
+
+std::optional<std::uint32_t> Registry::queryDword(kvph::RegistryRoot root, const std::wstring& subKey,
+                                                  const std::wstring& valueName) {
+    if (calls_.enter("regQueryDword", subKey)) {
         return std::nullopt;
     }
-    auto key = model_.registry.find(registryKey(root, subKey));
+    auto key = model_.registry.find(keyName(root, subKey));
     if (key == model_.registry.end()) {
         return std::nullopt;
     }
@@ -52,12 +51,12 @@ std::optional<std::uint32_t> Machine::regQueryDword(kvph::RegistryRoot root, con
     return value->second;
 }
 
-kvph::BoolResult Machine::regSetDword(kvph::RegistryRoot root, const std::wstring& subKey,
-                                      const std::wstring& valueName, std::uint32_t value) {
-    if (auto error = enter("regSetDword", subKey)) {
+kvph::BoolResult Registry::setDword(kvph::RegistryRoot root, const std::wstring& subKey,
+                                    const std::wstring& valueName, std::uint32_t value) {
+    if (auto error = calls_.enter("regSetDword", subKey)) {
         return {false, *error};
     }
-    RegistryKey& key = model_.registry[registryKey(root, subKey)];
+    RegistryKey& key = model_.registry[keyName(root, subKey)];
     auto existing = findValue(key, valueName);
     if (existing != key.dwords.end()) {
         existing->second = value;
@@ -67,12 +66,12 @@ kvph::BoolResult Machine::regSetDword(kvph::RegistryRoot root, const std::wstrin
     return {true, 0};
 }
 
-kvph::BoolResult Machine::regDeleteValue(kvph::RegistryRoot root, const std::wstring& subKey,
-                                         const std::wstring& valueName) {
-    if (auto error = enter("regDeleteValue", subKey)) {
+kvph::BoolResult Registry::deleteValue(kvph::RegistryRoot root, const std::wstring& subKey,
+                                       const std::wstring& valueName) {
+    if (auto error = calls_.enter("regDeleteValue", subKey)) {
         return {false, *error};
     }
-    auto key = model_.registry.find(registryKey(root, subKey));
+    auto key = model_.registry.find(keyName(root, subKey));
     if (key == model_.registry.end()) {
         return {false, win::ERROR_FILE_NOT_FOUND_};
     }
@@ -84,51 +83,45 @@ kvph::BoolResult Machine::regDeleteValue(kvph::RegistryRoot root, const std::wst
     return {true, 0};
 }
 
-kvph::HandleResult Machine::regOpenKeyExW(kvph::RegistryRoot root, const std::wstring& subKey,
-                                          std::uint32_t access) {
-    if (auto error = enter("regOpenKeyExW", subKey)) {
+kvph::HandleResult Registry::regOpenKeyExW(kvph::RegistryRoot root, const std::wstring& subKey,
+                                           std::uint32_t access) {
+    if (auto error = calls_.enter("regOpenKeyExW", subKey)) {
         return {kvph::kNullHandle, *error};
     }
-    const std::wstring key = registryKey(root, subKey);
+    const std::wstring key = keyName(root, subKey);
     if (model_.registry.find(key) == model_.registry.end()) {
         return {kvph::kNullHandle, win::ERROR_FILE_NOT_FOUND_};
     }
-    return {addHandle(OpenRegKey{key, access}), 0};
+    return {handles_.add(OpenRegKey{key, access}), 0};
 }
 
-kvph::RegCreateResult Machine::regCreateKeyExW(kvph::RegistryRoot root, const std::wstring& subKey,
-                                               std::uint32_t access) {
-    if (auto error = enter("regCreateKeyExW", subKey)) {
+kvph::RegCreateResult Registry::regCreateKeyExW(kvph::RegistryRoot root, const std::wstring& subKey,
+                                                std::uint32_t access) {
+    if (auto error = calls_.enter("regCreateKeyExW", subKey)) {
         return {kvph::kNullHandle, false, *error};
     }
-    const std::wstring key = registryKey(root, subKey);
+    const std::wstring key = keyName(root, subKey);
     const bool created = model_.registry.find(key) == model_.registry.end();
     model_.registry[key];
-    return {addHandle(OpenRegKey{key, access}), created, 0};
+    return {handles_.add(OpenRegKey{key, access}), created, 0};
 }
 
-namespace {
-
-// The key an open handle names, when the handle is a registry key whose key still exists.
-RegistryKey* openKey(Machine& machine, kvph::Handle handle, std::uint32_t& access) {
-    Machine::OpenObject* object = machine.findHandle(handle);
-    const Machine::OpenRegKey* open = object != nullptr ? std::get_if<Machine::OpenRegKey>(object) : nullptr;
+RegistryKey* Registry::openKey(kvph::Handle handle, std::uint32_t& access) {
+    const OpenRegKey* open = handles_.findAs<OpenRegKey>(handle);
     if (open == nullptr) {
         return nullptr;
     }
     access = open->access;
-    auto key = machine.model().registry.find(open->key);
-    return key != machine.model().registry.end() ? &key->second : nullptr;
+    auto key = model_.registry.find(open->key);
+    return key != model_.registry.end() ? &key->second : nullptr;
 }
 
-}  // namespace
-
-kvph::RegDwordQuery Machine::regQueryValueExDword(kvph::Handle handle, const std::wstring& valueName) {
-    if (auto error = enter("regQueryValueExDword", valueName)) {
+kvph::RegDwordQuery Registry::regQueryValueExDword(kvph::Handle handle, const std::wstring& valueName) {
+    if (auto error = calls_.enter("regQueryValueExDword", valueName)) {
         return {*error, 0, 0};
     }
     std::uint32_t access = 0;
-    RegistryKey* key = openKey(*this, handle, access);
+    RegistryKey* key = openKey(handle, access);
     if (key == nullptr) {
         return {win::ERROR_INVALID_HANDLE_, 0, 0};
     }
@@ -142,13 +135,13 @@ kvph::RegDwordQuery Machine::regQueryValueExDword(kvph::Handle handle, const std
     return {0, win::REG_DWORD_, value->second};
 }
 
-std::uint32_t Machine::regSetValueExDword(kvph::Handle handle, const std::wstring& valueName,
-                                          std::uint32_t value) {
-    if (auto error = enter("regSetValueExDword", valueName)) {
+std::uint32_t Registry::regSetValueExDword(kvph::Handle handle, const std::wstring& valueName,
+                                           std::uint32_t value) {
+    if (auto error = calls_.enter("regSetValueExDword", valueName)) {
         return *error;
     }
     std::uint32_t access = 0;
-    RegistryKey* key = openKey(*this, handle, access);
+    RegistryKey* key = openKey(handle, access);
     if (key == nullptr) {
         return win::ERROR_INVALID_HANDLE_;
     }
@@ -164,12 +157,12 @@ std::uint32_t Machine::regSetValueExDword(kvph::Handle handle, const std::wstrin
     return 0;
 }
 
-std::uint32_t Machine::regDeleteValueW(kvph::Handle handle, const std::wstring& valueName) {
-    if (auto error = enter("regDeleteValueW", valueName)) {
+std::uint32_t Registry::regDeleteValueW(kvph::Handle handle, const std::wstring& valueName) {
+    if (auto error = calls_.enter("regDeleteValueW", valueName)) {
         return *error;
     }
     std::uint32_t access = 0;
-    RegistryKey* key = openKey(*this, handle, access);
+    RegistryKey* key = openKey(handle, access);
     if (key == nullptr) {
         return win::ERROR_INVALID_HANDLE_;
     }
@@ -184,12 +177,11 @@ std::uint32_t Machine::regDeleteValueW(kvph::Handle handle, const std::wstring& 
     return 0;
 }
 
-kvph::RegKeyInfo Machine::regQueryInfoKeyW(kvph::Handle handle) {
-    if (auto error = enter("regQueryInfoKeyW")) {
+kvph::RegKeyInfo Registry::regQueryInfoKeyW(kvph::Handle handle) {
+    if (auto error = calls_.enter("regQueryInfoKeyW")) {
         return {*error, 0, 0};
     }
-    Machine::OpenObject* object = findHandle(handle);
-    const OpenRegKey* open = object != nullptr ? std::get_if<OpenRegKey>(object) : nullptr;
+    const OpenRegKey* open = handles_.findAs<OpenRegKey>(handle);
     auto key = open != nullptr ? model_.registry.find(open->key) : model_.registry.end();
     if (key == model_.registry.end()) {
         return {win::ERROR_INVALID_HANDLE_, 0, 0};
@@ -200,11 +192,11 @@ kvph::RegKeyInfo Machine::regQueryInfoKeyW(kvph::Handle handle) {
     return {0, static_cast<std::uint32_t>(subKeys), static_cast<std::uint32_t>(key->second.dwords.size())};
 }
 
-std::uint32_t Machine::regDeleteKeyExW(kvph::RegistryRoot root, const std::wstring& subKey) {
-    if (auto error = enter("regDeleteKeyExW", subKey)) {
+std::uint32_t Registry::regDeleteKeyExW(kvph::RegistryRoot root, const std::wstring& subKey) {
+    if (auto error = calls_.enter("regDeleteKeyExW", subKey)) {
         return *error;
     }
-    const std::wstring key = registryKey(root, subKey);
+    const std::wstring key = keyName(root, subKey);
     auto found = model_.registry.find(key);
     if (found == model_.registry.end()) {
         return win::ERROR_FILE_NOT_FOUND_;
@@ -218,15 +210,14 @@ std::uint32_t Machine::regDeleteKeyExW(kvph::RegistryRoot root, const std::wstri
     return 0;
 }
 
-std::uint32_t Machine::regCloseKey(kvph::Handle handle) {
-    if (auto error = enter("regCloseKey")) {
+std::uint32_t Registry::regCloseKey(kvph::Handle handle) {
+    if (auto error = calls_.enter("regCloseKey")) {
         return *error;
     }
-    Machine::OpenObject* object = findHandle(handle);
-    if (object == nullptr || !std::holds_alternative<OpenRegKey>(*object)) {
+    if (handles_.findAs<OpenRegKey>(handle) == nullptr) {
         return win::ERROR_INVALID_HANDLE_;
     }
-    handles_.erase(handle);
+    handles_.close(handle);
     return 0;
 }
 

@@ -426,10 +426,10 @@ TEST_F(LifecycleTest, AShapedDiskOnALowerNumberDoesNotAnswerForTheDrive) {
     other.path = L"D:\\vd\\other.vhdx";
     other.disk.volumes[0].letter = L'K';
     other.disk.volumes[0].label = L"Backup";
-    other.attached = true;
     machine.putFile(other.path, "");
-    machine.model().vdisks.insert(machine.model().vdisks.begin(), other);
-    machine.plugInVdisk(machine.model().vdisks.front());
+    machine.model().vdisks.push_back(other);
+    ASSERT_EQ(RunDiskpartScript("select vdisk file=\"D:\\vd\\other.vhdx\"\r\nattach vdisk\r\nexit\r\n"),
+              ScriptOutcome::DiskpartSucceeded);
     // Listed while both are attached, then the drive is detached: its section follows the other's.
     ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
     ASSERT_EQ(PH_DetachVHDX(kVhdx, 0), 1);
