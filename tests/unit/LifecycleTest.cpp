@@ -241,6 +241,66 @@ TEST_F(LifecycleTest, WholeLifeAttachResizeQueryCompactAndRemove) {
     EXPECT_EQ(machine.autoRun(), 0x91u);
 }
 
+struct SizeCase {
+    const char* name;
+    std::uint64_t freeMB;
+    std::uint64_t fileMB;
+    const char* maxSizeIni;    // nullptr: no MaxSize.ini
+    const char* partitionIni;  // nullptr: no Partition.ini
+    const wchar_t* letter;
+    int result;
+    std::uint32_t newSize;  // 77: left as it was
+    const wchar_t* message;
+};
+
+constexpr char kRecorded4991[] =
+    "[0]\r\nLetter=C:\r\nTotal MB=1\r\n[1]\r\nLetter=E:\r\nTotal MB=4991\r\n[Main]\r\nCount=2\r\n";
+constexpr char kRecorded4990[] = "[0]\r\nLetter=E:\r\nTotal MB=4990\r\n[Main]\r\nCount=1\r\n";
+constexpr char kRecorded5000[] = "[0]\r\nLetter=E:\r\nTotal MB=5000\r\n[Main]\r\nCount=1\r\n";
+constexpr wchar_t kSimilar[] = L"(KvPartitionHelper)quite similar, represents the same.\r\n";
+constexpr wchar_t kBigger[] = L"(KvPartitionHelper)new size is bigger, we should expand the VHDX.\r\n";
+constexpr wchar_t kSmaller[] = L"(KvPartitionHelper)new size is smaller, we should shrink the VHDX.\r\n";
+constexpr wchar_t kNew[] = L"(KvPartitionHelper)not existed before, represents the same.\r\n";
+
+class CompareSizeTest : public LifecycleTest, public ::testing::WithParamInterface<SizeCase> {};
+
+TEST_P(CompareSizeTest, DecidesBetweenKeepingExpandingAndShrinking) {
+    const SizeCase& c = GetParam();
+    machine.model().disks[1].volumes[0].freeBytes = c.freeMB * sim::kMiB + 12345;
+    machine.putFolder(L"D:\\vd");
+    machine.putFile(kVhdx, "");
+    machine.model().files[sim::Machine::pathKey(kVhdx)].logicalSize = c.fileMB * sim::kMiB + 99;
+    if (c.maxSizeIni != nullptr) {
+        machine.putFile(kMaxSizeIni, c.maxSizeIni, 0x2);
+    }
+    if (c.partitionIni != nullptr) {
+        machine.putFile(kPartitionIni, c.partitionIni);
+    }
+    std::uint32_t newSize = 77;
+    EXPECT_EQ(CompareVHDXSize(kVhdx, c.letter, &newSize), c.result);
+    EXPECT_EQ(newSize, c.newSize);
+    EXPECT_EQ(machine.logTexts(), std::vector<std::wstring>{c.message});
+    EXPECT_EQ(machine.fileAttributes(kPartitionIni),
+              c.partitionIni != nullptr ? std::optional<std::uint32_t>(0x6) : std::nullopt);
+}
+
+const SizeCase kSizeCases[] = {
+    {"NineMegabytesAreSimilar", 4000, 1000, nullptr, kRecorded4991, L"E:", 0, 77, kSimilar},
+    {"TenMegabytesExpand", 4000, 1000, nullptr, kRecorded4990, L"E:", 10, 5000, kBigger},
+    {"LessRoomShrinks", 3000, 1000, nullptr, kRecorded5000, L"E:", -1000, 77, kSmaller},
+    {"CapMakesItShrink", 7000, 1000, "[Main]\r\nSize=3000\r\n", kRecorded5000, L"E:", -2000, 77, kSmaller},
+    {"CapOfZeroIsNoCap", 7000, 1000, "[Main]\r\nSize=0\r\n", kRecorded5000, L"E:", 3000, 8000, kBigger},
+    {"NegativeCapIsNoCap", 7000, 1000, "[Main]\r\nSize=-1\r\n", kRecorded5000, L"E:", 3000, 8000, kBigger},
+    {"TextCapIsNoCap", 7000, 1000, "[Main]\r\nSize=abc\r\n", kRecorded5000, L"E:", 3000, 8000, kBigger},
+    {"LetterWithoutColonMatchesInAnyCase", 4000, 1000, nullptr, kRecorded4990, L"e", 10, 5000, kBigger},
+    {"LetterWithBackslashDoesNotMatch", 4000, 1000, nullptr, kRecorded4990, L"E:\\", 0, 77, kNew},
+    {"EmptyLetterMatchesNothing", 4000, 1000, nullptr, kRecorded4990, L"", 0, 77, kNew},
+    {"NoInventory", 4000, 1000, nullptr, nullptr, L"E:", 0, 77, kNew},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, CompareSizeTest, ::testing::ValuesIn(kSizeCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 struct RegistryCase {
     const char* name;
     bool keyExists;
