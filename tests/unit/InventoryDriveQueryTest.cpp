@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "platform/WinConstants.h"
@@ -47,6 +48,11 @@ struct AtaCase {
     std::uint32_t outputSize;
     std::uint32_t error;  // 0: answered
 };
+
+// Printed by name: gtest would otherwise print the case as its bytes, unset members and padding included.
+void PrintTo(const AtaCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class AtaPassThroughTest : public ::testing::TestWithParam<AtaCase> {};
 
@@ -98,6 +104,11 @@ struct PropertyCase {
     std::uint32_t error;  // 0: answered
     std::uint32_t bytesReturned;
 };
+
+// Printed by name: gtest would otherwise print the case as its bytes, unset members and padding included.
+void PrintTo(const PropertyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class StorageQueryTest : public ::testing::TestWithParam<PropertyCase> {};
 

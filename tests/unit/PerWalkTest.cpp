@@ -2,6 +2,8 @@
 // edges, and the drive manager's enumeration.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "PerTestSupport.h"
 #include "per/DriveLayout.h"
 #include "per/DriveManager.h"
@@ -203,9 +205,9 @@ TEST_F(PerWalkTest, LayoutBufferStartsAt128EntriesAndDoublesUntilEveryEntryFits)
     enumerate();
 
     // One query for the small disk; the large one needs a second, doubled buffer.
-    EXPECT_EQ(machine->ioSizes(kLayout), (std::vector<std::uint32_t>{48 + 144 * 128, 48 + 144 * 128,
-                                                                     48 + 144 * 256}));
-    EXPECT_EQ(drive(0).GetPartitionCount(), 9u + 1);    // and the free space after them
+    EXPECT_EQ(machine->ioSizes(kLayout),
+              (std::vector<std::uint32_t>{48 + 144 * 128, 48 + 144 * 128, 48 + 144 * 256}));
+    EXPECT_EQ(drive(0).GetPartitionCount(), 9u + 1);  // and the free space after them
     EXPECT_EQ(drive(1).GetPartitionCount(), 130u + 1);
 }
 
@@ -221,8 +223,8 @@ TEST_F(PerWalkTest, LayoutThatAlwaysWantsMoreStopsAtTheLargestBuffer) {
 
     PER::DriveManager& manager = enumerate();
 
-    const std::vector<std::uint32_t> perDisk{48 + 144 * 128, 48 + 144 * 256, 48 + 144 * 512,
-                                             48 + 144 * 1024, 48u + 576 * 512};
+    const std::vector<std::uint32_t> perDisk{48 + 144 * 128, 48 + 144 * 256, 48 + 144 * 512, 48 + 144 * 1024,
+                                             48u + 576 * 512};
     std::vector<std::uint32_t> expected = perDisk;
     expected.insert(expected.end(), perDisk.begin(), perDisk.end());
     EXPECT_EQ(machine->ioSizes(kLayout), expected);
@@ -300,6 +302,11 @@ struct GapCase {
     std::uint64_t secondStart;  // sectors; the first partition ends at sector 2048 (byte 1048576)
     std::vector<PartitionKind> kinds;
 };
+
+// Printed by name: gtest would otherwise print the case as its bytes, unset members and padding included.
+void PrintTo(const GapCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class MbrCylinderGapTest : public PerWalkTest, public ::testing::WithParamInterface<GapCase> {};
 
