@@ -316,6 +316,32 @@ test_abandoned_call_lock() {
     fi
 }
 
+# The free letter is the highest of Z: to C: that Wine does not map, as the program sees it itself.
+test_free_letter() {
+    local output
+    output=$(host free-letter)
+    local expected
+    expected=$(sed -n 's/^expected //p' <<<"$output")
+    if [ -n "$expected" ] && [ "$(result_of "$output")" = 1 ] && grep -qxF "output $expected" <<<"$output"; then
+        pass "PH_FindUsableLabel: 1 with $expected, the highest letter Wine leaves free"
+    else
+        fail "PH_FindUsableLabel against Wine's drive letters" "$output"
+    fi
+}
+
+# Wine shows no physical drives, so hiding, showing and formatting find no disk and start no diskpart.
+test_partition_ops_find_no_disk() {
+    stand_in "$ATTACHED_LISTING" 0
+    local output
+    output=$(host partition-ops)
+    if [ "$(grep -c ' 0$' <<<"$output")" -eq 5 ] && ! grep -q ' 1$' <<<"$output" \
+        && ! grep -q '^log ' <<<"$output" && [ ! -e "$STAND_IN/runs.log" ]; then
+        pass "PH_SetHidden, PH_SetNonHidden and PH_FormatNTFS without disks: 0, no diskpart, no log line"
+    else
+        fail "hide, unhide and format without disks" "$output" "$(cat "$STAND_IN/runs.log" 2>&1)"
+    fi
+}
+
 # The kvph tool as shipped: kvph.exe loads the DLL from its own folder.
 test_kvph_tool() {
     if [ "$KVPH_BUILT" != yes ]; then
@@ -415,6 +441,8 @@ test_listing_replaces_a_leftover_inventory
 test_volume_queries_without_a_matching_section
 test_null_state_pointer
 test_abandoned_call_lock
+test_free_letter
+test_partition_ops_find_no_disk
 test_kvph_tool
 test_two_processes_never_overlap
 test_stand_in_detects_overlap
