@@ -1,319 +1,211 @@
 #include "Machine.h"
 
-#include <cstdio>
-
 #include "SimText.h"
-#include "platform/WinConstants.h"
 
 namespace sim {
-namespace {
-
-namespace win = kvph::win;
-
-constexpr std::uint32_t kErrorNotOwner = 288;
-constexpr std::uint32_t kWaitTimeout = 0x102;
-constexpr wchar_t kSystemFolder[] = L"\\System32";
-
-bool isSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
-
-std::wstring registryKey(kvph::RegistryRoot root, const std::wstring& subKey) {
-    std::wstring key = root == kvph::RegistryRoot::LocalMachine ? L"HKLM\\" : L"HKCU\\";
-    key += subKey;
-    while (!key.empty() && key.back() == L'\\') {
-        key.pop_back();
-    }
-    return text::upper(key);
-}
-
-std::map<std::wstring, std::uint32_t>::iterator findValue(RegistryKey& key, const std::wstring& name) {
-    for (auto it = key.dwords.begin(); it != key.dwords.end(); ++it) {
-        if (text::equalsNoCase(it->first, name)) {
-            return it;
-        }
-    }
-    return key.dwords.end();
-}
-
-// OutputDebugString stops at the first NUL of the text it is given.
-template <typename String>
-String upToNul(const String& s) {
-    return s.substr(0, s.find(typename String::value_type{}));
-}
-
-}  // namespace
 
 Machine::Machine() = default;
 
 Machine::Machine(MachineModel model) : model_(std::move(model)) {
     for (VirtualDisk& vdisk : model_.vdisks) {
         if (vdisk.attached) {
-            plugInVdisk(vdisk);
+            drives_.plugInVdisk(vdisk);
         }
     }
 }
 
-Machine::~Machine() {
-    // A test that stopped while holding the call lock must not leave the mutex locked when it dies.
-    if (callMutexDepth_ > 0 && callMutex_.try_lock()) {
-        callMutex_.unlock();
-        for (; callMutexDepth_ > 0; --callMutexDepth_) {
-            callMutex_.unlock();
-        }
-    }
-}
-
-std::wstring Machine::pathKey(const std::wstring& path) {
-    std::wstring key;
-    key.reserve(path.size());
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const wchar_t c = isSeparator(path[i]) ? L'\\' : text::upper(path[i]);
-        // Doubled separators name the same folder; only a leading "\\" (device and UNC paths) counts.
-        if (c == L'\\' && i > 1 && key.back() == L'\\') {
-            continue;
-        }
-        key += c;
-    }
-    if (key.size() == 2 && key[1] == L':') {
-        key += L'\\';
-    }
-    while (key.size() > 1 && key.back() == L'\\' && !(key.size() == 3 && key[1] == L':')) {
-        key.pop_back();
-    }
-    return key;
-}
+Machine::~Machine() = default;
 
 std::vector<std::wstring> Machine::logTexts() const {
     std::vector<std::wstring> texts;
-    texts.reserve(log_.size());
-    for (const LogLine& line : log_) {
+    texts.reserve(log().size());
+    for (const LogLine& line : log()) {
         texts.push_back(line.text);
     }
     return texts;
 }
 
-std::optional<std::uint32_t> Machine::enter(const char* method, const std::wstring& argument) {
-    ++callCounts_[method];
-    for (Fault& fault : faults_) {
-        if (fault.method != method || fault.times == 0) {
-            continue;
-        }
-        if (!fault.argumentContains.empty() && !text::containsNoCase(argument, fault.argumentContains)) {
-            continue;
-        }
-        if (fault.skip > 0) {
-            --fault.skip;
-            continue;
-        }
-        if (fault.times > 0) {
-            --fault.times;
-        }
-        return fault.error;
+bool Machine::fileExists(const std::wstring& path) const {
+    return files_.findFile(pathKey(path)) != nullptr;
+}
+
+std::optional<std::string> Machine::fileBytes(const std::wstring& path) const {
+    const File* file = files_.findFile(pathKey(path));
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    return std::string(file->content.begin(), file->content.end());
+}
+
+std::optional<std::uint32_t> Machine::fileAttributes(const std::wstring& path) const {
+    const std::wstring key = pathKey(path);
+    if (const File* file = files_.findFile(key)) {
+        return file->attributes;
+    }
+    if (const File* folder = files_.findFolder(key)) {
+        return folder->attributes;
     }
     return std::nullopt;
 }
 
-kvph::Handle Machine::addHandle(OpenObject object) {
-    const kvph::Handle handle = nextHandle_;
-    nextHandle_ += 4;  // handle values are multiples of four, as the platform hands them out
-    handles_.emplace(handle, std::move(object));
-    return handle;
+// Device paths go to the drives, others to the file system. Each call converts the path and goes through
+// the other's seam method, as the platform's CreateFileW and CreateFileA do.
+kvph::HandleResult Machine::createFileW(const std::wstring& path, std::uint32_t desiredAccess,
+                                        std::uint32_t shareMode, std::uint32_t creationDisposition,
+                                        std::uint32_t flagsAndAttributes) {
+    if (auto error = calls_.enter("createFileW", path)) {
+        return {kvph::kInvalidHandle, *error};
+    }
+    if (Drives::isDevicePath(path)) {
+        return createFileA(toAnsi(path), desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
+    }
+    return files_.createFile(path, desiredAccess, creationDisposition, flagsAndAttributes);
 }
 
-Machine::OpenObject* Machine::findHandle(kvph::Handle handle) {
-    auto it = handles_.find(handle);
-    return it == handles_.end() ? nullptr : &it->second;
+kvph::HandleResult Machine::createFileA(const std::string& path, std::uint32_t desiredAccess,
+                                        std::uint32_t shareMode, std::uint32_t creationDisposition,
+                                        std::uint32_t flagsAndAttributes) {
+    const std::wstring widePath = fromAnsi(path);
+    if (auto error = calls_.enter("createFileA", widePath)) {
+        return {kvph::kInvalidHandle, *error};
+    }
+    if (!Drives::isDevicePath(widePath)) {
+        return createFileW(widePath, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
+    }
+    return drives_.openDevice(widePath);
 }
 
-kvph::BoolResult Machine::closeHandle(kvph::Handle handle) {
-    std::wstring argument;
-    if (OpenObject* object = findHandle(handle);
-        object != nullptr && std::holds_alternative<OpenFile>(*object)) {
-        argument = std::get<OpenFile>(*object).key;
-    }
-    if (auto error = enter("closeHandle", argument)) {
-        return {false, *error};
-    }
-    if (handles_.erase(handle) == 0) {
-        return {false, win::ERROR_INVALID_HANDLE_};
-    }
-    return {true, 0};
-}
+// --- Forwarders.
 
 void Machine::outputDebugStringW(const std::wstring& message) {
-    enter("outputDebugStringW", message);
-    log_.push_back({true, upToNul(message)});
+    system_.outputDebugStringW(message);
 }
-
 void Machine::outputDebugStringA(const std::string& message) {
-    enter("outputDebugStringA", text::widen(message));
-    log_.push_back({false, text::widen(upToNul(message))});
+    system_.outputDebugStringA(message);
 }
-
 void Machine::sleep(std::uint32_t milliseconds) {
-    enter("sleep");
-    clockMs_ += milliseconds;
-    sleeps_.push_back(milliseconds);
+    system_.sleep(milliseconds);
+}
+kvph::HandleResult Machine::createMutexW(const std::wstring& name) {
+    return system_.createMutexW(name);
+}
+std::uint32_t Machine::waitForSingleObject(kvph::Handle handle, std::uint32_t milliseconds) {
+    return system_.waitForSingleObject(handle, milliseconds);
+}
+kvph::BoolResult Machine::releaseMutex(kvph::Handle mutex) {
+    return system_.releaseMutex(mutex);
+}
+kvph::BoolResult Machine::closeHandle(kvph::Handle handle) {
+    return system_.closeHandle(handle);
+}
+std::int32_t Machine::ntClose(kvph::Handle handle) {
+    return system_.ntClose(handle);
+}
+std::optional<std::string> Machine::wideToAnsi(const std::wstring& text) {
+    return system_.wideToAnsi(text);
+}
+std::optional<std::wstring> Machine::stringFromCLSID(const std::uint8_t (&guid)[16], std::uint32_t& error) {
+    return system_.stringFromCLSID(guid, error);
 }
 
 std::optional<std::wstring> Machine::shGetSpecialFolderPathW(int csidl, bool create) {
-    if (enter("shGetSpecialFolderPathW") || csidl != win::CSIDL_COMMON_APPDATA_) {
-        return std::nullopt;
-    }
-    const std::wstring& path = model_.commonAppData;
-    if (create && !createFolderChain(path)) {
-        return std::nullopt;
-    }
-    return path;
+    return files_.shGetSpecialFolderPathW(csidl, create);
 }
-
 std::optional<std::wstring> Machine::getModuleFileNameW(std::uint32_t bufferUnits) {
-    if (enter("getModuleFileNameW") || bufferUnits == 0) {
-        return std::nullopt;
-    }
-    // A buffer that is too small receives the path cut to its size, as the platform leaves it.
-    return text::cutToUtf16(model_.libraryPath, bufferUnits - 1);
+    return files_.getModuleFileNameW(bufferUnits);
 }
-
 std::optional<std::wstring> Machine::getSystemDirectoryW(std::uint32_t bufferUnits) {
-    if (enter("getSystemDirectoryW")) {
-        return std::nullopt;
-    }
-    std::wstring path = model_.windowsDirectory;
-    while (!path.empty() && isSeparator(path.back())) {
-        path.pop_back();
-    }
-    path += kSystemFolder;
-    if (text::utf16Length(path) >= bufferUnits) {
-        return std::nullopt;
-    }
-    return path;
+    return files_.getSystemDirectoryW(bufferUnits);
+}
+bool Machine::pathFileExistsW(const std::wstring& path) {
+    return files_.pathFileExistsW(path);
+}
+kvph::BoolResult Machine::setFileAttributesW(const std::wstring& path, std::uint32_t attributes) {
+    return files_.setFileAttributesW(path, attributes);
+}
+std::optional<std::uint32_t> Machine::getFileAttributesW(const std::wstring& path) {
+    return files_.getFileAttributesW(path);
+}
+kvph::BoolResult Machine::deleteFileW(const std::wstring& path) {
+    return files_.deleteFileW(path);
+}
+int Machine::wmkdir(const std::wstring& path) {
+    return files_.wmkdir(path);
+}
+kvph::WriteResult Machine::writeFile(kvph::Handle file, const kvph::Bytes& data) {
+    return files_.writeFile(file, data);
+}
+kvph::ReadResult Machine::readFile(kvph::Handle file, std::uint32_t bytesToRead) {
+    return files_.readFile(file, bytesToRead);
+}
+kvph::BoolResult Machine::flushFileBuffers(kvph::Handle file) {
+    return files_.flushFileBuffers(file);
 }
 
-kvph::HandleResult Machine::createMutexW(const std::wstring& name) {
-    if (auto error = enter("createMutexW", name)) {
-        return {kvph::kNullHandle, *error};
-    }
-    return {addHandle(OpenMutex{name}), 0};
+std::wstring Machine::getPrivateProfileStringW(const std::wstring& section, const std::wstring& key,
+                                               const std::wstring& defaultValue, std::uint32_t bufferUnits,
+                                               const std::wstring& file) {
+    return profiles_.getPrivateProfileStringW(section, key, defaultValue, bufferUnits, file);
+}
+std::uint32_t Machine::getPrivateProfileIntW(const std::wstring& section, const std::wstring& key,
+                                             std::int32_t defaultValue, const std::wstring& file) {
+    return profiles_.getPrivateProfileIntW(section, key, defaultValue, file);
+}
+kvph::BoolResult Machine::writePrivateProfileStringW(const std::wstring& section, const std::wstring& key,
+                                                     const std::wstring& value, const std::wstring& file) {
+    return profiles_.writePrivateProfileStringW(section, key, value, file);
 }
 
-std::uint32_t Machine::waitForSingleObject(kvph::Handle handle, std::uint32_t milliseconds) {
-    if (enter("waitForSingleObject")) {
-        return win::WAIT_FAILED_;
-    }
-    OpenObject* object = findHandle(handle);
-    if (object == nullptr || !std::holds_alternative<OpenMutex>(*object)) {
-        return win::WAIT_FAILED_;
-    }
-    if (milliseconds == win::INFINITE_) {
-        callMutex_.lock();
-    } else if (!callMutex_.try_lock()) {
-        return kWaitTimeout;
-    }
-    ++callMutexDepth_;
-    return win::WAIT_OBJECT_0_;
+kvph::ProcessOutcome Machine::createProcessAndWait(const std::wstring& commandLine, std::uint32_t) {
+    return processes_.createProcessAndWait(commandLine);
 }
-
-kvph::BoolResult Machine::releaseMutex(kvph::Handle mutex) {
-    if (auto error = enter("releaseMutex")) {
-        return {false, *error};
-    }
-    OpenObject* object = findHandle(mutex);
-    if (object == nullptr || !std::holds_alternative<OpenMutex>(*object)) {
-        return {false, win::ERROR_INVALID_HANDLE_};
-    }
-    // try_lock succeeds only for the owning thread or when nobody holds the mutex; the depth tells
-    // the two apart and is only read while the mutex is held.
-    if (!callMutex_.try_lock()) {
-        return {false, kErrorNotOwner};
-    }
-    const bool owned = callMutexDepth_ > 0;
-    if (owned) {
-        --callMutexDepth_;
-        callMutex_.unlock();
-    }
-    callMutex_.unlock();
-    return owned ? kvph::BoolResult{true, 0} : kvph::BoolResult{false, kErrorNotOwner};
+kvph::ProcessOutcome Machine::shellExecuteAndWait(const std::wstring& verb, const std::wstring& file,
+                                                  const std::wstring&, const std::wstring& directory, int) {
+    return processes_.shellExecuteAndWait(verb, file, directory);
 }
 
 std::optional<std::uint32_t> Machine::regQueryDword(kvph::RegistryRoot root, const std::wstring& subKey,
                                                     const std::wstring& valueName) {
-    if (enter("regQueryDword", subKey)) {
-        return std::nullopt;
-    }
-    auto key = model_.registry.find(registryKey(root, subKey));
-    if (key == model_.registry.end()) {
-        return std::nullopt;
-    }
-    auto value = findValue(key->second, valueName);
-    if (value == key->second.dwords.end()) {
-        return std::nullopt;
-    }
-    return value->second;
+    return registry_.queryDword(root, subKey, valueName);
 }
-
 kvph::BoolResult Machine::regSetDword(kvph::RegistryRoot root, const std::wstring& subKey,
                                       const std::wstring& valueName, std::uint32_t value) {
-    if (auto error = enter("regSetDword", subKey)) {
-        return {false, *error};
-    }
-    RegistryKey& key = model_.registry[registryKey(root, subKey)];
-    auto existing = findValue(key, valueName);
-    if (existing != key.dwords.end()) {
-        existing->second = value;
-    } else {
-        key.dwords[valueName] = value;
-    }
-    return {true, 0};
+    return registry_.setDword(root, subKey, valueName, value);
 }
-
 kvph::BoolResult Machine::regDeleteValue(kvph::RegistryRoot root, const std::wstring& subKey,
                                          const std::wstring& valueName) {
-    if (auto error = enter("regDeleteValue", subKey)) {
-        return {false, *error};
-    }
-    auto key = model_.registry.find(registryKey(root, subKey));
-    if (key == model_.registry.end()) {
-        return {false, win::ERROR_FILE_NOT_FOUND_};
-    }
-    auto value = findValue(key->second, valueName);
-    if (value == key->second.dwords.end()) {
-        return {false, win::ERROR_FILE_NOT_FOUND_};
-    }
-    key->second.dwords.erase(value);
-    return {true, 0};
+    return registry_.deleteValue(root, subKey, valueName);
 }
 
-std::optional<std::string> Machine::wideToAnsi(const std::wstring& textToConvert) {
-    if (enter("wideToAnsi", textToConvert)) {
-        return std::nullopt;
-    }
-    return toAnsi(upToNul(textToConvert));
+kvph::IoResult Machine::deviceIoControl(kvph::Handle device, std::uint32_t controlCode,
+                                        const kvph::Bytes& input, std::uint32_t outputSize) {
+    return drives_.deviceIoControl(device, controlCode, input, outputSize);
 }
-
-std::string Machine::toAnsi(const std::wstring& wide) const {
-    return text::toCodePage(wide, model_.codePage);
+kvph::VolumeInformation Machine::getVolumeInformationW(const std::wstring& rootPath) {
+    return drives_.getVolumeInformationW(rootPath);
 }
-
-std::wstring Machine::fromAnsi(const std::string& bytes) const {
-    return text::fromCodePage(bytes, model_.codePage);
+kvph::DiskFreeSpace Machine::getDiskFreeSpaceExW(const std::wstring& directory) {
+    return drives_.getDiskFreeSpaceExW(directory);
 }
-
-std::optional<std::wstring> Machine::stringFromCLSID(const std::uint8_t (&guid)[16], std::uint32_t& error) {
-    if (auto injected = enter("stringFromCLSID")) {
-        error = *injected;
-        return std::nullopt;
-    }
-    const auto u16 = [&](int at) { return static_cast<unsigned>(guid[at] | (guid[at + 1] << 8)); };
-    const unsigned long data1 =
-        static_cast<unsigned long>(guid[0]) | (static_cast<unsigned long>(guid[1]) << 8) |
-        (static_cast<unsigned long>(guid[2]) << 16) | (static_cast<unsigned long>(guid[3]) << 24);
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", data1, u16(4),
-                  u16(6), guid[8], guid[9], guid[10], guid[11], guid[12], guid[13], guid[14], guid[15]);
-    error = 0;
-    return text::widen(buffer);
+std::uint32_t Machine::getDriveTypeW(const std::wstring& rootPath) {
+    return drives_.getDriveTypeW(rootPath);
+}
+kvph::DriveStrings Machine::getLogicalDriveStringsW(std::uint32_t bufferUnits) {
+    return drives_.getLogicalDriveStringsW(bufferUnits);
+}
+std::optional<std::wstring> Machine::queryDosDeviceW(const std::wstring& deviceName,
+                                                     std::uint32_t bufferUnits) {
+    return drives_.queryDosDeviceW(deviceName, bufferUnits);
+}
+bool Machine::loadSymbolicLinkCalls() {
+    return drives_.loadSymbolicLinkCalls();
+}
+kvph::NtHandleResult Machine::ntOpenSymbolicLinkObject(const std::wstring& name, std::uint32_t,
+                                                       std::uint32_t attributes) {
+    return drives_.ntOpenSymbolicLinkObject(name, attributes);
+}
+kvph::NtTextResult Machine::ntQuerySymbolicLinkObject(kvph::Handle link, std::uint16_t maximumBytes) {
+    return drives_.ntQuerySymbolicLinkObject(link, maximumBytes);
 }
 
 }  // namespace sim

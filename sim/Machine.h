@@ -1,43 +1,39 @@
 // A simulated Windows machine that answers the library's platform calls from a MachineModel.
 //
-// The implementation is split by role: Machine.cpp (handles, faults, log, clock, text, registry, locks),
-// SimFiles.cpp, SimProfiles.cpp, SimProcesses.cpp and SimDiskpart.cpp (the stand-in diskpart),
-// SimDevices.cpp (physical drives: geometry and layout), SimStorageQuery.cpp (property query and ATA
-// pass-through), SimVolumes.cpp (volumes, letters, DOS devices, symbolic links), MachineJson.cpp.
+// Machine owns the model and forwards each platform call to the object of its role, each with its own
+// state, header and source:
+//   Files      (SimFiles)      files and folders, file handles, the folder paths the machine reports
+//   Profiles   (SimProfiles)   private-profile (INI) files
+//   Processes  (SimProcesses)  process starts and batch files
+//   Diskpart   (SimDiskpart)   the stand-in diskpart; its commands are tables, see SimDiskpart.h
+//   Drives     (SimDrives)     physical drives and volumes: geometry, layout, property query, ATA
+//                              pass-through, letters, DOS devices, symbolic links, vdisk plug-in
+//   Registry   (SimRegistry)   registry keys and values
+//   System     (SimSystem)     debug log, virtual clock, call lock mutex, handle closing, text calls
+// and the pieces they share (SimShared): Calls, through which every seam method is counted and can be
+// made to fail (injectFault), the handle table and the ANSI code page. Roles reach each other through
+// the references they are built with. Machine routes only what crosses roles: CreateFileW/A open files
+// or devices, and each reaches the other through the virtual seam as the platform does.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "Model.h"
+#include "SimDiskpart.h"
+#include "SimDrives.h"
+#include "SimFiles.h"
+#include "SimProcesses.h"
+#include "SimProfiles.h"
+#include "SimRegistry.h"
+#include "SimShared.h"
+#include "SimSystem.h"
 #include "platform/Platform.h"
 
 namespace sim {
-
-// A fault injected at one seam method: the next `times` calls after `skip` matching calls fail with
-// `error`. `argumentContains` restricts matching to calls whose first text argument (path, command
-// line, section...) contains it, compared without regard to case.
-// Besides the seam's own method names, "processWait" and "processExitCode" make the wait for a started
-// process, or the reading of its exit code, fail (argument: the command line or the file started).
-// The profile calls match their argument against "file|section|key".
-struct Fault {
-    std::string method;
-    std::uint32_t error = 5;  // ERROR_ACCESS_DENIED
-    int skip = 0;
-    int times = 1;  // -1: every matching call
-    std::wstring argumentContains;
-};
-
-struct LogLine {
-    bool wide = true;
-    std::wstring text;  // narrow lines are widened byte per unit
-};
 
 class Machine : public kvph::Platform {
 public:
@@ -45,31 +41,42 @@ public:
     explicit Machine(MachineModel model);
     ~Machine() override;
 
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
     MachineModel& model() { return model_; }
     const MachineModel& model() const { return model_; }
 
     // --- Observation and control for tests, the kvph tool and benchmarks.
-    const std::vector<LogLine>& log() const { return log_; }
+    const std::vector<LogLine>& log() const { return system_.log(); }
     std::vector<std::wstring> logTexts() const;
-    void clearLog() { log_.clear(); }
-    const std::vector<DiskpartRun>& diskpartRuns() const { return diskpartRuns_; }
-    std::uint64_t virtualMilliseconds() const { return clockMs_; }
-    const std::vector<std::uint32_t>& sleeps() const { return sleeps_; }
-    const std::map<std::string, int>& callCounts() const { return callCounts_; }
-    void resetCallCounts() { callCounts_.clear(); }
+    void clearLog() { system_.clearLog(); }
+    const std::vector<DiskpartRun>& diskpartRuns() const { return diskpart_.runs(); }
+    std::uint64_t virtualMilliseconds() const { return system_.virtualMilliseconds(); }
+    const std::vector<std::uint32_t>& sleeps() const { return system_.sleeps(); }
+    const std::map<std::string, int>& callCounts() const { return calls_.counts(); }
+    void resetCallCounts() { calls_.resetCounts(); }
     std::size_t openHandleCount() const { return handles_.size(); }
-    void injectFault(Fault fault) { faults_.push_back(std::move(fault)); }
-    void clearFaults() { faults_.clear(); }
+    const Handles& handles() const { return handles_; }
+    void injectFault(Fault fault) { calls_.inject(std::move(fault)); }
+    void clearFaults() { calls_.clearFaults(); }
+    // Every physical drive the machine has now: its disks, then attached vdisks with their numbers.
+    std::vector<const Disk*> allDisks() const { return drives_.allDisks(); }
+    // Text in the machine's ANSI code page.
+    std::string toAnsi(const std::wstring& text) const { return codePage_.toAnsi(text); }
+    std::wstring fromAnsi(const std::string& bytes) const { return codePage_.fromAnsi(bytes); }
 
     // Convenience for tests: file content and attributes by Windows path.
     bool fileExists(const std::wstring& path) const;
     std::optional<std::string> fileBytes(const std::wstring& path) const;
     std::optional<std::uint32_t> fileAttributes(const std::wstring& path) const;
-    void putFile(const std::wstring& path, const std::string& bytes, std::uint32_t attributes = 0x80);
-    void putFolder(const std::wstring& path);
+    void putFile(const std::wstring& path, const std::string& bytes, std::uint32_t attributes = 0x80) {
+        files_.putFile(path, bytes, attributes);
+    }
+    void putFolder(const std::wstring& path) { files_.putFolder(path); }
 
     // Upper-cased, separator-normalised key of a Windows path (no trailing backslash except on roots).
-    static std::wstring pathKey(const std::wstring& path);
+    static std::wstring pathKey(const std::wstring& path) { return sim::pathKey(path); }
 
     // --- kvph::Platform.
     void outputDebugStringW(const std::wstring& message) override;
@@ -141,92 +148,18 @@ public:
     kvph::NtTextResult ntQuerySymbolicLinkObject(kvph::Handle link, std::uint16_t maximumBytes) override;
     std::int32_t ntClose(kvph::Handle handle) override;
 
-    // --- Shared by the implementation files.
-    struct OpenFile {
-        std::wstring key;
-        std::uint32_t access = 0;
-        std::uint64_t position = 0;
-    };
-    struct OpenDevice {
-        int diskNumber = 0;  // physical drive number (vdisks included, see allDisks())
-    };
-    struct OpenLink {
-        std::wstring target;
-    };
-    struct OpenMutex {
-        std::wstring name;
-    };
-    using OpenObject = std::variant<OpenFile, OpenDevice, OpenLink, OpenMutex>;
-
-    // Records the call in callCounts and answers whether an injected fault hits it.
-    std::optional<std::uint32_t> enter(const char* method, const std::wstring& argument = {});
-    kvph::Handle addHandle(OpenObject object);
-    OpenObject* findHandle(kvph::Handle handle);
-
-    // Every physical drive the machine has now: its disks, then attached vdisks with their numbers.
-    std::vector<const Disk*> allDisks() const;
-    // Makes an attached vdisk a physical drive: the lowest drive number no other drive has, bus 15
-    // (file-backed virtual disk), a fixed drive.
-    void plugInVdisk(VirtualDisk& vdisk);
-    const Disk* diskByNumber(int number) const;
-    // The volume mounted under a letter, with the disk that holds it.
-    struct MountedVolume {
-        const Disk* disk = nullptr;
-        const Volume* volume = nullptr;
-    };
-    std::optional<MountedVolume> volumeByLetter(wchar_t letter) const;
-
-    // Storage property query and ATA pass-through answers (SimStorageQuery.cpp).
-    kvph::IoResult answerStorageQuery(const Disk& disk, const kvph::Bytes& input, std::uint32_t outputSize);
-    kvph::IoResult answerAtaPassThrough(const Disk& disk, const kvph::Bytes& input, std::uint32_t outputSize);
-    // Geometry and layout answers (SimDevices.cpp).
-    kvph::IoResult answerGeometry(const Disk& disk, std::uint32_t outputSize);
-    kvph::IoResult answerLayout(const Disk& disk, std::uint32_t outputSize);
-
-    // The stand-in diskpart: runs the script text and returns its exit code, appending what it prints
-    // to `output` (SimDiskpart.cpp).
-    std::uint32_t runDiskpart(const std::string& script, std::string& output);
-
-    // Text in the machine's ANSI code page (Machine.cpp).
-    std::string toAnsi(const std::wstring& text) const;
-    std::wstring fromAnsi(const std::string& bytes) const;
-
-    // The in-memory file system (SimFiles.cpp). `key` is a pathKey(); files on a drive that does not
-    // exist (a detached virtual disk's volume) are not found.
-    File* findFile(const std::wstring& key);
-    bool rootExists(wchar_t letter) const;
-    bool folderExists(const std::wstring& key) const;
-    bool parentFolderExists(const std::wstring& key) const;
-    // Writes a file as a program does (the parent folder must exist, read-only files refuse): the
-    // error, or nullopt on success.
-    std::optional<std::uint32_t> storeFile(const std::wstring& path, const std::string& bytes, bool append);
-    // Size of a virtual disk's file made by "create vdisk" or implied by a machine file: its headers and
-    // metadata, not its contents.
-    static constexpr std::size_t kNewVdiskFileBytes = 4u << 20;
-    // Creates the missing folders along a folder path below its root; false when one cannot be made.
-    bool createFolderChain(const std::wstring& path);
-
 private:
-    // Process starts (SimProcesses.cpp): diskpart with its words as parsed from the command line, and
-    // batch files run line by line; a line that runs no command leaves the errorlevel (nullopt).
-    std::uint32_t startDiskpart(const std::vector<std::wstring>& words, const std::wstring& commandLine,
-                                const std::wstring& directory, std::string& output);
-    std::uint32_t runBatch(const std::string& bytes, const std::wstring& directory);
-    std::optional<std::uint32_t> runBatchLine(const std::wstring& line, const std::wstring& directory,
-                                              bool& utf8Console);
-
     MachineModel model_;
-    std::vector<LogLine> log_;
-    std::vector<DiskpartRun> diskpartRuns_;
-    std::vector<std::uint32_t> sleeps_;
-    std::uint64_t clockMs_ = 0;
-    std::map<std::string, int> callCounts_;
-    std::vector<Fault> faults_;
-    std::map<kvph::Handle, OpenObject> handles_;
-    kvph::Handle nextHandle_ = 0x100;
-    std::recursive_mutex callMutex_;
-    int callMutexDepth_ = 0;
-    bool symbolicLinkCallsLoaded_ = false;
+    Calls calls_;
+    Handles handles_;
+    CodePage codePage_{model_};
+    System system_{calls_, handles_, codePage_};
+    Registry registry_{model_, calls_};
+    Drives drives_{model_, calls_, handles_};
+    Files files_{model_, calls_, handles_, drives_};
+    Profiles profiles_{calls_, files_, codePage_};
+    Diskpart diskpart_{model_, files_, drives_, codePage_};
+    Processes processes_{model_, calls_, files_, diskpart_, codePage_};
 };
 
 }  // namespace sim

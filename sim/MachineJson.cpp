@@ -310,7 +310,7 @@ void completeFileSystem(MachineModel& model) {
     for (const VirtualDisk& vdisk : model.vdisks) {
         const std::wstring key = Machine::pathKey(vdisk.path);
         if (model.files.count(key) == 0) {
-            model.files[key] = File{vdisk.path, std::vector<std::uint8_t>(Machine::kNewVdiskFileBytes),
+            model.files[key] = File{vdisk.path, std::vector<std::uint8_t>(Files::kNewVdiskFileBytes),
                                     win::FILE_ATTRIBUTE_ARCHIVE_};
         }
     }

@@ -1,18 +1,14 @@
-// The stand-in diskpart: runs a script's commands against the machine, one line at a time, and stops
-// at the first command that fails. What it prints is kept as UTF-8 text; the console that captures it
-// converts it to its own code page.
+#include "SimDiskpart.h"
+
 #include <cstdio>
 
-#include "Machine.h"
-#include "SimDiskpart.h"
 #include "SimText.h"
-#include "platform/WinConstants.h"
 
 namespace sim {
 namespace {
 
-namespace win = kvph::win;
-using namespace diskpart;
+// The tool's own exit code for a line it cannot parse.
+constexpr std::uint32_t kSyntaxError = 5;
 
 // Splits at blanks outside double quotes; quotes stay in the tokens.
 std::vector<std::wstring> tokenize(const std::wstring& line) {
@@ -48,250 +44,86 @@ std::wstring withoutQuotes(std::wstring value) {
     return result;
 }
 
-bool hasVdiskExtension(const std::wstring& key) {
-    const auto endsWith = [&](const std::wstring& suffix) {
-        return key.size() > suffix.size() &&
-               key.compare(key.size() - suffix.size(), suffix.size(), suffix) == 0;
-    };
-    return endsWith(L".VHDX") || endsWith(L".VHD");
-}
+}  // namespace
 
-VirtualDisk* findVdisk(Machine& machine, const std::wstring& key) {
-    for (VirtualDisk& vdisk : machine.model().vdisks) {
-        if (Machine::pathKey(vdisk.path) == key) {
-            return &vdisk;
-        }
-    }
-    return nullptr;
-}
+namespace diskpart {
 
-VirtualDisk* selectedVdisk(Context& context) {
-    return context.session.vdiskKey ? findVdisk(context.machine, *context.session.vdiskKey) : nullptr;
-}
-
-std::wstring diskNumberText(const Machine& machine, const VirtualDisk& vdisk) {
-    if (vdisk.attached) {
-        for (const Disk* disk : machine.allDisks()) {
-            if (disk == &vdisk.disk) {
-                return std::to_wstring(disk->number);
-            }
-        }
-    }
-    return L"---";
-}
-
-std::wstring padded(std::wstring textToPad, std::size_t width) {
-    if (textToPad.size() < width) {
-        textToPad.append(width - textToPad.size(), L' ');
-    }
-    return textToPad;
-}
-
-std::uint32_t listVdisk(Context& context, const Arguments&) {
-    const auto& vdisks = context.machine.model().vdisks;
-    context.print(L"");
-    if (vdisks.empty()) {
-        context.print(L"There are no virtual disks to show.");
-        return 0;
-    }
-    context.print(L"  VDisk ###  Disk ###  State                 Type       File");
-    context.print(L"  ---------  --------  --------------------  ---------  ----");
-    for (std::size_t i = 0; i < vdisks.size(); ++i) {
-        const VirtualDisk& vdisk = vdisks[i];
-        const bool selected = context.session.vdiskKey == Machine::pathKey(vdisk.path);
-        context.print(std::wstring(selected ? L"* " : L"  ") + padded(L"VDisk " + std::to_wstring(i), 9) +
-                      L"  " + padded(L"Disk " + diskNumberText(context.machine, vdisk), 8) + L"  " +
-                      padded(vdisk.attached ? L"Attached not open" : L"Added", 20) + L"  " +
-                      padded(vdisk.expandable ? L"Expandable" : L"Fixed", 9) + L"  " + vdisk.path);
-    }
-    return 0;
-}
-
-std::uint32_t createVdisk(Context& context, const Arguments& arguments) {
-    const auto path = parameter(arguments, L"file");
-    const auto maximum = positiveNumber(parameter(arguments, L"maximum"));
-    const std::wstring type = parameter(arguments, L"type").value_or(L"fixed");
-    const bool expandable = text::equalsNoCase(type, L"expandable");
-    if (!path || !maximum || (!expandable && !text::equalsNoCase(type, L"fixed"))) {
-        return context.fail(kInvalidParameter, L"The arguments specified for this command are not valid.");
-    }
-    const std::wstring key = Machine::pathKey(*path);
-    if (!hasVdiskExtension(key)) {
-        return context.fail(kInvalidParameter,
-                            L"The virtual disk file must have the extension .vhd or .vhdx.");
-    }
-    if (context.machine.findFile(key) != nullptr || findVdisk(context.machine, key) != nullptr) {
-        return context.fail(hresultFromWin32(80), L"The file exists.");
-    }
-    if (auto error =
-            context.machine.storeFile(*path, std::string(Machine::kNewVdiskFileBytes, '\0'), false)) {
-        return context.fail(hresultFromWin32(*error), L"The virtual disk file could not be created.");
-    }
-    VirtualDisk vdisk;
-    vdisk.path = *path;
-    vdisk.expandable = expandable;
-    vdisk.maximumMB = *maximum;
-    vdisk.disk.sizeBytes = static_cast<std::uint64_t>(*maximum) << 20;
-    context.machine.model().vdisks.push_back(vdisk);
-    context.session.vdiskKey = key;
-    context.print(L"");
-    context.print(L"  100 percent completed");
-    context.print(L"");
-    context.print(L"DiskPart successfully created the virtual disk file.");
-    return 0;
-}
-
-std::uint32_t selectVdisk(Context& context, const Arguments& arguments) {
-    const auto path = parameter(arguments, L"file");
-    if (!path) {
-        return context.fail(kInvalidParameter, L"The arguments specified for this command are not valid.");
-    }
-    const std::wstring key = Machine::pathKey(*path);
-    if (context.machine.findFile(key) == nullptr) {
-        return context.fail(hresultFromWin32(win::ERROR_FILE_NOT_FOUND_),
-                            L"The system cannot find the file specified.");
-    }
-    if (findVdisk(context.machine, key) == nullptr) {
-        return context.fail(kInvalidParameter, L"The file is not a virtual disk known to the system.");
-    }
-    context.session.vdiskKey = key;
-    context.print(L"");
-    context.print(L"DiskPart successfully selected the virtual disk file.");
-    return 0;
-}
-
-std::optional<wchar_t> freeLetter(const Machine& machine) {
-    for (wchar_t letter = L'D'; letter <= L'Z'; ++letter) {
-        if (!machine.rootExists(letter)) {
-            return letter;
+std::optional<std::wstring> parameter(const DiskpartArguments& arguments, const std::wstring& name) {
+    for (const std::wstring& argument : arguments) {
+        if (text::startsWithNoCase(argument, name + L"=")) {
+            return withoutQuotes(argument.substr(name.size() + 1));
         }
     }
     return std::nullopt;
 }
 
-std::uint32_t attachVdisk(Context& context, const Arguments& arguments) {
-    VirtualDisk* vdisk = selectedVdisk(context);
-    if (vdisk == nullptr) {
-        return context.fail(kInvalidParameter, L"There is no virtual disk selected.");
-    }
-    if (vdisk->attached) {
-        return context.fail(kInvalidState, L"The virtual disk is already attached.");
-    }
-    if (context.machine.findFile(Machine::pathKey(vdisk->path)) == nullptr) {
-        return context.fail(hresultFromWin32(win::ERROR_FILE_NOT_FOUND_),
-                            L"The system cannot find the file specified.");
-    }
-    // A volume comes back under its letter unless something else took that letter meanwhile.
-    for (Volume& volume : vdisk->disk.volumes) {
-        if (volume.letter && context.machine.rootExists(*volume.letter)) {
-            volume.letter = freeLetter(context.machine);
+bool hasWord(const DiskpartArguments& arguments, const std::wstring& word) {
+    for (const std::wstring& argument : arguments) {
+        if (text::equalsNoCase(argument, word)) {
+            return true;
         }
     }
-    vdisk->attached = true;
-    vdisk->readOnly = hasWord(arguments, L"readonly");
-    context.machine.plugInVdisk(*vdisk);
-    // A disk attached read-only shows read-only volumes.
-    for (Volume& volume : vdisk->disk.volumes) {
-        volume.readOnly = vdisk->readOnly;
-    }
-    context.print(L"");
-    context.print(L"  100 percent completed");
-    context.print(L"");
-    context.print(L"DiskPart successfully attached the virtual disk file.");
-    return 0;
+    return false;
 }
 
-std::uint32_t detachVdisk(Context& context, const Arguments&) {
-    VirtualDisk* vdisk = selectedVdisk(context);
-    if (vdisk == nullptr) {
-        return context.fail(kInvalidParameter, L"There is no virtual disk selected.");
+std::optional<std::int64_t> positiveNumber(const std::optional<std::wstring>& value) {
+    if (!value || value->empty() || value->size() > 12) {
+        return std::nullopt;
     }
-    if (!vdisk->attached) {
-        return context.fail(kInvalidState, L"The virtual disk is not attached.");
-    }
-    vdisk->attached = false;
-    vdisk->readOnly = false;
-    context.print(L"");
-    context.print(L"DiskPart successfully detached the virtual disk file.");
-    return 0;
-}
-
-std::uint32_t expandVdisk(Context& context, const Arguments& arguments) {
-    VirtualDisk* vdisk = selectedVdisk(context);
-    const auto maximum = positiveNumber(parameter(arguments, L"maximum"));
-    if (vdisk == nullptr || !maximum) {
-        return context.fail(kInvalidParameter, L"The arguments specified for this command are not valid.");
-    }
-    if (vdisk->attached) {
-        return context.fail(kInvalidState, L"The virtual disk must be detached to be expanded.");
-    }
-    if (*maximum <= vdisk->maximumMB) {
-        return context.fail(kInvalidParameter, L"The new maximum size must be larger than the current one.");
-    }
-    vdisk->maximumMB = *maximum;
-    vdisk->disk.sizeBytes = static_cast<std::uint64_t>(*maximum) << 20;
-    context.print(L"");
-    context.print(L"  100 percent completed");
-    context.print(L"");
-    context.print(L"DiskPart successfully expanded the virtual disk file.");
-    return 0;
-}
-
-std::uint32_t compactVdisk(Context& context, const Arguments&) {
-    VirtualDisk* vdisk = selectedVdisk(context);
-    if (vdisk == nullptr) {
-        return context.fail(kInvalidParameter, L"There is no virtual disk selected.");
-    }
-    if (vdisk->attached && !vdisk->readOnly) {
-        return context.fail(kInvalidState,
-                            L"The virtual disk must be detached or attached read-only to be compacted.");
-    }
-    context.print(L"");
-    context.print(L"  100 percent completed");
-    context.print(L"");
-    context.print(L"DiskPart successfully compacted the virtual disk file.");
-    return 0;
-}
-
-// The groups of commands, each from its own file. Within the table a command must come before any
-// other whose words begin its own.
-const std::vector<Command>& commands() {
-    static const std::vector<Command> table = [] {
-        std::vector<Command> all;
-        for (const auto& group : {vdiskCommands(), diskCommands()}) {
-            all.insert(all.end(), group.begin(), group.end());
+    std::int64_t number = 0;
+    for (wchar_t c : *value) {
+        if (c < L'0' || c > L'9') {
+            return std::nullopt;
         }
-        return all;
-    }();
-    return table;
+        number = number * 10 + (c - L'0');
+    }
+    return number > 0 ? std::optional<std::int64_t>(number) : std::nullopt;
 }
 
-// A command's last word may carry its value ("select disk=1", "set id=07"); that token then stays an
-// argument. Returns the command and where its arguments begin.
+}  // namespace diskpart
+
+namespace {
+
+// Every family's table, searched in this order.
+const std::vector<const std::vector<DiskpartCommand>*>& commandTables() {
+    static const std::vector<const std::vector<DiskpartCommand>*> tables = {&vdiskCommands(),
+                                                                            &diskCommands()};
+    return tables;
+}
+
+// Where the command's arguments begin among the tokens, or nullopt when the tokens are not this command.
+std::optional<std::size_t> argumentsStart(const DiskpartCommand& command,
+                                          const std::vector<std::wstring>& tokens) {
+    const std::size_t count = command.words.size();
+    if (tokens.size() < count) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i + 1 < count; ++i) {
+        if (!text::equalsNoCase(tokens[i], command.words[i])) {
+            return std::nullopt;
+        }
+    }
+    const std::wstring& last = command.words.back();
+    if (text::equalsNoCase(tokens[count - 1], last)) {
+        return count;
+    }
+    if (text::startsWithNoCase(tokens[count - 1], last + L"=")) {
+        return count - 1;
+    }
+    return std::nullopt;
+}
+
 struct Match {
-    const Command* command = nullptr;
+    const DiskpartCommand* command = nullptr;
     std::size_t firstArgument = 0;
 };
 
 Match findCommand(const std::vector<std::wstring>& tokens) {
-    for (const Command& command : commands()) {
-        const std::size_t count = command.words.size();
-        if (tokens.size() < count) {
-            continue;
-        }
-        bool matches = true;
-        for (std::size_t i = 0; i + 1 < count && matches; ++i) {
-            matches = text::equalsNoCase(tokens[i], command.words[i]);
-        }
-        if (!matches) {
-            continue;
-        }
-        const std::wstring& last = command.words.back();
-        if (text::equalsNoCase(tokens[count - 1], last)) {
-            return {&command, count};
-        }
-        if (text::startsWithNoCase(tokens[count - 1], last + L"=")) {
-            return {&command, count - 1};
+    for (const auto* table : commandTables()) {
+        for (const DiskpartCommand& command : *table) {
+            if (const auto start = argumentsStart(command, tokens)) {
+                return {&command, *start};
+            }
         }
     }
     return {};
@@ -315,7 +147,7 @@ std::vector<std::wstring> scriptLines(const std::wstring& script) {
     return lines;
 }
 
-std::uint32_t execute(Context& context, const std::wstring& script) {
+std::uint32_t execute(DiskpartContext& context, const std::wstring& script) {
     for (const std::wstring& line : scriptLines(script)) {
         const std::vector<std::wstring> tokens = tokenize(text::trim(line));
         if (tokens.empty() || text::equalsNoCase(tokens[0], L"rem")) {
@@ -329,8 +161,8 @@ std::uint32_t execute(Context& context, const std::wstring& script) {
             return context.fail(kSyntaxError,
                                 L"The command is not known to this diskpart: " + text::trim(line));
         }
-        const Arguments arguments(tokens.begin() + static_cast<std::ptrdiff_t>(match.firstArgument),
-                                  tokens.end());
+        const DiskpartArguments arguments(tokens.begin() + static_cast<std::ptrdiff_t>(match.firstArgument),
+                                          tokens.end());
         if (const std::uint32_t code = match.command->run(context, arguments); code != 0) {
             return code;
         }
@@ -342,57 +174,13 @@ std::uint32_t execute(Context& context, const std::wstring& script) {
 
 }  // namespace
 
-namespace diskpart {
-
-std::optional<std::wstring> parameter(const Arguments& arguments, const std::wstring& name) {
-    for (const std::wstring& argument : arguments) {
-        if (text::startsWithNoCase(argument, name + L"=")) {
-            return withoutQuotes(argument.substr(name.size() + 1));
-        }
-    }
-    return std::nullopt;
-}
-
-bool hasWord(const Arguments& arguments, const std::wstring& word) {
-    for (const std::wstring& argument : arguments) {
-        if (text::equalsNoCase(argument, word)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-std::optional<std::int64_t> positiveNumber(const std::optional<std::wstring>& value) {
-    if (!value || value->empty() || value->size() > 12) {
-        return std::nullopt;
-    }
-    std::int64_t number = 0;
-    for (wchar_t c : *value) {
-        if (c < L'0' || c > L'9') {
-            return std::nullopt;
-        }
-        number = number * 10 + (c - L'0');
-    }
-    return number > 0 ? std::optional<std::int64_t>(number) : std::nullopt;
-}
-
-std::vector<Command> vdiskCommands() {
-    return {
-        {{L"list", L"vdisk"}, listVdisk},       {{L"create", L"vdisk"}, createVdisk},
-        {{L"select", L"vdisk"}, selectVdisk},   {{L"attach", L"vdisk"}, attachVdisk},
-        {{L"detach", L"vdisk"}, detachVdisk},   {{L"expand", L"vdisk"}, expandVdisk},
-        {{L"compact", L"vdisk"}, compactVdisk},
-    };
-}
-
-}  // namespace diskpart
-
-std::uint32_t Machine::runDiskpart(const std::string& script, std::string& output) {
+std::uint32_t Diskpart::run(const std::string& script, const std::wstring& commandLine, std::string& output) {
     DiskpartRun run;
+    run.commandLine = commandLine;
     run.script = script;
     std::wstring printed;
-    diskpart::Session session;
-    diskpart::Context context{*this, session, printed};
+    DiskpartSession session;
+    DiskpartContext context{model_, files_, drives_, session, printed};
     auto& queue = model_.diskpart.exitCodes;
     const std::uint32_t queued = queue.empty() ? 0 : queue.front();
     if (!queue.empty()) {
@@ -404,11 +192,11 @@ std::uint32_t Machine::runDiskpart(const std::string& script, std::string& outpu
         run.exitCode = context.fail(
             queued, L"DiskPart stopped the script with the exit code " + text::widen(code) + L".");
     } else {
-        run.exitCode = execute(context, fromAnsi(script));
+        run.exitCode = execute(context, codePage_.fromAnsi(script));
     }
     run.output = text::toUtf8(printed);
     output += run.output;
-    diskpartRuns_.push_back(run);
+    runs_.push_back(run);
     return run.exitCode;
 }
 

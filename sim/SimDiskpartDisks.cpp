@@ -5,10 +5,12 @@
 
 #include "DiskLayout.h"
 #include "SimDiskpart.h"
+#include "SimDrives.h"
 #include "SimText.h"
 #include "per/PartitionTypes.h"
 
-namespace sim::diskpart {
+namespace sim {
+namespace diskpart {
 
 namespace {
 
@@ -20,7 +22,7 @@ constexpr std::uint64_t kGptTrailingSectors = 34;
 constexpr std::uint8_t kRefusedIds[] = {0x00, 0x05, 0x0F, 0x42};
 
 // "name=N", or N as the first argument ("select disk 1").
-std::optional<std::int64_t> numberArgument(const Arguments& arguments, const std::wstring& name) {
+std::optional<std::int64_t> numberArgument(const DiskpartArguments& arguments, const std::wstring& name) {
     auto value = parameter(arguments, name);
     if (!value && !arguments.empty()) {
         value = arguments.front();
@@ -68,7 +70,7 @@ std::optional<Guid> guidId(std::wstring value) {
 }
 
 // Whether Windows mounts a volume on the partition: a recognized MBR type, or a GPT basic data partition.
-bool isMountable(const PartitionRef& partition) {
+bool isMountable(const DiskpartPartition& partition) {
     if (partition.gpt != nullptr) {
         return partition.gpt->type == PER::kBasicDataType;
     }
@@ -84,31 +86,31 @@ std::uint64_t alignmentSectors(const Disk& disk) {
 }
 
 // Files and folders on a volume that is wiped go with it.
-void eraseContents(Machine& machine, const Volume& volume) {
+void eraseContents(MachineModel& model, const Volume& volume) {
     if (!volume.letter) {
         return;
     }
     const auto onVolume = [&volume](const std::wstring& key) {
         return key.size() >= 2 && key[0] == text::upper(*volume.letter) && key[1] == L':';
     };
-    for (auto* tree : {&machine.model().files, &machine.model().folders}) {
+    for (auto* tree : {&model.files, &model.folders}) {
         for (auto it = tree->begin(); it != tree->end();) {
             it = onVolume(it->first) ? tree->erase(it) : std::next(it);
         }
     }
 }
 
-bool holdsSystemVolume(const Machine& machine, const Disk& disk) {
-    const std::wstring& windows = machine.model().windowsDirectory;
+bool holdsSystemVolume(const DiskpartContext& context, const Disk& disk) {
+    const std::wstring& windows = context.model.windowsDirectory;
     if (windows.empty()) {
         return false;
     }
-    const auto mounted = machine.volumeByLetter(windows[0]);
+    const auto mounted = context.drives.volumeByLetter(windows[0]);
     return mounted && mounted->disk == &disk;
 }
 
-bool isSystemVolume(const Machine& machine, const Volume& volume) {
-    const std::wstring& windows = machine.model().windowsDirectory;
+bool isSystemVolume(const DiskpartContext& context, const Volume& volume) {
+    const std::wstring& windows = context.model.windowsDirectory;
     return !windows.empty() && volume.letter && text::upper(*volume.letter) == text::upper(windows[0]);
 }
 
@@ -122,27 +124,38 @@ std::optional<wchar_t> letterArgument(const std::wstring& value) {
     return text::upper(value[0]);
 }
 
-std::optional<wchar_t> nextFreeLetter(const Machine& machine) {
+std::optional<wchar_t> nextFreeLetter(const Drives& drives) {
     for (wchar_t letter = L'C'; letter <= L'Z'; ++letter) {
-        if (!machine.rootExists(letter)) {
+        if (!drives.rootExists(letter)) {
             return letter;
         }
     }
     return std::nullopt;
 }
 
-std::uint32_t noDisk(Context& context) {
+std::uint32_t noDisk(DiskpartContext& context) {
     return context.fail(kNoSelection, L"There is no disk selected. Please select a disk and try again.");
 }
 
-std::uint32_t noPartition(Context& context) {
+std::uint32_t noPartition(DiskpartContext& context) {
     return context.fail(kNoSelection,
                         L"There is no partition selected. Please select a partition and try again.");
 }
 
-std::uint32_t selectDisk(Context& context, const Arguments& arguments) {
+// Fails a command that needs a selected partition when there is none.
+std::optional<std::uint32_t> missingSelection(DiskpartContext& context) {
+    if (selectedDisk(context) == nullptr) {
+        return noDisk(context);
+    }
+    if (!selectedPartition(context)) {
+        return noPartition(context);
+    }
+    return std::nullopt;
+}
+
+std::uint32_t selectDisk(DiskpartContext& context, const DiskpartArguments& arguments) {
     const auto number = numberArgument(arguments, L"disk");
-    if (!number || findDisk(context.machine, static_cast<int>(*number)) == nullptr) {
+    if (!number || findDisk(context.model, static_cast<int>(*number)) == nullptr) {
         return context.fail(kInvalidParameter, L"The disk you specified is not valid.");
     }
     context.session.diskNumber = static_cast<int>(*number);
@@ -152,13 +165,13 @@ std::uint32_t selectDisk(Context& context, const Arguments& arguments) {
     return 0;
 }
 
-std::uint32_t selectPartition(Context& context, const Arguments& arguments) {
-    Disk* disk = context.selectedDisk();
+std::uint32_t selectPartition(DiskpartContext& context, const DiskpartArguments& arguments) {
+    Disk* disk = selectedDisk(context);
     if (disk == nullptr) {
         return noDisk(context);
     }
     const auto number = numberArgument(arguments, L"partition");
-    for (const PartitionRef& partition : diskpartPartitions(*disk)) {
+    for (const DiskpartPartition& partition : partitionsOf(*disk)) {
         if (number && partition.number == *number) {
             context.session.partitionStart = partition.start;
             context.print(L"");
@@ -169,12 +182,12 @@ std::uint32_t selectPartition(Context& context, const Arguments& arguments) {
     return context.fail(kInvalidParameter, L"The partition you specified is not valid.");
 }
 
-std::uint32_t setId(Context& context, const Arguments& arguments) {
-    Disk* disk = context.selectedDisk();
-    auto partition = context.selectedPartition();
-    if (disk == nullptr || !partition) {
-        return disk == nullptr ? noDisk(context) : noPartition(context);
+std::uint32_t setId(DiskpartContext& context, const DiskpartArguments& arguments) {
+    if (const auto failure = missingSelection(context)) {
+        return *failure;
     }
+    Disk* disk = selectedDisk(context);
+    auto partition = selectedPartition(context);
     const std::wstring value = parameter(arguments, L"id").value_or(L"");
     if (partition->gpt != nullptr) {
         const auto type = guidId(value);
@@ -191,7 +204,7 @@ std::uint32_t setId(Context& context, const Arguments& arguments) {
         partition->mbr->type = *type;
     }
     disk->image.clear();
-    partition = context.selectedPartition();
+    partition = selectedPartition(context);
     // A volume on a partition of a type Windows does not mount, a hidden one, loses its letter.
     Volume* volume = volumeAt(*disk, partition->start);
     if (volume != nullptr && !isMountable(*partition)) {
@@ -202,14 +215,14 @@ std::uint32_t setId(Context& context, const Arguments& arguments) {
     return 0;
 }
 
-std::uint32_t assignLetter(Context& context, const Arguments& arguments) {
-    Disk* disk = context.selectedDisk();
-    const auto partition = context.selectedPartition();
-    if (disk == nullptr || !partition) {
-        return disk == nullptr ? noDisk(context) : noPartition(context);
+std::uint32_t assignLetter(DiskpartContext& context, const DiskpartArguments& arguments) {
+    if (const auto failure = missingSelection(context)) {
+        return *failure;
     }
+    Disk* disk = selectedDisk(context);
+    const auto partition = selectedPartition(context);
     const auto given = parameter(arguments, L"letter");
-    const auto letter = given ? letterArgument(*given) : nextFreeLetter(context.machine);
+    const auto letter = given ? letterArgument(*given) : nextFreeLetter(context.drives);
     if (!letter) {
         return context.fail(kInvalidParameter, L"The arguments specified for this command are not valid.");
     }
@@ -219,7 +232,7 @@ std::uint32_t assignLetter(Context& context, const Arguments& arguments) {
     }
     Volume* volume = volumeAt(*disk, partition->start);
     const bool ownLetter = volume != nullptr && volume->letter && text::upper(*volume->letter) == *letter;
-    if (!ownLetter && context.machine.rootExists(*letter)) {
+    if (!ownLetter && context.drives.rootExists(*letter)) {
         return context.fail(kLetterInUse, L"The specified drive letter is not free to be assigned.");
     }
     if (volume == nullptr) {
@@ -235,19 +248,19 @@ std::uint32_t assignLetter(Context& context, const Arguments& arguments) {
     return 0;
 }
 
-std::uint32_t clean(Context& context, const Arguments&) {
-    Disk* disk = context.selectedDisk();
+std::uint32_t clean(DiskpartContext& context, const DiskpartArguments&) {
+    Disk* disk = selectedDisk(context);
     if (disk == nullptr) {
         return noDisk(context);
     }
-    if (holdsSystemVolume(context.machine, *disk)) {
+    if (holdsSystemVolume(context, *disk)) {
         return context.fail(
             kProtectedDisk,
             L"Clean is not allowed on the disk containing the current boot, system, pagefile, "
             L"crashdump or hibernation volume.");
     }
     for (const Volume& volume : disk->volumes) {
-        eraseContents(context.machine, volume);
+        eraseContents(context.model, volume);
     }
     disk->volumes.clear();
     disk->style = PartitionStyle::Raw;
@@ -286,7 +299,7 @@ std::optional<Extent> largestFreeExtent(std::vector<Extent> used, std::uint64_t 
     return best;
 }
 
-std::uint32_t createPrimaryMbr(Context& context, Disk& disk) {
+std::uint32_t createPrimaryMbr(DiskpartContext& context, Disk& disk) {
     auto freeSlot = std::find_if(disk.mbr.primary.begin(), disk.mbr.primary.end(),
                                  [](const MbrSlot& slot) { return slot.type == 0; });
     std::vector<Extent> used;
@@ -305,7 +318,7 @@ std::uint32_t createPrimaryMbr(Context& context, Disk& disk) {
     return 0;
 }
 
-std::uint32_t createPrimaryGpt(Context& context, Disk& disk) {
+std::uint32_t createPrimaryGpt(DiskpartContext& context, Disk& disk) {
     std::vector<Extent> used;
     for (const GptEntry& entry : disk.gpt.entries) {
         used.push_back({entry.start, entry.start + entry.sectors});
@@ -334,8 +347,8 @@ std::uint32_t createPrimaryGpt(Context& context, Disk& disk) {
 }
 
 // A disk without a partition table gets an MBR, as diskpart initializes it.
-std::uint32_t createPartitionPrimary(Context& context, const Arguments&) {
-    Disk* disk = context.selectedDisk();
+std::uint32_t createPartitionPrimary(DiskpartContext& context, const DiskpartArguments&) {
+    Disk* disk = selectedDisk(context);
     if (disk == nullptr) {
         return noDisk(context);
     }
@@ -355,12 +368,12 @@ std::uint32_t createPartitionPrimary(Context& context, const Arguments&) {
     return 0;
 }
 
-std::uint32_t format(Context& context, const Arguments& arguments) {
-    Disk* disk = context.selectedDisk();
-    const auto partition = context.selectedPartition();
-    if (disk == nullptr || !partition) {
-        return disk == nullptr ? noDisk(context) : noPartition(context);
+std::uint32_t format(DiskpartContext& context, const DiskpartArguments& arguments) {
+    if (const auto failure = missingSelection(context)) {
+        return *failure;
     }
+    Disk* disk = selectedDisk(context);
+    const auto partition = selectedPartition(context);
     const auto fileSystem = parameter(arguments, L"fs");
     const std::wstring label = parameter(arguments, L"label").value_or(L"");
     if (!fileSystem || !text::equalsNoCase(*fileSystem, L"ntfs") || label.size() > kMaxNtfsLabel) {
@@ -370,14 +383,14 @@ std::uint32_t format(Context& context, const Arguments& arguments) {
         return context.fail(kInvalidState, L"The selected partition holds no volume that can be formatted.");
     }
     Volume* volume = volumeAt(*disk, partition->start);
-    if (volume != nullptr && isSystemVolume(context.machine, *volume)) {
+    if (volume != nullptr && isSystemVolume(context, *volume)) {
         return context.fail(kProtectedDisk, L"The system volume cannot be formatted.");
     }
     if (volume == nullptr) {
         disk->volumes.push_back(Volume{partition->start, std::nullopt, std::nullopt, L"", false, 0});
         volume = &disk->volumes.back();
     }
-    eraseContents(context.machine, *volume);
+    eraseContents(context.model, *volume);
     const std::uint64_t bytes = partition->sectors * disk->geometry.bytesPerSector;
     volume->fileSystem = L"NTFS";
     volume->label = label;
@@ -390,12 +403,12 @@ std::uint32_t format(Context& context, const Arguments& arguments) {
     return 0;
 }
 
-std::uint32_t active(Context& context, const Arguments&) {
-    Disk* disk = context.selectedDisk();
-    const auto partition = context.selectedPartition();
-    if (disk == nullptr || !partition) {
-        return disk == nullptr ? noDisk(context) : noPartition(context);
+std::uint32_t active(DiskpartContext& context, const DiskpartArguments&) {
+    if (const auto failure = missingSelection(context)) {
+        return *failure;
     }
+    Disk* disk = selectedDisk(context);
+    const auto partition = selectedPartition(context);
     if (partition->mbr == nullptr) {
         return context.fail(kNotSupported, L"The selected disk is not a fixed MBR disk.");
     }
@@ -413,13 +426,13 @@ std::uint32_t active(Context& context, const Arguments&) {
 
 }  // namespace
 
-Disk* findDisk(Machine& machine, int number) {
-    for (Disk& disk : machine.model().disks) {
+Disk* findDisk(MachineModel& model, int number) {
+    for (Disk& disk : model.disks) {
         if (disk.number == number) {
             return &disk;
         }
     }
-    for (VirtualDisk& vdisk : machine.model().vdisks) {
+    for (VirtualDisk& vdisk : model.vdisks) {
         if (vdisk.attached && vdisk.disk.number == number) {
             return &vdisk.disk;
         }
@@ -436,11 +449,12 @@ Volume* volumeAt(Disk& disk, std::uint64_t start) {
     return nullptr;
 }
 
-std::vector<PartitionRef> diskpartPartitions(Disk& disk) {
-    std::vector<PartitionRef> partitions;
-    const auto byStart = [](std::vector<PartitionRef>& refs) {
-        std::stable_sort(refs.begin(), refs.end(),
-                         [](const PartitionRef& a, const PartitionRef& b) { return a.start < b.start; });
+std::vector<DiskpartPartition> partitionsOf(Disk& disk) {
+    std::vector<DiskpartPartition> partitions;
+    const auto byStart = [](std::vector<DiskpartPartition>& refs) {
+        std::stable_sort(
+            refs.begin(), refs.end(),
+            [](const DiskpartPartition& a, const DiskpartPartition& b) { return a.start < b.start; });
     };
     if (disk.style == PartitionStyle::Gpt) {
         for (GptEntry& entry : disk.gpt.entries) {
@@ -448,7 +462,7 @@ std::vector<PartitionRef> diskpartPartitions(Disk& disk) {
         }
         byStart(partitions);
     } else if (disk.style == PartitionStyle::Mbr) {
-        std::vector<PartitionRef> primaries;
+        std::vector<DiskpartPartition> primaries;
         for (MbrSlot& slot : disk.mbr.primary) {
             if (slot.type != 0) {
                 primaries.push_back(
@@ -456,7 +470,7 @@ std::vector<PartitionRef> diskpartPartitions(Disk& disk) {
             }
         }
         byStart(primaries);
-        std::vector<PartitionRef> logicals;
+        std::vector<DiskpartPartition> logicals;
         for (MbrTable::BootRecord& record : disk.mbr.chain) {
             for (MbrSlot& slot : record.slots) {
                 if (slot.type != 0 && !isContainerType(slot.type)) {
@@ -465,7 +479,7 @@ std::vector<PartitionRef> diskpartPartitions(Disk& disk) {
             }
         }
         byStart(logicals);
-        for (const PartitionRef& primary : primaries) {
+        for (const DiskpartPartition& primary : primaries) {
             partitions.push_back(primary);
             if (primary.container) {
                 partitions.insert(partitions.end(), logicals.begin(), logicals.end());
@@ -479,25 +493,28 @@ std::vector<PartitionRef> diskpartPartitions(Disk& disk) {
     return partitions;
 }
 
-Disk* Context::selectedDisk() {
-    return session.diskNumber ? findDisk(machine, *session.diskNumber) : nullptr;
+Disk* selectedDisk(DiskpartContext& context) {
+    return context.session.diskNumber ? findDisk(context.model, *context.session.diskNumber) : nullptr;
 }
 
-std::optional<PartitionRef> Context::selectedPartition() {
-    Disk* disk = selectedDisk();
-    if (disk == nullptr || !session.partitionStart) {
+std::optional<DiskpartPartition> selectedPartition(DiskpartContext& context) {
+    Disk* disk = selectedDisk(context);
+    if (disk == nullptr || !context.session.partitionStart) {
         return std::nullopt;
     }
-    for (const PartitionRef& partition : diskpartPartitions(*disk)) {
-        if (partition.start == *session.partitionStart) {
+    for (const DiskpartPartition& partition : partitionsOf(*disk)) {
+        if (partition.start == *context.session.partitionStart) {
             return partition;
         }
     }
     return std::nullopt;
 }
 
-std::vector<Command> diskCommands() {
-    return {
+}  // namespace diskpart
+
+const std::vector<DiskpartCommand>& diskCommands() {
+    using namespace diskpart;
+    static const std::vector<DiskpartCommand> table = {
         {{L"select", L"disk"}, selectDisk},
         {{L"select", L"partition"}, selectPartition},
         {{L"set", L"id"}, setId},
@@ -507,6 +524,7 @@ std::vector<Command> diskCommands() {
         {{L"format"}, format},
         {{L"active"}, active},
     };
+    return table;
 }
 
-}  // namespace sim::diskpart
+}  // namespace sim

@@ -1,6 +1,8 @@
+#include "SimFiles.h"
+
 #include <algorithm>
 
-#include "Machine.h"
+#include "SimDrives.h"
 #include "SimText.h"
 #include "platform/WinConstants.h"
 
@@ -29,6 +31,7 @@ constexpr std::uint32_t kRootAttributes =
 constexpr std::uint32_t kStoredAttributes = win::FILE_ATTRIBUTE_READONLY_ | win::FILE_ATTRIBUTE_HIDDEN_ |
                                             win::FILE_ATTRIBUTE_SYSTEM_ | win::FILE_ATTRIBUTE_ARCHIVE_ |
                                             win::FILE_ATTRIBUTE_NORMAL_;
+constexpr wchar_t kSystemFolder[] = L"\\System32";
 constexpr std::uint32_t kCreationAttributes =
     win::FILE_ATTRIBUTE_READONLY_ | win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_;
 
@@ -76,66 +79,83 @@ bool isReadOnly(const File& file) {
     return (file.attributes & win::FILE_ATTRIBUTE_READONLY_) != 0;
 }
 
-const File* lookupFile(const Machine& machine, const std::wstring& key) {
-    if (!hasDriveLetter(key) || !machine.rootExists(key[0])) {
-        return nullptr;
-    }
-    auto it = machine.model().files.find(key);
-    return it == machine.model().files.end() ? nullptr : &it->second;
-}
-
-const File* lookupFolder(const Machine& machine, const std::wstring& key) {
-    if (!hasDriveLetter(key) || !machine.rootExists(key[0])) {
-        return nullptr;
-    }
-    auto it = machine.model().folders.find(key);
-    return it == machine.model().folders.end() ? nullptr : &it->second;
-}
-
-bool onReadOnlyVolume(const Machine& machine, const std::wstring& key) {
-    if (!hasDriveLetter(key)) {
-        return false;
-    }
-    auto mounted = machine.volumeByLetter(key[0]);
-    if (!mounted || mounted->volume == nullptr) {
-        return false;
-    }
-    const auto& vdisks = machine.model().vdisks;
-    const bool readOnlyAttach = std::any_of(vdisks.begin(), vdisks.end(), [&](const VirtualDisk& vdisk) {
-        return &vdisk.disk == mounted->disk && vdisk.attached && vdisk.readOnly;
-    });
-    return mounted->volume->readOnly || readOnlyAttach;
-}
-
 // CREATE_ALWAYS over a hidden or system file must name those attributes again, or the platform refuses.
 bool replaceRefused(const File& existing, std::uint32_t flagsAndAttributes) {
     const std::uint32_t guarded = win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_;
     return isReadOnly(existing) || (existing.attributes & guarded & ~flagsAndAttributes) != 0;
 }
 
+bool isSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
 }  // namespace
 
-bool Machine::rootExists(wchar_t letter) const {
-    const wchar_t upperLetter = text::upper(letter);
-    const bool listed = std::any_of(model_.letters.begin(), model_.letters.end(),
-                                    [&](wchar_t l) { return text::upper(l) == upperLetter; });
-    return listed || volumeByLetter(upperLetter).has_value();
+std::wstring pathKey(const std::wstring& path) {
+    std::wstring key;
+    key.reserve(path.size());
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const wchar_t c = isSeparator(path[i]) ? L'\\' : text::upper(path[i]);
+        // Doubled separators name the same folder; only a leading "\\" (device and UNC paths) counts.
+        if (c == L'\\' && i > 1 && key.back() == L'\\') {
+            continue;
+        }
+        key += c;
+    }
+    if (key.size() == 2 && key[1] == L':') {
+        key += L'\\';
+    }
+    while (key.size() > 1 && key.back() == L'\\' && !(key.size() == 3 && key[1] == L':')) {
+        key.pop_back();
+    }
+    return key;
 }
 
-bool Machine::folderExists(const std::wstring& key) const {
-    return isRootKey(key) ? rootExists(key[0]) : lookupFolder(*this, key) != nullptr;
+const File* Files::findFile(const std::wstring& key) const {
+    if (!hasDriveLetter(key) || !drives_.rootExists(key[0])) {
+        return nullptr;
+    }
+    auto it = model_.files.find(key);
+    return it == model_.files.end() ? nullptr : &it->second;
 }
 
-bool Machine::parentFolderExists(const std::wstring& key) const {
+File* Files::findFile(const std::wstring& key) {
+    return const_cast<File*>(static_cast<const Files*>(this)->findFile(key));
+}
+
+const File* Files::findFolder(const std::wstring& key) const {
+    if (!hasDriveLetter(key) || !drives_.rootExists(key[0])) {
+        return nullptr;
+    }
+    auto it = model_.folders.find(key);
+    return it == model_.folders.end() ? nullptr : &it->second;
+}
+
+bool Files::onReadOnlyVolume(const std::wstring& key) const {
+    if (!hasDriveLetter(key)) {
+        return false;
+    }
+    auto mounted = drives_.volumeByLetter(key[0]);
+    if (!mounted || mounted->volume == nullptr) {
+        return false;
+    }
+    const auto& vdisks = model_.vdisks;
+    const bool readOnlyAttach = std::any_of(vdisks.begin(), vdisks.end(), [&](const VirtualDisk& vdisk) {
+        return &vdisk.disk == mounted->disk && vdisk.attached && vdisk.readOnly;
+    });
+    return mounted->volume->readOnly || readOnlyAttach;
+}
+
+bool Files::folderExists(const std::wstring& key) const {
+    return isRootKey(key) ? drives_.rootExists(key[0]) : findFolder(key) != nullptr;
+}
+
+bool Files::parentFolderExists(const std::wstring& key) const {
     const std::wstring parent = parentKey(key);
     return !parent.empty() && folderExists(parent);
 }
 
-File* Machine::findFile(const std::wstring& key) {
-    return const_cast<File*>(lookupFile(*this, key));
-}
-
-bool Machine::createFolderChain(const std::wstring& path) {
+bool Files::createFolderChain(const std::wstring& path) {
     const std::wstring key = pathKey(path);
     for (std::size_t end = key.find(L'\\', 3);; end = key.find(L'\\', end + 1)) {
         const std::wstring partKey = key.substr(0, end);
@@ -152,8 +172,8 @@ bool Machine::createFolderChain(const std::wstring& path) {
     }
 }
 
-std::optional<std::uint32_t> Machine::storeFile(const std::wstring& path, const std::string& bytes,
-                                                bool append) {
+std::optional<std::uint32_t> Files::storeFile(const std::wstring& path, const std::string& bytes,
+                                              bool append) {
     const std::wstring key = pathKey(path);
     if (folderExists(key)) {
         return win::ERROR_ACCESS_DENIED_;
@@ -161,7 +181,7 @@ std::optional<std::uint32_t> Machine::storeFile(const std::wstring& path, const 
     if (!parentFolderExists(key)) {
         return win::ERROR_PATH_NOT_FOUND_;
     }
-    if (onReadOnlyVolume(*this, key)) {
+    if (onReadOnlyVolume(key)) {
         return kErrorWriteProtect;
     }
     File* file = findFile(key);
@@ -178,40 +198,51 @@ std::optional<std::uint32_t> Machine::storeFile(const std::wstring& path, const 
     return std::nullopt;
 }
 
-bool Machine::fileExists(const std::wstring& path) const {
-    return lookupFile(*this, pathKey(path)) != nullptr;
-}
-
-std::optional<std::string> Machine::fileBytes(const std::wstring& path) const {
-    const File* file = lookupFile(*this, pathKey(path));
-    if (file == nullptr) {
-        return std::nullopt;
-    }
-    return std::string(file->content.begin(), file->content.end());
-}
-
-std::optional<std::uint32_t> Machine::fileAttributes(const std::wstring& path) const {
-    const std::wstring key = pathKey(path);
-    if (const File* file = lookupFile(*this, key)) {
-        return file->attributes;
-    }
-    if (const File* folder = lookupFolder(*this, key)) {
-        return folder->attributes;
-    }
-    return std::nullopt;
-}
-
-void Machine::putFile(const std::wstring& path, const std::string& bytes, std::uint32_t attributes) {
+void Files::putFile(const std::wstring& path, const std::string& bytes, std::uint32_t attributes) {
     model_.files[pathKey(path)] = File{path, {bytes.begin(), bytes.end()}, fileAttributesFrom(attributes)};
 }
 
-void Machine::putFolder(const std::wstring& path) {
+void Files::putFolder(const std::wstring& path) {
     const std::wstring folderPath = withoutTrailingSeparators(path);
     model_.folders[pathKey(folderPath)] = File{folderPath, {}, win::FILE_ATTRIBUTE_DIRECTORY_};
 }
 
-bool Machine::pathFileExistsW(const std::wstring& path) {
-    if (enter("pathFileExistsW", path)) {
+std::optional<std::wstring> Files::shGetSpecialFolderPathW(int csidl, bool create) {
+    if (calls_.enter("shGetSpecialFolderPathW") || csidl != win::CSIDL_COMMON_APPDATA_) {
+        return std::nullopt;
+    }
+    const std::wstring& path = model_.commonAppData;
+    if (create && !createFolderChain(path)) {
+        return std::nullopt;
+    }
+    return path;
+}
+
+std::optional<std::wstring> Files::getModuleFileNameW(std::uint32_t bufferUnits) {
+    if (calls_.enter("getModuleFileNameW") || bufferUnits == 0) {
+        return std::nullopt;
+    }
+    // A buffer that is too small receives the path cut to its size, as the platform leaves it.
+    return text::cutToUtf16(model_.libraryPath, bufferUnits - 1);
+}
+
+std::optional<std::wstring> Files::getSystemDirectoryW(std::uint32_t bufferUnits) {
+    if (calls_.enter("getSystemDirectoryW")) {
+        return std::nullopt;
+    }
+    std::wstring path = model_.windowsDirectory;
+    while (!path.empty() && isSeparator(path.back())) {
+        path.pop_back();
+    }
+    path += kSystemFolder;
+    if (text::utf16Length(path) >= bufferUnits) {
+        return std::nullopt;
+    }
+    return path;
+}
+
+bool Files::pathFileExistsW(const std::wstring& path) {
+    if (calls_.enter("pathFileExistsW", path)) {
         return false;
     }
     const std::wstring key = pathKey(path);
@@ -221,15 +252,15 @@ bool Machine::pathFileExistsW(const std::wstring& path) {
     return findFile(key) != nullptr && !endsWithSeparator(path);
 }
 
-std::optional<std::uint32_t> Machine::getFileAttributesW(const std::wstring& path) {
-    if (enter("getFileAttributesW", path)) {
+std::optional<std::uint32_t> Files::getFileAttributesW(const std::wstring& path) {
+    if (calls_.enter("getFileAttributesW", path)) {
         return std::nullopt;
     }
     const std::wstring key = pathKey(path);
     if (isRootKey(key)) {
-        return rootExists(key[0]) ? std::optional<std::uint32_t>(kRootAttributes) : std::nullopt;
+        return drives_.rootExists(key[0]) ? std::optional<std::uint32_t>(kRootAttributes) : std::nullopt;
     }
-    if (const File* folder = lookupFolder(*this, key)) {
+    if (const File* folder = findFolder(key)) {
         return folder->attributes;
     }
     const File* file = findFile(key);
@@ -239,15 +270,15 @@ std::optional<std::uint32_t> Machine::getFileAttributesW(const std::wstring& pat
     return file->attributes;
 }
 
-kvph::BoolResult Machine::setFileAttributesW(const std::wstring& path, std::uint32_t attributes) {
-    if (auto error = enter("setFileAttributesW", path)) {
+kvph::BoolResult Files::setFileAttributesW(const std::wstring& path, std::uint32_t attributes) {
+    if (auto error = calls_.enter("setFileAttributesW", path)) {
         return {false, *error};
     }
     const std::wstring key = pathKey(path);
-    if (isRootKey(key) && rootExists(key[0])) {
+    if (isRootKey(key) && drives_.rootExists(key[0])) {
         return {true, 0};
     }
-    if (onReadOnlyVolume(*this, key) && (findFile(key) != nullptr || folderExists(key))) {
+    if (onReadOnlyVolume(key) && (findFile(key) != nullptr || folderExists(key))) {
         return {false, kErrorWriteProtect};
     }
     if (folderExists(key)) {
@@ -263,8 +294,8 @@ kvph::BoolResult Machine::setFileAttributesW(const std::wstring& path, std::uint
     return {true, 0};
 }
 
-kvph::BoolResult Machine::deleteFileW(const std::wstring& path) {
-    if (auto error = enter("deleteFileW", path)) {
+kvph::BoolResult Files::deleteFileW(const std::wstring& path) {
+    if (auto error = calls_.enter("deleteFileW", path)) {
         return {false, *error};
     }
     const std::wstring key = pathKey(path);
@@ -275,15 +306,13 @@ kvph::BoolResult Machine::deleteFileW(const std::wstring& path) {
     if (file == nullptr) {
         return {false, parentFolderExists(key) ? win::ERROR_FILE_NOT_FOUND_ : win::ERROR_PATH_NOT_FOUND_};
     }
-    if (onReadOnlyVolume(*this, key)) {
+    if (onReadOnlyVolume(key)) {
         return {false, kErrorWriteProtect};
     }
     if (isReadOnly(*file)) {
         return {false, win::ERROR_ACCESS_DENIED_};
     }
-    const bool open = std::any_of(handles_.begin(), handles_.end(), [&](const auto& entry) {
-        return std::holds_alternative<OpenFile>(entry.second) && std::get<OpenFile>(entry.second).key == key;
-    });
+    const bool open = handles_.fileIsOpen(key);
     const auto sameFile = [&](const VirtualDisk& vdisk) { return pathKey(vdisk.path) == key; };
     const bool attached =
         std::any_of(model_.vdisks.begin(), model_.vdisks.end(),
@@ -298,29 +327,22 @@ kvph::BoolResult Machine::deleteFileW(const std::wstring& path) {
     return {true, 0};
 }
 
-int Machine::wmkdir(const std::wstring& path) {
-    if (enter("wmkdir", path)) {
+int Files::wmkdir(const std::wstring& path) {
+    if (calls_.enter("wmkdir", path)) {
         return -1;
     }
     const std::wstring folderPath = withoutTrailingSeparators(path);
     const std::wstring key = pathKey(folderPath);
     if (isRootKey(key) || folderExists(key) || findFile(key) != nullptr || !parentFolderExists(key) ||
-        onReadOnlyVolume(*this, key)) {
+        onReadOnlyVolume(key)) {
         return -1;
     }
     model_.folders[key] = File{folderPath, {}, win::FILE_ATTRIBUTE_DIRECTORY_};
     return 0;
 }
 
-kvph::HandleResult Machine::createFileW(const std::wstring& path, std::uint32_t desiredAccess,
-                                        std::uint32_t shareMode, std::uint32_t creationDisposition,
-                                        std::uint32_t flagsAndAttributes) {
-    if (auto error = enter("createFileW", path)) {
-        return {kvph::kInvalidHandle, *error};
-    }
-    if (path.rfind(L"\\\\.\\", 0) == 0) {
-        return createFileA(toAnsi(path), desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
-    }
+kvph::HandleResult Files::createFile(const std::wstring& path, std::uint32_t desiredAccess,
+                                     std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) {
     const std::wstring key = pathKey(path);
     if (folderExists(key)) {
         return {kvph::kInvalidHandle, win::ERROR_ACCESS_DENIED_};
@@ -348,7 +370,7 @@ kvph::HandleResult Machine::createFileW(const std::wstring& path, std::uint32_t 
     if (!existed && !creates) {
         return {kvph::kInvalidHandle, win::ERROR_FILE_NOT_FOUND_};
     }
-    if ((creates || truncates || writes) && onReadOnlyVolume(*this, key)) {
+    if ((creates || truncates || writes) && onReadOnlyVolume(key)) {
         return {kvph::kInvalidHandle, kErrorWriteProtect};
     }
     if (existed && creationDisposition == win::CREATE_ALWAYS_ && replaceRefused(*file, flagsAndAttributes)) {
@@ -369,13 +391,12 @@ kvph::HandleResult Machine::createFileW(const std::wstring& path, std::uint32_t 
     }
     const bool reportsExisting =
         existed && (creationDisposition == win::CREATE_ALWAYS_ || creationDisposition == win::OPEN_ALWAYS_);
-    return {addHandle(OpenFile{key, desiredAccess, 0}), reportsExisting ? kErrorAlreadyExists : 0};
+    return {handles_.add(OpenFile{key, desiredAccess, 0}), reportsExisting ? kErrorAlreadyExists : 0};
 }
 
-kvph::WriteResult Machine::writeFile(kvph::Handle handle, const kvph::Bytes& data) {
-    OpenObject* object = findHandle(handle);
-    OpenFile* open = object != nullptr ? std::get_if<OpenFile>(object) : nullptr;
-    if (auto error = enter("writeFile", open != nullptr ? open->key : std::wstring())) {
+kvph::WriteResult Files::writeFile(kvph::Handle handle, const kvph::Bytes& data) {
+    OpenFile* open = handles_.findAs<OpenFile>(handle);
+    if (auto error = calls_.enter("writeFile", open != nullptr ? open->key : std::wstring())) {
         return {false, 0, *error};
     }
     auto file = open != nullptr ? model_.files.find(open->key) : model_.files.end();
@@ -394,10 +415,9 @@ kvph::WriteResult Machine::writeFile(kvph::Handle handle, const kvph::Bytes& dat
     return {true, static_cast<std::uint32_t>(data.size()), 0};
 }
 
-kvph::ReadResult Machine::readFile(kvph::Handle handle, std::uint32_t bytesToRead) {
-    OpenObject* object = findHandle(handle);
-    OpenFile* open = object != nullptr ? std::get_if<OpenFile>(object) : nullptr;
-    if (auto error = enter("readFile", open != nullptr ? open->key : std::wstring())) {
+kvph::ReadResult Files::readFile(kvph::Handle handle, std::uint32_t bytesToRead) {
+    OpenFile* open = handles_.findAs<OpenFile>(handle);
+    if (auto error = calls_.enter("readFile", open != nullptr ? open->key : std::wstring())) {
         return {false, {}, *error};
     }
     auto file = open != nullptr ? model_.files.find(open->key) : model_.files.end();
@@ -417,10 +437,9 @@ kvph::ReadResult Machine::readFile(kvph::Handle handle, std::uint32_t bytesToRea
     return result;
 }
 
-kvph::BoolResult Machine::flushFileBuffers(kvph::Handle handle) {
-    OpenObject* object = findHandle(handle);
-    OpenFile* open = object != nullptr ? std::get_if<OpenFile>(object) : nullptr;
-    if (auto error = enter("flushFileBuffers", open != nullptr ? open->key : std::wstring())) {
+kvph::BoolResult Files::flushFileBuffers(kvph::Handle handle) {
+    OpenFile* open = handles_.findAs<OpenFile>(handle);
+    if (auto error = calls_.enter("flushFileBuffers", open != nullptr ? open->key : std::wstring())) {
         return {false, *error};
     }
     if (open == nullptr) {

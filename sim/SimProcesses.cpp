@@ -1,6 +1,7 @@
-// Child processes: diskpart started directly, and batch files run by the command interpreter with their
-// output redirections.
-#include "Machine.h"
+#include "SimProcesses.h"
+
+#include "SimDiskpart.h"
+#include "SimFiles.h"
 #include "SimText.h"
 #include "platform/WinConstants.h"
 
@@ -77,7 +78,7 @@ std::wstring resolve(const std::wstring& path, const std::wstring& directory) {
 }
 
 bool hasExtension(const std::wstring& path, const std::wstring& extension) {
-    const std::wstring key = Machine::pathKey(path);
+    const std::wstring key = pathKey(path);
     return key.size() > extension.size() &&
            key.compare(key.size() - extension.size(), extension.size(), text::upper(extension)) == 0;
 }
@@ -123,9 +124,9 @@ Redirected splitRedirection(const std::wstring& line) {
 
 }  // namespace
 
-kvph::ProcessOutcome Machine::createProcessAndWait(const std::wstring& commandLine, std::uint32_t) {
+kvph::ProcessOutcome Processes::createProcessAndWait(const std::wstring& commandLine) {
     using Stage = kvph::ProcessOutcome::Stage;
-    if (auto error = enter("createProcessAndWait", commandLine)) {
+    if (auto error = calls_.enter("createProcessAndWait", commandLine)) {
         return {Stage::NotStarted, 0, *error};
     }
     const std::vector<std::wstring> words = splitCommandLine(commandLine);
@@ -134,25 +135,26 @@ kvph::ProcessOutcome Machine::createProcessAndWait(const std::wstring& commandLi
     }
     std::string output;
     const std::uint32_t exitCode = startDiskpart(words, commandLine, L"", output);
-    if (auto error = enter("processWait", commandLine)) {
+    if (auto error = calls_.enter("processWait", commandLine)) {
         return {Stage::WaitFailed, 0, *error};
     }
-    if (auto error = enter("processExitCode", commandLine)) {
+    if (auto error = calls_.enter("processExitCode", commandLine)) {
         return {Stage::ExitCodeUnreadable, 0, *error};
     }
     return {Stage::Exited, exitCode, 0};
 }
 
-kvph::ProcessOutcome Machine::shellExecuteAndWait(const std::wstring& verb, const std::wstring& file,
-                                                  const std::wstring&, const std::wstring& directory, int) {
+kvph::ProcessOutcome Processes::shellExecuteAndWait(const std::wstring& verb, const std::wstring& file,
+                                                    const std::wstring& directory) {
     using Stage = kvph::ProcessOutcome::Stage;
-    if (auto error = enter("shellExecuteAndWait", file)) {
+    if (auto error = calls_.enter("shellExecuteAndWait", file)) {
         return {Stage::NotStarted, 0, *error};
     }
-    const File* batch = findFile(pathKey(file));
+    const File* batch = files_.findFile(pathKey(file));
     if (batch == nullptr) {
         return {Stage::NotStarted, 0,
-                parentFolderExists(pathKey(file)) ? win::ERROR_FILE_NOT_FOUND_ : win::ERROR_PATH_NOT_FOUND_};
+                files_.parentFolderExists(pathKey(file)) ? win::ERROR_FILE_NOT_FOUND_
+                                                         : win::ERROR_PATH_NOT_FOUND_};
     }
     const bool opens = verb.empty() || text::equalsNoCase(verb, L"open");
     if (!opens || !(hasExtension(file, L".bat") || hasExtension(file, L".cmd"))) {
@@ -160,41 +162,39 @@ kvph::ProcessOutcome Machine::shellExecuteAndWait(const std::wstring& verb, cons
     }
     const std::uint32_t exitCode =
         runBatch(std::string(batch->content.begin(), batch->content.end()), directory);
-    if (auto error = enter("processWait", file)) {
+    if (auto error = calls_.enter("processWait", file)) {
         return {Stage::WaitFailed, 0, *error};
     }
-    if (auto error = enter("processExitCode", file)) {
+    if (auto error = calls_.enter("processExitCode", file)) {
         return {Stage::ExitCodeUnreadable, 0, *error};
     }
     return {Stage::Exited, exitCode, 0};
 }
 
-std::uint32_t Machine::startDiskpart(const std::vector<std::wstring>& words, const std::wstring& commandLine,
-                                     const std::wstring& directory, std::string& output) {
+std::uint32_t Processes::startDiskpart(const std::vector<std::wstring>& words,
+                                       const std::wstring& commandLine, const std::wstring& directory,
+                                       std::string& output) {
     const auto scriptPath = scriptArgument(words);
     if (!scriptPath) {
         return kDiskpartBadArguments;
     }
-    const File* script = findFile(pathKey(resolve(*scriptPath, directory)));
+    const File* script = files_.findFile(pathKey(resolve(*scriptPath, directory)));
     if (script == nullptr) {
         const std::string message = "\r\nDiskPart was unable to open the script file.\r\n";
         output += message;
-        diskpartRuns_.push_back({commandLine, "", kDiskpartScriptUnreadable, message});
+        diskpart_.recordRun({commandLine, "", kDiskpartScriptUnreadable, message});
         return kDiskpartScriptUnreadable;
     }
-    const std::uint32_t exitCode =
-        runDiskpart(std::string(script->content.begin(), script->content.end()), output);
-    diskpartRuns_.back().commandLine = commandLine;
-    return exitCode;
+    return diskpart_.run(std::string(script->content.begin(), script->content.end()), commandLine, output);
 }
 
 // The command interpreter reads a batch file line by line in the console's code page, which starts as
 // the machine's ANSI code page; "chcp" changes it for the lines after it and for what programs print.
-std::uint32_t Machine::runBatch(const std::string& bytes, const std::wstring& directory) {
+std::uint32_t Processes::runBatch(const std::string& bytes, const std::wstring& directory) {
     bool utf8Console = false;
     std::uint32_t errorLevel = 0;
     for (const std::string& raw : byteLines(bytes)) {
-        std::wstring line = text::trim(utf8Console ? text::fromUtf8(raw) : fromAnsi(raw));
+        std::wstring line = text::trim(utf8Console ? text::fromUtf8(raw) : codePage_.fromAnsi(raw));
         if (!line.empty() && line[0] == L'@') {
             line = text::trim(line.substr(1));
         }
@@ -205,8 +205,8 @@ std::uint32_t Machine::runBatch(const std::string& bytes, const std::wstring& di
     return errorLevel;
 }
 
-std::optional<std::uint32_t> Machine::runBatchLine(const std::wstring& line, const std::wstring& directory,
-                                                   bool& utf8Console) {
+std::optional<std::uint32_t> Processes::runBatchLine(const std::wstring& line, const std::wstring& directory,
+                                                     bool& utf8Console) {
     const Redirected redirected = splitRedirection(line);
     const std::vector<std::wstring> words = splitCommandLine(redirected.command);
     if (words.empty() || text::equalsNoCase(words[0], L"rem") || text::equalsNoCase(words[0], L"echo")) {
@@ -223,7 +223,7 @@ std::optional<std::uint32_t> Machine::runBatchLine(const std::wstring& line, con
     }
     // The redirection target is opened before the program starts, even when it cannot start.
     const std::wstring target = redirected.target.empty() ? L"" : resolve(redirected.target, directory);
-    if (!target.empty() && storeFile(target, "", redirected.append)) {
+    if (!target.empty() && files_.storeFile(target, "", redirected.append)) {
         return 1;
     }
     if (!isDiskpart(words) || model_.diskpart.cannotStart) {
@@ -232,7 +232,7 @@ std::optional<std::uint32_t> Machine::runBatchLine(const std::wstring& line, con
     std::string output;
     const std::uint32_t exitCode = startDiskpart(words, line, directory, output);
     if (!target.empty()) {
-        storeFile(target, utf8Console ? output : toAnsi(text::fromUtf8(output)), true);
+        files_.storeFile(target, utf8Console ? output : codePage_.toAnsi(text::fromUtf8(output)), true);
     }
     return exitCode;
 }

@@ -1,5 +1,6 @@
-// Private-profile (INI) files over the machine's files, with the platform's reading and editing rules.
-#include "Machine.h"
+#include "SimProfiles.h"
+
+#include "SimFiles.h"
 #include "SimText.h"
 #include "platform/WinConstants.h"
 
@@ -111,7 +112,7 @@ void parseSections(Profile& profile) {
     }
 }
 
-Profile readProfile(const Machine& machine, const std::string& bytes) {
+Profile readProfile(const CodePage& codePage, const std::string& bytes) {
     Profile profile;
     std::wstring content;
     if (startsWith(bytes, "\xFF\xFE")) {
@@ -121,14 +122,14 @@ Profile readProfile(const Machine& machine, const std::string& bytes) {
         profile.encoding = Encoding::Utf8;
         content = text::fromUtf8(bytes.substr(3));
     } else {
-        content = machine.fromAnsi(bytes);
+        content = codePage.fromAnsi(bytes);
     }
     profile.lines = splitLines(content);
     parseSections(profile);
     return profile;
 }
 
-std::string encodeProfile(const Machine& machine, const Profile& profile) {
+std::string encodeProfile(const CodePage& codePage, const Profile& profile) {
     std::wstring content;
     for (const Line& line : profile.lines) {
         content += line.text + line.ending;
@@ -141,7 +142,7 @@ std::string encodeProfile(const Machine& machine, const Profile& profile) {
         case Encoding::Ansi:
             break;
     }
-    return machine.toAnsi(content);
+    return codePage.toAnsi(content);
 }
 
 Section* findSection(Profile& profile, const std::wstring& name) {
@@ -217,18 +218,19 @@ std::uint32_t parseProfileInteger(const std::wstring& value) {
 
 }  // namespace
 
-std::wstring Machine::getPrivateProfileStringW(const std::wstring& section, const std::wstring& key,
-                                               const std::wstring& defaultValue, std::uint32_t bufferUnits,
-                                               const std::wstring& file) {
+std::wstring Profiles::getPrivateProfileStringW(const std::wstring& section, const std::wstring& key,
+                                                const std::wstring& defaultValue, std::uint32_t bufferUnits,
+                                                const std::wstring& file) {
     if (bufferUnits == 0) {
-        enter("getPrivateProfileStringW", file + L"|" + section + L"|" + key);
+        calls_.enter("getPrivateProfileStringW", file + L"|" + section + L"|" + key);
         return {};
     }
     // Trailing blanks of the default are cut off by the platform.
     std::wstring result = text::trimRight(defaultValue);
-    if (!enter("getPrivateProfileStringW", file + L"|" + section + L"|" + key)) {
-        if (const File* stored = findFile(pathKey(file))) {
-            Profile profile = readProfile(*this, std::string(stored->content.begin(), stored->content.end()));
+    if (!calls_.enter("getPrivateProfileStringW", file + L"|" + section + L"|" + key)) {
+        if (const File* stored = files_.findFile(pathKey(file))) {
+            Profile profile =
+                readProfile(codePage_, std::string(stored->content.begin(), stored->content.end()));
             Section* found = findSection(profile, section);
             Entry* entry = found != nullptr ? findEntry(*found, key) : nullptr;
             if (entry != nullptr && entry->hasValue) {
@@ -239,14 +241,14 @@ std::wstring Machine::getPrivateProfileStringW(const std::wstring& section, cons
     return text::cutToUtf16(result, bufferUnits - 1);
 }
 
-std::uint32_t Machine::getPrivateProfileIntW(const std::wstring& section, const std::wstring& key,
-                                             std::int32_t defaultValue, const std::wstring& file) {
-    if (enter("getPrivateProfileIntW", file + L"|" + section + L"|" + key)) {
+std::uint32_t Profiles::getPrivateProfileIntW(const std::wstring& section, const std::wstring& key,
+                                              std::int32_t defaultValue, const std::wstring& file) {
+    if (calls_.enter("getPrivateProfileIntW", file + L"|" + section + L"|" + key)) {
         return static_cast<std::uint32_t>(defaultValue);
     }
     std::wstring value;
-    if (const File* stored = findFile(pathKey(file))) {
-        Profile profile = readProfile(*this, std::string(stored->content.begin(), stored->content.end()));
+    if (const File* stored = files_.findFile(pathKey(file))) {
+        Profile profile = readProfile(codePage_, std::string(stored->content.begin(), stored->content.end()));
         Section* found = findSection(profile, section);
         if (Entry* entry = found != nullptr ? findEntry(*found, key) : nullptr) {
             value = unquoted(entry->value);
@@ -255,15 +257,16 @@ std::uint32_t Machine::getPrivateProfileIntW(const std::wstring& section, const 
     return value.empty() ? static_cast<std::uint32_t>(defaultValue) : parseProfileInteger(value);
 }
 
-kvph::BoolResult Machine::writePrivateProfileStringW(const std::wstring& section, const std::wstring& key,
-                                                     const std::wstring& value, const std::wstring& file) {
-    if (auto error = enter("writePrivateProfileStringW", file + L"|" + section + L"|" + key)) {
+kvph::BoolResult Profiles::writePrivateProfileStringW(const std::wstring& section, const std::wstring& key,
+                                                      const std::wstring& value, const std::wstring& file) {
+    if (auto error = calls_.enter("writePrivateProfileStringW", file + L"|" + section + L"|" + key)) {
         return {false, *error};
     }
-    const File* stored = findFile(pathKey(file));
-    Profile profile = stored != nullptr
-                          ? readProfile(*this, std::string(stored->content.begin(), stored->content.end()))
-                          : Profile{};
+    const File* stored = files_.findFile(pathKey(file));
+    Profile profile =
+        stored != nullptr
+            ? readProfile(codePage_, std::string(stored->content.begin(), stored->content.end()))
+            : Profile{};
     Section* found = findSection(profile, section);
     Entry* entry = found != nullptr ? findEntry(*found, key) : nullptr;
     if (entry != nullptr) {
@@ -283,8 +286,8 @@ kvph::BoolResult Machine::writePrivateProfileStringW(const std::wstring& section
         profile.lines.insert(profile.lines.begin() + static_cast<std::ptrdiff_t>(at), added.begin(),
                              added.end());
     }
-    if (auto error =
-            storeFile(stored != nullptr ? stored->path : file, encodeProfile(*this, profile), false)) {
+    if (auto error = files_.storeFile(stored != nullptr ? stored->path : file,
+                                      encodeProfile(codePage_, profile), false)) {
         return {false, *error};
     }
     return {true, 0};

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "Machine.h"
+#include "SimStorageQuery.h"
 #include "platform/WinConstants.h"
 
 namespace sim {
@@ -125,8 +125,7 @@ bool isIdentifyRequest(const kvph::Bytes& input) {
 
 }  // namespace
 
-kvph::IoResult Machine::answerStorageQuery(const Disk& disk, const kvph::Bytes& input,
-                                           std::uint32_t outputSize) {
+kvph::IoResult answerStorageQuery(const Disk& disk, const kvph::Bytes& input, std::uint32_t outputSize) {
     if (input.size() < storage::kQuerySize) {
         return failed(outputSize, kvph::win::ERROR_INVALID_PARAMETER_);
     }
@@ -157,8 +156,7 @@ kvph::IoResult Machine::answerStorageQuery(const Disk& disk, const kvph::Bytes& 
     return result;
 }
 
-kvph::IoResult Machine::answerAtaPassThrough(const Disk& disk, const kvph::Bytes& input,
-                                             std::uint32_t outputSize) {
+kvph::IoResult answerAtaPassThrough(const Disk& disk, const kvph::Bytes& input, std::uint32_t outputSize) {
     if (!disk.rotationRate) {
         return failed(outputSize, kvph::win::ERROR_INVALID_FUNCTION_);
     }

@@ -2,7 +2,7 @@
 #include <cwctype>
 
 #include "DiskLayout.h"
-#include "Machine.h"
+#include "SimDrives.h"
 #include "SimText.h"
 #include "platform/WinConstants.h"
 
@@ -14,8 +14,6 @@ namespace {
 
 constexpr std::uint32_t kErrorInvalidName = 123;
 constexpr std::uint32_t kErrorUnrecognizedVolume = 1005;
-constexpr std::int32_t kStatusAccessDenied = static_cast<std::int32_t>(0xC0000022u);
-constexpr std::int32_t kStatusUnsuccessful = static_cast<std::int32_t>(0xC0000001u);
 
 // Flags a volume of these file systems reports besides FILE_READ_ONLY_VOLUME: case-sensitive search,
 // case-preserved and Unicode names, and for NTFS ACLs, compression, quotas and the rest.
@@ -50,16 +48,6 @@ std::uint32_t driveTypeOf(DriveType type) {
     return win::DRIVE_UNKNOWN_;
 }
 
-std::int32_t statusFor(std::uint32_t error) {
-    if (error == win::ERROR_ACCESS_DENIED_) {
-        return kStatusAccessDenied;
-    }
-    if (error == win::ERROR_FILE_NOT_FOUND_) {
-        return win::STATUS_OBJECT_NAME_NOT_FOUND_;
-    }
-    return kStatusUnsuccessful;
-}
-
 std::wstring harddiskVolume(std::uint32_t number) {
     return L"\\Device\\HarddiskVolume" + std::to_wstring(number);
 }
@@ -92,7 +80,7 @@ bool parsePartitionLink(const std::wstring& name, bool caseInsensitive, int& dis
 
 }  // namespace
 
-std::optional<Machine::MountedVolume> Machine::volumeByLetter(wchar_t letter) const {
+std::optional<Drives::MountedVolume> Drives::volumeByLetter(wchar_t letter) const {
     const wchar_t wanted = text::upper(letter);
     for (const Disk* disk : allDisks()) {
         for (const Volume& volume : disk->volumes) {
@@ -104,8 +92,15 @@ std::optional<Machine::MountedVolume> Machine::volumeByLetter(wchar_t letter) co
     return std::nullopt;
 }
 
-kvph::VolumeInformation Machine::getVolumeInformationW(const std::wstring& rootPath) {
-    if (auto error = enter("getVolumeInformationW", rootPath)) {
+bool Drives::rootExists(wchar_t letter) const {
+    const wchar_t upperLetter = text::upper(letter);
+    const bool listed = std::any_of(model_.letters.begin(), model_.letters.end(),
+                                    [&](wchar_t l) { return text::upper(l) == upperLetter; });
+    return listed || volumeByLetter(upperLetter).has_value();
+}
+
+kvph::VolumeInformation Drives::getVolumeInformationW(const std::wstring& rootPath) {
+    if (auto error = calls_.enter("getVolumeInformationW", rootPath)) {
         return {false, {}, {}, 0, *error};
     }
     const wchar_t letter = rootLetter(rootPath, true);
@@ -123,9 +118,9 @@ kvph::VolumeInformation Machine::getVolumeInformationW(const std::wstring& rootP
     return {true, volume.label, *volume.fileSystem, fileSystemFlags(volume), 0};
 }
 
-kvph::DiskFreeSpace Machine::getDiskFreeSpaceExW(const std::wstring& directory) {
+kvph::DiskFreeSpace Drives::getDiskFreeSpaceExW(const std::wstring& directory) {
     kvph::DiskFreeSpace result;
-    if (auto error = enter("getDiskFreeSpaceExW", directory)) {
+    if (auto error = calls_.enter("getDiskFreeSpaceExW", directory)) {
         result.error = *error;
         return result;
     }
@@ -149,8 +144,8 @@ kvph::DiskFreeSpace Machine::getDiskFreeSpaceExW(const std::wstring& directory) 
     return result;
 }
 
-std::uint32_t Machine::getDriveTypeW(const std::wstring& rootPath) {
-    if (enter("getDriveTypeW", rootPath)) {
+std::uint32_t Drives::getDriveTypeW(const std::wstring& rootPath) {
+    if (calls_.enter("getDriveTypeW", rootPath)) {
         return win::DRIVE_UNKNOWN_;
     }
     const std::wstring drivePrefix = L"\\\\.\\PHYSICALDRIVE";
@@ -174,9 +169,9 @@ std::uint32_t Machine::getDriveTypeW(const std::wstring& rootPath) {
     return rootExists(letter) ? win::DRIVE_REMOTE_ : win::DRIVE_NO_ROOT_DIR_;
 }
 
-kvph::DriveStrings Machine::getLogicalDriveStringsW(std::uint32_t bufferUnits) {
+kvph::DriveStrings Drives::getLogicalDriveStringsW(std::uint32_t bufferUnits) {
     kvph::DriveStrings result;
-    if (auto error = enter("getLogicalDriveStringsW")) {
+    if (auto error = calls_.enter("getLogicalDriveStringsW")) {
         result.error = *error;
         return result;
     }
@@ -197,9 +192,9 @@ kvph::DriveStrings Machine::getLogicalDriveStringsW(std::uint32_t bufferUnits) {
     return result;
 }
 
-std::optional<std::wstring> Machine::queryDosDeviceW(const std::wstring& deviceName,
-                                                     std::uint32_t bufferUnits) {
-    if (enter("queryDosDeviceW", deviceName)) {
+std::optional<std::wstring> Drives::queryDosDeviceW(const std::wstring& deviceName,
+                                                    std::uint32_t bufferUnits) {
+    if (calls_.enter("queryDosDeviceW", deviceName)) {
         return std::nullopt;
     }
     const wchar_t letter = deviceName.size() == 2 ? rootLetter(deviceName, false) : 0;
@@ -231,18 +226,17 @@ std::optional<std::wstring> Machine::queryDosDeviceW(const std::wstring& deviceN
     return device;
 }
 
-bool Machine::loadSymbolicLinkCalls() {
-    if (enter("loadSymbolicLinkCalls")) {
+bool Drives::loadSymbolicLinkCalls() {
+    if (calls_.enter("loadSymbolicLinkCalls")) {
         return false;
     }
     symbolicLinkCallsLoaded_ = true;
     return true;
 }
 
-kvph::NtHandleResult Machine::ntOpenSymbolicLinkObject(const std::wstring& name, std::uint32_t,
-                                                       std::uint32_t attributes) {
-    if (auto error = enter("ntOpenSymbolicLinkObject", name)) {
-        return {statusFor(*error), kvph::kNullHandle};
+kvph::NtHandleResult Drives::ntOpenSymbolicLinkObject(const std::wstring& name, std::uint32_t attributes) {
+    if (auto error = calls_.enter("ntOpenSymbolicLinkObject", name)) {
+        return {ntStatusFor(*error), kvph::kNullHandle};
     }
     int diskNumber = 0;
     std::uint32_t partitionNumber = 0;
@@ -259,22 +253,21 @@ kvph::NtHandleResult Machine::ntOpenSymbolicLinkObject(const std::wstring& name,
         // Partition0 stands for the whole disk.
         if (partitionNumber == 0) {
             const std::wstring n = std::to_wstring(diskNumber);
-            return {win::STATUS_SUCCESS_, addHandle(OpenLink{L"\\Device\\Harddisk" + n + L"\\DR" + n})};
+            return {win::STATUS_SUCCESS_, handles_.add(OpenLink{L"\\Device\\Harddisk" + n + L"\\DR" + n})};
         }
         if (partitionNumber > numberedPartitionCount(*disk)) {
             break;
         }
-        return {win::STATUS_SUCCESS_, addHandle(OpenLink{harddiskVolume(before + partitionNumber)})};
+        return {win::STATUS_SUCCESS_, handles_.add(OpenLink{harddiskVolume(before + partitionNumber)})};
     }
     return {win::STATUS_OBJECT_NAME_NOT_FOUND_, kvph::kNullHandle};
 }
 
-kvph::NtTextResult Machine::ntQuerySymbolicLinkObject(kvph::Handle link, std::uint16_t maximumBytes) {
-    if (auto error = enter("ntQuerySymbolicLinkObject")) {
-        return {statusFor(*error), {}};
+kvph::NtTextResult Drives::ntQuerySymbolicLinkObject(kvph::Handle link, std::uint16_t maximumBytes) {
+    if (auto error = calls_.enter("ntQuerySymbolicLinkObject")) {
+        return {ntStatusFor(*error), {}};
     }
-    OpenObject* object = findHandle(link);
-    const OpenLink* open = object != nullptr ? std::get_if<OpenLink>(object) : nullptr;
+    const OpenLink* open = handles_.findAs<OpenLink>(link);
     if (open == nullptr) {
         return {win::STATUS_INVALID_HANDLE_, {}};
     }
@@ -282,13 +275,6 @@ kvph::NtTextResult Machine::ntQuerySymbolicLinkObject(kvph::Handle link, std::ui
         return {win::STATUS_BUFFER_TOO_SMALL_, {}};
     }
     return {win::STATUS_SUCCESS_, open->target};
-}
-
-std::int32_t Machine::ntClose(kvph::Handle handle) {
-    if (auto error = enter("ntClose")) {
-        return statusFor(*error);
-    }
-    return handles_.erase(handle) == 1 ? win::STATUS_SUCCESS_ : win::STATUS_INVALID_HANDLE_;
 }
 
 }  // namespace sim

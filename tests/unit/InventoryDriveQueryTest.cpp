@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/WinConstants.h"
-#include "sim/Machine.h"
+#include "sim/SimStorageQuery.h"
 
 namespace kvph::test {
 namespace {
@@ -51,10 +51,9 @@ struct AtaCase {
 class AtaPassThroughTest : public ::testing::TestWithParam<AtaCase> {};
 
 TEST_P(AtaPassThroughTest, RequestIsCheckedBeforeTheDriveAnswers) {
-    sim::Machine machine;
     Bytes request = identifyRequest();
     GetParam().change(request);
-    const IoResult answer = machine.answerAtaPassThrough(driveWith(11, 7200), request, GetParam().outputSize);
+    const IoResult answer = sim::answerAtaPassThrough(driveWith(11, 7200), request, GetParam().outputSize);
     ASSERT_EQ(answer.output.size(), GetParam().outputSize);
     EXPECT_EQ(answer.ok, GetParam().error == 0);
     EXPECT_EQ(answer.error, GetParam().error);
@@ -84,8 +83,7 @@ INSTANTIATE_TEST_SUITE_P(Requests, AtaPassThroughTest, ::testing::ValuesIn(kAtaC
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AtaPassThrough, DriveWithoutAtaRefusesEvenAGoodRequest) {
-    sim::Machine machine;
-    const IoResult answer = machine.answerAtaPassThrough(driveWith(17, std::nullopt), identifyRequest(), 560);
+    const IoResult answer = sim::answerAtaPassThrough(driveWith(17, std::nullopt), identifyRequest(), 560);
     EXPECT_FALSE(answer.ok);
     EXPECT_EQ(answer.error, win::ERROR_INVALID_FUNCTION_);
 }
@@ -102,9 +100,8 @@ struct PropertyCase {
 class StorageQueryTest : public ::testing::TestWithParam<PropertyCase> {};
 
 TEST_P(StorageQueryTest, DeviceDescriptorCarriesTheBus) {
-    sim::Machine machine;
     const PropertyCase& c = GetParam();
-    const IoResult answer = machine.answerStorageQuery(driveWith(c.bus, 1), c.query, c.outputSize);
+    const IoResult answer = sim::answerStorageQuery(driveWith(c.bus, 1), c.query, c.outputSize);
     ASSERT_EQ(answer.output.size(), c.outputSize);
     EXPECT_EQ(answer.ok, c.error == 0);
     EXPECT_EQ(answer.error, c.error);

@@ -4,13 +4,32 @@
 #include <filesystem>
 #include <fstream>
 
+#include <unistd.h>
+
 namespace kvph::test {
 
 namespace {
 
+// ctest runs each test case in a process of its own, several at once: each process builds its images in
+// a folder of its own, so that two cases never rewrite the same image under each other.
+// The folder goes with the process.
+class ImageFolder {
+public:
+    ImageFolder() : path_(std::filesystem::path(KVPH_TEST_TMP) / std::to_string(::getpid())) {}
+    ~ImageFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
 std::string imagePath(const std::string& name) {
-    std::filesystem::create_directories(KVPH_TEST_TMP);
-    return (std::filesystem::path(KVPH_TEST_TMP) / name).string();
+    static const ImageFolder folder;
+    std::filesystem::create_directories(folder.path());
+    return (folder.path() / name).string();
 }
 
 bool makeSparse(const std::string& path, std::uint64_t sizeBytes) {

@@ -2,11 +2,14 @@
 // machine description.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "per/ByteReader.h"
 #include "platform/WinConstants.h"
+#include "sim/DiskLayout.h"
 #include "sim/Machine.h"
 #include "sim/MachineBuilder.h"
 #include "sim/MachineJson.h"
@@ -73,6 +76,41 @@ TEST(SimDrives, LayoutNeedsRoomForEveryEntry) {
     EXPECT_EQ(bytes.u32(48 + 144 + 24), 2u);
     EXPECT_EQ(bytes.u64(48 + 144 + 8), 4096u * 512);
     EXPECT_EQ(bytes.u32(40), 128u);
+}
+
+// The layout answer is kept between queries; whatever changes the disk's table must change the answer.
+TEST(SimDrives, LayoutAnswerFollowsEveryChangeOfTheDisk) {
+    const std::vector<std::pair<const char*, std::function<void(sim::Disk&)>>> changes = {
+        {"entry moved", [](sim::Disk& d) { d.gpt.entries[0].start += 8; }},
+        {"entry renamed", [](sim::Disk& d) { d.gpt.entries[0].name = L"Renamed"; }},
+        {"entry attributes", [](sim::Disk& d) { d.gpt.entries[1].attributes ^= 1; }},
+        {"entry added", [](sim::Disk& d) { d.gpt.entries.push_back(d.gpt.entries[1]); }},
+        {"entry removed", [](sim::Disk& d) { d.gpt.entries.pop_back(); }},
+        {"disk id", [](sim::Disk& d) { d.gpt.diskGuid[3] ^= 0xFF; }},
+        {"usable end", [](sim::Disk& d) { d.gpt.lastUsable -= 1; }},
+        {"sector size", [](sim::Disk& d) { d.geometry.bytesPerSector = 4096; }},
+        {"made MBR", [](sim::Disk& d) { d.style = sim::PartitionStyle::Mbr; }},
+        {"MBR slot", [](sim::Disk& d) { d.mbr.primary[0].type = 0x07; }},
+        {"MBR chain", [](sim::Disk& d) { d.mbr.chain.push_back({}); }},
+    };
+    MachineBuilder builder;
+    builder.gptDisk(0).basicData(2048, 2048).basicData(4096, 2048);
+    auto machine = builder.machine();
+    const Handle drive = openDrive(*machine, 0);
+    sim::Disk& disk = machine->model().disks[0];
+    for (const auto& [name, change] : changes) {
+        SCOPED_TRACE(name);
+        const IoResult before =
+            machine->deviceIoControl(drive, win::IOCTL_DISK_GET_DRIVE_LAYOUT_EX_, {}, 4096);
+        change(disk);
+        const IoResult after =
+            machine->deviceIoControl(drive, win::IOCTL_DISK_GET_DRIVE_LAYOUT_EX_, {}, 4096);
+        ASSERT_TRUE(before.ok && after.ok);
+        const Bytes expected = sim::layoutBytes(disk);
+        ASSERT_EQ(after.bytesReturned, expected.size());
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), after.output.begin()));
+        EXPECT_NE(before.output, after.output);
+    }
 }
 
 TEST(SimDrives, OpeningFollowsTheDisksAndTheirFailures) {

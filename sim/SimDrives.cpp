@@ -1,8 +1,10 @@
+#include "SimDrives.h"
+
 #include <algorithm>
 #include <cstdlib>
 
 #include "DiskLayout.h"
-#include "Machine.h"
+#include "SimStorageQuery.h"
 #include "SimText.h"
 #include "platform/WinConstants.h"
 
@@ -31,6 +33,38 @@ int physicalDriveNumber(const std::wstring& path) {
     return std::stoi(digits);
 }
 
+bool sameSlot(const MbrSlot& a, const MbrSlot& b) {
+    return a.type == b.type && a.boot == b.boot && a.start == b.start && a.sectors == b.sectors;
+}
+
+bool sameSlots(const std::array<MbrSlot, 4>& a, const std::array<MbrSlot, 4>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), sameSlot);
+}
+
+bool sameMbr(const MbrTable& a, const MbrTable& b) {
+    const auto sameRecord = [](const MbrTable::BootRecord& x, const MbrTable::BootRecord& y) {
+        return x.sector == y.sector && sameSlots(x.slots, y.slots);
+    };
+    return a.signature == b.signature && sameSlots(a.primary, b.primary) &&
+           std::equal(a.chain.begin(), a.chain.end(), b.chain.begin(), b.chain.end(), sameRecord);
+}
+
+bool sameGpt(const GptTable& a, const GptTable& b) {
+    const auto sameEntry = [](const GptEntry& x, const GptEntry& y) {
+        return x.type == y.type && x.id == y.id && x.start == y.start && x.sectors == y.sectors &&
+               x.attributes == y.attributes && x.name == y.name;
+    };
+    return a.diskGuid == b.diskGuid && a.firstUsable == b.firstUsable && a.lastUsable == b.lastUsable &&
+           a.maxEntries == b.maxEntries &&
+           std::equal(a.entries.begin(), a.entries.end(), b.entries.begin(), b.entries.end(), sameEntry);
+}
+
+// Whether two disks have the same layout answer: everything layoutBytes reads is equal.
+bool sameLayoutSource(const Disk& a, const Disk& b) {
+    return a.style == b.style && a.geometry.bytesPerSector == b.geometry.bytesPerSector &&
+           sameMbr(a.mbr, b.mbr) && sameGpt(a.gpt, b.gpt);
+}
+
 kvph::IoResult failedIo(std::uint32_t outputSize, std::uint32_t error) {
     kvph::IoResult result;
     result.output.assign(outputSize, 0);
@@ -50,7 +84,7 @@ kvph::IoResult answeredIo(const kvph::Bytes& answer, std::uint32_t outputSize, s
 
 }  // namespace
 
-std::vector<const Disk*> Machine::allDisks() const {
+std::vector<const Disk*> Drives::allDisks() const {
     std::vector<const Disk*> disks;
     disks.reserve(model_.disks.size() + model_.vdisks.size());
     for (const Disk& disk : model_.disks) {
@@ -64,7 +98,7 @@ std::vector<const Disk*> Machine::allDisks() const {
     return disks;
 }
 
-void Machine::plugInVdisk(VirtualDisk& vdisk) {
+void Drives::plugInVdisk(VirtualDisk& vdisk) {
     vdisk.disk.number = -1;
     int number = 0;
     while (diskByNumber(number) != nullptr) {
@@ -76,7 +110,7 @@ void Machine::plugInVdisk(VirtualDisk& vdisk) {
     vdisk.disk.rotationRate.reset();  // a virtual disk does not answer ATA commands
 }
 
-const Disk* Machine::diskByNumber(int number) const {
+const Disk* Drives::diskByNumber(int number) const {
     for (const Disk* disk : allDisks()) {
         if (disk->number == number) {
             return disk;
@@ -85,18 +119,12 @@ const Disk* Machine::diskByNumber(int number) const {
     return nullptr;
 }
 
-kvph::HandleResult Machine::createFileA(const std::string& path, std::uint32_t desiredAccess,
-                                        std::uint32_t shareMode, std::uint32_t creationDisposition,
-                                        std::uint32_t flagsAndAttributes) {
-    const std::wstring widePath = fromAnsi(path);
-    if (auto error = enter("createFileA", widePath)) {
-        return {kvph::kInvalidHandle, *error};
-    }
-    if (!text::startsWithNoCase(widePath, kDevicePrefix)) {
-        // Ordinary files are the file system's; CreateFileA only converts the path.
-        return createFileW(widePath, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
-    }
-    const int number = physicalDriveNumber(widePath);
+bool Drives::isDevicePath(const std::wstring& path) {
+    return text::startsWithNoCase(path, kDevicePrefix);
+}
+
+kvph::HandleResult Drives::openDevice(const std::wstring& path) {
+    const int number = physicalDriveNumber(path);
     const Disk* disk = number < 0 || number > kMaxDriveNumber ? nullptr : diskByNumber(number);
     if (disk == nullptr) {
         return {kvph::kInvalidHandle, win::ERROR_FILE_NOT_FOUND_};
@@ -104,16 +132,16 @@ kvph::HandleResult Machine::createFileA(const std::string& path, std::uint32_t d
     if (disk->failures.open) {
         return {kvph::kInvalidHandle, win::ERROR_ACCESS_DENIED_};
     }
-    return {addHandle(OpenDevice{number}), 0};
+    return {handles_.add(OpenDevice{number}), 0};
 }
 
-kvph::IoResult Machine::deviceIoControl(kvph::Handle device, std::uint32_t controlCode,
-                                        const kvph::Bytes& input, std::uint32_t outputSize) {
-    OpenObject* object = findHandle(device);
+kvph::IoResult Drives::deviceIoControl(kvph::Handle device, std::uint32_t controlCode,
+                                       const kvph::Bytes& input, std::uint32_t outputSize) {
+    OpenObject* object = handles_.find(device);
     const OpenDevice* open = object != nullptr ? std::get_if<OpenDevice>(object) : nullptr;
     const std::wstring argument =
         open != nullptr ? L"\\\\.\\PhysicalDrive" + std::to_wstring(open->diskNumber) : std::wstring();
-    if (auto error = enter("deviceIoControl", argument)) {
+    if (auto error = calls_.enter("deviceIoControl", argument)) {
         return failedIo(outputSize, *error);
     }
     if (object == nullptr) {
@@ -143,7 +171,7 @@ kvph::IoResult Machine::deviceIoControl(kvph::Handle device, std::uint32_t contr
 
 // The disk driver needs room for the geometry and the disk size; it adds the partition information when
 // the buffer holds it, and reports as returned what it filled, up to its whole structure.
-kvph::IoResult Machine::answerGeometry(const Disk& disk, std::uint32_t outputSize) {
+kvph::IoResult Drives::answerGeometry(const Disk& disk, std::uint32_t outputSize) {
     if (disk.failures.geometry) {
         return failedIo(outputSize, win::ERROR_NOT_READY_);
     }
@@ -157,13 +185,27 @@ kvph::IoResult Machine::answerGeometry(const Disk& disk, std::uint32_t outputSiz
     return answeredIo(answer, outputSize, std::min(outputSize, kGeometryInternalBytes));
 }
 
+const kvph::Bytes& Drives::layoutAnswer(const Disk& disk) {
+    auto cached = layouts_.find(disk.number);
+    if (cached == layouts_.end() || !sameLayoutSource(cached->second.source, disk)) {
+        CachedLayout fresh;
+        fresh.source.style = disk.style;
+        fresh.source.geometry.bytesPerSector = disk.geometry.bytesPerSector;
+        fresh.source.mbr = disk.mbr;
+        fresh.source.gpt = disk.gpt;
+        fresh.bytes = layoutBytes(disk);
+        cached = layouts_.insert_or_assign(disk.number, std::move(fresh)).first;
+    }
+    return cached->second.bytes;
+}
+
 // The whole layout or nothing: a buffer too small for every entry fails with ERROR_INSUFFICIENT_BUFFER
 // and no bytes returned.
-kvph::IoResult Machine::answerLayout(const Disk& disk, std::uint32_t outputSize) {
+kvph::IoResult Drives::answerLayout(const Disk& disk, std::uint32_t outputSize) {
     if (disk.failures.layoutError != 0) {
         return failedIo(outputSize, disk.failures.layoutError);
     }
-    const kvph::Bytes answer = layoutBytes(disk);
+    const kvph::Bytes& answer = layoutAnswer(disk);
     if (outputSize < answer.size()) {
         return failedIo(outputSize, win::ERROR_INSUFFICIENT_BUFFER_);
     }

@@ -1,0 +1,231 @@
+// The "... vdisk" commands of the stand-in diskpart: virtual disk files and their attachment.
+#include "SimDiskpart.h"
+#include "SimDrives.h"
+#include "SimFiles.h"
+#include "SimText.h"
+#include "platform/WinConstants.h"
+
+namespace sim {
+namespace {
+
+namespace win = kvph::win;
+using namespace diskpart;
+
+bool hasVdiskExtension(const std::wstring& key) {
+    const auto endsWith = [&](const std::wstring& suffix) {
+        return key.size() > suffix.size() &&
+               key.compare(key.size() - suffix.size(), suffix.size(), suffix) == 0;
+    };
+    return endsWith(L".VHDX") || endsWith(L".VHD");
+}
+
+VirtualDisk* findVdisk(MachineModel& model, const std::wstring& key) {
+    for (VirtualDisk& vdisk : model.vdisks) {
+        if (pathKey(vdisk.path) == key) {
+            return &vdisk;
+        }
+    }
+    return nullptr;
+}
+
+VirtualDisk* selectedVdisk(DiskpartContext& context) {
+    return context.session.vdiskKey ? findVdisk(context.model, *context.session.vdiskKey) : nullptr;
+}
+
+std::wstring diskNumberText(const Drives& drives, const VirtualDisk& vdisk) {
+    if (vdisk.attached) {
+        for (const Disk* disk : drives.allDisks()) {
+            if (disk == &vdisk.disk) {
+                return std::to_wstring(disk->number);
+            }
+        }
+    }
+    return L"---";
+}
+
+std::wstring padded(std::wstring textToPad, std::size_t width) {
+    if (textToPad.size() < width) {
+        textToPad.append(width - textToPad.size(), L' ');
+    }
+    return textToPad;
+}
+
+std::uint32_t listVdisk(DiskpartContext& context, const DiskpartArguments&) {
+    const auto& vdisks = context.model.vdisks;
+    context.print(L"");
+    if (vdisks.empty()) {
+        context.print(L"There are no virtual disks to show.");
+        return 0;
+    }
+    context.print(L"  VDisk ###  Disk ###  State                 Type       File");
+    context.print(L"  ---------  --------  --------------------  ---------  ----");
+    for (std::size_t i = 0; i < vdisks.size(); ++i) {
+        const VirtualDisk& vdisk = vdisks[i];
+        const bool selected = context.session.vdiskKey == pathKey(vdisk.path);
+        context.print(std::wstring(selected ? L"* " : L"  ") + padded(L"VDisk " + std::to_wstring(i), 9) +
+                      L"  " + padded(L"Disk " + diskNumberText(context.drives, vdisk), 8) + L"  " +
+                      padded(vdisk.attached ? L"Attached not open" : L"Added", 20) + L"  " +
+                      padded(vdisk.expandable ? L"Expandable" : L"Fixed", 9) + L"  " + vdisk.path);
+    }
+    return 0;
+}
+
+std::uint32_t createVdisk(DiskpartContext& context, const DiskpartArguments& arguments) {
+    const auto path = parameter(arguments, L"file");
+    const auto maximum = positiveNumber(parameter(arguments, L"maximum"));
+    const std::wstring type = parameter(arguments, L"type").value_or(L"fixed");
+    const bool expandable = text::equalsNoCase(type, L"expandable");
+    if (!path || !maximum || (!expandable && !text::equalsNoCase(type, L"fixed"))) {
+        return context.fail(kInvalidParameter, L"The arguments specified for this command are not valid.");
+    }
+    const std::wstring key = pathKey(*path);
+    if (!hasVdiskExtension(key)) {
+        return context.fail(kInvalidParameter,
+                            L"The virtual disk file must have the extension .vhd or .vhdx.");
+    }
+    if (context.files.findFile(key) != nullptr || findVdisk(context.model, key) != nullptr) {
+        return context.fail(hresultFromWin32(80), L"The file exists.");
+    }
+    if (auto error = context.files.storeFile(*path, std::string(Files::kNewVdiskFileBytes, '\0'), false)) {
+        return context.fail(hresultFromWin32(*error), L"The virtual disk file could not be created.");
+    }
+    VirtualDisk vdisk;
+    vdisk.path = *path;
+    vdisk.expandable = expandable;
+    vdisk.maximumMB = *maximum;
+    vdisk.disk.sizeBytes = static_cast<std::uint64_t>(*maximum) << 20;
+    context.model.vdisks.push_back(vdisk);
+    context.session.vdiskKey = key;
+    context.print(L"");
+    context.print(L"  100 percent completed");
+    context.print(L"");
+    context.print(L"DiskPart successfully created the virtual disk file.");
+    return 0;
+}
+
+std::uint32_t selectVdisk(DiskpartContext& context, const DiskpartArguments& arguments) {
+    const auto path = parameter(arguments, L"file");
+    if (!path) {
+        return context.fail(kInvalidParameter, L"The arguments specified for this command are not valid.");
+    }
+    const std::wstring key = pathKey(*path);
+    if (context.files.findFile(key) == nullptr) {
+        return context.fail(hresultFromWin32(win::ERROR_FILE_NOT_FOUND_),
+                            L"The system cannot find the file specified.");
+    }
+    if (findVdisk(context.model, key) == nullptr) {
+        return context.fail(kInvalidParameter, L"The file is not a virtual disk known to the system.");
+    }
+    context.session.vdiskKey = key;
+    context.print(L"");
+    context.print(L"DiskPart successfully selected the virtual disk file.");
+    return 0;
+}
+
+std::optional<wchar_t> freeLetter(const Drives& drives) {
+    for (wchar_t letter = L'D'; letter <= L'Z'; ++letter) {
+        if (!drives.rootExists(letter)) {
+            return letter;
+        }
+    }
+    return std::nullopt;
+}
+
+std::uint32_t attachVdisk(DiskpartContext& context, const DiskpartArguments& arguments) {
+    VirtualDisk* vdisk = selectedVdisk(context);
+    if (vdisk == nullptr) {
+        return context.fail(kInvalidParameter, L"There is no virtual disk selected.");
+    }
+    if (vdisk->attached) {
+        return context.fail(kInvalidState, L"The virtual disk is already attached.");
+    }
+    if (context.files.findFile(pathKey(vdisk->path)) == nullptr) {
+        return context.fail(hresultFromWin32(win::ERROR_FILE_NOT_FOUND_),
+                            L"The system cannot find the file specified.");
+    }
+    // A volume comes back under its letter unless something else took that letter meanwhile.
+    for (Volume& volume : vdisk->disk.volumes) {
+        if (volume.letter && context.drives.rootExists(*volume.letter)) {
+            volume.letter = freeLetter(context.drives);
+        }
+    }
+    vdisk->attached = true;
+    vdisk->readOnly = hasWord(arguments, L"readonly");
+    context.drives.plugInVdisk(*vdisk);
+    // A disk attached read-only shows read-only volumes.
+    for (Volume& volume : vdisk->disk.volumes) {
+        volume.readOnly = vdisk->readOnly;
+    }
+    context.print(L"");
+    context.print(L"  100 percent completed");
+    context.print(L"");
+    context.print(L"DiskPart successfully attached the virtual disk file.");
+    return 0;
+}
+
+std::uint32_t detachVdisk(DiskpartContext& context, const DiskpartArguments&) {
+    VirtualDisk* vdisk = selectedVdisk(context);
+    if (vdisk == nullptr) {
+        return context.fail(kInvalidParameter, L"There is no virtual disk selected.");
+    }
+    if (!vdisk->attached) {
+        return context.fail(kInvalidState, L"The virtual disk is not attached.");
+    }
+    vdisk->attached = false;
+    vdisk->readOnly = false;
+    context.print(L"");
+    context.print(L"DiskPart successfully detached the virtual disk file.");
+    return 0;
+}
+
+std::uint32_t expandVdisk(DiskpartContext& context, const DiskpartArguments& arguments) {
+    VirtualDisk* vdisk = selectedVdisk(context);
+    const auto maximum = positiveNumber(parameter(arguments, L"maximum"));
+    if (vdisk == nullptr || !maximum) {
+        return context.fail(kInvalidParameter, L"The arguments specified for this command are not valid.");
+    }
+    if (vdisk->attached) {
+        return context.fail(kInvalidState, L"The virtual disk must be detached to be expanded.");
+    }
+    if (*maximum <= vdisk->maximumMB) {
+        return context.fail(kInvalidParameter, L"The new maximum size must be larger than the current one.");
+    }
+    vdisk->maximumMB = *maximum;
+    vdisk->disk.sizeBytes = static_cast<std::uint64_t>(*maximum) << 20;
+    context.print(L"");
+    context.print(L"  100 percent completed");
+    context.print(L"");
+    context.print(L"DiskPart successfully expanded the virtual disk file.");
+    return 0;
+}
+
+std::uint32_t compactVdisk(DiskpartContext& context, const DiskpartArguments&) {
+    VirtualDisk* vdisk = selectedVdisk(context);
+    if (vdisk == nullptr) {
+        return context.fail(kInvalidParameter, L"There is no virtual disk selected.");
+    }
+    if (vdisk->attached && !vdisk->readOnly) {
+        return context.fail(kInvalidState,
+                            L"The virtual disk must be detached or attached read-only to be compacted.");
+    }
+    context.print(L"");
+    context.print(L"  100 percent completed");
+    context.print(L"");
+    context.print(L"DiskPart successfully compacted the virtual disk file.");
+    return 0;
+}
+
+// Longer commands first where one begins with another.
+}  // namespace
+
+const std::vector<DiskpartCommand>& vdiskCommands() {
+    static const std::vector<DiskpartCommand> table = {
+        {{L"list", L"vdisk"}, listVdisk},       {{L"create", L"vdisk"}, createVdisk},
+        {{L"select", L"vdisk"}, selectVdisk},   {{L"attach", L"vdisk"}, attachVdisk},
+        {{L"detach", L"vdisk"}, detachVdisk},   {{L"expand", L"vdisk"}, expandVdisk},
+        {{L"compact", L"vdisk"}, compactVdisk},
+    };
+    return table;
+}
+
+}  // namespace sim
