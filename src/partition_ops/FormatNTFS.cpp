@@ -1,6 +1,8 @@
 // PH_FormatNTFS wipes a whole disk, so the choice of the disk is conservative: a disk holding the
 // volume with the given letter, or else only a disk that holds no partition at all, and never the disk
 // that holds the system volume.
+#include <algorithm>
+
 #include "frame/ExportGuard.h"
 #include "frame/Operations.h"
 #include "frame/Text.h"
@@ -73,19 +75,20 @@ std::optional<FormatTarget> chooseDisk(const std::wstring& completedLetter) {
     PER::DriveManagerLease lease;
     const auto drives = DriveDataList(lease.manager());
     if (const auto location = PER::FindLetteredVolume(lease.manager(), completedLetter)) {
-        for (const PER::DriveData* data : drives) {
-            if (data->GetDiskNumber() != location->diskNumber) {
-                continue;
-            }
-            if (holdsVolume(*data, systemRoot)) {
-                logExportFailure(kExport, L"the volume " + completedLetter +
-                                              L" is on the disk of the system volume; it is not formatted.");
-                return std::nullopt;
-            }
-            const PER::PartitionRecord* record =
-                data->GetPartition(static_cast<std::size_t>(location->position - 1));
-            return FormatTarget{location->diskNumber, record != nullptr ? scriptLabelOf(*record) : L""};
+        const auto holder = std::find_if(drives.begin(), drives.end(), [&](const PER::DriveData* data) {
+            return data->GetDiskNumber() == location->diskNumber;
+        });
+        if (holder == drives.end()) {
+            return std::nullopt;
         }
+        if (holdsVolume(**holder, systemRoot)) {
+            logExportFailure(kExport, L"the volume " + completedLetter +
+                                          L" is on the disk of the system volume; it is not formatted.");
+            return std::nullopt;
+        }
+        const PER::PartitionRecord* record =
+            (*holder)->GetPartition(static_cast<std::size_t>(location->position - 1));
+        return FormatTarget{location->diskNumber, record != nullptr ? scriptLabelOf(*record) : L""};
     }
     std::optional<FormatTarget> empty;
     for (const PER::DriveData* data : drives) {
