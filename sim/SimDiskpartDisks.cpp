@@ -236,9 +236,8 @@ std::uint32_t assignLetter(DiskpartContext& context, const DiskpartArguments& ar
         return context.fail(kLetterInUse, L"The specified drive letter is not free to be assigned.");
     }
     if (volume == nullptr) {
-        Volume raw;
+        Volume raw;  // a partition without a file system is a RAW volume: no file system to report
         raw.start = partition->start;
-        raw.fileSystem.reset();  // a partition without a file system is a RAW volume
         disk->volumes.push_back(raw);
         volume = &disk->volumes.back();
     }
