@@ -1,30 +1,108 @@
-/* KvPartitionHelper: the twelve exports of the plug-in library.
+/* KvPartitionHelper: the whole public interface of the plug-in library, twelve plain C exports.
  *
- * Every export returns 1 for success (or yes) and 0 for failure (or no); the reason for a failure is
- * written only to the debug-output log. Text is NUL-terminated UTF-16 (wchar_t on Windows). Output text
- * buffers must hold 260 units. Calls are serialised machine-wide: an export never overlaps another one,
- * not even one running in another process.
+ * Results: every export returns 1 for success (or yes) and 0 for failure, not found, or no. No export
+ * reports an error code; the reason for a 0 is written as one line to the debug-output channel
+ * (OutputDebugStringW), which a debugger or a debug-output viewer shows.
+ *
+ * Calling rules, common to all exports:
+ * - Calls are serialised machine-wide: an export waits until no other export runs, in this process or in
+ *   any other that loaded the library, and blocks its caller until it is done (diskpart runs included).
+ * - Text is NUL-terminated UTF-16 (wchar_t on Windows). Input text of more than KVPH_TEXT_UNITS - 1
+ *   (259) units is refused: the export returns 0 after one log line.
+ * - Output text buffers must hold KVPH_TEXT_UNITS (260) units; the library writes at most that many,
+ *   terminator included.
+ * - A null pointer, input or output, is refused: the export returns 0 after one log line and writes
+ *   nothing.
+ * - A drive letter is passed as text such as "E:"; "E" and "E:\" are taken too.
+ * - Flags are 32-bit integers of which only zero or non-zero counts.
+ *
+ * Parameters are marked: in (read only), out (written by the export).
  */
 #ifndef KVPARTITIONHELPER_H
 #define KVPARTITIONHELPER_H
 
 #include <wchar.h>
 
+/* Units of every output text buffer, terminator included. */
+#define KVPH_TEXT_UNITS 260
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
+/* Rewrites Partition.ini, in the library's folder, with the machine's fixed partitions.
+ * Returns 1 always (apart from the refusals of the calling rules). */
 int PH_ListFixedPartition(void);
+
+/* Creates the VHDX drive: a new VHDX file, attached, partitioned, formatted NTFS with the label and given
+ * a free drive letter, listed in Partition.ini, then detached.
+ *   vhdxPath     in   full path of the VHDX file to create
+ *   volumeLabel  in   label of the new volume
+ *   maximumMB    in   maximum size of the virtual disk in MiB
+ *   expandable   in   non-zero: the file grows as it fills; zero: its whole size is allocated now
+ * Returns 1 when diskpart created the drive; 0 when it did not. */
 int PH_CreateVHDX(const wchar_t* vhdxPath, const wchar_t* volumeLabel, int maximumMB, int expandable);
+
+/* Attaches the VHDX drive and brings its volume back under its recorded drive letter.
+ *   vhdxPath  in   full path of the VHDX file
+ *   readOnly  in   non-zero: attach read-only
+ * Returns 1 when the drive's letter is present already or diskpart attached the disk; 0 when the
+ * attachment failed. */
 int PH_AttachVHDX(const wchar_t* vhdxPath, int readOnly);
+
+/* Detaches the VHDX drive.
+ *   vhdxPath     in   full path of the VHDX file
+ *   removeFiles  in   non-zero: after the detach, also delete the VHDX file, Partition.ini and
+ *                     MaxSize.ini
+ * Returns 1 when diskpart detached the drive; 0 when it did not. */
 int PH_DetachVHDX(const wchar_t* vhdxPath, int removeFiles);
+
+/* Tells whether the VHDX is attached, as diskpart lists it.
+ *   vhdxPath  in   full path of the VHDX file
+ * Returns 1 when it is attached; 0 when it is not, or when diskpart could not be asked. */
 int PH_CheckExistVHDX(const wchar_t* vhdxPath);
+
+/* Wipes the disk that holds a drive letter (or a disk with unallocated space) into one NTFS volume.
+ *   driveLetter  in   drive letter text such as "E:"; the new volume gets it
+ *   volumeLabel  in   label of the new volume; empty: the label the volume had
+ * Returns 1 when the disk was formatted; 0 when no disk matched or diskpart failed. */
 int PH_FormatNTFS(const wchar_t* driveLetter, const wchar_t* volumeLabel);
+
+/* Proposes a free drive letter. Despite its name it returns a drive letter, not a volume label.
+ *   letterOut  out  buffer of KVPH_TEXT_UNITS units; receives a letter such as "Z:"
+ * Returns 1 with the highest free letter, searching from "Z:" down to "C:"; 0 with the buffer emptied
+ * when every letter is in use. */
 int PH_FindUsableLabel(wchar_t* letterOut);
+
+/* Compacts the VHDX file, then attaches it again.
+ *   vhdxPath  in   full path of the VHDX file
+ * Returns 1 when diskpart ran the compaction script; 0 when it did not. */
 int PH_CompactThenAttachVHDX(const wchar_t* vhdxPath);
+
+/* Gives the drive letter of the attached VHDX drive's volume. Despite its name it returns a drive
+ * letter, not a volume label.
+ *   vhdxPath   in   full path of the VHDX file
+ *   letterOut  out  buffer of KVPH_TEXT_UNITS units; receives a letter such as "E:"
+ * Returns 1 with the letter; 0 with the buffer emptied when the VHDX is not attached or its volume has
+ * no letter. */
 int PH_GetVHDXVolumeLabel(const wchar_t* vhdxPath, wchar_t* letterOut);
+
+/* Tells whether the attached VHDX drive's volume is read-only.
+ *   vhdxPath     in   full path of the VHDX file
+ *   readOnlyOut  out  receives 1 (read-only), 0 (writable) or -1 (undetermined: not attached, or the
+ *                     volume could not be read)
+ * Returns 1 with the state stored; 0 only when an argument is refused. */
 int PH_CheckVHDXReadOnly(const wchar_t* vhdxPath, int* readOnlyOut);
+
+/* Hides the volume at a drive letter: its MBR partition gets type 1B.
+ *   driveLetter  in   drive letter text such as "E:"
+ * Returns 1 when the partition's type was changed; 0 when no partition holds the letter or diskpart
+ * failed. */
 int PH_SetHidden(const wchar_t* driveLetter);
+
+/* Shows hidden volumes again: every partition without a drive letter on the MBR disks gets type 0B.
+ *   driveLetter  in   drive letter text such as "E:" that the volume shown is given
+ * Returns the result of the last type change attempted; 0 when none was attempted. */
 int PH_SetNonHidden(const wchar_t* driveLetter);
 
 #ifdef __cplusplus

@@ -122,6 +122,27 @@ Redirected splitRedirection(const std::wstring& line) {
     return {line, L"", false};
 }
 
+// cmd's expansion of a batch line: "%%" is one '%', "%0".."%9" and "%*" are the batch's arguments (it
+// has none), "%NAME%" is a variable (the simulated machine sets none, so it expands to nothing), and a
+// '%' without a closing one is dropped.
+std::wstring expandPercents(const std::wstring& line) {
+    std::wstring expanded;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] != L'%') {
+            expanded += line[i];
+        } else if (i + 1 < line.size() && line[i + 1] == L'%') {
+            expanded += L'%';
+            ++i;
+        } else if (i + 1 < line.size() &&
+                   ((line[i + 1] >= L'0' && line[i + 1] <= L'9') || line[i + 1] == L'*')) {
+            ++i;
+        } else if (const std::size_t close = line.find(L'%', i + 1); close != std::wstring::npos) {
+            i = close;
+        }
+    }
+    return expanded;
+}
+
 }  // namespace
 
 kvph::ProcessOutcome Processes::createProcessAndWait(const std::wstring& commandLine) {
@@ -194,7 +215,8 @@ std::uint32_t Processes::runBatch(const std::string& bytes, const std::wstring& 
     bool utf8Console = false;
     std::uint32_t errorLevel = 0;
     for (const std::string& raw : byteLines(bytes)) {
-        std::wstring line = text::trim(utf8Console ? text::fromUtf8(raw) : codePage_.fromAnsi(raw));
+        std::wstring line =
+            text::trim(expandPercents(utf8Console ? text::fromUtf8(raw) : codePage_.fromAnsi(raw)));
         if (!line.empty() && line[0] == L'@') {
             line = text::trim(line.substr(1));
         }

@@ -118,8 +118,8 @@ std::optional<std::uint32_t> ataRequestError(const kvph::Bytes& input, std::uint
 // The simulated drives implement IDENTIFY DEVICE only, reading a full 512-byte sector into the host.
 bool isIdentifyRequest(const kvph::Bytes& input) {
     const std::uint16_t flags = readU16(input, ata::kAtaFlags);
-    return input[ata::kCurrentTaskFile + kCommandRegister] == ata::IDE_COMMAND_IDENTIFY &&
-           (flags & ata::ATA_FLAGS_DATA_IN) != 0 &&
+    return input[ata::kCurrentTaskFile + kCommandRegister] == ata::IDE_COMMAND_IDENTIFY_ &&
+           (flags & ata::ATA_FLAGS_DATA_IN_) != 0 &&
            readU32(input, ata::kDataTransferLength) == ata::kDataSize;
 }
 

@@ -1,5 +1,6 @@
-// Every change to a disk goes through here: the script is written to Command.txt in the data
-// directory, diskpart runs it with /s, and the file is deleted again.
+// Runs diskpart scripts. RunDiskpartScript writes the script to Command.txt in the data directory, runs
+// "diskpart /s" on it as often as its settings allow until one run exits with 0, and deletes the file.
+// The presence query writes its "list vdisk" script with WriteScriptFile and runs it from a batch file.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +19,9 @@ inline int resultOf(ScriptOutcome outcome) {
 struct DiskpartSettings {
     std::wstring successMessage;  // logged on success; empty: none
     std::wstring errorFormat = L"(KvPartitionHelper)diskpart error because of 0x%08x.";
-    int attempts = 1;
-    std::uint32_t pauseAfterFailureMs = 0;
-    std::function<void()> beforeRun;  // runs after the script file is closed, before diskpart starts
+    int attempts = 1;                       // diskpart runs at most, stopping at the first that exits with 0
+    std::uint32_t pauseAfterFailureMs = 0;  // pause after each failed run; 0: none
+    std::function<void()> beforeRun;        // runs after the script file is closed, before diskpart starts
     bool echo = false;  // log the script text with OutputDebugStringA before the file is written
 };
 
@@ -34,6 +35,8 @@ std::optional<std::string> composeScript(std::size_t bufferBytes, const char* fo
 // Starts the command line and waits for it: 1 with the exit code stored when it ran to its end.
 int RunProcessAndWait(const std::wstring& commandLine, std::uint32_t* exitCode);
 
+// Logs errorFormat with the exit code after each failed run and successMessage after the run that
+// succeeds.
 ScriptOutcome RunDiskpartScript(const std::string& script, const DiskpartSettings& settings = {});
 
 // The first half of RunDiskpartScript, shared with the presence query: replaces Command.txt with the

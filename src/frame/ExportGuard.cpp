@@ -12,30 +12,21 @@ namespace {
 // files are shared machine-wide.
 constexpr wchar_t kCallMutexName[] = L"Global\\KvPartitionHelper.Calls";
 
-}  // namespace
-
-CallLock::CallLock() {
+HeldMutex takeCallMutex() {
     Platform& os = platform();
-    mutex_ = os.createMutexW(kCallMutexName).handle;
-    if (mutex_ == kNullHandle) {
-        return;
+    UniqueHandle mutex(os.createMutexW(kCallMutexName).handle);
+    if (!mutex.valid()) {
+        return HeldMutex();
     }
-    const std::uint32_t wait = os.waitForSingleObject(mutex_, win::INFINITE_);
+    const std::uint32_t wait = os.waitForSingleObject(mutex.get(), win::INFINITE_);
     // An abandoned mutex is owned by this thread now: its previous owner died mid-call, and the files
     // it left are replaced whole by the next operation anyway.
-    held_ = wait == win::WAIT_OBJECT_0_ || wait == win::WAIT_ABANDONED_;
+    return HeldMutex(std::move(mutex), wait == win::WAIT_OBJECT_0_ || wait == win::WAIT_ABANDONED_);
 }
 
-CallLock::~CallLock() {
-    if (mutex_ == kNullHandle) {
-        return;
-    }
-    Platform& os = platform();
-    if (held_) {
-        os.releaseMutex(mutex_);
-    }
-    os.closeHandle(mutex_);
-}
+}  // namespace
+
+CallLock::CallLock() : mutex_(takeCallMutex()) {}
 
 void logExportFailure(const wchar_t* exportName, const std::wstring& reason) noexcept {
     try {

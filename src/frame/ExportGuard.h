@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "frame/Log.h"
+#include "frame/UniqueHandle.h"
 
 namespace kvph {
 
@@ -17,14 +18,10 @@ namespace kvph {
 class CallLock {
 public:
     CallLock();
-    ~CallLock();
-    CallLock(const CallLock&) = delete;
-    CallLock& operator=(const CallLock&) = delete;
-    bool held() const { return held_; }
+    bool held() const { return mutex_.held(); }
 
 private:
-    std::uint64_t mutex_ = 0;
-    bool held_ = false;
+    HeldMutex mutex_;
 };
 
 // Logs why an export stopped early; safe to call when logging itself fails.

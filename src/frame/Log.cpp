@@ -15,12 +15,14 @@ namespace {
 // longer result (only possible from unexpected input) is formatted again with room for anything.
 constexpr std::size_t kLargeScratchUnits = 8192;
 
+// The units written, or -1 when the text did not fit. glibc's vswprintf fails on a cut text, mingw's
+// returns the length the text would have had; both are read as a failure.
 int formatInto(std::vector<wchar_t>& scratch, const wchar_t* format, va_list arguments) {
     va_list copy;
     va_copy(copy, arguments);
     const int written = std::vswprintf(scratch.data(), scratch.size(), format, copy);
     va_end(copy);
-    return written;
+    return written >= 0 && static_cast<std::size_t>(written) < scratch.size() ? written : -1;
 }
 
 std::wstring cutToUnits(std::wstring text, std::size_t maxUnits) {

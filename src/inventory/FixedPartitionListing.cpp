@@ -92,11 +92,11 @@ Bytes identifyDeviceRequest() {
         }
     };
     put(ata::kLength, ata::kHeaderSize, 2);
-    put(ata::kAtaFlags, ata::ATA_FLAGS_DRDY_REQUIRED | ata::ATA_FLAGS_DATA_IN, 2);
+    put(ata::kAtaFlags, ata::ATA_FLAGS_DRDY_REQUIRED_ | ata::ATA_FLAGS_DATA_IN_, 2);
     put(ata::kDataTransferLength, ata::kDataSize, 4);
     put(ata::kTimeOutValue, kAtaTimeOutSeconds, 4);
     put(ata::kDataBufferOffset, ata::kHeaderSize, 8);
-    request[ata::kCurrentTaskFile + kCommandRegister] = ata::IDE_COMMAND_IDENTIFY;
+    request[ata::kCurrentTaskFile + kCommandRegister] = ata::IDE_COMMAND_IDENTIFY_;
     return request;
 }
 

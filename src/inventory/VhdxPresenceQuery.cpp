@@ -100,8 +100,13 @@ void writeBatchFile(const std::wstring& path, const std::wstring& commandLine) {
     if (!file.valid()) {
         return;  // starting the missing batch file fails and is reported there
     }
-    // The console switches to UTF-8 before it reads the second line.
-    const std::string bytes = std::string(kBatchFirstLine) + toUtf8(commandLine) + "\r\n";
+    // The console switches to UTF-8 before it reads the second line. cmd expands '%' in batch lines, so
+    // each '%' of the paths is written as "%%".
+    std::wstring line;
+    for (const wchar_t unit : commandLine) {
+        line += unit == L'%' ? std::wstring(L"%%") : std::wstring(1, unit);
+    }
+    const std::string bytes = std::string(kBatchFirstLine) + toUtf8(line) + "\r\n";
     os.writeFile(file.get(), Bytes(bytes.begin(), bytes.end()));
 }
 

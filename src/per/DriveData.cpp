@@ -1,5 +1,8 @@
 #include "per/DriveData.h"
 
+#include <optional>
+#include <utility>
+
 #include "frame/Log.h"
 #include "per/ByteReader.h"
 #include "per/DriveLetterMap.h"
@@ -18,11 +21,30 @@ constexpr std::size_t kLinkNameUnits = 64;
 constexpr wchar_t kNoLabel[] = L"NONAME";
 constexpr wchar_t kRootSuffix[] = L":\\";
 
+// The target of an object-namespace symbolic link; nullopt when it cannot be opened or read.
+std::optional<std::wstring> linkTarget(const std::wstring& name) {
+    kvph::Platform& system = kvph::platform();
+    if (!system.loadSymbolicLinkCalls()) {
+        return std::nullopt;
+    }
+    const kvph::NtHandleResult opened =
+        system.ntOpenSymbolicLinkObject(name, win::SYMBOLIC_LINK_QUERY_, win::OBJ_CASE_INSENSITIVE_);
+    if (opened.status != win::STATUS_SUCCESS_) {
+        return std::nullopt;
+    }
+    const kvph::UniqueNtHandle link(opened.handle);
+    kvph::NtTextResult target = system.ntQuerySymbolicLinkObject(link.get(), kLinkTargetBytes);
+    if (target.status != win::STATUS_SUCCESS_) {
+        return std::nullopt;
+    }
+    return std::move(target.text);
+}
+
 }  // namespace
 
 DriveData::DriveData() = default;
 
-DriveData::DriveData(std::uint32_t diskNumber, kvph::Handle handle)
+DriveData::DriveData(std::uint32_t diskNumber, kvph::BorrowedHandle handle)
     : handle_(handle), diskNumber_(diskNumber) {}
 
 DriveData::~DriveData() = default;
@@ -50,21 +72,11 @@ bool DriveData::FindDriveLetter(std::uint32_t partitionNumber, wchar_t& letter) 
     const std::wstring name =
         kvph::formatBounded(kLinkNameUnits, L"\\Device\\Harddisk%d\\Partition%d",
                             static_cast<int>(diskNumber_), static_cast<int>(partitionNumber));
-    kvph::Platform& system = kvph::platform();
-    if (!system.loadSymbolicLinkCalls()) {
+    const std::optional<std::wstring> target = linkTarget(name);
+    if (!target) {
         return false;
     }
-    const kvph::NtHandleResult link =
-        system.ntOpenSymbolicLinkObject(name, win::SYMBOLIC_LINK_QUERY_, win::OBJ_CASE_INSENSITIVE_);
-    if (link.status != win::STATUS_SUCCESS_) {
-        return false;
-    }
-    const kvph::NtTextResult target = system.ntQuerySymbolicLinkObject(link.handle, kLinkTargetBytes);
-    system.ntClose(link.handle);
-    if (target.status != win::STATUS_SUCCESS_) {
-        return false;
-    }
-    const std::optional<wchar_t> found = letters().letterOf(target.text);
+    const std::optional<wchar_t> found = letters().letterOf(*target);
     if (!found) {
         return false;
     }
@@ -73,8 +85,8 @@ bool DriveData::FindDriveLetter(std::uint32_t partitionNumber, wchar_t& letter) 
 }
 
 std::int64_t DriveData::GetDiskSize() const {
-    const kvph::IoResult geometry =
-        kvph::platform().deviceIoControl(handle_, win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX_, {}, kGeometryBytes);
+    const kvph::IoResult geometry = kvph::platform().deviceIoControl(
+        handle_.get(), win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX_, {}, kGeometryBytes);
     if (!geometry.ok) {
         kvph::logLine(kvph::formatBounded(
             kvph::kWsprintfUnits,

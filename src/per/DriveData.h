@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "frame/UniqueHandle.h"
 #include "per/LayoutEntry.h"
 #include "per/PartitionRecord.h"
-#include "platform/Platform.h"
 
 namespace PER {
 
@@ -31,7 +31,8 @@ public:
     virtual bool FindDriveLetter(std::uint32_t partitionNumber, wchar_t& letter);
 
     std::uint32_t GetDiskNumber() const { return diskNumber_; }
-    kvph::Handle GetHandle() const { return handle_; }
+    // The device's handle, borrowed: the DriveDevice that owns this data closes it after the data goes.
+    kvph::Handle GetHandle() const { return handle_.get(); }
     std::size_t GetPartitionCount() const { return partitions_.size(); }
     // The record at a 0-based position; null past the end.
     const PartitionRecord* GetPartition(std::size_t position) const;
@@ -44,7 +45,7 @@ public:
 
 protected:
     DriveData();
-    DriveData(std::uint32_t diskNumber, kvph::Handle handle);
+    DriveData(std::uint32_t diskNumber, kvph::BorrowedHandle handle);
 
     void ClearRecords() { partitions_.clear(); }
     // Appends a record for a layout entry: number, size, info, kind and, when asked, the drive letter.
@@ -57,7 +58,7 @@ private:
     DriveLetterMap& letters();
 
     std::vector<std::unique_ptr<PartitionRecord>> partitions_;
-    kvph::Handle handle_ = kvph::kNullHandle;
+    kvph::BorrowedHandle handle_;
     std::uint32_t diskNumber_ = 0;
     DriveLetterMap* sharedLetters_ = nullptr;
     std::unique_ptr<DriveLetterMap> ownLetters_;

@@ -50,9 +50,9 @@ bool DriveDevice::DetectLayout() {
 std::unique_ptr<DriveData> DriveDevice::MakeDriveData(std::uint32_t partitionStyle) const {
     switch (partitionStyle) {
         case win::PARTITION_STYLE_GPT_:
-            return std::make_unique<GPTData>(driveNumber_, GetFileHandle());
+            return std::make_unique<GPTData>(driveNumber_, BorrowHandle());
         case win::PARTITION_STYLE_MBR_:
-            return std::make_unique<MBRData>(driveNumber_, GetFileHandle());
+            return std::make_unique<MBRData>(driveNumber_, BorrowHandle());
         default:
             return std::make_unique<RAWData>();
     }

@@ -8,8 +8,8 @@ namespace PER {
 
 namespace win = kvph::win;
 
-std::uint32_t layoutBufferBytes(std::uint32_t groups) {
-    return win::layout::kHeaderSize + kLayoutGroupBytes * groups;
+std::uint32_t layoutBufferBytes(std::uint32_t entries) {
+    return win::layout::kHeaderSize + win::layout::kEntrySize * entries;
 }
 
 DriveLayout::DriveLayout(kvph::Bytes buffer, std::uint32_t bytesReturned) : buffer_(std::move(buffer)) {
@@ -31,14 +31,14 @@ LayoutEntry DriveLayout::entry(std::uint32_t i) const {
 }
 
 LayoutQueryResult queryDriveLayout(kvph::Handle device, ShortReadPolicy policy) {
-    for (std::uint32_t groups = 1;; ++groups) {
-        const std::uint32_t size = layoutBufferBytes(groups);
+    for (std::uint32_t entries = kFirstLayoutEntries;; entries *= 2) {
+        const std::uint32_t size = layoutBufferBytes(entries);
         kvph::IoResult io =
             kvph::platform().deviceIoControl(device, win::IOCTL_DISK_GET_DRIVE_LAYOUT_EX_, {}, size);
         if (io.ok) {
             return {DriveLayout(std::move(io.output), io.bytesReturned), 0};
         }
-        if (io.error == win::ERROR_INSUFFICIENT_BUFFER_ && groups < kMaxLayoutGroups) {
+        if (io.error == win::ERROR_INSUFFICIENT_BUFFER_ && entries < kMaxLayoutEntries) {
             continue;
         }
         if (policy == ShortReadPolicy::AcceptFullBuffer && io.bytesReturned == size) {

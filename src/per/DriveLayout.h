@@ -1,5 +1,5 @@
-// IOCTL_DISK_GET_DRIVE_LAYOUT_EX as the walks issue it: buffers of 48 + 576 x n bytes, grown by four
-// entries while the driver answers ERROR_INSUFFICIENT_BUFFER.
+// IOCTL_DISK_GET_DRIVE_LAYOUT_EX as the walks issue it: a buffer of 128 entries, doubled while the driver
+// answers ERROR_INSUFFICIENT_BUFFER.
 #pragma once
 
 #include <cstdint>
@@ -10,13 +10,13 @@
 
 namespace PER {
 
-// Four PARTITION_INFORMATION_EX entries: the step by which the buffer grows.
-constexpr std::uint32_t kLayoutGroupBytes = 576;
-// The largest buffer tried is 48 + 576 x 512 bytes (2048 entries); a driver that still wants more is
+// The first buffer holds 128 entries, the usual size of a GPT entry array, so most disks answer at once.
+constexpr std::uint32_t kFirstLayoutEntries = 128;
+// The largest buffer tried holds 2048 entries (48 + 576 x 512 bytes); a driver that still wants more is
 // treated as failing, so a disk that always answers "insufficient buffer" cannot grow the buffer forever.
-constexpr std::uint32_t kMaxLayoutGroups = 512;
+constexpr std::uint32_t kMaxLayoutEntries = 2048;
 
-std::uint32_t layoutBufferBytes(std::uint32_t groups);
+std::uint32_t layoutBufferBytes(std::uint32_t entries);
 
 class DriveLayout {
 public:

@@ -8,13 +8,6 @@ namespace win = kvph::win;
 
 File::File() = default;
 
-File::~File() {
-    if (isOpen_) {
-        kvph::platform().closeHandle(handle_);
-        isOpen_ = false;
-    }
-}
-
 bool File::Open() {
     const std::uint32_t disposition = createAlways_ ? win::CREATE_ALWAYS_ : win::OPEN_EXISTING_;
     const kvph::HandleResult opened = kvph::platform().createFileA(
@@ -28,12 +21,8 @@ std::uint32_t File::DesiredAccess() const {
 }
 
 bool File::TakeHandle(kvph::Handle handle) {
-    handle_ = handle;
-    if (handle == kvph::kNullHandle || handle == kvph::kInvalidHandle) {
-        return false;
-    }
-    isOpen_ = true;
-    return true;
+    handle_.reset(handle);
+    return handle_.valid();
 }
 
 }  // namespace PER

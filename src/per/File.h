@@ -1,17 +1,17 @@
-// One platform handle opened from a narrow path; closed by the destructor when the open succeeded.
+// One platform handle opened from a narrow path, owned until the file goes.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "platform/Platform.h"
+#include "frame/UniqueHandle.h"
 
 namespace PER {
 
 class File {
 public:
     File();
-    virtual ~File();
+    virtual ~File() = default;
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
@@ -23,17 +23,19 @@ public:
     // GENERIC_READ only when set, else GENERIC_READ | GENERIC_WRITE.
     void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
     void SetCreateAlways(bool createAlways) { createAlways_ = createAlways; }
-    bool IsOpen() const { return isOpen_; }
-    kvph::Handle GetFileHandle() const { return handle_; }
+    bool IsOpen() const { return handle_.valid(); }
+    kvph::Handle GetFileHandle() const { return handle_.get(); }
+    // The handle for objects that use it while this file stays open.
+    kvph::BorrowedHandle BorrowHandle() const { return handle_.borrow(); }
 
 protected:
     std::uint32_t DesiredAccess() const;
-    // Keeps what CreateFileA returned; true (and open) unless it is NULL or INVALID_HANDLE_VALUE.
+    // Keeps what CreateFileA returned, closing a handle opened before; true (and open) unless it is
+    // NULL or INVALID_HANDLE_VALUE.
     bool TakeHandle(kvph::Handle handle);
 
 private:
-    bool isOpen_ = false;
-    kvph::Handle handle_ = kvph::kNullHandle;
+    kvph::UniqueHandle handle_;
     bool readOnly_ = false;
     bool createAlways_ = false;
     std::string path_;

@@ -29,7 +29,7 @@ PartitionKind kindOf(const GuidBytes& type) {
 
 }  // namespace
 
-GPTData::GPTData(std::uint32_t diskNumber, kvph::Handle handle) : DriveData(diskNumber, handle) {}
+GPTData::GPTData(std::uint32_t diskNumber, kvph::BorrowedHandle handle) : DriveData(diskNumber, handle) {}
 
 GPTData::~GPTData() = default;
 

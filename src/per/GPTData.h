@@ -9,7 +9,7 @@ namespace PER {
 
 class GPTData : public DriveData {
 public:
-    GPTData(std::uint32_t diskNumber, kvph::Handle handle);
+    GPTData(std::uint32_t diskNumber, kvph::BorrowedHandle handle);
     ~GPTData() override;
 
     bool LoadLayout() override;

@@ -36,7 +36,7 @@ void insertByStart(std::vector<LayoutEntry>& places, std::size_t capacity, const
 
 }  // namespace
 
-MBRData::MBRData(std::uint32_t diskNumber, kvph::Handle handle) : DriveData(diskNumber, handle) {}
+MBRData::MBRData(std::uint32_t diskNumber, kvph::BorrowedHandle handle) : DriveData(diskNumber, handle) {}
 
 MBRData::~MBRData() = default;
 

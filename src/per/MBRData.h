@@ -12,7 +12,7 @@ namespace PER {
 
 class MBRData : public DriveData {
 public:
-    MBRData(std::uint32_t diskNumber, kvph::Handle handle);
+    MBRData(std::uint32_t diskNumber, kvph::BorrowedHandle handle);
     ~MBRData() override;
 
     bool LoadLayout() override;

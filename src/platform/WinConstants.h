@@ -162,9 +162,9 @@ constexpr std::uint32_t kPreviousTaskFile = 32;   // 8 bytes
 constexpr std::uint32_t kCurrentTaskFile = 40;    // 8 bytes; byte 6 is the command register
 constexpr std::uint32_t kHeaderSize = 48;
 constexpr std::uint32_t kDataSize = 512;
-constexpr std::uint16_t ATA_FLAGS_DRDY_REQUIRED = 0x1;
-constexpr std::uint16_t ATA_FLAGS_DATA_IN = 0x2;
-constexpr std::uint8_t IDE_COMMAND_IDENTIFY = 0xEC;
+constexpr std::uint16_t ATA_FLAGS_DRDY_REQUIRED_ = 0x1;
+constexpr std::uint16_t ATA_FLAGS_DATA_IN_ = 0x2;
+constexpr std::uint8_t IDE_COMMAND_IDENTIFY_ = 0xEC;
 constexpr std::uint32_t kRotationRateWord = 217;
 }  // namespace ata
 

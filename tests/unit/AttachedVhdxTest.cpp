@@ -1,5 +1,7 @@
 // The host's VHDX drive from the outside: attached by diskpart scripts, found by the presence query,
 // listed in Partition.ini as a file-backed virtual disk, and answered for by the volume queries.
+#include <string>
+
 #include "FrameFixture.h"
 #include "KvPartitionHelper.h"
 #include "frame/DiskpartRunner.h"
@@ -112,7 +114,15 @@ TEST_P(AttachedVhdxTest, AttachedReadOnlyReportsAReadOnlyVolume) {
 }
 
 // Found by its label "Duskvale" in any case, and without a label by the shape of its partition.
-INSTANTIATE_TEST_SUITE_P(ByLabelOrShape, AttachedVhdxTest, ::testing::Values(L"Duskvale", L"DUSKVALE", L""));
+INSTANTIATE_TEST_SUITE_P(ByLabelOrShape, AttachedVhdxTest, ::testing::Values(L"Duskvale", L"DUSKVALE", L""),
+                         [](const auto& info) {
+                             // The labels are ASCII.
+                             std::string name = *info.param == L'\0' ? "NoLabel" : "Label";
+                             for (const wchar_t* c = info.param; *c != L'\0'; ++c) {
+                                 name += static_cast<char>(*c);
+                             }
+                             return name;
+                         });
 
 }  // namespace
 }  // namespace kvph::test

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "platform/WinConstants.h"
@@ -29,11 +30,11 @@ void put(Bytes& bytes, std::size_t offset, std::uint64_t value, std::size_t widt
 Bytes identifyRequest() {
     Bytes request(ata::kHeaderSize + ata::kDataSize, 0);
     put(request, ata::kLength, ata::kHeaderSize, 2);
-    put(request, ata::kAtaFlags, ata::ATA_FLAGS_DRDY_REQUIRED | ata::ATA_FLAGS_DATA_IN, 2);
+    put(request, ata::kAtaFlags, ata::ATA_FLAGS_DRDY_REQUIRED_ | ata::ATA_FLAGS_DATA_IN_, 2);
     put(request, ata::kDataTransferLength, ata::kDataSize, 4);
     put(request, ata::kTimeOutValue, 10, 4);
     put(request, ata::kDataBufferOffset, ata::kHeaderSize, 8);
-    request[ata::kCurrentTaskFile + 6] = ata::IDE_COMMAND_IDENTIFY;
+    request[ata::kCurrentTaskFile + 6] = ata::IDE_COMMAND_IDENTIFY_;
     return request;
 }
 
@@ -47,6 +48,11 @@ struct AtaCase {
     std::uint32_t outputSize;
     std::uint32_t error;  // 0: answered
 };
+
+// Printed by name: gtest would otherwise print the case as its bytes, unset members and padding included.
+void PrintTo(const AtaCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class AtaPassThroughTest : public ::testing::TestWithParam<AtaCase> {};
 
@@ -74,7 +80,7 @@ const AtaCase kAtaCases[] = {
      win::ERROR_INVALID_PARAMETER_},
     {"OutputTooSmallForTheData", [](Bytes&) {}, 512, win::ERROR_INVALID_PARAMETER_},
     {"InputCutShort", [](Bytes& r) { r.resize(40); }, 560, win::ERROR_INVALID_PARAMETER_},
-    {"NotDataIn", [](Bytes& r) { put(r, ata::kAtaFlags, ata::ATA_FLAGS_DRDY_REQUIRED, 2); }, 560,
+    {"NotDataIn", [](Bytes& r) { put(r, ata::kAtaFlags, ata::ATA_FLAGS_DRDY_REQUIRED_, 2); }, 560,
      win::ERROR_NOT_SUPPORTED_},
     {"OtherCommand", [](Bytes& r) { r[ata::kCurrentTaskFile + 6] = 0x25; }, 560, win::ERROR_NOT_SUPPORTED_},
 };
@@ -96,6 +102,11 @@ struct PropertyCase {
     std::uint32_t error;  // 0: answered
     std::uint32_t bytesReturned;
 };
+
+// Printed by name: gtest would otherwise print the case as its bytes, unset members and padding included.
+void PrintTo(const PropertyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class StorageQueryTest : public ::testing::TestWithParam<PropertyCase> {};
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "FrameFixture.h"
@@ -32,6 +33,11 @@ struct LookupCase {
     std::string file;
     std::optional<int> expected;
 };
+
+// Printed by name: gtest would otherwise print the case as its bytes, unset members and padding included.
+void PrintTo(const LookupCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FindVirtualDiskEntryTest : public FrameTest, public ::testing::WithParamInterface<LookupCase> {};
 
@@ -102,6 +108,11 @@ struct GuidCase {
     std::uint8_t bytes[16];
     const wchar_t* text;
 };
+
+// Printed by name: gtest would otherwise print the case as its bytes, unset members and padding included.
+void PrintTo(const GuidCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class GuidToTextTest : public FrameTest, public ::testing::WithParamInterface<GuidCase> {};
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,11 @@ struct DriveCase {
     std::string driveType;
     std::vector<std::wstring> logBeforeReport;
 };
+
+// Printed by name: gtest would otherwise print the case as its bytes, unset members and padding included.
+void PrintTo(const DriveCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DriveClassificationTest : public ListingTest, public ::testing::WithParamInterface<DriveCase> {};
 

@@ -2,6 +2,8 @@
 // edges, and the drive manager's enumeration.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "PerTestSupport.h"
 #include "per/DriveLayout.h"
 #include "per/DriveManager.h"
@@ -190,18 +192,23 @@ TEST_F(PerWalkTest, DriveWhoseLayoutFailsStaysListedWithoutRecords) {
                   L"DeviceIoControl IOCTL_DISK_GET_DRIVE_LAYOUT_EX failed with error code: 31\n"});
 }
 
-TEST_F(PerWalkTest, LayoutBufferGrowsByFourEntriesUntilEveryEntryFits) {
+TEST_F(PerWalkTest, LayoutBufferStartsAt128EntriesAndDoublesUntilEveryEntryFits) {
     MachineBuilder builder;
-    builder.gptDisk(0);
-    for (std::uint64_t i = 0; i < 9; ++i) {
-        builder.basicData(2048 + i * 4096, 4096);
+    for (const auto& [number, count] : {std::pair{0, 9}, std::pair{1, 130}}) {
+        builder.gptDisk(number);
+        for (std::uint64_t i = 0; i < static_cast<std::uint64_t>(count); ++i) {
+            builder.basicData(2048 + i * 4096, 4096);
+        }
     }
     install(builder);
 
     enumerate();
 
-    EXPECT_EQ(machine->ioSizes(kLayout), (std::vector<std::uint32_t>{48 + 576, 48 + 1152, 48 + 1728}));
+    // One query for the small disk; the large one needs a second, doubled buffer.
+    EXPECT_EQ(machine->ioSizes(kLayout),
+              (std::vector<std::uint32_t>{48 + 144 * 128, 48 + 144 * 128, 48 + 144 * 256}));
     EXPECT_EQ(drive(0).GetPartitionCount(), 9u + 1);  // and the free space after them
+    EXPECT_EQ(drive(1).GetPartitionCount(), 130u + 1);
 }
 
 TEST_F(PerWalkTest, LayoutThatAlwaysWantsMoreStopsAtTheLargestBuffer) {
@@ -216,10 +223,11 @@ TEST_F(PerWalkTest, LayoutThatAlwaysWantsMoreStopsAtTheLargestBuffer) {
 
     PER::DriveManager& manager = enumerate();
 
-    const std::vector<std::uint32_t> sizes = machine->ioSizes(kLayout);
-    ASSERT_EQ(sizes.size(), 2 * PER::kMaxLayoutGroups);
-    EXPECT_EQ(sizes.front(), 48u + 576);
-    EXPECT_EQ(sizes[PER::kMaxLayoutGroups - 1], 48u + 576 * 512);
+    const std::vector<std::uint32_t> perDisk{48 + 144 * 128, 48 + 144 * 256, 48 + 144 * 512, 48 + 144 * 1024,
+                                             48u + 576 * 512};
+    std::vector<std::uint32_t> expected = perDisk;
+    expected.insert(expected.end(), perDisk.begin(), perDisk.end());
+    EXPECT_EQ(machine->ioSizes(kLayout), expected);
     EXPECT_EQ(manager.GetDriveCount(), 2u);
     EXPECT_EQ(drive(0).GetPartitionCount(), 0u);
     EXPECT_EQ(drive(1).GetPartitionCount(), 0u);
@@ -294,6 +302,11 @@ struct GapCase {
     std::uint64_t secondStart;  // sectors; the first partition ends at sector 2048 (byte 1048576)
     std::vector<PartitionKind> kinds;
 };
+
+// Printed by name: gtest would otherwise print the case as its bytes, unset members and padding included.
+void PrintTo(const GapCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class MbrCylinderGapTest : public PerWalkTest, public ::testing::WithParamInterface<GapCase> {};
 

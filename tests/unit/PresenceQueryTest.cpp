@@ -162,6 +162,23 @@ TEST_F(PresenceQueryTest, NonAsciiFoldersAndPathsSurviveTheBatchFile) {
         << machine.startedBatch;
 }
 
+TEST_F(PresenceQueryTest, PercentSignsInTheLibraryFolderReachTheCommandAsWritten) {
+    const std::wstring folder = L"C:\\Program Files\\100% Host %1 %%";
+    machine.putFolder(folder);
+    machine.model().libraryPath = folder + L"\\KvPartitionHelper.dll";
+    addVdisk(kDrive, true);
+
+    EXPECT_EQ(PH_CheckExistVHDX(kDrive), 1);
+
+    EXPECT_EQ(log()[1], L"diskpart /s \"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt\" >> \"" + folder +
+                            L"\\result.txt\"");
+    EXPECT_NE(machine.startedBatch.find(">> \"C:\\Program Files\\100%% Host %%1 %%%%\\result.txt\"\r\n"),
+              std::string::npos)
+        << machine.startedBatch;
+    EXPECT_EQ(machine.fileAttributes(folder + L"\\result.txt"),
+              win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
+}
+
 TEST_F(PresenceQueryTest, CommandLineTooLongForItsBufferRunsNothingButCleansUp) {
     const std::wstring folder = L"C:\\Program Files\\" + std::wstring(190, L'h');
     machine.putFolder(folder);

@@ -161,6 +161,28 @@ TEST_F(SimProcessesTest, BatchLinesAfterChcpAreReadAsUtf8) {
     EXPECT_EQ(runBatch(utf8).exitCode, 0u);
 }
 
+TEST_F(SimProcessesTest, BatchLinesExpandPercentSignsAsCmdDoes) {
+    machine.putFolder(L"C:\\100% Work");
+    machine.putFile(L"C:\\100% Work\\Command.txt", "list vdisk\r\n");
+    const struct {
+        const char* line;
+        const wchar_t* seen;
+    } cases[] = {
+        {"diskpart /s \"C:\\100%% Work\\Command.txt\"", L"diskpart /s \"C:\\100% Work\\Command.txt\""},
+        {"diskpart /s \"C:\\Work\\Command.txt\" %1%* 50%", L"diskpart /s \"C:\\Work\\Command.txt\"  50"},
+        {"diskpart /s \"C:\\%SYSTEMROOT%Work\\Command.txt\"", L"diskpart /s \"C:\\Work\\Command.txt\""},
+        {"diskpart /s \"C:\\100% Work\\Command.txt\" >> \"C:\\100% Work\\result.txt\"",
+         L"diskpart /s \"C:\\100 Work\\result.txt\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        machine.putFile(kScript, "list vdisk\r\n");
+        runBatch(std::string("chcp 65001\r\n") + c.line + "\r\n");
+        ASSERT_FALSE(machine.diskpartRuns().empty());
+        EXPECT_EQ(machine.diskpartRuns().back().commandLine, c.seen);
+    }
+}
+
 TEST_F(SimProcessesTest, BatchExitCodeIsTheLastCommands) {
     machine.putFile(kScript, "list vdisk\r\n");
     machine.model().diskpart.exitCodes = {2};

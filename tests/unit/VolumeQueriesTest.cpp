@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "InventoryMachines.h"
@@ -16,6 +19,38 @@ struct ConversionCase {
     const wchar_t* text;
     std::int32_t state;
 };
+
+// The text as a test name: runs of ASCII letters and digits as they stand, other characters by name,
+// joined by '_'.
+std::string nameOf(const wchar_t* text) {
+    static const std::map<wchar_t, const char*> kNames = {{L' ', "Space"}, {L'\t', "Tab"}, {L'\r', "Cr"},
+                                                          {L'\n', "Lf"},   {L'+', "Plus"}, {L'-', "Minus"},
+                                                          {L'.', "Dot"}};
+    std::string name;
+    bool inRun = false;
+    for (; *text != L'\0'; ++text) {
+        const wchar_t c = *text;
+        const bool alnum = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+        if (!name.empty() && !(alnum && inRun)) {
+            name += '_';
+        }
+        inRun = alnum;
+        if (alnum) {
+            name += static_cast<char>(c);
+        } else if (const auto known = kNames.find(c); known != kNames.end()) {
+            name += known->second;
+        } else {
+            char code[16];
+            std::snprintf(code, sizeof code, "U%04X", static_cast<unsigned>(c));
+            name += code;
+        }
+    }
+    return name.empty() ? "Empty" : name;
+}
+
+void PrintTo(const ConversionCase& c, std::ostream* os) {
+    *os << nameOf(c.text);
+}
 
 class ReadOnlyStateFromTextTest : public ::testing::TestWithParam<ConversionCase> {};
 
@@ -69,7 +104,8 @@ const ConversionCase kConversionCases[] = {
     {L"nan", 0},
 };
 
-INSTANTIATE_TEST_SUITE_P(Texts, ReadOnlyStateFromTextTest, ::testing::ValuesIn(kConversionCases));
+INSTANTIATE_TEST_SUITE_P(Texts, ReadOnlyStateFromTextTest, ::testing::ValuesIn(kConversionCases),
+                         [](const auto& info) { return nameOf(info.param.text); });
 
 constexpr wchar_t kVhdxPath[] = L"C:\\vd\\drive.vhdx";
 
@@ -111,6 +147,11 @@ struct QueryCase {
     std::wstring letter;
     std::int32_t readOnlyState;
 };
+
+// Printed by name: gtest would otherwise print the case as its bytes, unset members and padding included.
+void PrintTo(const QueryCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class VolumeQueryTest : public ::testing::TestWithParam<QueryCase> {
 protected:

@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <string>
 
+#include "frame/Log.h"
 #include "platform/Platform.h"
 #include "platform/WinConstants.h"
 
@@ -277,6 +278,19 @@ void checkSleep(Platform& os) {
     check("Sleep", elapsedMs >= 95.0, std::to_string(elapsedMs) + " ms");
 }
 
+// The log's formatter on the mingw runtime, whose vswprintf reports the length a cut text would have had
+// instead of failing. A text far longer than any scratch buffer must give an empty line, not a read past
+// the buffer; one that fits the second try is cut to the caller's buffer.
+void checkFormatting() {
+    const std::wstring longer(100, L'a');
+    const std::wstring formatted = kvph::formatBounded(8, L"%ls!", longer.c_str());
+    check("formatBounded cuts a text longer than its first try", formatted == L"aaaaaaa", narrow(formatted));
+    const std::wstring huge(std::size_t{32} << 20, L'b');
+    const std::wstring dropped = kvph::formatBounded(8, L"%ls!", huge.c_str());
+    check("formatBounded of a text longer than every try", dropped.empty(),
+          std::to_string(dropped.size()) + " units");
+}
+
 }  // namespace
 
 int main() {
@@ -293,6 +307,7 @@ int main() {
     checkSymbolicLinks(os);
     checkDeviceControl(os);
     checkSleep(os);
+    checkFormatting();
     std::fflush(stdout);
     return failures == 0 ? 0 : 1;
 }

@@ -236,6 +236,23 @@ test_library_folder_is_the_dlls_own() {
     fi
 }
 
+# cmd expands '%' in batch files: a library folder holding one still gets the listing in its own folder.
+test_percent_in_the_library_folder() {
+    stand_in "$ATTACHED_LISTING" 0
+    local folder="$DRIVE_C/100% Host"
+    rm -rf "$folder"
+    mkdir -p "$folder"
+    cp "$DLL" "$folder/"
+    local output
+    output=$(host check-exist-at 'C:\100% Host\KvPartitionHelper.dll' "$VHDX")
+    if [ "$(result_of "$output")" = 1 ] && cmp -s "$folder/result.txt" <(printf '%s' "$ATTACHED_LISTING"); then
+        pass "a library folder named \"100% Host\" gets the listing in its result.txt and finds the VHDX"
+    else
+        fail "library folder holding '%'" "$output" "$(ls -a "$folder" "$DRIVE_C")"
+    fi
+    rm -rf "$folder"
+}
+
 # Wine shows the library no physical drives, so the inventory is empty, but it is written through the
 # private-profile calls and hidden like on a real machine.
 test_list_fixed_partition() {
@@ -436,6 +453,7 @@ test_listed_but_not_attached
 test_diskpart_failure
 test_files_after_a_query
 test_library_folder_is_the_dlls_own
+test_percent_in_the_library_folder
 test_list_fixed_partition
 test_listing_replaces_a_leftover_inventory
 test_volume_queries_without_a_matching_section

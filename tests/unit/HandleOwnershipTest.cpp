@@ -1,0 +1,92 @@
+#include <string>
+#include <vector>
+
+#include "FrameFixture.h"
+#include "frame/ExportGuard.h"
+#include "frame/UniqueHandle.h"
+#include "per/File.h"
+
+namespace kvph::test {
+namespace {
+
+// Records the order of the calls that give handles and mutexes back.
+class ReleaseOrderMachine : public TestMachine {
+public:
+    BoolResult releaseMutex(Handle mutex) override {
+        calls.push_back("releaseMutex");
+        return TestMachine::releaseMutex(mutex);
+    }
+    BoolResult closeHandle(Handle handle) override {
+        calls.push_back("closeHandle");
+        return TestMachine::closeHandle(handle);
+    }
+    std::vector<std::string> calls;
+};
+
+class HandleOwnershipTest : public FrameTest {
+protected:
+    Handle openMutex() { return machine.createMutexW(L"Local\\Test").handle; }
+    int calls(const char* method) const {
+        auto it = machine.callCounts().find(method);
+        return it == machine.callCounts().end() ? 0 : it->second;
+    }
+};
+
+TEST_F(HandleOwnershipTest, MoveAssignClosesTheOldHandleOnceAndTheMovedFromNothing) {
+    {
+        UniqueHandle kept(openMutex());
+        UniqueHandle moved(openMutex());
+        kept = std::move(moved);
+        EXPECT_EQ(calls("closeHandle"), 1);
+        EXPECT_EQ(machine.openHandleCount(), 1u);
+        EXPECT_FALSE(moved.valid());
+    }
+    EXPECT_EQ(calls("closeHandle"), 2);
+    EXPECT_EQ(machine.openHandleCount(), 0u);
+}
+
+TEST_F(HandleOwnershipTest, NoHandleValuesAreNeverClosed) {
+    for (const Handle none : {kNullHandle, kInvalidHandle}) {
+        UniqueHandle kernel(none);
+        EXPECT_FALSE(kernel.valid());
+    }
+    UniqueNtHandle link(kNullHandle);
+    link.reset();
+    EXPECT_EQ(calls("closeHandle"), 0);
+    EXPECT_EQ(calls("ntClose"), 0);
+}
+
+TEST_F(HandleOwnershipTest, NtHandlesCloseThroughNtClose) {
+    { UniqueNtHandle link(openMutex()); }
+    EXPECT_EQ(calls("ntClose"), 1);
+    EXPECT_EQ(calls("closeHandle"), 0);
+    EXPECT_EQ(machine.openHandleCount(), 0u);
+}
+
+TEST_F(HandleOwnershipTest, AReopenedFileClosesItsFirstHandle) {
+    machine.putFile(L"C:\\data.bin", "x");
+    {
+        PER::File file;
+        file.SetPath("C:\\data.bin");
+        file.SetReadOnly(true);
+        ASSERT_TRUE(file.Open());
+        ASSERT_TRUE(file.Open());
+        EXPECT_EQ(machine.openHandleCount(), 1u);
+    }
+    EXPECT_EQ(calls("closeHandle"), 2);
+    EXPECT_EQ(machine.openHandleCount(), 0u);
+}
+
+TEST(CallLockReleaseTest, TheCallLockReleasesTheMutexBeforeClosingIt) {
+    ReleaseOrderMachine machine;
+    ScopedPlatform installed(machine);
+    {
+        CallLock lock;
+        ASSERT_TRUE(lock.held());
+    }
+    EXPECT_EQ(machine.calls, (std::vector<std::string>{"releaseMutex", "closeHandle"}));
+    EXPECT_EQ(machine.openHandleCount(), 0u);
+}
+
+}  // namespace
+}  // namespace kvph::test
