@@ -103,7 +103,9 @@ static void checkVersionResource(const wchar_t* dllPath) {
     UINT length = 0;
     const int hasFixed = VerQueryValueW(info, L"\\", (void**)&fixed, &length) && fixed != NULL &&
                          length >= sizeof *fixed && fixed->dwSignature == 0xFEEF04BD;
-    check("the version resource has its fixed part", hasFixed, "no VS_FIXEDFILEINFO");
+    snprintf(detail, sizeof detail, "%u bytes, signature 0x%08lx", (unsigned)length,
+             (unsigned long)(fixed ? fixed->dwSignature : 0));
+    check("the version resource has its fixed part", hasFixed, detail);
     if (hasFixed) {
         const DWORD wantedHigh = MAKELONG(PACKAGE_VERSION_MINOR, PACKAGE_VERSION_MAJOR);
         const DWORD wantedLow = MAKELONG(0, PACKAGE_VERSION_PATCH);

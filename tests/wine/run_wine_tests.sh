@@ -407,19 +407,7 @@ test_package() {
         rm -rf "$folder"
         mkdir -p "$folder"
         cp "$consumer/consumer.exe" "$consumer/KvPartitionHelper.dll" "$folder/"
-        local output status line
-        output=$("$WINE" 'C:\consumer\consumer.exe' 2>>"$WINE_ERRORS")
-        status=$?
-        output=$(tr -d '\r' <<<"$output")
-        while IFS= read -r line; do
-            case "$line" in
-                "ok "*) pass "consumer: ${line#ok }" ;;
-                "FAIL "*) fail "consumer: ${line#FAIL }" ;;
-            esac
-        done <<<"$output"
-        if [ "$status" -ne 0 ] && ! grep -q '^FAIL ' <<<"$output"; then
-            fail "consumer ended with exit code $status" "$output"
-        fi
+        run_checks 'C:\consumer\consumer.exe' consumer
     fi
 
     local version zip entries
@@ -486,22 +474,29 @@ test_stand_in_detects_overlap() {
     fi
 }
 
-# One result per check of the backend probe.
-test_backend() {
-    rm -rf "$DRIVE_C/probe"
+# Runs a Windows program that prints "ok <check>" or "FAIL <check>: <detail>" per check and counts one
+# result per line, each named after the check with a prefix; an exit code that no FAIL line explains fails.
+run_checks() {
+    local program=$1 prefix=$2
     local output status line
-    output=$("$WINE" 'C:\kvph\backend_probe.exe' 2>>"$WINE_ERRORS")
+    output=$("$WINE" "$program" 2>>"$WINE_ERRORS")
     status=$?
     output=$(tr -d '\r' <<<"$output")
     while IFS= read -r line; do
         case "$line" in
-            "ok "*) pass "backend: ${line#ok }" ;;
-            "FAIL "*) fail "backend: ${line#FAIL }" ;;
+            "ok "*) pass "$prefix: ${line#ok }" ;;
+            "FAIL "*) fail "$prefix: ${line#FAIL }" ;;
         esac
     done <<<"$output"
     if [ "$status" -ne 0 ] && ! grep -q '^FAIL ' <<<"$output"; then
-        fail "backend probe ended with exit code $status" "$output"
+        fail "$prefix: $program ended with exit code $status" "$output"
     fi
+}
+
+# One result per check of the backend probe.
+test_backend() {
+    rm -rf "$DRIVE_C/probe"
+    run_checks 'C:\kvph\backend_probe.exe' backend
 }
 
 test_export_table
