@@ -91,13 +91,7 @@ const std::vector<const std::vector<DiskpartCommand>*>& commandTables() {
     return tables;
 }
 
-// A command's last word may carry its value ("select disk=1", "set id=07"); that token then stays an
-// argument. The command and where its arguments begin.
-struct Match {
-    const DiskpartCommand* command = nullptr;
-    std::size_t firstArgument = 0;
-};
-
+// Where the command's arguments begin among the tokens, or nullopt when the tokens are not this command.
 std::optional<std::size_t> argumentsStart(const DiskpartCommand& command,
                                           const std::vector<std::wstring>& tokens) {
     const std::size_t count = command.words.size();
@@ -118,6 +112,11 @@ std::optional<std::size_t> argumentsStart(const DiskpartCommand& command,
     }
     return std::nullopt;
 }
+
+struct Match {
+    const DiskpartCommand* command = nullptr;
+    std::size_t firstArgument = 0;
+};
 
 Match findCommand(const std::vector<std::wstring>& tokens) {
     for (const auto* table : commandTables()) {

@@ -3,11 +3,11 @@
 // converts it to its own code page.
 //
 // Commands are handlers in tables, one table per family: SimDiskpartVdisk.cpp holds the "... vdisk"
-// commands, SimDiskpartDisks.cpp those on disks and partitions, SimDiskpartResize.cpp shrink and extend. To
-// add a family, write its handlers in a file of its own, declare its table below next to vdiskCommands() and
-// list it in commandTables() (SimDiskpart.cpp). A handler gets the script's words after the command's own and
-// a DiskpartContext that reaches the machine's roles and the run's selections; it prints through the context
-// and returns 0 or the exit code that ends the script.
+// commands, SimDiskpartDisks.cpp the disk and partition commands. To add a family, write its handlers in a
+// file of its own, declare its table below next to vdiskCommands() and list it in commandTables()
+// (SimDiskpart.cpp). A handler gets the script's words after the command's own and a DiskpartContext that
+// reaches the machine's roles and the run's selections; it prints through the context and returns 0 or the
+// exit code that ends the script.
 #pragma once
 
 #include <cstdint>
@@ -25,8 +25,8 @@ class Drives;
 // What one run has selected, as diskpart keeps it between the lines of a script.
 struct DiskpartSession {
     std::optional<std::wstring> vdiskKey;         // pathKey of the selected virtual disk's file
-    std::optional<int> diskNumber;                // the selected physical drive
-    std::optional<std::uint64_t> partitionStart;  // start sector of the selected partition
+    std::optional<int> diskNumber;                // the selected physical drive (attached vdisks too)
+    std::optional<std::uint64_t> partitionStart;  // start sector of the selected partition on it
 };
 
 struct DiskpartContext {
@@ -49,14 +49,29 @@ using DiskpartArguments = std::vector<std::wstring>;
 using DiskpartHandler = std::uint32_t (*)(DiskpartContext&, const DiskpartArguments&);
 
 struct DiskpartCommand {
-    std::vector<std::wstring> words;  // matched without regard to case; longer commands first
+    // Matched without regard to case; longer commands first. The last word may carry the command's value
+    // ("select disk=1", "set id=07"): that token is then handed on as the first argument.
+    std::vector<std::wstring> words;
     DiskpartHandler run;
 };
 
 // Command tables.
 const std::vector<DiskpartCommand>& vdiskCommands();
-const std::vector<DiskpartCommand>& diskCommands();    // SimDiskpartDisks.cpp
-const std::vector<DiskpartCommand>& resizeCommands();  // SimDiskpartResize.cpp
+const std::vector<DiskpartCommand>& diskCommands();
+const std::vector<DiskpartCommand>& resizeCommands();  // SimDiskpartResize.cpp: shrink, extend
+
+// One partition as diskpart numbers it on a disk: the disk's partitions in disk order, an extended
+// container counted before its logical drives, unallocated space not counted. Exactly one of the slot
+// pointers is set.
+struct DiskpartPartition {
+    int number = 0;  // 1-based, the number "select partition=" takes
+    std::uint64_t start = 0;
+    std::uint64_t sectors = 0;
+    MbrSlot* mbr = nullptr;
+    GptEntry* gpt = nullptr;
+    bool container = false;
+    bool logical = false;
+};
 
 // Helpers for handlers.
 namespace diskpart {
@@ -77,29 +92,16 @@ bool hasWord(const DiskpartArguments& arguments, const std::wstring& word);
 // A decimal number above zero of at most twelve digits.
 std::optional<std::int64_t> positiveNumber(const std::optional<std::wstring>& value);
 
-// One partition as diskpart numbers it on the selected disk: the disk's partitions in disk order, an
-// extended container counted before its logical drives, unallocated space not counted. Exactly one of
-// the slot pointers is set.
-struct PartitionRef {
-    int number = 0;  // 1-based, diskpart's "select partition=" number
-    std::uint64_t start = 0;
-    std::uint64_t sectors = 0;
-    MbrSlot* mbr = nullptr;
-    GptEntry* gpt = nullptr;
-    bool container = false;
-    bool logical = false;
-};
-
-// The disk's partitions in diskpart's numbering.
-std::vector<PartitionRef> diskpartPartitions(Disk& disk);
-// The mutable disk with this drive number (attached virtual disks included).
+// The disk with this drive number among the model's disks and attached vdisks.
 Disk* findDisk(MachineModel& model, int number);
+// The disk's partitions in diskpart's numbering.
+std::vector<DiskpartPartition> partitionsOf(Disk& disk);
+// The selected disk, and the selected partition on it (looked up again each time, so that it follows
+// changes of the table).
+Disk* selectedDisk(DiskpartContext& context);
+std::optional<DiskpartPartition> selectedPartition(DiskpartContext& context);
 // The volume on the partition starting at this sector, if it has one.
 Volume* volumeAt(Disk& disk, std::uint64_t start);
-// The selected disk, and its selected partition looked up again each time so that it follows changes
-// of the table.
-Disk* selectedDisk(DiskpartContext& context);
-std::optional<PartitionRef> selectedPartition(DiskpartContext& context);
 }  // namespace diskpart
 
 class Diskpart {

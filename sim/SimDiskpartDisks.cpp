@@ -70,7 +70,7 @@ std::optional<Guid> guidId(std::wstring value) {
 }
 
 // Whether Windows mounts a volume on the partition: a recognized MBR type, or a GPT basic data partition.
-bool isMountable(const PartitionRef& partition) {
+bool isMountable(const DiskpartPartition& partition) {
     if (partition.gpt != nullptr) {
         return partition.gpt->type == PER::kBasicDataType;
     }
@@ -142,6 +142,17 @@ std::uint32_t noPartition(DiskpartContext& context) {
                         L"There is no partition selected. Please select a partition and try again.");
 }
 
+// Fails a command that needs a selected partition when there is none.
+std::optional<std::uint32_t> missingSelection(DiskpartContext& context) {
+    if (selectedDisk(context) == nullptr) {
+        return noDisk(context);
+    }
+    if (!selectedPartition(context)) {
+        return noPartition(context);
+    }
+    return std::nullopt;
+}
+
 std::uint32_t selectDisk(DiskpartContext& context, const DiskpartArguments& arguments) {
     const auto number = numberArgument(arguments, L"disk");
     if (!number || findDisk(context.model, static_cast<int>(*number)) == nullptr) {
@@ -160,7 +171,7 @@ std::uint32_t selectPartition(DiskpartContext& context, const DiskpartArguments&
         return noDisk(context);
     }
     const auto number = numberArgument(arguments, L"partition");
-    for (const PartitionRef& partition : diskpartPartitions(*disk)) {
+    for (const DiskpartPartition& partition : partitionsOf(*disk)) {
         if (number && partition.number == *number) {
             context.session.partitionStart = partition.start;
             context.print(L"");
@@ -172,11 +183,11 @@ std::uint32_t selectPartition(DiskpartContext& context, const DiskpartArguments&
 }
 
 std::uint32_t setId(DiskpartContext& context, const DiskpartArguments& arguments) {
+    if (const auto failure = missingSelection(context)) {
+        return *failure;
+    }
     Disk* disk = selectedDisk(context);
     auto partition = selectedPartition(context);
-    if (disk == nullptr || !partition) {
-        return disk == nullptr ? noDisk(context) : noPartition(context);
-    }
     const std::wstring value = parameter(arguments, L"id").value_or(L"");
     if (partition->gpt != nullptr) {
         const auto type = guidId(value);
@@ -205,11 +216,11 @@ std::uint32_t setId(DiskpartContext& context, const DiskpartArguments& arguments
 }
 
 std::uint32_t assignLetter(DiskpartContext& context, const DiskpartArguments& arguments) {
+    if (const auto failure = missingSelection(context)) {
+        return *failure;
+    }
     Disk* disk = selectedDisk(context);
     const auto partition = selectedPartition(context);
-    if (disk == nullptr || !partition) {
-        return disk == nullptr ? noDisk(context) : noPartition(context);
-    }
     const auto given = parameter(arguments, L"letter");
     const auto letter = given ? letterArgument(*given) : nextFreeLetter(context.drives);
     if (!letter) {
@@ -225,9 +236,8 @@ std::uint32_t assignLetter(DiskpartContext& context, const DiskpartArguments& ar
         return context.fail(kLetterInUse, L"The specified drive letter is not free to be assigned.");
     }
     if (volume == nullptr) {
-        Volume raw;
+        Volume raw;  // a partition without a file system is a RAW volume: no file system to report
         raw.start = partition->start;
-        raw.fileSystem.reset();  // a partition without a file system is a RAW volume
         disk->volumes.push_back(raw);
         volume = &disk->volumes.back();
     }
@@ -358,11 +368,11 @@ std::uint32_t createPartitionPrimary(DiskpartContext& context, const DiskpartArg
 }
 
 std::uint32_t format(DiskpartContext& context, const DiskpartArguments& arguments) {
+    if (const auto failure = missingSelection(context)) {
+        return *failure;
+    }
     Disk* disk = selectedDisk(context);
     const auto partition = selectedPartition(context);
-    if (disk == nullptr || !partition) {
-        return disk == nullptr ? noDisk(context) : noPartition(context);
-    }
     const auto fileSystem = parameter(arguments, L"fs");
     const std::wstring label = parameter(arguments, L"label").value_or(L"");
     if (!fileSystem || !text::equalsNoCase(*fileSystem, L"ntfs") || label.size() > kMaxNtfsLabel) {
@@ -393,11 +403,11 @@ std::uint32_t format(DiskpartContext& context, const DiskpartArguments& argument
 }
 
 std::uint32_t active(DiskpartContext& context, const DiskpartArguments&) {
+    if (const auto failure = missingSelection(context)) {
+        return *failure;
+    }
     Disk* disk = selectedDisk(context);
     const auto partition = selectedPartition(context);
-    if (disk == nullptr || !partition) {
-        return disk == nullptr ? noDisk(context) : noPartition(context);
-    }
     if (partition->mbr == nullptr) {
         return context.fail(kNotSupported, L"The selected disk is not a fixed MBR disk.");
     }
@@ -438,11 +448,12 @@ Volume* volumeAt(Disk& disk, std::uint64_t start) {
     return nullptr;
 }
 
-std::vector<PartitionRef> diskpartPartitions(Disk& disk) {
-    std::vector<PartitionRef> partitions;
-    const auto byStart = [](std::vector<PartitionRef>& refs) {
-        std::stable_sort(refs.begin(), refs.end(),
-                         [](const PartitionRef& a, const PartitionRef& b) { return a.start < b.start; });
+std::vector<DiskpartPartition> partitionsOf(Disk& disk) {
+    std::vector<DiskpartPartition> partitions;
+    const auto byStart = [](std::vector<DiskpartPartition>& refs) {
+        std::stable_sort(
+            refs.begin(), refs.end(),
+            [](const DiskpartPartition& a, const DiskpartPartition& b) { return a.start < b.start; });
     };
     if (disk.style == PartitionStyle::Gpt) {
         for (GptEntry& entry : disk.gpt.entries) {
@@ -450,7 +461,7 @@ std::vector<PartitionRef> diskpartPartitions(Disk& disk) {
         }
         byStart(partitions);
     } else if (disk.style == PartitionStyle::Mbr) {
-        std::vector<PartitionRef> primaries;
+        std::vector<DiskpartPartition> primaries;
         for (MbrSlot& slot : disk.mbr.primary) {
             if (slot.type != 0) {
                 primaries.push_back(
@@ -458,7 +469,7 @@ std::vector<PartitionRef> diskpartPartitions(Disk& disk) {
             }
         }
         byStart(primaries);
-        std::vector<PartitionRef> logicals;
+        std::vector<DiskpartPartition> logicals;
         for (MbrTable::BootRecord& record : disk.mbr.chain) {
             for (MbrSlot& slot : record.slots) {
                 if (slot.type != 0 && !isContainerType(slot.type)) {
@@ -467,7 +478,7 @@ std::vector<PartitionRef> diskpartPartitions(Disk& disk) {
             }
         }
         byStart(logicals);
-        for (const PartitionRef& primary : primaries) {
+        for (const DiskpartPartition& primary : primaries) {
             partitions.push_back(primary);
             if (primary.container) {
                 partitions.insert(partitions.end(), logicals.begin(), logicals.end());
@@ -485,12 +496,12 @@ Disk* selectedDisk(DiskpartContext& context) {
     return context.session.diskNumber ? findDisk(context.model, *context.session.diskNumber) : nullptr;
 }
 
-std::optional<PartitionRef> selectedPartition(DiskpartContext& context) {
+std::optional<DiskpartPartition> selectedPartition(DiskpartContext& context) {
     Disk* disk = selectedDisk(context);
     if (disk == nullptr || !context.session.partitionStart) {
         return std::nullopt;
     }
-    for (const PartitionRef& partition : diskpartPartitions(*disk)) {
+    for (const DiskpartPartition& partition : partitionsOf(*disk)) {
         if (partition.start == *context.session.partitionStart) {
             return partition;
         }

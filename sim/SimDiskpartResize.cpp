@@ -15,7 +15,7 @@ std::uint64_t sectorsPerMiB(const Disk& disk) {
     return kMiB / disk.geometry.bytesPerSector;
 }
 
-void setSectors(PartitionRef& partition, std::uint64_t sectors) {
+void setSectors(DiskpartPartition& partition, std::uint64_t sectors) {
     if (partition.mbr != nullptr) {
         partition.mbr->sectors = sectors;
     } else {
@@ -47,7 +47,7 @@ std::uint64_t roomEnd(const Disk& disk, std::uint64_t start) {
 
 struct Selection {
     Disk* disk = nullptr;
-    PartitionRef partition;
+    DiskpartPartition partition;
     Volume* volume = nullptr;
 };
 
