@@ -86,31 +86,47 @@ namespace {
 
 // Every family's table, searched in this order.
 const std::vector<const std::vector<DiskpartCommand>*>& commandTables() {
-    static const std::vector<const std::vector<DiskpartCommand>*> tables = {&vdiskCommands()};
+    static const std::vector<const std::vector<DiskpartCommand>*> tables = {&vdiskCommands(),
+                                                                            &diskCommands()};
     return tables;
 }
 
-bool matches(const DiskpartCommand& command, const std::vector<std::wstring>& tokens) {
-    if (tokens.size() < command.words.size()) {
-        return false;
+// Where the command's arguments begin among the tokens, or nullopt when the tokens are not this command.
+std::optional<std::size_t> argumentsStart(const DiskpartCommand& command,
+                                          const std::vector<std::wstring>& tokens) {
+    const std::size_t count = command.words.size();
+    if (tokens.size() < count) {
+        return std::nullopt;
     }
-    for (std::size_t i = 0; i < command.words.size(); ++i) {
+    for (std::size_t i = 0; i + 1 < count; ++i) {
         if (!text::equalsNoCase(tokens[i], command.words[i])) {
-            return false;
+            return std::nullopt;
         }
     }
-    return true;
+    const std::wstring& last = command.words.back();
+    if (text::equalsNoCase(tokens[count - 1], last)) {
+        return count;
+    }
+    if (text::startsWithNoCase(tokens[count - 1], last + L"=")) {
+        return count - 1;
+    }
+    return std::nullopt;
 }
 
-const DiskpartCommand* findCommand(const std::vector<std::wstring>& tokens) {
+struct Match {
+    const DiskpartCommand* command = nullptr;
+    std::size_t firstArgument = 0;
+};
+
+Match findCommand(const std::vector<std::wstring>& tokens) {
     for (const auto* table : commandTables()) {
         for (const DiskpartCommand& command : *table) {
-            if (matches(command, tokens)) {
-                return &command;
+            if (const auto start = argumentsStart(command, tokens)) {
+                return {&command, *start};
             }
         }
     }
-    return nullptr;
+    return {};
 }
 
 std::vector<std::wstring> scriptLines(const std::wstring& script) {
@@ -140,14 +156,14 @@ std::uint32_t execute(DiskpartContext& context, const std::wstring& script) {
         if (text::equalsNoCase(tokens[0], L"exit")) {
             break;
         }
-        const DiskpartCommand* command = findCommand(tokens);
-        if (command == nullptr) {
+        const Match match = findCommand(tokens);
+        if (match.command == nullptr) {
             return context.fail(kSyntaxError,
                                 L"The command is not known to this diskpart: " + text::trim(line));
         }
-        const DiskpartArguments arguments(tokens.begin() + static_cast<std::ptrdiff_t>(command->words.size()),
+        const DiskpartArguments arguments(tokens.begin() + static_cast<std::ptrdiff_t>(match.firstArgument),
                                           tokens.end());
-        if (const std::uint32_t code = command->run(context, arguments); code != 0) {
+        if (const std::uint32_t code = match.command->run(context, arguments); code != 0) {
             return code;
         }
     }

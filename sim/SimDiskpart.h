@@ -3,10 +3,11 @@
 // converts it to its own code page.
 //
 // Commands are handlers in tables, one table per family: SimDiskpartVdisk.cpp holds the "... vdisk"
-// commands. To add a family, write its handlers in a file of its own, declare its table below next to
-// vdiskCommands() and list it in commandTables() (SimDiskpart.cpp). A handler gets the script's words
-// after the command's own and a DiskpartContext that reaches the machine's roles and the run's
-// selections; it prints through the context and returns 0 or the exit code that ends the script.
+// commands, SimDiskpartDisks.cpp the disk and partition commands. To add a family, write its handlers in a
+// file of its own, declare its table below next to vdiskCommands() and list it in commandTables()
+// (SimDiskpart.cpp). A handler gets the script's words after the command's own and a DiskpartContext that
+// reaches the machine's roles and the run's selections; it prints through the context and returns 0 or the
+// exit code that ends the script.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +24,9 @@ class Drives;
 
 // What one run has selected, as diskpart keeps it between the lines of a script.
 struct DiskpartSession {
-    std::optional<std::wstring> vdiskKey;  // pathKey of the selected virtual disk's file
+    std::optional<std::wstring> vdiskKey;         // pathKey of the selected virtual disk's file
+    std::optional<int> diskNumber;                // the selected physical drive (attached vdisks too)
+    std::optional<std::uint64_t> partitionStart;  // start sector of the selected partition on it
 };
 
 struct DiskpartContext {
@@ -46,18 +49,39 @@ using DiskpartArguments = std::vector<std::wstring>;
 using DiskpartHandler = std::uint32_t (*)(DiskpartContext&, const DiskpartArguments&);
 
 struct DiskpartCommand {
-    std::vector<std::wstring> words;  // matched without regard to case; longer commands first
+    // Matched without regard to case; longer commands first. The last word may carry the command's value
+    // ("select disk=1", "set id=07"): that token is then handed on as the first argument.
+    std::vector<std::wstring> words;
     DiskpartHandler run;
 };
 
 // Command tables.
 const std::vector<DiskpartCommand>& vdiskCommands();
+const std::vector<DiskpartCommand>& diskCommands();
+
+// One partition as diskpart numbers it on a disk: the disk's partitions in disk order, an extended
+// container counted before its logical drives, unallocated space not counted. Exactly one of the slot
+// pointers is set.
+struct DiskpartPartition {
+    int number = 0;  // 1-based, the number "select partition=" takes
+    std::uint64_t start = 0;
+    std::uint64_t sectors = 0;
+    MbrSlot* mbr = nullptr;
+    GptEntry* gpt = nullptr;
+    bool container = false;
+    bool logical = false;
+};
 
 // Helpers for handlers.
 namespace diskpart {
 // Exit codes: HRESULTs of the failing operation, as diskpart returns them for service errors.
 constexpr std::uint32_t kInvalidParameter = 0x80070057u;
 constexpr std::uint32_t kInvalidState = 0x8007139Fu;
+constexpr std::uint32_t kNotSupported = 0x80070032u;
+constexpr std::uint32_t kNoSelection = 0x80042402u;
+constexpr std::uint32_t kNotEnoughSpace = 0x8004240Cu;
+constexpr std::uint32_t kLetterInUse = 0x8004240Eu;
+constexpr std::uint32_t kProtectedDisk = 0x80042413u;
 constexpr std::uint32_t hresultFromWin32(std::uint32_t error) {
     return 0x80070000u | (error & 0xFFFF);
 }
@@ -66,6 +90,17 @@ std::optional<std::wstring> parameter(const DiskpartArguments& arguments, const 
 bool hasWord(const DiskpartArguments& arguments, const std::wstring& word);
 // A decimal number above zero of at most twelve digits.
 std::optional<std::int64_t> positiveNumber(const std::optional<std::wstring>& value);
+
+// The disk with this drive number among the model's disks and attached vdisks.
+Disk* findDisk(MachineModel& model, int number);
+// The disk's partitions in diskpart's numbering.
+std::vector<DiskpartPartition> partitionsOf(Disk& disk);
+// The selected disk, and the selected partition on it (looked up again each time, so that it follows
+// changes of the table).
+Disk* selectedDisk(DiskpartContext& context);
+std::optional<DiskpartPartition> selectedPartition(DiskpartContext& context);
+// The volume on the partition starting at this sector, if it has one.
+Volume* volumeAt(Disk& disk, std::uint64_t start);
 }  // namespace diskpart
 
 class Diskpart {

@@ -11,12 +11,12 @@ int CreateVHDX(const wchar_t* vhdxPath, const wchar_t* volumeLabel, int maximumM
 int AttachVHDX(const wchar_t* vhdxPath, int readOnly);
 int DetachVHDX(const wchar_t* vhdxPath, int removeFiles);
 int CheckExistVHDX(const wchar_t* vhdxPath);  // src/inventory/VhdxPresenceQuery.cpp
-int FormatNTFS(const wchar_t* driveLetter, const wchar_t* volumeLabel);
+int FormatNTFS(const wchar_t* driveLetter, const wchar_t* volumeLabel);  // src/partition_ops/FormatNTFS.cpp
 int FindUsableLabel(wchar_t* letterOut);  // src/partition_ops/FindUsableLabel.cpp
 int CompactThenAttachVHDX(const wchar_t* vhdxPath);
 int GetVHDXVolumeLabel(const wchar_t* vhdxPath, wchar_t* letterOut);  // src/inventory/VolumeQueries.cpp
 int CheckVHDXReadOnly(const wchar_t* vhdxPath, int* readOnlyOut);     // src/inventory/VolumeQueries.cpp
-int SetHidden(const wchar_t* driveLetter);
-int SetNonHidden(const wchar_t* driveLetter);
+int SetHidden(const wchar_t* driveLetter);                            // src/partition_ops/SetHidden.cpp
+int SetNonHidden(const wchar_t* driveLetter);                         // src/partition_ops/SetNonHidden.cpp
 
 }  // namespace kvph

@@ -26,20 +26,8 @@ int DetachVHDX(const wchar_t*, int) {
     return notAvailable(L"PH_DetachVHDX");
 }
 
-int FormatNTFS(const wchar_t*, const wchar_t*) {
-    return notAvailable(L"PH_FormatNTFS");
-}
-
 int CompactThenAttachVHDX(const wchar_t*) {
     return notAvailable(L"PH_CompactThenAttachVHDX");
-}
-
-int SetHidden(const wchar_t*) {
-    return notAvailable(L"PH_SetHidden");
-}
-
-int SetNonHidden(const wchar_t*) {
-    return notAvailable(L"PH_SetNonHidden");
 }
 
 }  // namespace kvph

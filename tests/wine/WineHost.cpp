@@ -19,6 +19,10 @@
 //                                      "output <text>", then the log lines
 //   wine_host abandoned-lock <vhdx>    a thread takes the library's call mutex and ends without releasing
 //                                      it; then PH_CheckExistVHDX twice: "result N", "again N", log lines
+//   wine_host free-letter              PH_FindUsableLabel: "result N", "output <letter>", and "expected
+//                                      <letter>", the highest of Z: to C: that GetLogicalDrives leaves free
+//   wine_host partition-ops            PH_SetHidden E:, PH_SetNonHidden E: and "", PH_FormatNTFS E: Data
+//                                      and "" "": "<export> N" each, then the log lines
 #include <windows.h>
 
 #include <algorithm>
@@ -185,6 +189,43 @@ int checkExistAfterAbandonedLock(const wchar_t* vhdxPath) {
     return 0;
 }
 
+int freeLetterThroughHost() {
+    auto host = loadHost();
+    if (!host) {
+        return 1;
+    }
+    wchar_t letter[260];
+    std::wmemset(letter, L'#', 259);
+    letter[259] = L'\0';
+    std::printf("result %d\n", host->exports().findUsableLabel(letter));
+    std::printf("output %s\n", escaped(letter).c_str());
+    const DWORD drives = GetLogicalDrives();
+    std::string expected;
+    for (char drive = 'Z'; drive >= 'C' && expected.empty(); --drive) {
+        if ((drives & (1u << (drive - 'A'))) == 0) {
+            expected = std::string(1, drive) + ":";
+        }
+    }
+    std::printf("expected %s\n", expected.c_str());
+    printLog(*host);
+    return 0;
+}
+
+int partitionOpsThroughHost() {
+    auto host = loadHost();
+    if (!host) {
+        return 1;
+    }
+    const kvph::tool::Exports& exports = host->exports();
+    std::printf("PH_SetHidden %d\n", exports.setHidden(L"E:"));
+    std::printf("PH_SetNonHidden %d\n", exports.setNonHidden(L"E:"));
+    std::printf("PH_SetNonHidden %d\n", exports.setNonHidden(L""));
+    std::printf("PH_FormatNTFS %d\n", exports.formatNTFS(L"E:", L"Data"));
+    std::printf("PH_FormatNTFS %d\n", exports.formatNTFS(L"", L""));
+    printLog(*host);
+    return 0;
+}
+
 int listFixedThroughHost() {
     auto host = loadHost();
     if (!host) {
@@ -266,11 +307,15 @@ int wmain(int argc, wchar_t** argv) {
         status = letterThroughHost(argv[2]);
     } else if (command == L"abandoned-lock" && argc == 3) {
         status = checkExistAfterAbandonedLock(argv[2]);
+    } else if (command == L"free-letter" && argc == 2) {
+        status = freeLetterThroughHost();
+    } else if (command == L"partition-ops" && argc == 2) {
+        status = partitionOpsThroughHost();
     } else {
         std::printf(
             "usage: wine_host "
             "exports|check-exist|list-fixed|check-exist-at|attributes|set-attributes|readonly|"
-            "readonly-null|letter|abandoned-lock ...\n");
+            "readonly-null|letter|abandoned-lock|free-letter|partition-ops ...\n");
     }
     std::fflush(stdout);
     return status;

@@ -1,6 +1,7 @@
 #include "Commands.h"
 #include "DisksCommand.h"
 #include "InventoryCommands.h"
+#include "PartitionCommands.h"
 
 namespace kvph::tool {
 namespace {
@@ -24,6 +25,14 @@ const std::vector<CommandSpec>& commandTable() {
         {"disks", 0,
          "disks                physical drives and their partition records as the library reads them",
          listDisks},
+        {"hide", 1, "hide LETTER          hide the volume by giving its partition type 1B (PH_SetHidden)",
+         hideVolume},
+        {"unhide", 0,
+         "unhide [LETTER]      give every letterless MBR partition type 0B and LETTER (PH_SetNonHidden)",
+         unhideVolumes, 1},
+        {"format", 1, "format LETTER [LABEL]  wipe the disk of LETTER into one NTFS volume (PH_FormatNTFS)",
+         formatDisk, 1},
+        {"free-letter", 0, "free-letter          a free drive letter (PH_FindUsableLabel)", freeLetter},
     };
     return table;
 }

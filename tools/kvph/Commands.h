@@ -23,6 +23,7 @@ struct CommandSpec {
     std::size_t argumentCount;
     const char* usage;  // "name ARGS", then what it does
     CommandResult (*run)(Host& host, const std::vector<std::wstring>& arguments);
+    std::size_t optionalCount = 0;  // arguments that may follow the required ones
 };
 
 const std::vector<CommandSpec>& commandTable();

@@ -52,9 +52,14 @@ Invocation parseInvocation(const std::vector<std::string>& words) {
     if (command == nullptr) {
         throw UsageError{"unknown command '" + words[0] + "'"};
     }
-    if (words.size() - 1 != command->argumentCount) {
-        throw UsageError{"'" + words[0] + "' takes " + std::to_string(command->argumentCount) +
-                         " argument(s): " + command->usage};
+    const std::size_t given = words.size() - 1;
+    if (given < command->argumentCount || given > command->argumentCount + command->optionalCount) {
+        const std::string count =
+            std::to_string(command->argumentCount) +
+            (command->optionalCount != 0
+                 ? " to " + std::to_string(command->argumentCount + command->optionalCount)
+                 : "");
+        throw UsageError{"'" + words[0] + "' takes " + count + " argument(s): " + command->usage};
     }
     return {command, std::vector<std::string>(words.begin() + 1, words.end())};
 }

@@ -1,0 +1,137 @@
+// PH_FormatNTFS wipes a whole disk, so the choice of the disk is conservative: a disk holding the
+// volume with the given letter, or else only a disk that holds no partition at all, and never the disk
+// that holds the system volume.
+#include <algorithm>
+
+#include "frame/ExportGuard.h"
+#include "frame/Operations.h"
+#include "frame/Text.h"
+#include "partition_ops/DriveList.h"
+#include "partition_ops/FormatDisk.h"
+#include "per/VolumeLocation.h"
+#include "platform/Platform.h"
+
+namespace kvph {
+
+namespace {
+
+constexpr wchar_t kExport[] = L"PH_FormatNTFS";
+constexpr wchar_t kNoLabel[] = L"NONAME";
+
+struct FormatTarget {
+    std::uint32_t diskNumber = 0;
+    std::wstring label;  // the volume's label, empty when it has none
+};
+
+// "E:" becomes "E:\"; a text that holds a backslash anywhere stays as it is. No colon is added.
+std::wstring withBackslash(std::wstring letter) {
+    if (letter.find(L'\\') == std::wstring::npos) {
+        letter += L'\\';
+    }
+    return letter;
+}
+
+// "C:\" for a system folder of "C:\Windows\System32"; empty when the platform does not say.
+std::wstring systemVolumeRoot() {
+    const std::wstring folder =
+        platform().getSystemDirectoryW(static_cast<std::uint32_t>(kTextUnits)).value_or(L"");
+    return folder.size() >= 2 && folder[1] == L':' ? folder.substr(0, 2) + L"\\" : std::wstring();
+}
+
+bool holdsVolume(const PER::DriveData& data, const std::wstring& root) {
+    for (std::size_t position = 0; position < data.GetPartitionCount(); ++position) {
+        const PER::PartitionRecord* record = data.GetPartition(position);
+        if (record != nullptr && equalsNoCase(record->letter, root)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A disk whose every record is unallocated space: nothing on it can be lost. A disk without records
+// (unpartitioned, or whose layout could not be read) is not taken, as nothing shows it to be empty.
+bool holdsNoPartition(const PER::DriveData& data) {
+    bool unusedSpace = false;
+    for (std::size_t position = 0; position < data.GetPartitionCount(); ++position) {
+        const PER::PartitionRecord* record = data.GetPartition(position);
+        if (record == nullptr || PER::IsDiskpartPartition(*record)) {
+            return false;
+        }
+        unusedSpace = unusedSpace || equalsNoCase(record->fileSystem, L"Entry Unused");
+    }
+    return unusedSpace;
+}
+
+std::wstring scriptLabelOf(const PER::PartitionRecord& record) {
+    return equalsNoCase(record.label, kNoLabel) ? std::wstring() : record.label;
+}
+
+std::optional<FormatTarget> chooseDisk(const std::wstring& completedLetter) {
+    const std::wstring systemRoot = systemVolumeRoot();
+    if (systemRoot.empty()) {
+        logExportFailure(kExport, L"the system folder is unknown, so no disk is safe to format.");
+        return std::nullopt;
+    }
+    PER::DriveManagerLease lease;
+    const auto drives = DriveDataList(lease.manager());
+    if (const auto location = PER::FindLetteredVolume(lease.manager(), completedLetter)) {
+        const auto holder = std::find_if(drives.begin(), drives.end(), [&](const PER::DriveData* data) {
+            return data->GetDiskNumber() == location->diskNumber;
+        });
+        if (holder == drives.end()) {
+            return std::nullopt;
+        }
+        if (holdsVolume(**holder, systemRoot)) {
+            logExportFailure(kExport, L"the volume " + completedLetter +
+                                          L" is on the disk of the system volume; it is not formatted.");
+            return std::nullopt;
+        }
+        const PER::PartitionRecord* record =
+            (*holder)->GetPartition(static_cast<std::size_t>(location->position - 1));
+        return FormatTarget{location->diskNumber, record != nullptr ? scriptLabelOf(*record) : L""};
+    }
+    std::optional<FormatTarget> empty;
+    for (const PER::DriveData* data : drives) {
+        if (holdsNoPartition(*data) && !holdsVolume(*data, systemRoot)) {
+            empty = FormatTarget{data->GetDiskNumber(), L""};
+        }
+    }
+    return empty;
+}
+
+std::optional<std::string> safeScriptArgument(const std::wstring& text, const wchar_t* what) {
+    if (!isScriptSafeText(text)) {
+        logExportFailure(kExport, std::wstring(what) + L" holds a double quote or a control character.");
+        return std::nullopt;
+    }
+    auto converted = scriptArgument(text);
+    if (!converted) {
+        logExportFailure(kExport, std::wstring(what) + L" cannot be written into a diskpart script.");
+    }
+    return converted;
+}
+
+}  // namespace
+
+int FormatNTFS(const wchar_t* driveLetter, const wchar_t* volumeLabel) {
+    const auto letter = textArgument(kExport, L"the drive letter", driveLetter);
+    const auto label = letter ? textArgument(kExport, L"the volume label", volumeLabel) : std::nullopt;
+    if (!letter || !label) {
+        return 0;
+    }
+    const auto ansiLetter = safeScriptArgument(*letter, L"the drive letter");
+    if (!ansiLetter || (!label->empty() && !safeScriptArgument(*label, L"the volume label"))) {
+        return 0;
+    }
+    const auto target = chooseDisk(withBackslash(*letter));
+    if (!target) {
+        return 0;
+    }
+    const auto ansiLabel = safeScriptArgument(label->empty() ? target->label : *label, L"the volume label");
+    if (!ansiLabel) {
+        return 0;
+    }
+    return FormatDisk(target->diskNumber, *ansiLabel, *ansiLetter);
+}
+
+}  // namespace kvph

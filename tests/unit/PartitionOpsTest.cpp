@@ -1,0 +1,322 @@
+// Hiding, showing and formatting on machines whose disks carry tables written by the real tools.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KvPartitionHelper.h"
+#include "PerTestSupport.h"
+#include "per/DriveManager.h"
+#include "sim/MachineBuilder.h"
+
+namespace kvph::test {
+namespace {
+
+using sim::kGiB;
+using sim::MachineBuilder;
+
+constexpr wchar_t kIniPath[] = L"C:\\Program Files\\Host\\Partition.ini";
+constexpr char kHiddenMessage[] = "(KvPartitionHelper)diskpart set hidden successfully.";
+constexpr char kShownMessage[] = "(KvPartitionHelper)diskpart set non-hidden successfully.";
+
+// Each image is written once per test run.
+std::string systemImage() {
+    static const std::string path =
+        DiskImages::withSfdisk("ops-system.img", kGiB, "label: dos\nstart=2048, type=7, bootable\n");
+    return path;
+}
+
+// Unallocated space in front of the volume, so its record's position (2) is not diskpart's number (1).
+std::string gapImage() {
+    static const std::string path =
+        DiskImages::withSfdisk("ops-gap.img", kGiB, "label: dos\nstart=409600, size=409600, type=7\n");
+    return path;
+}
+
+std::string emptyImage() {
+    static const std::string path = DiskImages::withSfdisk("ops-empty.img", kGiB, "label: dos\n");
+    return path;
+}
+
+std::string freeSpaceImage() {
+    static const std::string path =
+        DiskImages::withSfdisk("ops-free.img", kGiB, "label: dos\nstart=2048, size=204800, type=7\n");
+    return path;
+}
+
+std::string gptImage() {
+    static const std::string path = DiskImages::withSgdisk("ops-gpt.img", kGiB, "-n 1:2048:+100M -t 1:0700");
+    return path;
+}
+
+// A shown volume, a gap, a hidden primary, and an extended partition holding a hidden logical drive:
+// diskpart numbers them 1 (F:), 2 (hidden), 3 (container), 4 (hidden logical).
+constexpr std::uint64_t kHiddenPrimary = 409600;
+constexpr std::uint64_t kHiddenLogical = 1100000;
+std::string hiddenImage() {
+    static const std::string path = DiskImages::withSfdisk("ops-hidden.img", kGiB,
+                                                           "label: dos\nstart=2048, size=204800, type=7\n"
+                                                           "start=409600, size=204800, type=1b\n"
+                                                           "start=1024000, size=1000000, type=f\n"
+                                                           "start=1100000, size=100000, type=1c\n");
+    return path;
+}
+
+std::string setIdScript(int disk, int partition, const std::string& id, const std::string& letter = "") {
+    std::string script = "select disk=\"" + std::to_string(disk) + "\"\r\nselect partition=\"" +
+                         std::to_string(partition) + "\"\r\nset id=\"" + id + "\" override\r\n";
+    if (!letter.empty()) {
+        script += "assign letter=\"" + letter + "\"\r\n";
+    }
+    return script + "exit\r\n";
+}
+
+std::string formatScript(int disk, const std::string& label, const std::string& letter) {
+    const std::string formatLine =
+        label.empty() ? "format quick fs=ntfs " : "format quick fs=ntfs label=\"" + label + "\"";
+    return "select disk=\"" + std::to_string(disk) + "\"\r\nclean\r\ncreate partition primary\r\n" +
+           formatLine + "\r\nactive\r\nassign letter=\"" + letter + "\"\r\nexit\r\n";
+}
+
+// Disk 0 is the system disk with C:; the builder's further disks follow.
+MachineBuilder withSystemDisk() {
+    MachineBuilder builder;
+    builder.imageDisk(0, systemImage()).onPartitionAt(2048).volume(L'C', L"NTFS", L"");
+    return builder;
+}
+
+class PartitionOpsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!DiskImages::toolsPresent()) {
+            GTEST_SKIP() << "sfdisk and sgdisk are needed";
+        }
+    }
+    void TearDown() override { PER::DriveManager::ReleaseInstance(); }
+
+    void install(const MachineBuilder& builder) {
+        guard.reset();
+        machine = builder.machine();
+        machine->putFolder(L"C:\\ProgramData");
+        machine->putFolder(L"C:\\Program Files");
+        machine->putFolder(L"C:\\Program Files\\Host");
+        guard = std::make_unique<ScopedPlatform>(*machine);
+    }
+
+    std::vector<std::string> scripts() const {
+        std::vector<std::string> texts;
+        for (const sim::DiskpartRun& run : machine->diskpartRuns()) {
+            texts.push_back(run.script);
+        }
+        return texts;
+    }
+
+    std::vector<std::string> log() const {
+        std::vector<std::string> lines;
+        for (const std::wstring& line : machine->logTexts()) {
+            lines.emplace_back(line.begin(), line.end());
+        }
+        return lines;
+    }
+
+    std::string inventory() {
+        PH_ListFixedPartition();
+        return machine->fileBytes(kIniPath).value_or("");
+    }
+
+    std::unique_ptr<sim::Machine> machine;
+    std::unique_ptr<ScopedPlatform> guard;
+};
+
+// Disk 2 sits at list position 1, and its volume E: behind a gap.
+MachineBuilder gapMachine() {
+    MachineBuilder builder = withSystemDisk();
+    builder.imageDisk(2, gapImage()).onPartitionAt(409600).volume(L'E', L"NTFS", L"Backup");
+    builder.imageDisk(4, gptImage()).onPartitionAt(2048).volume(L'G', L"NTFS", L"Gpt");
+    return builder;
+}
+
+TEST_F(PartitionOpsTest, HideSelectsTheVolumesOwnDiskpartNumberWhateverTheLetterForm) {
+    for (const wchar_t* letter : {L"e", L"E:", L"e:\\"}) {
+        SCOPED_TRACE(std::string(letter, letter + std::wcslen(letter)));
+        install(gapMachine());
+        EXPECT_EQ(PH_SetHidden(letter), 1);
+        EXPECT_EQ(scripts(), std::vector<std::string>{setIdScript(2, 1, "1B")});
+        EXPECT_EQ(log(), std::vector<std::string>{kHiddenMessage});
+        EXPECT_FALSE(machine->pathFileExistsW(L"E:"));
+        EXPECT_FALSE(machine->fileExists(L"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt"));
+    }
+}
+
+TEST_F(PartitionOpsTest, HideOnGptRunsTheSameScriptAndDiskpartRefusesIt) {
+    install(gapMachine());
+    EXPECT_EQ(PH_SetHidden(L"G:"), 0);
+    EXPECT_EQ(scripts(), std::vector<std::string>{setIdScript(4, 1, "1B")});
+    EXPECT_EQ(log(), std::vector<std::string>{"(KvPartitionHelper)diskpart error because of 0x80070057."});
+    EXPECT_TRUE(machine->pathFileExistsW(L"G:"));
+}
+
+TEST_F(PartitionOpsTest, HideWithoutAMatchingVolumeRunsNothing) {
+    install(gapMachine());
+    EXPECT_EQ(PH_SetHidden(L"Q:"), 0);
+    EXPECT_EQ(PH_SetHidden(L""), 0);
+    EXPECT_TRUE(scripts().empty());
+    EXPECT_TRUE(log().empty());
+}
+
+TEST_F(PartitionOpsTest, HideThenShowGivesTheLetterBackAndTheInventorySaysSo) {
+    install(gapMachine());
+    ASSERT_NE(inventory().find("Letter=E:"), std::string::npos);
+
+    ASSERT_EQ(PH_SetHidden(L"E:"), 1);
+    EXPECT_EQ(inventory().find("Letter=E:"), std::string::npos);
+
+    ASSERT_EQ(PH_SetNonHidden(L"E:"), 1);
+    EXPECT_EQ(scripts().back(), setIdScript(2, 1, "0B", "E:"));
+    EXPECT_EQ(log().back(), kShownMessage);
+    const std::string after = inventory();
+    EXPECT_NE(after.find("Letter=E:\r\nFile System=NTFS\r\nLabel Name=Backup"), std::string::npos) << after;
+}
+
+MachineBuilder hiddenMachine() {
+    MachineBuilder builder = withSystemDisk();
+    builder.imageDisk(3, hiddenImage())
+        .onPartitionAt(2048)
+        .volume(L'F', L"NTFS", L"Shown")
+        .onPartitionAt(kHiddenPrimary)
+        .volumeWithoutLetter(L"NTFS", L"Old")
+        .onPartitionAt(kHiddenLogical)
+        .volumeWithoutLetter(L"NTFS", L"Older");
+    // A letterless basic data partition on GPT is no hidden MBR volume.
+    builder.imageDisk(4, gptImage()).onPartitionAt(2048).volumeWithoutLetter(L"NTFS", L"");
+    return builder;
+}
+
+TEST_F(PartitionOpsTest, ShowRunsOncePerLetterlessPartitionSkippingGapsAndTheContainer) {
+    struct Case {
+        const char* name;
+        const wchar_t* letter;
+        std::vector<std::uint32_t> exitCodes;
+        int result;
+        std::string letterInScript;
+    };
+    // Both runs assign the same letter, so the second one finds it taken: the last run decides.
+    const Case cases[] = {
+        {"second run finds the letter taken", L"K:", {}, 0, "K:"},
+        {"first run fails, second succeeds", L"K:", {5}, 1, "K:"},
+        {"no letter, no assign line", L"", {}, 1, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        install(hiddenMachine());
+        machine->model().diskpart.exitCodes = c.exitCodes;
+        EXPECT_EQ(PH_SetNonHidden(c.letter), c.result);
+        EXPECT_EQ(scripts(), (std::vector<std::string>{setIdScript(3, 2, "0B", c.letterInScript),
+                                                       setIdScript(3, 4, "0B", c.letterInScript)}));
+        EXPECT_EQ(machine->model().disks[1].mbr.primary[1].type, c.exitCodes.empty() ? 0x0B : 0x1B);
+        EXPECT_EQ(machine->model().disks[1].mbr.chain.at(0).slots[0].type, 0x0B);
+    }
+    EXPECT_EQ(log(), (std::vector<std::string>{kShownMessage, kShownMessage}));
+    EXPECT_FALSE(machine->pathFileExistsW(L"K:"));
+}
+
+TEST_F(PartitionOpsTest, ShowWithNothingHiddenRunsNothing) {
+    install(gapMachine());
+    EXPECT_EQ(PH_SetNonHidden(L"K:"), 0);
+    EXPECT_TRUE(scripts().empty());
+}
+
+TEST_F(PartitionOpsTest, LettersThatWouldBreakTheScriptAreRefused) {
+    install(hiddenMachine());
+    EXPECT_EQ(PH_SetNonHidden(L"K:\"\r\nclean"), 0);
+    EXPECT_EQ(PH_FormatNTFS(L"E:\"", L""), 0);
+    EXPECT_EQ(PH_FormatNTFS(L"F:", L"a\tb"), 0);
+    EXPECT_TRUE(scripts().empty());
+    EXPECT_EQ(log(), (std::vector<std::string>{
+                         "(KvPartitionHelper)PH_SetNonHidden: the drive letter holds a double quote or a "
+                         "control character.",
+                         "(KvPartitionHelper)PH_FormatNTFS: the drive letter holds a double quote or a "
+                         "control character.",
+                         "(KvPartitionHelper)PH_FormatNTFS: the volume label holds a double quote or a "
+                         "control character."}));
+}
+
+// Disks 0 (system, C:), 2 (E: behind a gap), 5 (wholly empty), 7 (F: and free space after it).
+MachineBuilder formatMachine(bool withEmptyDisk, const std::wstring& eLabel = L"Backup") {
+    MachineBuilder builder = withSystemDisk();
+    builder.imageDisk(2, gapImage()).onPartitionAt(409600).volume(L'E', L"NTFS", eLabel);
+    if (withEmptyDisk) {
+        builder.imageDisk(5, emptyImage());
+    }
+    builder.imageDisk(7, freeSpaceImage()).onPartitionAt(2048).volume(L'F', L"NTFS", L"Kept");
+    return builder;
+}
+
+TEST_F(PartitionOpsTest, FormatChoosesTheLetterOrElseOnlyAWhollyEmptyDisk) {
+    struct Case {
+        const char* name;
+        const wchar_t* letter;
+        const wchar_t* label;
+        bool withEmptyDisk;
+        int result;
+        std::vector<std::string> scripts;
+    };
+    const Case cases[] = {
+        {"letter wins over the empty disk", L"E:", L"", true, 1, {formatScript(2, "Backup", "E:")}},
+        {"given label", L"E:", L"Data", true, 1, {formatScript(2, "Data", "E:")}},
+        {"letter as given in the assign line", L"e:\\", L"", true, 1, {formatScript(2, "Backup", "e:\\")}},
+        {"no such volume: the empty disk", L"X:", L"", true, 1, {formatScript(5, "", "X:")}},
+        // "E\" is no volume's letter, so the empty disk is wiped, and diskpart cannot give it E.
+        {"no colon matches no volume", L"E", L"", true, 0,
+         std::vector<std::string>(3, formatScript(5, "", "E"))},
+        {"no such volume and no empty disk", L"X:", L"", false, 0, {}},
+        {"never the system disk", L"C:", L"", true, 0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        install(formatMachine(c.withEmptyDisk));
+        EXPECT_EQ(PH_FormatNTFS(c.letter, c.label), c.result);
+        EXPECT_EQ(scripts(), c.scripts);
+        // The disk with free space after its volume is never taken.
+        EXPECT_TRUE(machine->pathFileExistsW(L"F:"));
+        EXPECT_TRUE(machine->pathFileExistsW(L"C:"));
+    }
+}
+
+TEST_F(PartitionOpsTest, FormatOfTheSystemVolumeIsRefusedWithOneLine) {
+    install(formatMachine(true));
+    EXPECT_EQ(PH_FormatNTFS(L"c:", L"Data"), 0);
+    EXPECT_EQ(log(),
+              std::vector<std::string>{"(KvPartitionHelper)PH_FormatNTFS: the volume c:\\ is on the disk "
+                                       "of the system volume; it is not formatted."});
+}
+
+TEST_F(PartitionOpsTest, FormatLeavesOneNamedVolumeUnderTheLetter) {
+    install(formatMachine(true, L""));
+    machine->putFile(L"E:\\old.txt", "x");
+    ASSERT_EQ(PH_FormatNTFS(L"E:", L""), 1);
+    // A volume without a label reads "NONAME": the script without a label.
+    EXPECT_EQ(scripts(), std::vector<std::string>{formatScript(2, "", "E:")});
+    EXPECT_EQ(log(), std::vector<std::string>{"(KvPartitionHelper)diskpart format successfully"});
+    EXPECT_FALSE(machine->fileExists(L"E:\\old.txt"));
+    const sim::Disk& formatted = machine->model().disks[1];
+    EXPECT_EQ(formatted.mbr.primary[0].start, 2048u);
+    EXPECT_TRUE(formatted.mbr.primary[0].boot);
+    const std::string listed = inventory();
+    EXPECT_NE(listed.find("Letter=E:\r\nFile System=NTFS\r\nLabel Name=NONAME"), std::string::npos) << listed;
+}
+
+TEST_F(PartitionOpsTest, FormatTriesThreeTimesWithAPauseAfterEach) {
+    install(formatMachine(true));
+    machine->model().diskpart.exitCodes = {5, 5, 5};
+    EXPECT_EQ(PH_FormatNTFS(L"E:", L""), 0);
+    const std::string error = "(KvPartitionHelper)diskpart error because of 0x00000005";
+    EXPECT_EQ(log(), (std::vector<std::string>{error, error, error}));
+    EXPECT_EQ(machine->sleeps(), (std::vector<std::uint32_t>{1000, 1000, 1000}));
+    EXPECT_EQ(scripts(), std::vector<std::string>(3, formatScript(2, "Backup", "E:")));
+    EXPECT_TRUE(machine->pathFileExistsW(L"E:"));
+}
+
+}  // namespace
+}  // namespace kvph::test

@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include "sim/MachineBuilder.h"
+
+namespace sim {
+namespace {
+
+constexpr wchar_t kScript[] = L"C:\\Work\\Command.txt";
+constexpr wchar_t kRunScript[] = L"diskpart /s \"C:\\Work\\Command.txt\"";
+constexpr std::uint64_t kSectorsPerGiB = kGiB / 512;
+
+// Disk 0 holds the system volume. Disk 1's table lists F: before E: and has an extended partition, so
+// diskpart's numbers (disk order, container counted) differ from the table's slots: 1 E:, 2 F:, 3 the
+// container, 4 G: (logical). Disk 2 is GPT, and an attached VHDX is disk 3.
+std::unique_ptr<Machine> makeMachine() {
+    auto machine = MachineBuilder()
+                       .mbrDisk(0, 64 * kGiB)
+                       .primary(2048, 60 * kSectorsPerGiB, 0x07, true)
+                       .volume(L'C', L"NTFS", L"")
+                       .mbrDisk(1, 16 * kGiB)
+                       .primary(4 * kSectorsPerGiB, kSectorsPerGiB, 0x07)
+                       .volume(L'F', L"NTFS", L"Two")
+                       .primary(2048, kSectorsPerGiB, 0x07)
+                       .volume(L'E', L"NTFS", L"One")
+                       .extended(8 * kSectorsPerGiB, 4 * kSectorsPerGiB)
+                       .logical(8 * kSectorsPerGiB + 2048, kSectorsPerGiB)
+                       .volume(L'G', L"NTFS", L"Three")
+                       .gptDisk(2, 16 * kGiB)
+                       .basicData(2048, kSectorsPerGiB)
+                       .volume(L'H', L"NTFS", L"Gpt")
+                       .vhdx(L"D:\\vd\\drive.vhdx", 1024, true)
+                       .primary(2048, 1024 * 2048 - 4096, 0x07)
+                       .volume(L'V', L"NTFS", L"Duskvale")
+                       .machine();
+    machine->putFolder(L"C:\\Work");
+    return machine;
+}
+
+class SimDiskpartDisksTest : public ::testing::Test {
+protected:
+    std::uint32_t run(const std::string& script) {
+        machine->putFile(kScript, script);
+        return machine->createProcessAndWait(kRunScript, 0).exitCode;
+    }
+    const Disk& disk(int number) const {
+        for (const Disk* d : machine->allDisks()) {
+            if (d->number == number) {
+                return *d;
+            }
+        }
+        throw std::out_of_range("no such disk");
+    }
+    std::optional<wchar_t> letterAt(int number, std::uint64_t start) const {
+        for (const Volume& volume : disk(number).volumes) {
+            if (volume.start == start) {
+                return volume.letter;
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::unique_ptr<Machine> machine = makeMachine();
+};
+
+TEST_F(SimDiskpartDisksTest, PartitionNumbersFollowDiskOrderWithTheContainerCounted) {
+    struct Case {
+        int partition;
+        std::uint64_t start;  // of the partition that loses its letter
+    };
+    for (const Case& c : {Case{1, 2048}, Case{2, 4 * kSectorsPerGiB}, Case{4, 8 * kSectorsPerGiB + 2048}}) {
+        SCOPED_TRACE(c.partition);
+        machine = makeMachine();
+        EXPECT_EQ(run("select disk=\"1\"\r\nselect partition=\"" + std::to_string(c.partition) +
+                      "\"\r\nset id=\"1B\" override\r\nexit\r\n"),
+                  0u);
+        int lettered = 0;
+        for (const Volume& volume : disk(1).volumes) {
+            EXPECT_EQ(volume.letter.has_value(), volume.start != c.start);
+            lettered += volume.letter ? 1 : 0;
+        }
+        EXPECT_EQ(lettered, 2);
+    }
+    EXPECT_EQ(disk(1).mbr.chain.at(0).slots[0].type, 0x1B);
+}
+
+TEST_F(SimDiskpartDisksTest, HiddenVolumeGetsItsLetterBackWithTheAssignLine) {
+    ASSERT_EQ(run("select disk=1\r\nselect partition=1\r\nset id=1B override\r\nexit\r\n"), 0u);
+    EXPECT_FALSE(machine->pathFileExistsW(L"E:"));
+    EXPECT_EQ(disk(1).mbr.primary[1].type, 0x1B);
+    // A hidden partition cannot be given a letter.
+    EXPECT_NE(run("select disk=1\r\nselect partition=1\r\nassign letter=E\r\nexit\r\n"), 0u);
+
+    ASSERT_EQ(run("select disk=1\r\nselect partition=1\r\nset id=0B override\r\nexit\r\n"), 0u);
+    EXPECT_FALSE(letterAt(1, 2048).has_value());
+    ASSERT_EQ(run("Select Disk=1\r\nSelect Partition=1\r\nAssign Letter=\"K:\"\r\nexit\r\n"), 0u);
+    EXPECT_EQ(letterAt(1, 2048), L'K');
+    EXPECT_EQ(disk(1).mbr.primary[1].type, 0x0B);
+    EXPECT_TRUE(machine->pathFileExistsW(L"K:"));
+}
+
+TEST_F(SimDiskpartDisksTest, CommandsThatCannotBeDoneStopTheScript) {
+    struct Case {
+        const char* name;
+        std::string script;
+    };
+    const Case cases[] = {
+        {"no disk selected", "select partition=1\r\n"},
+        {"no such disk", "select disk=7\r\n"},
+        {"no partition selected", "select disk=1\r\nset id=1B override\r\n"},
+        {"no such partition", "select disk=1\r\nselect partition=5\r\n"},
+        {"an id on the container", "select disk=1\r\nselect partition=3\r\nset id=1B override\r\n"},
+        {"a two-digit id on GPT", "select disk=2\r\nselect partition=1\r\nset id=1B override\r\n"},
+        {"an id that is no byte", "select disk=1\r\nselect partition=1\r\nset id=1BB override\r\n"},
+        {"a letter in use", "select disk=1\r\nselect partition=1\r\nassign letter=F\r\n"},
+        {"an empty letter", "select disk=1\r\nselect partition=1\r\nassign letter=\"\"\r\n"},
+        {"clean on the system disk", "select disk=0\r\nclean\r\n"},
+        {"format without a partition", "select disk=1\r\nformat quick fs=ntfs\r\n"},
+        {"format as FAT", "select disk=1\r\nselect partition=1\r\nformat quick fs=fat32\r\n"},
+        {"active on a logical drive", "select disk=1\r\nselect partition=4\r\nactive\r\n"},
+        {"active on GPT", "select disk=2\r\nselect partition=1\r\nactive\r\n"},
+        {"a primary partition with no free slot or space",
+         "select disk=1\r\ncreate partition primary\r\ncreate partition primary\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        machine = makeMachine();
+        const Disk before = disk(1);
+        EXPECT_NE(run(c.script + "clean\r\nexit\r\n"), 0u);
+        EXPECT_EQ(disk(1).volumes.size(), before.volumes.size()) << "the line after the failure ran";
+    }
+}
+
+TEST_F(SimDiskpartDisksTest, CreationScriptLeavesOneActiveNtfsVolume) {
+    machine->putFile(L"E:\\old.txt", "x");
+    ASSERT_EQ(
+        run("select disk=\"1\"\r\nclean\r\ncreate partition Primary\r\nformat quick fs=ntfs label=\"New "
+            "Data\"\r\nactive\r\nassign letter=\"E:\"\r\nexit\r\n"),
+        0u);
+    const Disk& cleaned = disk(1);
+    EXPECT_EQ(cleaned.style, PartitionStyle::Mbr);
+    EXPECT_TRUE(cleaned.mbr.chain.empty());
+    EXPECT_EQ(cleaned.mbr.primary[0].type, 0x07);
+    EXPECT_TRUE(cleaned.mbr.primary[0].boot);
+    EXPECT_EQ(cleaned.mbr.primary[0].start, 2048u);
+    EXPECT_EQ(cleaned.mbr.primary[0].sectors, 16 * kSectorsPerGiB - 2048);
+    EXPECT_EQ(cleaned.mbr.primary[1].type, 0);
+    ASSERT_EQ(cleaned.volumes.size(), 1u);
+    EXPECT_EQ(cleaned.volumes[0].letter, L'E');
+    EXPECT_EQ(cleaned.volumes[0].label, L"New Data");
+    EXPECT_EQ(cleaned.volumes[0].fileSystem, L"NTFS");
+    EXPECT_GT(cleaned.volumes[0].freeBytes, 15 * kGiB);
+    EXPECT_FALSE(machine->fileExists(L"E:\\old.txt"));
+    EXPECT_FALSE(machine->pathFileExistsW(L"F:"));
+
+    ASSERT_EQ(run("select disk=1\r\nclean\r\nexit\r\n"), 0u);
+    EXPECT_EQ(disk(1).style, PartitionStyle::Raw);
+    EXPECT_TRUE(disk(1).volumes.empty());
+}
+
+TEST_F(SimDiskpartDisksTest, EmptyGptDiskGetsABasicDataPartition) {
+    machine->model().disks[2].gpt.entries.clear();
+    machine->model().disks[2].volumes.clear();
+    ASSERT_EQ(run("select disk=2\r\ncreate partition primary\r\nformat quick fs=ntfs \r\nassign "
+                  "letter=H\r\nexit\r\n"),
+              0u);
+    ASSERT_EQ(disk(2).gpt.entries.size(), 1u);
+    EXPECT_EQ(disk(2).gpt.entries[0].type, kBasicDataPartitionType);
+    EXPECT_EQ(disk(2).gpt.entries[0].start, 2048u);
+    EXPECT_EQ(letterAt(2, 2048), L'H');
+}
+
+TEST_F(SimDiskpartDisksTest, AttachedVirtualDiskIsADiskLikeAnyOther) {
+    ASSERT_EQ(disk(3).volumes.at(0).letter, L'V');
+    ASSERT_EQ(run("select disk=3\r\nselect partition=1\r\nset id=1C override\r\nexit\r\n"), 0u);
+    EXPECT_EQ(machine->model().vdisks.at(0).disk.mbr.primary[0].type, 0x1C);
+    EXPECT_FALSE(machine->pathFileExistsW(L"V:"));
+}
+
+}  // namespace
+}  // namespace sim
