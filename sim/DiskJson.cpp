@@ -33,9 +33,17 @@ void allowOnly(const json& object, const std::string& where, std::initializer_li
     }
 }
 
+// A key the object must have; a missing one is named by its path, as every other fault is.
+const json& required(const json& object, const std::string& key, const std::string& where) {
+    if (!object.contains(key)) {
+        fail(where + "." + key, "required");
+    }
+    return object.at(key);
+}
+
 std::uint64_t unsignedAt(const json& object, const std::string& key, const std::string& where,
                          std::uint64_t maximum = UINT64_MAX) {
-    const json& value = object.at(key);
+    const json& value = required(object, key, where);
     if (!value.is_number_integer() ||
         (value.is_number_integer() && !value.is_number_unsigned() && value.get<std::int64_t>() < 0)) {
         fail(where + "." + key, "must be a non-negative integer");
@@ -63,10 +71,11 @@ bool boolOr(const json& object, const std::string& key, const std::string& where
 }
 
 std::string stringAt(const json& object, const std::string& key, const std::string& where) {
-    if (!object.at(key).is_string()) {
+    const json& value = required(object, key, where);
+    if (!value.is_string()) {
         fail(where + "." + key, "must be a string");
     }
-    return object.at(key).get<std::string>();
+    return value.get<std::string>();
 }
 
 int hexDigit(char c) {

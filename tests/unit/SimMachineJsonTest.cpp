@@ -49,6 +49,10 @@ TEST(SimMachineJsonTest, RejectsWhatTheFormatDoesNotHave) {
          "vdisks[0].attached: expected true or false"},
         {R"({"diskpart": {"exitCodes": [0, "5"]}})", "diskpart.exitCodes[1]: expected an integer"},
         {R"({"diskpart": {"cannotstart": true}})", "diskpart.cannotstart: unknown key"},
+        {R"({"disks": [{"number": 0, "sizeBytes": 1048576, "style": "mbr", "partitions": [{"sectors": 8, "type": "07"}]}]})",
+         "disks[0].partitions[0].start: required"},
+        {R"({"disks": [{"number": 0, "sizeBytes": 1048576, "style": "mbr", "partitions": [{"start": 8, "sectors": 8}]}]})",
+         "disks[0].partitions[0].type: required"},
         {R"([1])", "(top level): expected an object"},
     };
     for (const Case& c : cases) {
