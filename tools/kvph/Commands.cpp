@@ -1,8 +1,9 @@
 #include "Commands.h"
+#include "DemoCommand.h"
 #include "DisksCommand.h"
 #include "InventoryCommands.h"
-#include "PartitionCommands.h"
 #include "LifecycleCommands.h"
+#include "PartitionCommands.h"
 
 namespace kvph::tool {
 namespace {
@@ -11,38 +12,51 @@ CommandResult exists(Host& host, const std::vector<std::wstring>& arguments) {
     return {host.exports().checkExistVHDX(arguments[0].c_str()), std::nullopt};
 }
 
+const Parameter kPath{"PATH", "the VHDX file, e.g. D:\\vd\\drive.vhdx"};
+const Parameter kLetter{"LETTER", "a drive letter, e.g. E:"};
+
 }  // namespace
 
 const std::vector<CommandSpec>& commandTable() {
     static const std::vector<CommandSpec> table = {
-        {"exists", 1, "exists PATH          whether the VHDX at PATH is attached (PH_CheckExistVHDX)",
-         exists},
-        {"list", 0, "list                 rebuild and show Partition.ini (PH_ListFixedPartition)",
-         listInventory},
-        {"letter", 1, "letter PATH          drive letter of the VHDX drive's volume (PH_GetVHDXVolumeLabel)",
+        {"list", "rebuild Partition.ini and show it (PH_ListFixedPartition)", {}, nullptr, nullptr, listInventory},
+        {"exists", "whether the VHDX at PATH is attached (PH_CheckExistVHDX)", {kPath}, nullptr, nullptr, exists},
+        {"letter", "drive letter of the VHDX drive's volume (PH_GetVHDXVolumeLabel)", {kPath}, nullptr, nullptr,
          vhdxLetter},
-        {"readonly", 1, "readonly PATH        whether that volume is read-only (PH_CheckVHDXReadOnly)",
-         vhdxReadOnly},
-        {"create", 3, "create PATH LABEL MAXMB [--expandable]  create the VHDX drive (PH_CreateVHDX)",
-         createDrive, 1},
-        {"attach", 1, "attach PATH [--read-only]  attach and resize the VHDX drive (PH_AttachVHDX)",
-         attachDrive, 1},
-        {"detach", 1,
-         "detach PATH [--remove]  detach the VHDX drive, with --remove delete it (PH_DetachVHDX)",
-         detachDrive, 1},
-        {"compact", 1, "compact PATH         compact the VHDX and attach it again (PH_CompactThenAttachVHDX)",
+        {"readonly", "whether that volume is read-only: 1, 0, or -1 unknown (PH_CheckVHDXReadOnly)", {kPath},
+         nullptr, nullptr, vhdxReadOnly},
+        {"free-letter", "a free drive letter (PH_FindUsableLabel)", {}, nullptr, nullptr, freeLetter},
+        {"create",
+         "create the VHDX drive with one NTFS volume (PH_CreateVHDX)",
+         {kPath, {"LABEL", "the volume's label"}, {"MAXMB", "the largest size in MB", false, true}},
+         "--expandable",
+         "grow the file as data arrives instead of allocating it whole",
+         createDrive},
+        {"attach", "attach the VHDX drive and fit its volume to the settings (PH_AttachVHDX)", {kPath},
+         "--read-only", "attach it read-only", attachDrive},
+        {"detach", "detach the VHDX drive (PH_DetachVHDX)", {kPath}, "--remove",
+         "delete the VHDX file and the drive's settings too", detachDrive},
+        {"compact", "compact the VHDX and attach it again (PH_CompactThenAttachVHDX)", {kPath}, nullptr, nullptr,
          compactDrive},
-        {"disks", 0,
-         "disks                physical drives and their partition records as the library reads them",
-         listDisks},
-        {"hide", 1, "hide LETTER          hide the volume by giving its partition type 1B (PH_SetHidden)",
+        {"hide", "hide the volume by giving its partition type 1B (PH_SetHidden)", {kLetter}, nullptr, nullptr,
          hideVolume},
-        {"unhide", 0,
-         "unhide [LETTER]      give every letterless MBR partition type 0B and LETTER (PH_SetNonHidden)",
-         unhideVolumes, 1},
-        {"format", 1, "format LETTER [LABEL]  wipe the disk of LETTER into one NTFS volume (PH_FormatNTFS)",
-         formatDisk, 1},
-        {"free-letter", 0, "free-letter          a free drive letter (PH_FindUsableLabel)", freeLetter},
+        {"unhide",
+         "give every letterless MBR partition type 0B, and LETTER to the volume (PH_SetNonHidden)",
+         {{"LETTER", "the letter to give, e.g. E:", true}},
+         nullptr,
+         nullptr,
+         unhideVolumes},
+        {"format",
+         "wipe the disk of LETTER into one NTFS volume (PH_FormatNTFS)",
+         {kLetter, {"LABEL", "the new volume's label", true}},
+         nullptr,
+         nullptr,
+         formatDisk},
+        {"disks", "physical drives and their partition records as the library reads them", {}, nullptr, nullptr,
+         listDisks},
+        {"demo", "live the VHDX drive's life on the built-in machine, step by step", {}, nullptr, nullptr,
+         runDemo, true},
+        // capture FILE: registered here by CaptureCommand.cpp.
     };
     return table;
 }
