@@ -15,7 +15,8 @@ namespace kvph::tool {
 
 // On Windows the tool drives the real DLL, and the demo would change the real machine.
 CommandResult runDemo(Host&, const std::vector<std::wstring>&) {
-    return {0, std::string("the demo runs on the built-in simulated machine only (run kvph demo off Windows)\n"),
+    return {0,
+            std::string("the demo runs on the built-in simulated machine only (run kvph demo off Windows)\n"),
             nullptr};
 }
 
@@ -54,20 +55,20 @@ std::vector<Step> lifeOfTheDrive() {
          call(createDrive, {L"Duskvale", L"20480", L"--expandable"}), 1, std::nullopt},
         {"It attaches the drive", "PH_AttachVHDX(" + quoted + ", 0)", call(attachDrive, {}), 1, std::nullopt,
          true, true},
-        {"It asks for the drive's letter", "PH_GetVHDXVolumeLabel(" + quoted + ", letter)", call(vhdxLetter, {}),
-         1, std::nullopt},
+        {"It asks for the drive's letter", "PH_GetVHDXVolumeLabel(" + quoted + ", letter)",
+         call(vhdxLetter, {}), 1, std::nullopt},
         {"It asks whether the drive is read-only", "PH_CheckVHDXReadOnly(" + quoted + ", &state)",
          call(vhdxReadOnly, {}), 1, "0"},
-        {"It detaches the drive, keeping its file", "PH_DetachVHDX(" + quoted + ", 0)", call(detachDrive, {}), 1,
-         std::nullopt},
-        {"It attaches the drive read-only", "PH_AttachVHDX(" + quoted + ", 1)", call(attachDrive, {L"--read-only"}),
+        {"It detaches the drive, keeping its file", "PH_DetachVHDX(" + quoted + ", 0)", call(detachDrive, {}),
          1, std::nullopt},
+        {"It attaches the drive read-only", "PH_AttachVHDX(" + quoted + ", 1)",
+         call(attachDrive, {L"--read-only"}), 1, std::nullopt},
         {"It asks whether the drive is read-only", "PH_CheckVHDXReadOnly(" + quoted + ", &state)",
          call(vhdxReadOnly, {}), 1, "1"},
         {"It compacts the drive and attaches it again", "PH_CompactThenAttachVHDX(" + quoted + ")",
          call(compactDrive, {}), 1, std::nullopt},
-        {"It detaches the drive and removes it", "PH_DetachVHDX(" + quoted + ", 1)", call(detachDrive, {L"--remove"}),
-         1, std::nullopt, true, true},
+        {"It detaches the drive and removes it", "PH_DetachVHDX(" + quoted + ", 1)",
+         call(detachDrive, {L"--remove"}), 1, std::nullopt, true, true},
     };
 }
 
@@ -99,7 +100,8 @@ std::string section(const Style& style, const std::string& title, const std::str
     if (!text.empty() && text.front() == '\n') {
         text.erase(0, 1);
     }
-    return "\n" + style.bold(title) + "\n" + indented(text, "  ") + (text.empty() || text.back() == '\n' ? "" : "\n");
+    return "\n" + style.bold(title) + "\n" + indented(text, "  ") +
+           (text.empty() || text.back() == '\n' ? "" : "\n");
 }
 
 // A log line on one line of the terminal; --json keeps it whole.
@@ -120,7 +122,8 @@ std::string hexCode(unsigned code) {
 }
 
 bool asExpected(const Step& step, const CommandResult& outcome) {
-    return outcome.result == step.expectedResult && (!step.expectedOutput || outcome.output == step.expectedOutput);
+    return outcome.result == step.expectedResult &&
+           (!step.expectedOutput || outcome.output == step.expectedOutput);
 }
 
 }  // namespace
@@ -129,7 +132,8 @@ CommandResult runDemo(Host& host, const std::vector<std::wstring>&) {
     const Style style;
     std::ostringstream out;
     out << style.bold("The VHDX drive's life on the built-in machine") << "\n"
-        << "A host service keeps one VHDX drive, D:\\vd\\drive.vhdx, through the library's exports. Each step\n"
+        << "A host service keeps one VHDX drive, D:\\vd\\drive.vhdx, through the library's exports. Each "
+           "step\n"
         << "shows the call, its result, the diskpart scripts it ran and the library's log lines.\n";
     out << section(style, "The disks before", disksPicture());
 
@@ -166,14 +170,15 @@ CommandResult runDemo(Host& host, const std::vector<std::wstring>&) {
             out << section(style, "Partition.ini now", inventoryText(host));
         }
 
-        nlohmann::ordered_json record = {{"step", i + 1},
-                                         {"call", step.call},
-                                         {"result", outcome.result},
-                                         {"expected", step.expectedResult},
-                                         {"output", outcome.output ? nlohmann::ordered_json(*outcome.output) : nullptr},
-                                         {"asExpected", expected},
-                                         {"log", nlohmann::ordered_json::array()},
-                                         {"diskpart", nlohmann::ordered_json::array()}};
+        nlohmann::ordered_json record = {
+            {"step", i + 1},
+            {"call", step.call},
+            {"result", outcome.result},
+            {"expected", step.expectedResult},
+            {"output", outcome.output ? nlohmann::ordered_json(*outcome.output) : nullptr},
+            {"asExpected", expected},
+            {"log", nlohmann::ordered_json::array()},
+            {"diskpart", nlohmann::ordered_json::array()}};
         for (const std::wstring& line : log) {
             record["log"].push_back(toUtf8(line));
         }
@@ -183,8 +188,9 @@ CommandResult runDemo(Host& host, const std::vector<std::wstring>&) {
         steps.push_back(record);
     }
     out << "\n"
-        << (unexpected == 0 ? style.good("Every step gave what the host expects.")
-                            : style.bad(std::to_string(unexpected) + " step(s) did not give what the host expects."))
+        << (unexpected == 0
+                ? style.good("Every step gave what the host expects.")
+                : style.bad(std::to_string(unexpected) + " step(s) did not give what the host expects."))
         << "\n";
     return {unexpected == 0 ? 1 : 0, out.str(), {{"steps", steps}}};
 }

@@ -23,8 +23,9 @@ std::string disksPicture() {
         const PER::DriveDevice& device = *manager->GetDrive(i);
         const PER::DriveData& data = *device.GetDriveData();
         char title[64];
-        std::snprintf(title, sizeof title, "Disk %d %-3s %8lld MB  ", static_cast<int>(device.GetDriveNumber()),
-                      styleName(data.GetPartitionStyle()), static_cast<long long>(data.GetDiskSize() >> 20));
+        std::snprintf(title, sizeof title, "Disk %d %-3s %8lld MB  ",
+                      static_cast<int>(device.GetDriveNumber()), styleName(data.GetPartitionStyle()),
+                      static_cast<long long>(data.GetDiskSize() >> 20));
         text << title << diskBar(data, data.GetDiskSize() >> 20) << "\n";
     }
     PER::DriveManager::ReleaseInstance();
@@ -100,7 +101,8 @@ std::string diskBar(const PER::DriveData& data, std::int64_t diskMB) {
         if (record.kind == PER::PartitionKind::Extended) {
             continue;
         }
-        std::string segment(std::max<std::size_t>(columnsFor(record.sizeMB, diskMB), 2), kindMark(record.kind));
+        std::string segment(std::max<std::size_t>(columnsFor(record.sizeMB, diskMB), 2),
+                            kindMark(record.kind));
         segment[0] = '|';
         const std::string letter = letterOf(record);
         segment[1] = letter.empty() ? kindMark(record.kind) : letter[0];
@@ -152,8 +154,9 @@ std::string disksPicture() {
         const PER::DriveDevice& device = *manager->GetDrive(i);
         const PER::DriveData& data = *device.GetDriveData();
         char title[64];
-        std::snprintf(title, sizeof title, "Disk %d %-3s %8lld MB  ", static_cast<int>(device.GetDriveNumber()),
-                      styleName(data.GetPartitionStyle()), static_cast<long long>(data.GetDiskSize() >> 20));
+        std::snprintf(title, sizeof title, "Disk %d %-3s %8lld MB  ",
+                      static_cast<int>(device.GetDriveNumber()), styleName(data.GetPartitionStyle()),
+                      static_cast<long long>(data.GetDiskSize() >> 20));
         text << title << diskBar(data, data.GetDiskSize() >> 20) << "\n";
     }
     PER::DriveManager::ReleaseInstance();

@@ -15,11 +15,17 @@ constexpr wchar_t kInventoryFile[] = L"Partition.ini";
 
 // The keys of a volume section shown in the table, with their column headings; the partition GUIDs are
 // left to --json so that a row fits a terminal.
-const std::vector<std::pair<std::wstring, std::string>> kColumns = {
-    {L"Letter", "Ltr"},        {L"File System", "FS"},    {L"Label Name", "Label"},
-    {L"Disk Type", "Style"},   {L"Total MB", "Total MB"}, {L"Free MB", "Free MB"},
-    {L"Disk-Partition", "D-P"}, {L"SSD", "SSD"},           {L"BusType", "Bus"},
-    {L"Drive Type", "Type"},   {L"ReadOnlyVolume", "ReadOnly"}};
+const std::vector<std::pair<std::wstring, std::string>> kColumns = {{L"Letter", "Ltr"},
+                                                                    {L"File System", "FS"},
+                                                                    {L"Label Name", "Label"},
+                                                                    {L"Disk Type", "Style"},
+                                                                    {L"Total MB", "Total MB"},
+                                                                    {L"Free MB", "Free MB"},
+                                                                    {L"Disk-Partition", "D-P"},
+                                                                    {L"SSD", "SSD"},
+                                                                    {L"BusType", "Bus"},
+                                                                    {L"Drive Type", "Type"},
+                                                                    {L"ReadOnlyVolume", "ReadOnly"}};
 
 struct IniSection {
     std::wstring name;

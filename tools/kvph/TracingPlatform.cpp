@@ -74,7 +74,8 @@ std::wstring TracingPlatform::fromAnsi(const std::string& bytes) {
     return wide ? *wide : std::wstring(bytes.begin(), bytes.end());
 }
 
-void TracingPlatform::trackOpen(Handle handle, std::wstring path, std::uint32_t access, std::uint32_t disposition) {
+void TracingPlatform::trackOpen(Handle handle, std::wstring path, std::uint32_t access,
+                                std::uint32_t disposition) {
     if (handle == kNullHandle || handle == kInvalidHandle || (access & win::GENERIC_WRITE_) == 0) {
         return;
     }
@@ -127,7 +128,8 @@ WriteResult TracingPlatform::writeFile(Handle file, const Bytes& data) {
     const WriteResult result = inner_.writeFile(file, data);
     const auto open = openFiles_.find(file);
     if (open != openFiles_.end() && result.ok) {
-        open->second.written.append(data.begin(), data.begin() + std::min<std::size_t>(result.bytesWritten, data.size()));
+        open->second.written.append(data.begin(),
+                                    data.begin() + std::min<std::size_t>(result.bytesWritten, data.size()));
         open->second.wrote = true;
     }
     return result;
@@ -160,7 +162,8 @@ std::string TracingPlatform::scriptOf(const std::wstring& commandLine) const {
     return content == lastContent_.end() ? std::string() : content->second;
 }
 
-ProcessOutcome TracingPlatform::createProcessAndWait(const std::wstring& commandLine, std::uint32_t creationFlags) {
+ProcessOutcome TracingPlatform::createProcessAndWait(const std::wstring& commandLine,
+                                                     std::uint32_t creationFlags) {
     const ProcessOutcome outcome = inner_.createProcessAndWait(commandLine, creationFlags);
     std::string event = "ran " + shown(commandLine) + ": " + processEnd(outcome);
     const std::string script = scriptOf(commandLine);
@@ -172,8 +175,8 @@ ProcessOutcome TracingPlatform::createProcessAndWait(const std::wstring& command
 }
 
 ProcessOutcome TracingPlatform::shellExecuteAndWait(const std::wstring& verb, const std::wstring& file,
-                                                    const std::wstring& parameters, const std::wstring& directory,
-                                                    int showCommand) {
+                                                    const std::wstring& parameters,
+                                                    const std::wstring& directory, int showCommand) {
     const ProcessOutcome outcome = inner_.shellExecuteAndWait(verb, file, parameters, directory, showCommand);
     report("ran " + shown(file) + (parameters.empty() ? "" : " " + shown(parameters)) + ": " +
            processEnd(outcome));
@@ -198,7 +201,8 @@ BoolResult TracingPlatform::regDeleteValue(RegistryRoot root, const std::wstring
     return result;
 }
 
-HandleResult TracingPlatform::regOpenKeyExW(RegistryRoot root, const std::wstring& subKey, std::uint32_t access) {
+HandleResult TracingPlatform::regOpenKeyExW(RegistryRoot root, const std::wstring& subKey,
+                                            std::uint32_t access) {
     const HandleResult result = inner_.regOpenKeyExW(root, subKey, access);
     if (result.error == 0 && result.handle != kNullHandle) {
         openKeys_[result.handle] = fromUtf8(keyName(root, subKey));
@@ -218,7 +222,8 @@ RegCreateResult TracingPlatform::regCreateKeyExW(RegistryRoot root, const std::w
     return result;
 }
 
-std::uint32_t TracingPlatform::regSetValueExDword(Handle key, const std::wstring& valueName, std::uint32_t value) {
+std::uint32_t TracingPlatform::regSetValueExDword(Handle key, const std::wstring& valueName,
+                                                  std::uint32_t value) {
     const std::uint32_t status = inner_.regSetValueExDword(key, valueName, value);
     if (status == 0) {
         report("registry: set " + shown(openKeys_[key]) + "\\" + shown(valueName) + " = " + hex(value));

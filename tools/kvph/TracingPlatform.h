@@ -72,7 +72,8 @@ public:
     BoolResult writePrivateProfileStringW(const std::wstring& section, const std::wstring& key,
                                           const std::wstring& value, const std::wstring& file) override;
 
-    ProcessOutcome createProcessAndWait(const std::wstring& commandLine, std::uint32_t creationFlags) override;
+    ProcessOutcome createProcessAndWait(const std::wstring& commandLine,
+                                        std::uint32_t creationFlags) override;
     ProcessOutcome shellExecuteAndWait(const std::wstring& verb, const std::wstring& file,
                                        const std::wstring& parameters, const std::wstring& directory,
                                        int showCommand) override;
@@ -104,9 +105,14 @@ public:
     std::uint32_t regDeleteKeyExW(RegistryRoot root, const std::wstring& subKey) override;
     std::uint32_t regCloseKey(Handle key) override;
 
-    std::optional<std::string> wideToAnsi(const std::wstring& text) override { return inner_.wideToAnsi(text); }
-    std::optional<std::wstring> ansiToWide(const std::string& bytes) override { return inner_.ansiToWide(bytes); }
-    std::optional<std::wstring> stringFromCLSID(const std::uint8_t (&guid)[16], std::uint32_t& error) override {
+    std::optional<std::string> wideToAnsi(const std::wstring& text) override {
+        return inner_.wideToAnsi(text);
+    }
+    std::optional<std::wstring> ansiToWide(const std::string& bytes) override {
+        return inner_.ansiToWide(bytes);
+    }
+    std::optional<std::wstring> stringFromCLSID(const std::uint8_t (&guid)[16],
+                                                std::uint32_t& error) override {
         return inner_.stringFromCLSID(guid, error);
     }
 
@@ -121,7 +127,9 @@ public:
     DiskFreeSpace getDiskFreeSpaceExW(const std::wstring& directory) override {
         return inner_.getDiskFreeSpaceExW(directory);
     }
-    std::uint32_t getDriveTypeW(const std::wstring& rootPath) override { return inner_.getDriveTypeW(rootPath); }
+    std::uint32_t getDriveTypeW(const std::wstring& rootPath) override {
+        return inner_.getDriveTypeW(rootPath);
+    }
     DriveStrings getLogicalDriveStringsW(std::uint32_t bufferUnits) override {
         return inner_.getLogicalDriveStringsW(bufferUnits);
     }

@@ -62,14 +62,16 @@ const char* const kFooter =
 // The program's own parser: global options (first group only) and one subcommand per table row.
 class Parser {
 public:
-    explicit Parser(bool withGlobals, Options& options) : app_("Drives KvPartitionHelper's exports.", "kvph") {
+    explicit Parser(bool withGlobals, Options& options)
+        : app_("Drives KvPartitionHelper's exports.", "kvph") {
         app_.footer(kFooter);
         app_.get_formatter()->column_width(28);
         if (withGlobals) {
             app_.add_option("--machine", options.machineFile,
                             "run on the simulated machine FILE describes (default: a built-in PC)")
                 ->type_name("FILE");
-            app_.add_option("--save", options.saveFile, "write the simulated machine to FILE after the commands")
+            app_.add_option("--save", options.saveFile,
+                            "write the simulated machine to FILE after the commands")
                 ->type_name("FILE");
             app_.add_flag("--json", options.json, "print one JSON object per command");
             app_.add_flag("--trace", options.trace, "print each change to the machine as it happens");
@@ -129,7 +131,8 @@ private:
         values.parameters.resize(command.parameters.size());
         for (std::size_t i = 0; i < command.parameters.size(); ++i) {
             const Parameter& parameter = command.parameters[i];
-            CLI::Option* option = sub->add_option(parameter.name, values.parameters[i], parameter.description);
+            CLI::Option* option =
+                sub->add_option(parameter.name, values.parameters[i], parameter.description);
             option->required(!parameter.optional);
             if (parameter.number) {
                 option->check(CLI::Range(INT32_MIN, INT32_MAX).description(""))->type_name("INT");
@@ -160,6 +163,10 @@ void refuseMisplacedOptions(const std::vector<std::string>& words, bool firstGro
     std::size_t commandAt = 0;
     while (firstGroup && commandAt < words.size() && words[commandAt].rfind("-", 0) == 0) {
         commandAt += words[commandAt] == "--machine" || words[commandAt] == "--save" ? 2 : 1;
+    }
+    if (commandAt < words.size() && words[commandAt].rfind("-", 0) != 0 &&
+        findCommand(words[commandAt]) == nullptr) {
+        throw UsageError{"unknown command '" + words[commandAt] + "'"};
     }
     for (std::size_t i = firstGroup ? commandAt : 0; i < words.size(); ++i) {
         if (isGlobalOption(words[i])) {
@@ -293,8 +300,8 @@ int runCommands(Host& host, const Options& options) {
             outcome = run(host, invocation);
         } catch (const std::exception& failure) {
             std::cout.flush();
-            std::cerr << "kvph: '" << invocation.command->name << "' failed: " << escaped(fromUtf8(failure.what()))
-                      << "\n";
+            std::cerr << "kvph: '" << invocation.command->name
+                      << "' failed: " << escaped(fromUtf8(failure.what())) << "\n";
             return kRunFailure;
         }
         options.json ? printJson(invocation, outcome) : printText(invocation, outcome);
