@@ -1,6 +1,7 @@
 // The kvph tool run as a process: exit statuses and messages, --json, --save, --trace, the demo, and
 // machines that once crashed or hung it.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -48,7 +49,8 @@ std::string readText(const fs::path& path) {
 }
 
 ToolRun kvph(const std::vector<std::string>& arguments) {
-    const fs::path errors = fs::path(KVPH_TOOL_TMP) / "stderr.txt";
+    // One file per test process: ctest runs the cases as parallel processes.
+    const fs::path errors = fs::path(KVPH_TOOL_TMP) / ("stderr-" + std::to_string(getpid()) + ".txt");
     fs::create_directories(errors.parent_path());
     std::string command = quoted(KVPH_TOOL);
     for (const std::string& argument : arguments) {

@@ -15,23 +15,6 @@ namespace kvph::tool {
 #ifdef _WIN32
 
 // The enumeration classes are not exported by the DLL; the command runs on the simulated machine only.
-std::string disksPicture() {
-    PER::DriveManager* manager = PER::DriveManager::GetInstance();
-    manager->Enumerate();
-    std::ostringstream text;
-    for (std::size_t i = 0; i < manager->GetDriveCount(); ++i) {
-        const PER::DriveDevice& device = *manager->GetDrive(i);
-        const PER::DriveData& data = *device.GetDriveData();
-        char title[64];
-        std::snprintf(title, sizeof title, "Disk %d %-3s %8lld MB  ",
-                      static_cast<int>(device.GetDriveNumber()), styleName(data.GetPartitionStyle()),
-                      static_cast<long long>(data.GetDiskSize() >> 20));
-        text << title << diskBar(data, data.GetDiskSize() >> 20) << "\n";
-    }
-    PER::DriveManager::ReleaseInstance();
-    return text.str();
-}
-
 CommandResult listDisks(Host&, const std::vector<std::wstring>&) {
     return {0, std::string("the disks command needs the simulated machine (run kvph off Windows)"), nullptr};
 }
