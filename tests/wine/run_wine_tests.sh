@@ -524,6 +524,101 @@ test_stand_in_detects_overlap() {
     fi
 }
 
+# The VHDX drive's exports through kvph.exe against the stand-in diskpart: their scripts, files and the
+# AutoRun policy value diskpart sees (255) and finds again afterwards.
+AUTORUN_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Policies\Explorer'
+tool() { "$WINE" 'C:\tool\kvph.exe' --json "$@" 2>>"$WINE_ERRORS" | tr -d '\r'; }
+runs_log() { tr -d '\r' <"$STAND_IN/runs.log" 2>/dev/null; }
+autorun_now() {
+    "$WINE" reg query "$AUTORUN_KEY" /v NoDriveTypeAutoRun 2>/dev/null | tr -d '\r' \
+        | sed -n 's/.*REG_DWORD[[:space:]]*//p'
+}
+autorun_key_exists() { "$WINE" reg query "$AUTORUN_KEY" >/dev/null 2>&1; }
+
+test_lifecycle_exports() {
+    if [ "$KVPH_BUILT" != yes ]; then
+        fail "kvph.exe builds for the lifecycle exports" "see $BUILD/wine-tests-build.log"
+        return
+    fi
+    cp "$BUILD/kvph.exe" "$DLL" "$TOOL/"
+    local drive='C:\Drives\Life.vhdx' output runs
+    rm -rf "$DRIVE_C/Drives/Life.vhdx" "$TOOL/MaxSize.ini"
+    mkdir -p "$DRIVE_C/Drives"
+
+    stand_in "" 0
+    output=$(tool create "$drive" Duskvale 2048 --expandable)
+    runs=$(runs_log)
+    if grep -qF '"result":1' <<<"$output" && [ "$(grep -c '^RUN ' <<<"$runs")" = 2 ] \
+        && grep -qxF 'create vdisk file="C:\Drives\Life.vhdx" type=expandable maximum=2048' <<<"$runs" \
+        && grep -qxF 'format quick fs=ntfs label="Duskvale"' <<<"$runs" \
+        && grep -qxF 'detach vdisk' <<<"$runs" && grep -qF 'Size=2048' "$TOOL/MaxSize.ini" \
+        && [ $(($(attributes_of 'C:\tool\MaxSize.ini') & 0x6)) -eq 2 ]; then
+        pass "PH_CreateVHDX: creation and detach scripts, MaxSize.ini hidden (not system) with the cap"
+    else
+        fail "PH_CreateVHDX" "$output" "$runs"
+    fi
+
+    stand_in "" 0
+    printf 'x' >"$DRIVE_C/Drives/Life.vhdx"
+    output=$(tool create "$drive" Duskvale 100)
+    if grep -qF '"result":0' <<<"$output" && [ ! -f "$STAND_IN/runs.log" ] && grep -qF 'Size=2048' "$TOOL/MaxSize.ini"; then
+        pass "PH_CreateVHDX over an existing file: 0, nothing run, MaxSize.ini unchanged"
+    else
+        fail "PH_CreateVHDX over an existing file" "$output"
+    fi
+
+    local state before after
+    for state in value absent-value absent-key all-ones; do
+        "$WINE" reg delete "$AUTORUN_KEY" /f >/dev/null 2>&1
+        case "$state" in
+            value) "$WINE" reg add "$AUTORUN_KEY" /v NoDriveTypeAutoRun /t REG_DWORD /d 145 /f >/dev/null 2>&1 ;;
+            absent-value) "$WINE" reg add "$AUTORUN_KEY" /f >/dev/null 2>&1 ;;
+            all-ones) "$WINE" reg add "$AUTORUN_KEY" /v NoDriveTypeAutoRun /t REG_DWORD /d 4294967295 /f >/dev/null 2>&1 ;;
+        esac
+        before=$(autorun_now)
+        stand_in "" 0
+        output=$(tool attach "$drive")
+        runs=$(runs_log)
+        after=$(autorun_now)
+        local key_kept=yes
+        if [ "$state" = absent-key ] && autorun_key_exists; then key_kept=no; fi
+        if [ "$state" != absent-key ] && ! autorun_key_exists; then key_kept=no; fi
+        if grep -qF '"result":1' <<<"$output" && grep -qF 'autorun=255' <<<"$runs" \
+            && grep -qxF 'attach vdisk' <<<"$runs" && [ "$after" = "$before" ] && [ "$key_kept" = yes ]; then
+            pass "PH_AttachVHDX with AutoRun $state: diskpart sees 255, the value is restored exactly (${after:-none})"
+        else
+            fail "PH_AttachVHDX with AutoRun $state" "before: $before after: $after key kept: $key_kept" "$output" "$runs"
+        fi
+    done
+
+    stand_in "" 0
+    output=$(tool compact "$drive")
+    runs=$(runs_log)
+    if grep -qF '"result":1' <<<"$output" && grep -qxF 'compact vdisk' <<<"$runs" \
+        && grep -qxF 'attach vdisk' <<<"$runs"; then
+        pass "PH_CompactThenAttachVHDX: the compaction script, 1"
+    else
+        fail "PH_CompactThenAttachVHDX" "$output" "$runs"
+    fi
+
+    stand_in "" 5
+    output=$(tool detach "$drive" --remove)
+    if grep -qF '"result":0' <<<"$output" && [ -f "$DRIVE_C/Drives/Life.vhdx" ] && [ -f "$TOOL/MaxSize.ini" ]; then
+        pass "PH_DetachVHDX with removal, diskpart failing: 0 and nothing deleted"
+    else
+        fail "PH_DetachVHDX with removal, diskpart failing" "$output"
+    fi
+    stand_in "" 0
+    output=$(tool detach "$drive" --remove)
+    runs=$(runs_log)
+    if grep -qF '"result":1' <<<"$output" && grep -qxF 'select vdisk file="C:\Drives\Life.vhdx"' <<<"$runs" \
+        && [ ! -e "$DRIVE_C/Drives/Life.vhdx" ] && [ ! -e "$TOOL/MaxSize.ini" ] && [ ! -e "$TOOL/Partition.ini" ]; then
+        pass "PH_DetachVHDX with removal: the file, Partition.ini and MaxSize.ini are gone"
+    else
+        fail "PH_DetachVHDX with removal" "$output" "$runs"
+    fi
+}
+
 # Runs a Windows program that prints "ok <check>" or "FAIL <check>: <detail>" per check and counts one
 # result per line, each named after the check with a prefix; an exit code that no FAIL line explains fails.
 run_checks() {
@@ -568,6 +663,7 @@ test_abandoned_call_lock
 test_free_letter
 test_partition_ops_find_no_disk
 test_kvph_tool
+test_lifecycle_exports
 test_package
 test_two_processes_never_overlap
 test_stand_in_detects_overlap
