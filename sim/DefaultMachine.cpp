@@ -6,8 +6,8 @@ namespace sim {
 
 // Kept as a description rather than built in code so that it reads like any machine file and can be
 // saved with --save as a starting point for others.
-// A desktop PC: an NVMe system disk, a hard disk holding the host's VHDX drive, a USB stick, a network
-// drive, and the VHDX drive itself attached with its volume G:.
+// A desktop PC: an NVMe system disk, a hard disk whose D: has the folder D:\vd for the host's VHDX drive
+// (not made yet: `kvph demo` creates it), a USB stick and a network drive.
 const char* defaultMachineDescription() {
     return R"json({
   "codePage": 1252,
@@ -71,17 +71,7 @@ const char* defaultMachineDescription() {
     { "key": "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer",
       "dwords": { "NoDriveTypeAutoRun": 145 } }
   ],
-  "vdisks": [
-    {
-      "path": "D:\\vd\\drive.vhdx", "type": "expandable", "maximumMB": 20480, "attached": true,
-      "disk": {
-        "sizeBytes": 21474836480, "style": "mbr", "signature": 1592594432,
-        "partitions": [ { "start": 2048, "sectors": 41940992, "type": "07" } ],
-        "volumes": [ { "start": 2048, "letter": "G", "fileSystem": "NTFS", "label": "Duskvale",
-                       "freeBytes": 18253611008 } ]
-      }
-    }
-  ],
+  "vdisks": [],
   "diskpart": { "exitCodes": [], "cannotStart": false }
 })json";
 }

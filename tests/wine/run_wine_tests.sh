@@ -379,6 +379,30 @@ test_kvph_tool() {
     else
         fail "kvph.exe under Wine" "$output"
     fi
+
+    # Text output: each command's echo, result and the DLL's own log lines, captured in-process.
+    stand_in "$ATTACHED_LISTING" 0
+    output=$("$WINE" 'C:\tool\kvph.exe' list -- exists "$VHDX" -- free-letter 2>>"$WINE_ERRORS" | tr -d '\r')
+    local letter
+    letter=$(sed -n '/^> free-letter$/,/^> /{s/^output: //p}' <<<"$output")
+    if grep -qxF '> list' <<<"$output" && grep -qxF "> exists $VHDX" <<<"$output" \
+        && grep -qF '  (KvPartitionHelper)diskpart list vdisk successfully.' <<<"$output" \
+        && [ "$(grep -cxF 'result: 1' <<<"$output")" -eq 3 ] && [[ "$letter" =~ ^[D-Z]:$ ]]; then
+        pass "kvph.exe list -- exists PATH -- free-letter: results 1, the DLL's log lines, letter $letter"
+    else
+        fail "kvph.exe text output under Wine" "$output"
+    fi
+
+    # A usage error exits 2 and names the problem.
+    local status
+    output=$("$WINE" 'C:\tool\kvph.exe' free-letter --json 2>&1 >/dev/null)
+    status=$?
+    output=$(tr -d '\r' <<<"$output")
+    if [ "$status" -eq 2 ] && grep -qF -- '--json goes before the first command' <<<"$output"; then
+        pass "kvph.exe: an option after the command exits 2 and names the option"
+    else
+        fail "kvph.exe usage error under Wine" "status $status" "$output"
+    fi
 }
 
 # The package as a host project gets it: `cmake --install` lays out exactly bin/, lib/, include/ and the

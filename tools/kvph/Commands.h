@@ -1,7 +1,7 @@
-// The commands of the kvph tool: one row each, so that a new command is one function and one row.
+// The commands of the kvph tool: one row each, so that a new command is one function and one row. The
+// row also describes the command's arguments, from which the argument parser and --help are made.
 #pragma once
 
-#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,12 +18,26 @@ struct CommandResult {
     nlohmann::ordered_json data = {};   // with --json, the output as data instead of text; null: none
 };
 
+struct Parameter {
+    const char* name;  // "PATH", shown in the usage
+    const char* description;
+    bool optional = false;
+    bool number = false;  // a whole number in the signed 32-bit range
+};
+
 struct CommandSpec {
     const char* name;
-    std::size_t argumentCount;
-    const char* usage;  // "name ARGS", then what it does
-    CommandResult (*run)(Host& host, const std::vector<std::wstring>& arguments);
-    std::size_t optionalCount = 0;  // arguments that may follow the required ones
+    const char* summary;  // one line: what it does, and the export it calls
+    std::vector<Parameter> parameters;
+    // The command's one flag ("--expandable"), or nullptr. When given it is handed to `run` as one more
+    // argument, after the parameters.
+    const char* flag = nullptr;
+    const char* flagDescription = nullptr;
+    // `arguments` holds the parameters given, in order (an optional one left out is not there).
+    CommandResult (*run)(Host& host, const std::vector<std::wstring>& arguments) = nullptr;
+    // The command tells its own story on the output (the demo): its output is printed as it stands,
+    // without the result and log lines around it.
+    bool narrated = false;
 };
 
 const std::vector<CommandSpec>& commandTable();

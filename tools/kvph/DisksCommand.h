@@ -9,5 +9,7 @@
 namespace kvph::tool {
 
 CommandResult listDisks(Host& host, const std::vector<std::wstring>& arguments);
+// One line per physical drive: its number, style and size, and its records as a proportional bar.
+std::string disksPicture();
 
 }  // namespace kvph::tool

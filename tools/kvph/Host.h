@@ -3,6 +3,7 @@
 // simulated machine.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,9 @@ public:
     virtual bool readFile(const std::wstring& path, std::string& bytes) = 0;
     // Writes the machine description after the commands; false with a message where not possible.
     virtual bool save(const std::string& path, std::string& error) = 0;
+    // From now on reports each change the library makes to the machine (see TracingPlatform.h); false
+    // where the host cannot see the library's calls (the real DLL).
+    virtual bool startTrace(std::function<void(const std::string&)> report) = 0;
 };
 
 // The program's arguments as UTF-8 (on Windows read from the wide command line, so that paths with

@@ -1,9 +1,13 @@
 // The kvph tool off Windows: the library's own code runs on a simulated machine, installed as the
 // platform for as long as the host lives.
-#include <fstream>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <utility>
 
 #include "Host.h"
+#include "TracingPlatform.h"
 #include "platform/Platform.h"
 #include "sim/DefaultMachine.h"
 #include "sim/Machine.h"
@@ -30,9 +34,61 @@ Exports libraryExports() {
     return exports;
 }
 
+namespace fs = std::filesystem;
+
+std::string systemError(int error) {
+    return std::strerror(error);
+}
+
+// Image paths in a machine file are relative to that file's folder; written elsewhere they must be
+// relative to the new file's folder so that it loads the same images.
+void rebaseImage(std::string& image, const fs::path& from, const fs::path& to) {
+    if (image.empty() || fs::path(image).is_absolute()) {
+        return;
+    }
+    image = fs::absolute(from / image).lexically_normal().lexically_relative(to).generic_string();
+}
+
+sim::MachineModel rebasedImages(sim::MachineModel model, const fs::path& from, const fs::path& to) {
+    for (sim::Disk& disk : model.disks) {
+        rebaseImage(disk.image, from, to);
+    }
+    for (sim::VirtualDisk& vdisk : model.vdisks) {
+        rebaseImage(vdisk.disk.image, from, to);
+    }
+    return model;
+}
+
+// Writes `text` to a new file next to `path` and renames it over `path`, so that a failed write leaves
+// whatever was there (perhaps the machine file that was loaded) as it was.
+bool replaceFile(const fs::path& path, const std::string& text, std::string& error) {
+    const fs::path temporary = path.string() + ".kvph-save";
+    std::FILE* out = std::fopen(temporary.c_str(), "wb");
+    if (out == nullptr) {
+        error = path.string() + ": cannot be written: " + systemError(errno);
+        return false;
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    const int writeError = errno;
+    const bool closed = std::fclose(out) == 0;
+    const int closeError = errno;
+    if (!written || !closed) {
+        error = path.string() + ": cannot be written: " + systemError(written ? closeError : writeError);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = path.string() + ": cannot be replaced: " + systemError(errno);
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
 class NativeHost final : public Host {
 public:
-    explicit NativeHost(sim::MachineModel model) : machine_(std::move(model)), installed_(machine_) {}
+    NativeHost(sim::MachineModel model, fs::path baseDir)
+        : machine_(std::move(model)), installed_(machine_), baseDir_(std::move(baseDir)) {}
 
     const Exports& exports() const override { return exports_; }
 
@@ -69,19 +125,28 @@ public:
     }
 
     bool save(const std::string& path, std::string& error) override {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << sim::machineToJson(machine_.model()).dump(2) << "\n";
-        out.close();
-        if (!out) {
-            error = path + ": cannot be written";
+        if (fs::is_directory(path)) {
+            error = path + ": is a folder";
             return false;
         }
+        const fs::path folder = fs::absolute(path).parent_path();
+        const sim::MachineModel saved = rebasedImages(machine_.model(), baseDir_, folder);
+        return replaceFile(path, sim::machineToJson(saved).dump(2) + "\n", error);
+    }
+
+    bool startTrace(std::function<void(const std::string&)> report) override {
+        traced_.reset();
+        tracer_ = std::make_unique<TracingPlatform>(machine_, std::move(report));
+        traced_ = std::make_unique<ScopedPlatform>(*tracer_);
         return true;
     }
 
 private:
     sim::Machine machine_;
     ScopedPlatform installed_;
+    fs::path baseDir_;  // the folder image paths are relative to
+    std::unique_ptr<TracingPlatform> tracer_;
+    std::unique_ptr<ScopedPlatform> traced_;
     Exports exports_ = libraryExports();
     std::size_t logSeen_ = 0;
     std::size_t runsSeen_ = 0;
@@ -94,11 +159,24 @@ std::vector<std::string> utf8Arguments(int argc, char** argv) {
 }
 
 std::unique_ptr<Host> makeHost(const std::string& machineFile, std::string& error) {
+    if (machineFile.empty()) {
+        return std::make_unique<NativeHost>(sim::defaultMachine(), fs::current_path());
+    }
+    std::error_code status;
+    if (fs::is_directory(machineFile, status)) {
+        error = machineFile + ": is a folder, not a machine file";
+        return nullptr;
+    }
+    if (!fs::exists(machineFile, status)) {
+        error = machineFile + ": cannot be read: " + (status ? status.message() : systemError(ENOENT));
+        return nullptr;
+    }
     try {
-        return std::make_unique<NativeHost>(machineFile.empty() ? sim::defaultMachine()
-                                                                : sim::loadMachineFile(machineFile));
+        return std::make_unique<NativeHost>(sim::loadMachineFile(machineFile),
+                                            fs::absolute(machineFile).parent_path());
     } catch (const std::exception& failure) {
-        error = failure.what();
+        const std::string message = failure.what();
+        error = message.rfind(machineFile, 0) == 0 ? message : machineFile + ": " + message;
         return nullptr;
     }
 }

@@ -165,6 +165,8 @@ public:
         return ok;
     }
 
+    bool startTrace(std::function<void(const std::string&)>) override { return false; }
+
     bool save(const std::string&, std::string& error) override {
         error = "a machine description can only be saved from the simulated machine";
         return false;

@@ -13,11 +13,19 @@ namespace {
 
 constexpr wchar_t kInventoryFile[] = L"Partition.ini";
 
-// The keys of a volume section in the order the library writes them: the table's columns.
-const std::vector<std::wstring> kColumns = {
-    L"Letter",         L"File System", L"Label Name",    L"Disk Type",      L"Partition ID",
-    L"Partition Type", L"Total MB",    L"Free MB",       L"Disk-Partition", L"SSD",
-    L"BusType",        L"Drive Type",  L"ReadOnlyVolume"};
+// The keys of a volume section shown in the table, with their column headings; the partition GUIDs are
+// left to --json so that a row fits a terminal.
+const std::vector<std::pair<std::wstring, std::string>> kColumns = {{L"Letter", "Ltr"},
+                                                                    {L"File System", "FS"},
+                                                                    {L"Label Name", "Label"},
+                                                                    {L"Disk Type", "Style"},
+                                                                    {L"Total MB", "Total MB"},
+                                                                    {L"Free MB", "Free MB"},
+                                                                    {L"Disk-Partition", "D-P"},
+                                                                    {L"SSD", "SSD"},
+                                                                    {L"BusType", "Bus"},
+                                                                    {L"Drive Type", "Type"},
+                                                                    {L"ReadOnlyVolume", "ReadOnly"}};
 
 struct IniSection {
     std::wstring name;
@@ -103,9 +111,9 @@ std::string padded(const std::string& text, std::size_t width) {
 
 std::string table(const std::vector<IniSection>& sections) {
     std::vector<std::vector<std::string>> rows;
-    std::vector<std::string> header = {"Section"};
-    for (const std::wstring& column : kColumns) {
-        header.push_back(toUtf8(column));
+    std::vector<std::string> header = {"Sec"};
+    for (const auto& column : kColumns) {
+        header.push_back(column.second);
     }
     rows.push_back(header);
     for (const IniSection& section : sections) {
@@ -113,8 +121,8 @@ std::string table(const std::vector<IniSection>& sections) {
             continue;
         }
         std::vector<std::string> row = {toUtf8(section.name)};
-        for (const std::wstring& column : kColumns) {
-            row.push_back(toUtf8(valueOf(section, column)));
+        for (const auto& column : kColumns) {
+            row.push_back(toUtf8(valueOf(section, column.first)));
         }
         rows.push_back(row);
     }
@@ -154,9 +162,8 @@ nlohmann::ordered_json sectionsAsData(const std::vector<IniSection>& sections) {
 
 }  // namespace
 
-CommandResult listInventory(Host& host, const std::vector<std::wstring>&) {
+CommandResult showInventory(Host& host) {
     CommandResult outcome;
-    outcome.result = host.exports().listFixedPartition();
     std::string bytes;
     if (!host.readFile(host.libraryFolder() + kInventoryFile, bytes)) {
         outcome.output = "(no Partition.ini)";
@@ -165,6 +172,13 @@ CommandResult listInventory(Host& host, const std::vector<std::wstring>&) {
     const std::vector<IniSection> sections = parseSections(decodeProfileText(bytes));
     outcome.output = table(sections);
     outcome.data = sectionsAsData(sections);
+    return outcome;
+}
+
+CommandResult listInventory(Host& host, const std::vector<std::wstring>&) {
+    const int result = host.exports().listFixedPartition();
+    CommandResult outcome = showInventory(host);
+    outcome.result = result;
     return outcome;
 }
 

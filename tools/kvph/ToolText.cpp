@@ -1,6 +1,11 @@
 #include "ToolText.h"
 
 #include <cstdio>
+#include <cstdlib>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "frame/Utf8.h"
 
@@ -14,7 +19,9 @@ std::string toUtf8(const std::wstring& text) {
     return utf8::encode(text);
 }
 
-std::string readable(const std::wstring& text, const std::string& indent) {
+namespace {
+
+std::string escapedText(const std::wstring& text, const std::string* indent) {
     std::string out;
     for (std::size_t i = 0; i < text.size();) {
         const char32_t c = utf8::nextCodePoint(text, i);
@@ -22,8 +29,8 @@ std::string readable(const std::wstring& text, const std::string& indent) {
             out += "\\r";
         } else if (c == U'\n') {
             out += "\\n";
-            if (i < text.size()) {
-                out += "\n" + indent;
+            if (indent != nullptr && i < text.size()) {
+                out += "\n" + *indent;
             }
         } else if (c == U'\t') {
             out += "\\t";
@@ -36,6 +43,26 @@ std::string readable(const std::wstring& text, const std::string& indent) {
         }
     }
     return out;
+}
+
+}  // namespace
+
+std::string readable(const std::wstring& text, const std::string& indent) {
+    return escapedText(text, &indent);
+}
+
+std::string escaped(const std::wstring& text) {
+    return escapedText(text, nullptr);
+}
+
+bool colourOutput() {
+#ifdef _WIN32
+    return false;
+#else
+    const char* term = std::getenv("TERM");
+    return isatty(fileno(stdout)) != 0 && std::getenv("NO_COLOR") == nullptr &&
+           (term == nullptr || std::string(term) != "dumb");
+#endif
 }
 
 }  // namespace kvph::tool

@@ -11,5 +11,10 @@ std::string toUtf8(const std::wstring& text);
 // A log line or script for a terminal: control characters shown as escapes (\r, \n, \t, \xNN), and a
 // line break after each \n that has more text after it, the next line indented by `indent`.
 std::string readable(const std::wstring& text, const std::string& indent);
+// The same escapes on one line: an argument or message can never start a line of its own.
+std::string escaped(const std::wstring& text);
+
+// Whether standard output is a terminal that takes colour (not redirected, NO_COLOR unset).
+bool colourOutput();
 
 }  // namespace kvph::tool

@@ -1,11 +1,15 @@
 // kvph: calls the library's exports from the command line and shows what each one returned and logged.
 //
-//   kvph [--machine FILE] [--save FILE] [--json] COMMAND ARGS... [-- COMMAND ARGS...]
+//   kvph [--machine FILE] [--save FILE] [--json] [--trace] COMMAND ARGS... [-- COMMAND ARGS...]
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include "Commands.h"
@@ -15,7 +19,9 @@
 namespace kvph::tool {
 namespace {
 
+constexpr int kRunFailure = 1;
 constexpr int kUsageError = 2;
+const char* const kGlobalOptions[] = {"--machine", "--save", "--json", "--trace"};
 
 struct Invocation {
     const CommandSpec* command = nullptr;
@@ -26,7 +32,7 @@ struct Options {
     std::string machineFile;
     std::string saveFile;
     bool json = false;
-    bool help = false;
+    bool trace = false;
     std::vector<Invocation> invocations;
 };
 
@@ -34,74 +40,160 @@ struct UsageError {
     std::string message;
 };
 
-std::string usageText() {
-    std::string text =
-        "usage: kvph [--machine FILE] [--save FILE] [--json] COMMAND ARGS... [-- COMMAND ARGS...]\n"
-        "  --machine FILE  run on the simulated machine FILE describes (default: a built-in PC)\n"
-        "  --save FILE     write the simulated machine to FILE after the commands\n"
-        "  --json          one JSON object per command\n"
-        "commands:\n";
-    for (const CommandSpec& command : commandTable()) {
-        text += std::string("  ") + command.usage + "\n";
-    }
-    return text;
-}
+// Help printed and nothing to run.
+struct HelpShown {};
 
-Invocation parseInvocation(const std::vector<std::string>& words) {
-    const CommandSpec* command = findCommand(words[0]);
-    if (command == nullptr) {
-        throw UsageError{"unknown command '" + words[0] + "'"};
-    }
-    const std::size_t given = words.size() - 1;
-    if (given < command->argumentCount || given > command->argumentCount + command->optionalCount) {
-        const std::string count =
-            std::to_string(command->argumentCount) +
-            (command->optionalCount != 0
-                 ? " to " + std::to_string(command->argumentCount + command->optionalCount)
-                 : "");
-        throw UsageError{"'" + words[0] + "' takes " + count + " argument(s): " + command->usage};
-    }
-    return {command, std::vector<std::string>(words.begin() + 1, words.end())};
-}
+const char* const kFooter =
+    "Several commands run in one call when separated by --, e.g.\n"
+    "  kvph list -- create D:\\vd\\drive.vhdx Duskvale 20480 --expandable -- attach D:\\vd\\drive.vhdx\n"
+    "The options go before the first command. 'kvph COMMAND --help' shows a command's arguments.\n"
+    "Each command prints the export's result (1 or 0), its output value, the library's log lines and,\n"
+    "on a simulated machine, each diskpart run with its script and exit code. An export that returns 0\n"
+    "is a result, not an error.\n"
+    "\n"
+    "--trace shows the calls that change the machine as they happen: processes (diskpart with its\n"
+    "script), registry changes, files and folders written or deleted. It needs the simulated machine;\n"
+    "where kvph loads KvPartitionHelper.dll (on Windows without --machine) the library's inner calls\n"
+    "cannot be seen. With --json, trace lines go to standard error.\n"
+    "\n"
+    "Exit status: 0 when every command ran, whatever the exports returned; 1 when a command, loading\n"
+    "the machine or saving it failed; 2 for a usage error (unknown command or option, wrong arguments).";
 
-std::string optionValue(int argc, char** argv, int& i) {
-    if (i + 1 >= argc) {
-        throw UsageError{std::string(argv[i]) + " needs a value"};
-    }
-    return argv[++i];
-}
-
-Options parseOptions(int argc, char** argv) {
-    Options options;
-    int i = 1;
-    for (; i < argc && std::string(argv[i]).rfind("-", 0) == 0 && std::string(argv[i]) != "--"; ++i) {
-        const std::string option = argv[i];
-        if (option == "--machine") {
-            options.machineFile = optionValue(argc, argv, i);
-        } else if (option == "--save") {
-            options.saveFile = optionValue(argc, argv, i);
-        } else if (option == "--json") {
-            options.json = true;
-        } else if (option == "--help" || option == "-h") {
-            options.help = true;
-            return options;
-        } else {
-            throw UsageError{"unknown option " + option};
+// The program's own parser: global options (first group only) and one subcommand per table row.
+class Parser {
+public:
+    explicit Parser(bool withGlobals, Options& options)
+        : app_("Drives KvPartitionHelper's exports.", "kvph") {
+        app_.footer(kFooter);
+        app_.get_formatter()->column_width(28);
+        if (withGlobals) {
+            app_.add_option("--machine", options.machineFile,
+                            "run on the simulated machine FILE describes (default: a built-in PC)")
+                ->type_name("FILE");
+            app_.add_option("--save", options.saveFile,
+                            "write the simulated machine to FILE after the commands")
+                ->type_name("FILE");
+            app_.add_flag("--json", options.json, "print one JSON object per command");
+            app_.add_flag("--trace", options.trace, "print each change to the machine as it happens");
         }
+        for (const CommandSpec& command : commandTable()) {
+            addCommand(command);
+        }
+        app_.require_subcommand(1, 1);
     }
-    std::vector<std::string> words;
-    for (; i <= argc; ++i) {
-        if (i == argc || std::string(argv[i]) == "--") {
-            if (!words.empty()) {
-                options.invocations.push_back(parseInvocation(words));
+
+    // Parses one command's words; the first group may begin with the global options.
+    Invocation parse(std::vector<std::string> words) {
+        std::vector<std::string> reversed(words.rbegin(), words.rend());
+        try {
+            app_.parse(reversed);
+        } catch (const CLI::CallForHelp&) {
+            std::cout << app_.help();
+            throw HelpShown{};
+        } catch (const CLI::CallForAllHelp&) {
+            std::cout << app_.help("", CLI::AppFormatMode::All);
+            throw HelpShown{};
+        } catch (const CLI::RequiredError& error) {
+            if (app_.get_subcommands().empty()) {
+                throw UsageError{"no command given"};
             }
-            words.clear();
-        } else {
-            words.push_back(argv[i]);
+            throw UsageError{commandName() + ": " + error.what()};
+        } catch (const CLI::ParseError& error) {
+            const std::string where = app_.get_subcommands().empty() ? "" : commandName() + ": ";
+            throw UsageError{where + error.what()};
+        }
+        CLI::App* selected = app_.get_subcommands().front();
+        const CommandSpec* command = findCommand(selected->get_name());
+        Invocation invocation{command, {}};
+        Values& values = values_[command->name];
+        for (std::size_t i = 0; i < command->parameters.size(); ++i) {
+            if (selected->get_option(command->parameters[i].name)->count() > 0) {
+                invocation.arguments.push_back(values.parameters[i]);
+            }
+        }
+        if (values.flag) {
+            invocation.arguments.push_back(command->flag);
+        }
+        return invocation;
+    }
+
+private:
+    struct Values {
+        std::vector<std::string> parameters;
+        bool flag = false;
+    };
+
+    std::string commandName() const { return "'" + app_.get_subcommands().front()->get_name() + "'"; }
+
+    void addCommand(const CommandSpec& command) {
+        CLI::App* sub = app_.add_subcommand(command.name, command.summary);
+        Values& values = values_[command.name];
+        values.parameters.resize(command.parameters.size());
+        for (std::size_t i = 0; i < command.parameters.size(); ++i) {
+            const Parameter& parameter = command.parameters[i];
+            CLI::Option* option =
+                sub->add_option(parameter.name, values.parameters[i], parameter.description);
+            option->required(!parameter.optional);
+            if (parameter.number) {
+                option->check(CLI::Range(INT32_MIN, INT32_MAX).description(""))->type_name("INT");
+            }
+        }
+        if (command.flag != nullptr) {
+            sub->add_flag(command.flag, values.flag, command.flagDescription);
         }
     }
-    if (options.invocations.empty()) {
-        throw UsageError{"no command given"};
+
+    CLI::App app_;
+    std::map<std::string, Values> values_;
+};
+
+bool isGlobalOption(const std::string& word) {
+    for (const char* option : kGlobalOptions) {
+        const std::string name = option;
+        if (word == name || word.rfind(name + "=", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Global options belong before the first command; anywhere else they would be read as a command's
+// arguments, so they are named here rather than counted as surplus arguments.
+void refuseMisplacedOptions(const std::vector<std::string>& words, bool firstGroup) {
+    std::size_t commandAt = 0;
+    while (firstGroup && commandAt < words.size() && words[commandAt].rfind("-", 0) == 0) {
+        commandAt += words[commandAt] == "--machine" || words[commandAt] == "--save" ? 2 : 1;
+    }
+    if (commandAt < words.size() && words[commandAt].rfind("-", 0) != 0 &&
+        findCommand(words[commandAt]) == nullptr) {
+        throw UsageError{"unknown command '" + words[commandAt] + "'"};
+    }
+    for (std::size_t i = firstGroup ? commandAt : 0; i < words.size(); ++i) {
+        if (isGlobalOption(words[i])) {
+            const std::string option = words[i].substr(0, words[i].find('='));
+            throw UsageError{"the option " + option + " goes before the first command: kvph " + option +
+                             (option == "--machine" || option == "--save" ? " FILE" : "") + " COMMAND ..."};
+        }
+    }
+}
+
+Options parseOptions(const std::vector<std::string>& arguments) {
+    Options options;
+    std::vector<std::vector<std::string>> groups(1);
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == "--") {
+            groups.emplace_back();
+        } else {
+            groups.back().push_back(arguments[i]);
+        }
+    }
+    for (std::size_t i = 0; i < groups.size(); ++i) {
+        if (groups[i].empty()) {
+            throw UsageError{i == 0 ? "no command given" : "an empty command between two --"};
+        }
+        refuseMisplacedOptions(groups[i], i == 0);
+        Parser parser(i == 0, options);
+        options.invocations.push_back(parser.parse(groups[i]));
     }
     return options;
 }
@@ -113,25 +205,26 @@ struct Outcome {
     std::vector<DiskpartRunRecord> diskpart;
 };
 
-Outcome run(Host& host, const Invocation& invocation) {
-    std::vector<std::wstring> arguments;
+// An argument as the echo shows it: escaped like the log lines, quoted when empty or holding blanks.
+std::string echoed(const std::string& argument) {
+    const std::string text = escaped(fromUtf8(argument));
+    return argument.empty() || argument.find_first_of(" \t") != std::string::npos ? "\"" + text + "\"" : text;
+}
+
+void printHeader(const Invocation& invocation) {
+    std::cout << "> " << invocation.command->name;
     for (const std::string& argument : invocation.arguments) {
-        arguments.push_back(fromUtf8(argument));
+        std::cout << " " << echoed(argument);
     }
-    Outcome outcome;
-    outcome.result = invocation.command->run(host, arguments);
-    outcome.log = host.takeLog();
-    outcome.diskpartVisible = host.takeDiskpartRuns(outcome.diskpart);
-    return outcome;
+    std::cout << std::endl;
 }
 
 void printText(const Invocation& invocation, const Outcome& outcome) {
-    std::cout << ">";
-    std::cout << " " << invocation.command->name;
-    for (const std::string& argument : invocation.arguments) {
-        std::cout << " " << argument;
+    if (invocation.command->narrated) {
+        std::cout << outcome.result.output.value_or("");
+        return;
     }
-    std::cout << "\nresult: " << outcome.result.result << "\n";
+    std::cout << "result: " << outcome.result.result << "\n";
     if (outcome.result.output) {
         std::cout << "output: " << *outcome.result.output << "\n";
     }
@@ -164,35 +257,94 @@ void printJson(const Invocation& invocation, const Outcome& outcome) {
             line["diskpart"].push_back({{"script", record.script}, {"exitCode", record.exitCode}});
         }
     }
-    std::cout << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+    std::cout << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
 }
 
-int runTool(int argc, char** argv) {
+Outcome run(Host& host, const Invocation& invocation) {
+    std::vector<std::wstring> arguments;
+    for (const std::string& argument : invocation.arguments) {
+        arguments.push_back(fromUtf8(argument));
+    }
+    Outcome outcome;
+    outcome.result = invocation.command->run(host, arguments);
+    outcome.log = host.takeLog();
+    outcome.diskpartVisible = host.takeDiskpartRuns(outcome.diskpart);
+    return outcome;
+}
+
+void startTrace(Host& host, bool json) {
+    const bool started = host.startTrace([json](const std::string& event) {
+        std::ostream& out = json ? std::cerr : std::cout;
+        std::cout.flush();
+        std::string indented;
+        for (char c : event) {
+            indented += c;
+            if (c == '\n') {
+                indented += "         ";
+            }
+        }
+        out << "  trace: " << indented << std::endl;
+    });
+    if (!started) {
+        throw UsageError{"--trace needs the simulated machine: give --machine FILE"};
+    }
+}
+
+int runCommands(Host& host, const Options& options) {
+    for (const Invocation& invocation : options.invocations) {
+        if (!options.json) {
+            printHeader(invocation);
+        }
+        Outcome outcome;
+        try {
+            outcome = run(host, invocation);
+        } catch (const std::exception& failure) {
+            std::cout.flush();
+            std::cerr << "kvph: '" << invocation.command->name
+                      << "' failed: " << escaped(fromUtf8(failure.what())) << "\n";
+            return kRunFailure;
+        }
+        options.json ? printJson(invocation, outcome) : printText(invocation, outcome);
+    }
+    return 0;
+}
+
+int usageError(const std::string& message) {
+    std::cerr << "kvph: " << escaped(fromUtf8(message)) << "\n"
+              << "Run 'kvph --help', or 'kvph COMMAND --help', for the usage.\n";
+    return kUsageError;
+}
+
+int runTool(const std::vector<std::string>& arguments) {
     Options options;
     try {
-        options = parseOptions(argc, argv);
-    } catch (const UsageError& error) {
-        std::cerr << "kvph: " << error.message << "\n" << usageText();
-        return kUsageError;
-    }
-    if (options.help) {
-        std::cout << usageText();
+        options = parseOptions(arguments);
+    } catch (const HelpShown&) {
         return 0;
+    } catch (const UsageError& error) {
+        return usageError(error.message);
     }
     std::string error;
     std::unique_ptr<Host> host = makeHost(options.machineFile, error);
     if (!host) {
-        std::cerr << "kvph: " << error << "\n";
-        return kUsageError;
+        std::cerr << "kvph: " << escaped(fromUtf8(error)) << "\n";
+        return kRunFailure;
     }
-    for (const Invocation& invocation : options.invocations) {
-        const Outcome outcome = run(*host, invocation);
-        options.json ? printJson(invocation, outcome) : printText(invocation, outcome);
+    try {
+        if (options.trace) {
+            startTrace(*host, options.json);
+        }
+    } catch (const UsageError& failure) {
+        return usageError(failure.message);
     }
+    const int status = runCommands(*host, options);
     std::cout.flush();
+    if (status != 0) {
+        return status;
+    }
     if (!options.saveFile.empty() && !host->save(options.saveFile, error)) {
-        std::cerr << "kvph: cannot save the machine: " << error << "\n";
-        return kUsageError;
+        std::cerr << "kvph: cannot save the machine: " << escaped(fromUtf8(error)) << "\n";
+        return kRunFailure;
     }
     return 0;
 }
@@ -201,11 +353,10 @@ int runTool(int argc, char** argv) {
 }  // namespace kvph::tool
 
 int main(int argc, char** argv) {
-    std::vector<std::string> arguments = kvph::tool::utf8Arguments(argc, argv);
-    std::vector<char*> pointers;
-    for (std::string& argument : arguments) {
-        pointers.push_back(argument.data());
+    try {
+        return kvph::tool::runTool(kvph::tool::utf8Arguments(argc, argv));
+    } catch (const std::exception& failure) {
+        std::cerr << "kvph: " << failure.what() << "\n";
+        return 1;
     }
-    pointers.push_back(nullptr);
-    return kvph::tool::runTool(static_cast<int>(arguments.size()), pointers.data());
 }
