@@ -1,5 +1,7 @@
 // A simulated Windows machine that answers the library's platform calls from a MachineModel.
 //
+// Seam methods may be called from several threads at once: each takes the machine's lock (see mutex_).
+//
 // Machine owns the model and forwards each platform call to the object of its role, each with its own
 // state, header and source:
 //   Files      (SimFiles)      files and folders, file handles, the folder paths the machine reports
@@ -18,6 +20,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -74,6 +77,10 @@ public:
         files_.putFile(path, bytes, attributes);
     }
     void putFolder(const std::wstring& path) { files_.putFolder(path); }
+    // The security descriptor (SDDL) of a file or folder: empty when it has the one it inherits, nullopt
+    // when there is no such file or folder. setSecurity gives one without the platform's checks.
+    std::optional<std::wstring> security(const std::wstring& path) const;
+    void setSecurity(const std::wstring& path, const std::wstring& securityDescriptor);
 
     // Upper-cased, separator-normalised key of a Windows path (no trailing backslash except on roots).
     static std::wstring pathKey(const std::wstring& path) { return sim::pathKey(path); }
@@ -98,7 +105,12 @@ public:
     int wmkdir(const std::wstring& path) override;
     kvph::HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess,
                                    std::uint32_t shareMode, std::uint32_t creationDisposition,
-                                   std::uint32_t flagsAndAttributes) override;
+                                   std::uint32_t flagsAndAttributes,
+                                   const std::wstring& securityDescriptor = std::wstring()) override;
+    kvph::BoolResult createDirectoryW(const std::wstring& path,
+                                      const std::wstring& securityDescriptor) override;
+    kvph::BoolResult setNamedSecurityInfoW(const std::wstring& path, std::uint32_t securityInformation,
+                                           const std::wstring& securityDescriptor) override;
     kvph::HandleResult createFileA(const std::string& path, std::uint32_t desiredAccess,
                                    std::uint32_t shareMode, std::uint32_t creationDisposition,
                                    std::uint32_t flagsAndAttributes) override;
@@ -166,6 +178,11 @@ public:
     std::int32_t ntClose(kvph::Handle handle) override;
 
 private:
+    using Lock = std::lock_guard<std::recursive_mutex>;
+
+    // Taken by every seam method, so that threads may call the machine at once; the sim diskpart runs
+    // and nested seam calls happen under it. The call lock's wait is the one call made without it.
+    mutable std::recursive_mutex mutex_;
     MachineModel model_;
     Calls calls_;
     Handles handles_;

@@ -101,6 +101,9 @@ struct File {
     std::uint32_t attributes = 0x80;  // FILE_ATTRIBUTE_NORMAL
     // Size of a file whose bytes are not kept (a virtual disk's file); nullopt: the size of `content`.
     std::optional<std::uint64_t> logicalSize;
+    // The security descriptor (SDDL) the file or folder was created with or last given; empty: the one it
+    // inherits from its folder.
+    std::wstring security;
 };
 
 struct VirtualDisk {

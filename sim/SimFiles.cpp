@@ -385,8 +385,44 @@ int Files::wmkdir(const std::wstring& path) {
     return 0;
 }
 
+kvph::BoolResult Files::createDirectoryW(const std::wstring& path, const std::wstring& securityDescriptor) {
+    if (auto error = calls_.enter("createDirectoryW", path)) {
+        return {false, *error};
+    }
+    const std::wstring folderPath = withoutTrailingSeparators(path);
+    const std::wstring key = pathKey(folderPath);
+    if (isRootKey(key) || folderExists(key) || findFile(key) != nullptr) {
+        return {false, win::ERROR_ALREADY_EXISTS_};
+    }
+    if (!parentFolderExists(key)) {
+        return {false, win::ERROR_PATH_NOT_FOUND_};
+    }
+    if (onReadOnlyVolume(key)) {
+        return {false, kErrorWriteProtect};
+    }
+    File folder{folderPath, {}, win::FILE_ATTRIBUTE_DIRECTORY_};
+    folder.security = securityDescriptor;
+    model_.folders[key] = std::move(folder);
+    return {true, 0};
+}
+
+kvph::BoolResult Files::setNamedSecurityInfoW(const std::wstring& path, std::uint32_t,
+                                              const std::wstring& securityDescriptor) {
+    const std::wstring key = pathKey(withoutTrailingSeparators(path));
+    if (auto error = calls_.enter("setNamedSecurityInfoW", path)) {
+        return {false, *error};
+    }
+    File* target = folderExists(key) ? &model_.folders.at(key) : findFile(key);
+    if (target == nullptr) {
+        return {false, win::ERROR_FILE_NOT_FOUND_};
+    }
+    target->security = securityDescriptor;
+    return {true, 0};
+}
+
 kvph::HandleResult Files::createFile(const std::wstring& path, std::uint32_t desiredAccess,
-                                     std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) {
+                                     std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes,
+                                     const std::wstring& securityDescriptor) {
     const std::wstring key = pathKey(path);
     if (folderExists(key)) {
         return {kvph::kInvalidHandle, win::ERROR_ACCESS_DENIED_};
@@ -426,7 +462,9 @@ kvph::HandleResult Files::createFile(const std::wstring& path, std::uint32_t des
     // New and replaced files get the archive attribute next to the ones asked for.
     const std::uint32_t requested = (flagsAndAttributes & kCreationAttributes) | win::FILE_ATTRIBUTE_ARCHIVE_;
     if (creates) {
-        model_.files[key] = File{path, {}, requested};
+        File created{path, {}, requested};
+        created.security = securityDescriptor;
+        model_.files[key] = std::move(created);
     } else if (truncates) {
         file->content.clear();
         if (creationDisposition == win::CREATE_ALWAYS_) {

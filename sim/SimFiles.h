@@ -58,9 +58,15 @@ public:
     kvph::BoolResult setFileAttributesA(const std::wstring& widePath, std::uint32_t attributes);
     kvph::BoolResult deleteFileA(const std::wstring& widePath);
     int wmkdir(const std::wstring& path);
-    // Opens or creates a file (device paths are the drives' business, see Machine::createFileW).
+    kvph::BoolResult createDirectoryW(const std::wstring& path, const std::wstring& securityDescriptor);
+    // Keeps the descriptor asked for on the file or folder.
+    kvph::BoolResult setNamedSecurityInfoW(const std::wstring& path, std::uint32_t securityInformation,
+                                           const std::wstring& securityDescriptor);
+    // Opens or creates a file (device paths are the drives' business, see Machine::createFileW). A file
+    // that is created keeps `securityDescriptor`; an existing one keeps its own, as on the platform.
     kvph::HandleResult createFile(const std::wstring& path, std::uint32_t desiredAccess,
-                                  std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes);
+                                  std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes,
+                                  const std::wstring& securityDescriptor);
     kvph::WriteResult writeFile(kvph::Handle file, const kvph::Bytes& data);
     kvph::ReadResult readFile(kvph::Handle file, std::uint32_t bytesToRead);
     kvph::BoolResult flushFileBuffers(kvph::Handle file);

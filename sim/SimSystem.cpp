@@ -54,13 +54,14 @@ kvph::HandleResult System::createMutexW(const std::wstring& name) {
     return {handles_.add(OpenMutex{name}), 0};
 }
 
-std::uint32_t System::waitForSingleObject(kvph::Handle handle, std::uint32_t milliseconds) {
-    if (calls_.enter("waitForSingleObject")) {
+std::optional<std::uint32_t> System::checkWait(kvph::Handle handle) {
+    if (calls_.enter("waitForSingleObject") || handles_.findAs<OpenMutex>(handle) == nullptr) {
         return win::WAIT_FAILED_;
     }
-    if (handles_.findAs<OpenMutex>(handle) == nullptr) {
-        return win::WAIT_FAILED_;
-    }
+    return std::nullopt;
+}
+
+std::uint32_t System::takeCallLock(std::uint32_t milliseconds) {
     if (milliseconds == win::INFINITE_) {
         callMutex_.lock();
     } else if (!callMutex_.try_lock()) {

@@ -35,7 +35,11 @@ public:
     void sleep(std::uint32_t milliseconds);
 
     kvph::HandleResult createMutexW(const std::wstring& name);
-    std::uint32_t waitForSingleObject(kvph::Handle handle, std::uint32_t milliseconds);
+    // WaitForSingleObject in two halves, so that the machine's lock is held for the first only: the
+    // call's checks (the wait's failure result, nullopt when `handle` is the call lock's mutex), then the
+    // wait itself, which blocks when `milliseconds` is INFINITE.
+    std::optional<std::uint32_t> checkWait(kvph::Handle handle);
+    std::uint32_t takeCallLock(std::uint32_t milliseconds);
     kvph::BoolResult releaseMutex(kvph::Handle mutex);
 
     kvph::BoolResult closeHandle(kvph::Handle handle);

@@ -48,13 +48,7 @@ std::optional<std::string> composeScript(std::size_t bufferBytes, const char* fo
 
 std::wstring ScriptFilePath() {
     const std::wstring dataDirectory = DataDirectory();
-    if (dataDirectory.empty()) {
-        return std::wstring();
-    }
-    if (!platform().pathFileExistsW(dataDirectory)) {
-        EnsureDirectory(dataDirectory);
-    }
-    return PathAppend(dataDirectory, kScriptFileName);
+    return dataDirectory.empty() ? std::wstring() : PathAppend(dataDirectory, kScriptFileName);
 }
 
 int RunProcessAndWait(const std::wstring& commandLine, std::uint32_t* exitCode) {
@@ -91,11 +85,16 @@ std::optional<std::wstring> WriteScriptFile(const std::string& script, bool echo
         logLine(L"(KvPartitionHelper)Create file fail.\r\n");
         return std::nullopt;
     }
+    // diskpart runs with administrator rights on whatever the file holds when it opens it.
+    if (!SecureDataDirectory(PathRemoveFileSpec(path) + L'\\')) {
+        return std::nullopt;
+    }
     os.setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
     os.deleteFileW(path);
 
-    UniqueHandle file(os.createFileW(path, kScriptFileAccess, kScriptFileSharing, win::CREATE_ALWAYS_,
-                                     win::FILE_ATTRIBUTE_NORMAL_)
+    // A new file only: one that someone else made in the meantime would keep its own descriptor.
+    UniqueHandle file(os.createFileW(path, kScriptFileAccess, kScriptFileSharing, win::CREATE_NEW_,
+                                     win::FILE_ATTRIBUTE_NORMAL_, kProtectedFileSecurity)
                           .handle);
     if (!file.valid()) {
         logLine(L"(KvPartitionHelper)Create file fail.\r\n");

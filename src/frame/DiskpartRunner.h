@@ -39,13 +39,14 @@ int RunProcessAndWait(const std::wstring& commandLine, std::uint32_t* exitCode);
 // succeeds.
 ScriptOutcome RunDiskpartScript(const std::string& script, const DiskpartSettings& settings = {});
 
-// The first half of RunDiskpartScript, shared with the presence query: replaces Command.txt with the
-// script. Returns the script file's path, or nullopt after logging why it could not be written (a script
-// longer than 519 bytes is refused before anything is touched).
+// The first half of RunDiskpartScript, shared with the presence query: secures the data directory
+// (SecureDataDirectory) and replaces Command.txt with a new file holding the script, which only SYSTEM and
+// Administrators may change. Returns the script file's path, or nullopt after logging why it could not be
+// written (a script longer than 519 bytes is refused before anything is touched; an unprotected data
+// directory gets no script).
 std::optional<std::wstring> WriteScriptFile(const std::string& script, bool echo);
 
-// Command.txt in the data directory, which is created when it is missing; empty when the platform
-// cannot name the data directory.
+// Command.txt in the data directory; empty when the platform cannot name the data directory.
 std::wstring ScriptFilePath();
 
 }  // namespace kvph

@@ -1,5 +1,6 @@
 #include "frame/Folders.h"
 
+#include "frame/Log.h"
 #include "platform/Platform.h"
 #include "platform/WinConstants.h"
 
@@ -18,6 +19,24 @@ bool endsWithBackslash(const std::wstring& path) {
 
 void setNormalAttributes(const std::wstring& path) {
     platform().setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
+}
+
+std::wstring commonAppDataFolder() {
+    auto commonAppData = platform().shGetSpecialFolderPathW(win::CSIDL_COMMON_APPDATA_, true);
+    if (!commonAppData || commonAppData->empty()) {
+        return std::wstring();
+    }
+    return PathAddBackslash(*commonAppData);
+}
+
+enum class FolderCreation { Created, Existed, Failed };
+
+FolderCreation createProtectedFolder(const std::wstring& folder) {
+    const BoolResult made = platform().createDirectoryW(folder, kProtectedFolderSecurity);
+    if (made.ok) {
+        return FolderCreation::Created;
+    }
+    return made.error == win::ERROR_ALREADY_EXISTS_ ? FolderCreation::Existed : FolderCreation::Failed;
 }
 
 }  // namespace
@@ -48,11 +67,38 @@ std::wstring PathRemoveFileSpec(const std::wstring& path) {
 }
 
 std::wstring DataDirectory() {
-    auto commonAppData = platform().shGetSpecialFolderPathW(win::CSIDL_COMMON_APPDATA_, true);
-    if (!commonAppData || commonAppData->empty()) {
-        return std::wstring();
+    const std::wstring commonAppData = commonAppDataFolder();
+    return commonAppData.empty() ? std::wstring() : PathAppend(commonAppData, kDataSubfolders);
+}
+
+bool SecureDataDirectory(const std::wstring& dataDirectory) {
+    const std::wstring commonAppData = commonAppDataFolder();
+    if (commonAppData.empty() || dataDirectory.compare(0, commonAppData.size(), commonAppData) != 0) {
+        logLine(L"(KvPartitionHelper)Create data directory fail.\r\n");
+        return false;
     }
-    return PathAppend(PathAddBackslash(*commonAppData), kDataSubfolders);
+    FolderCreation last = FolderCreation::Existed;
+    for (std::size_t separator = dataDirectory.find(L'\\', commonAppData.size());
+         separator != std::wstring::npos; separator = dataDirectory.find(L'\\', separator + 1)) {
+        last = createProtectedFolder(dataDirectory.substr(0, separator));
+        if (last == FolderCreation::Failed) {
+            logLine(L"(KvPartitionHelper)Create data directory fail.\r\n");
+            return false;
+        }
+    }
+    if (last == FolderCreation::Created) {
+        return true;
+    }
+    // The owner too: whoever owns the folder may change its DACL again.
+    constexpr std::uint32_t kRepairedParts = win::OWNER_SECURITY_INFORMATION_ |
+                                             win::DACL_SECURITY_INFORMATION_ |
+                                             win::PROTECTED_DACL_SECURITY_INFORMATION_;
+    const std::wstring folder = dataDirectory.substr(0, dataDirectory.size() - 1);
+    if (!platform().setNamedSecurityInfoW(folder, kRepairedParts, kProtectedFolderSecurity).ok) {
+        logLine(L"(KvPartitionHelper)Protect data directory fail.\r\n");
+        return false;
+    }
+    return true;
 }
 
 std::wstring LibraryFolder() {

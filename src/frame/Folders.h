@@ -12,6 +12,18 @@ std::wstring DataDirectory();
 // The folder of the library's own module, ending with a backslash.
 std::wstring LibraryFolder();
 
+// SDDL of the data directory's folders and of the scripts written into it: owned by Administrators, full
+// control for SYSTEM and Administrators only, nothing inherited from the folder above.
+constexpr wchar_t kProtectedFolderSecurity[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+constexpr wchar_t kProtectedFileSecurity[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
+
+// Makes `dataDirectory` (from DataDirectory()) a folder that only SYSTEM and Administrators can change:
+// the folders missing below the common application data folder are created with the protected
+// descriptor, and a data directory that already existed is given it again (ordinary users may create
+// folders there, so someone else may have made it first). False, after one log line, when it cannot be
+// made or protected.
+bool SecureDataDirectory(const std::wstring& dataDirectory);
+
 // Creates the folders along `path` (never its root, never the text after its last backslash);
 // 1 when something exists at the whole path afterwards, whose attributes are then set to normal.
 int EnsureDirectory(const std::wstring& path);

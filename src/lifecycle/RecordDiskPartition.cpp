@@ -10,9 +10,8 @@ namespace {
 
 void writeUserData(const PER::VolumeLocation& location) {
     Platform& os = platform();
-    const std::wstring dataDirectory = DataDirectory();
-    if (!os.pathFileExistsW(dataDirectory)) {
-        EnsureDirectory(dataDirectory);
+    if (!SecureDataDirectory(DataDirectory())) {
+        return;
     }
     const std::wstring path = UserDataIniPath();
     os.setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);

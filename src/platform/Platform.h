@@ -164,9 +164,18 @@ public:
     virtual BoolResult deleteFileA(const std::string& path) = 0;
     // _wmkdir: 0 on success, -1 on failure.
     virtual int wmkdir(const std::wstring& path) = 0;
+    // CreateFileW; a non-empty `securityDescriptor` (SDDL) is passed as the new file's security attributes.
     virtual HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess,
                                      std::uint32_t shareMode, std::uint32_t creationDisposition,
-                                     std::uint32_t flagsAndAttributes) = 0;
+                                     std::uint32_t flagsAndAttributes,
+                                     const std::wstring& securityDescriptor = std::wstring()) = 0;
+    // CreateDirectoryW with security attributes made from `securityDescriptor` (SDDL) by
+    // ConvertStringSecurityDescriptorToSecurityDescriptorW.
+    virtual BoolResult createDirectoryW(const std::wstring& path, const std::wstring& securityDescriptor) = 0;
+    // SetNamedSecurityInfoW(path, SE_FILE_OBJECT, securityInformation, owner, nullptr, dacl, nullptr) with
+    // the owner and DACL of `securityDescriptor` (SDDL).
+    virtual BoolResult setNamedSecurityInfoW(const std::wstring& path, std::uint32_t securityInformation,
+                                             const std::wstring& securityDescriptor) = 0;
     // CreateFileA with a path in the ANSI code page (physical drives).
     virtual HandleResult createFileA(const std::string& path, std::uint32_t desiredAccess,
                                      std::uint32_t shareMode, std::uint32_t creationDisposition,

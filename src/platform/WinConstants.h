@@ -19,6 +19,8 @@ constexpr std::uint32_t ERROR_INVALID_PARAMETER_ = 87;
 constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER_ = 122;
 constexpr std::uint32_t ERROR_INVALID_FUNCTION_ = 1;
 constexpr std::uint32_t ERROR_MORE_DATA_ = 234;
+constexpr std::uint32_t ERROR_FILE_EXISTS_ = 80;
+constexpr std::uint32_t ERROR_ALREADY_EXISTS_ = 183;
 
 // File access, sharing, disposition and attributes.
 constexpr std::uint32_t GENERIC_READ_ = 0x80000000u;
@@ -38,6 +40,11 @@ constexpr std::uint32_t FILE_ATTRIBUTE_ARCHIVE_ = 0x20;
 constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL_ = 0x80;
 constexpr std::uint32_t FILE_FLAG_WRITE_THROUGH_ = 0x80000000u;
 constexpr std::uint32_t FILE_FLAG_RANDOM_ACCESS_ = 0x10000000u;
+
+// SECURITY_INFORMATION bits for SetNamedSecurityInfoW.
+constexpr std::uint32_t OWNER_SECURITY_INFORMATION_ = 0x1;
+constexpr std::uint32_t DACL_SECURITY_INFORMATION_ = 0x4;
+constexpr std::uint32_t PROTECTED_DACL_SECURITY_INFORMATION_ = 0x80000000u;
 
 // Processes and waits.
 constexpr std::uint32_t CREATE_NO_WINDOW_ = 0x08000000u;

@@ -47,10 +47,11 @@ public:
     }
 
     HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
-                             std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override {
+                             std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes,
+                             const std::wstring& securityDescriptor = std::wstring()) override {
         fileOpens.push_back({path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes});
         return sim::Machine::createFileW(path, desiredAccess, shareMode, creationDisposition,
-                                         flagsAndAttributes);
+                                         flagsAndAttributes, securityDescriptor);
     }
 
     // A write that succeeds but reports one byte fewer than it was given.

@@ -114,6 +114,41 @@ void checkFiles(Platform& os) {
           std::to_string(nowhere.handle) + " " + std::to_string(nowhere.error));
 }
 
+void checkSecurity(Platform& os) {
+    const std::wstring folderSddl = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    const std::wstring folder = kFolder + L"protected";
+    const BoolResult made = os.createDirectoryW(folder, folderSddl);
+    check("CreateDirectoryW with a protected descriptor", made.ok && os.pathFileExistsW(folder),
+          "error " + std::to_string(made.error));
+    const BoolResult again = os.createDirectoryW(folder, folderSddl);
+    check("CreateDirectoryW on an existing folder fails with ERROR_ALREADY_EXISTS",
+          !again.ok && again.error == w::ERROR_ALREADY_EXISTS_, std::to_string(again.error));
+    const BoolResult repaired =
+        os.setNamedSecurityInfoW(folder,
+                                 w::OWNER_SECURITY_INFORMATION_ | w::DACL_SECURITY_INFORMATION_ |
+                                     w::PROTECTED_DACL_SECURITY_INFORMATION_,
+                                 folderSddl);
+    check("SetNamedSecurityInfoW owner and protected DACL", repaired.ok,
+          "error " + std::to_string(repaired.error));
+    // Wine accepts descriptors without keeping them on its files, so what it reads back says nothing.
+    const std::wstring path = folder + L"\\Command.txt";
+    const HandleResult created =
+        os.createFileW(path, w::GENERIC_WRITE_, 0, w::CREATE_NEW_, w::FILE_ATTRIBUTE_NORMAL_,
+                       L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)");
+    const bool opened = created.handle != kNullHandle && created.handle != kInvalidHandle;
+    check("CreateFileW with a protected descriptor", opened, "error " + std::to_string(created.error));
+    if (opened) {
+        os.closeHandle(created.handle);
+    }
+    const HandleResult badSddl = os.createFileW(folder + L"\\x.txt", w::GENERIC_WRITE_, 0, w::CREATE_NEW_,
+                                                w::FILE_ATTRIBUTE_NORMAL_, L"D:(");
+    check("CreateFileW with a descriptor that does not parse creates nothing",
+          badSddl.handle == kInvalidHandle && !os.pathFileExistsW(folder + L"\\x.txt"),
+          std::to_string(badSddl.error));
+    os.deleteFileW(path);
+    RemoveDirectoryW(folder.c_str());
+}
+
 void checkProfiles(Platform& os) {
     const std::wstring file = kFolder + L"Partition.ini";
     const bool written = os.writePrivateProfileStringW(L"0", L"Label Name", L"Duskvale", file).ok &&
@@ -298,6 +333,7 @@ int main() {
     os.wmkdir(L"C:\\probe");
     checkFolders(os);
     checkFiles(os);
+    checkSecurity(os);
     checkProfiles(os);
     checkProcesses(os);
     checkMutex(os);

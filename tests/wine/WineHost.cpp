@@ -23,6 +23,11 @@
 //                                      <letter>", the highest of Z: to C: that GetLogicalDrives leaves free
 //   wine_host partition-ops            PH_SetHidden E:, PH_SetNonHidden E: and "", PH_FormatNTFS E: Data
 //                                      and "" "": "<export> N" each, then the log lines
+//   wine_host attach <vhdx>            PH_AttachVHDX: "result N"
+//   wine_host compact <vhdx>           PH_CompactThenAttachVHDX: "result N"
+//   wine_host attach-and-compact <vhdx>
+//                                      PH_AttachVHDX and PH_CompactThenAttachVHDX on two threads released
+//                                      at the same moment: "attach N", "compact N"
 #include <windows.h>
 
 #include <algorithm>
@@ -249,6 +254,59 @@ int listFixedThroughHost() {
     return 0;
 }
 
+int attachThroughHost(const wchar_t* vhdxPath, bool compact) {
+    auto host = loadHost();
+    if (!host) {
+        return 1;
+    }
+    const kvph::tool::Exports& exports = host->exports();
+    std::printf("result %d\n",
+                compact ? exports.compactThenAttachVHDX(vhdxPath) : exports.attachVHDX(vhdxPath, 0));
+    return 0;
+}
+
+struct RacingCall {
+    const kvph::tool::Exports* exports;
+    const wchar_t* vhdxPath;
+    HANDLE start;
+    bool compact;
+    int result;
+};
+
+DWORD WINAPI raceCall(LPVOID parameter) {
+    auto* call = static_cast<RacingCall*>(parameter);
+    WaitForSingleObject(call->start, INFINITE);
+    call->result = call->compact ? call->exports->compactThenAttachVHDX(call->vhdxPath)
+                                 : call->exports->attachVHDX(call->vhdxPath, 0);
+    return 0;
+}
+
+int attachAndCompactOnTwoThreads(const wchar_t* vhdxPath) {
+    auto host = loadHost();
+    if (!host) {
+        return 1;
+    }
+    const HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    RacingCall calls[] = {{&host->exports(), vhdxPath, start, false, -1},
+                          {&host->exports(), vhdxPath, start, true, -1}};
+    HANDLE threads[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        threads[i] = CreateThread(nullptr, 0, raceCall, &calls[i], 0, nullptr);
+    }
+    if (start == nullptr || threads[0] == nullptr || threads[1] == nullptr) {
+        std::printf("FAIL cannot start the threads (error %lu)\n", GetLastError());
+        return 1;
+    }
+    SetEvent(start);
+    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    for (HANDLE thread : threads) {
+        CloseHandle(thread);
+    }
+    CloseHandle(start);
+    std::printf("attach %d\ncompact %d\n", calls[0].result, calls[1].result);
+    return 0;
+}
+
 int checkExistAt(const wchar_t* dllPath, const wchar_t* vhdxPath) {
     const HMODULE library = LoadLibraryW(dllPath);
     if (library == nullptr) {
@@ -311,11 +369,16 @@ int wmain(int argc, wchar_t** argv) {
         status = freeLetterThroughHost();
     } else if (command == L"partition-ops" && argc == 2) {
         status = partitionOpsThroughHost();
+    } else if ((command == L"attach" || command == L"compact") && argc == 3) {
+        status = attachThroughHost(argv[2], command == L"compact");
+    } else if (command == L"attach-and-compact" && argc == 3) {
+        status = attachAndCompactOnTwoThreads(argv[2]);
     } else {
         std::printf(
             "usage: wine_host "
             "exports|check-exist|list-fixed|check-exist-at|attributes|set-attributes|readonly|"
-            "readonly-null|letter|abandoned-lock|free-letter|partition-ops ...\n");
+            "readonly-null|letter|abandoned-lock|free-letter|partition-ops|attach|compact|"
+            "attach-and-compact ...\n");
     }
     std::fflush(stdout);
     return status;

@@ -479,6 +479,22 @@ test_package() {
     fi
 }
 
+# The stand-in's runs since it was set up: how many there were when none overlapped (no OVERLAP record,
+# none starting before the one before it ended), else nothing.
+runs_one_after_another() {
+    local runs intervals
+    runs=$(tr -d '\r' <"$STAND_IN/runs.log" 2>/dev/null)
+    intervals=$(sed -n 's/^RUN start=\([0-9]*\) end=\([0-9]*\).*/\1 \2/p' <<<"$runs" | sort -n)
+    if ! grep -q '^OVERLAP' <<<"$runs" \
+        && awk 'NR > 1 && $1 < previous_end { bad = 1 } { previous_end = $2 } END { exit bad }' <<<"$intervals"; then
+        grep -c . <<<"$intervals"
+    fi
+}
+
+runs_summary() {
+    grep -E '^(RUN|OVERLAP)' "$STAND_IN/runs.log" 2>&1 | tr -d '\r' | tr '\n' '|'
+}
+
 # Each stand-in run takes 1.5 s, so two callers that did not wait for each other would meet.
 test_two_processes_never_overlap() {
     stand_in "$ATTACHED_LISTING" 0 1500
@@ -488,19 +504,46 @@ test_two_processes_never_overlap() {
     host check-exist "$VHDX" >"$BUILD/wine-second.out" &
     second=$!
     wait "$first" "$second"
-    local runs
-    runs=$(tr -d '\r' <"$STAND_IN/runs.log" 2>/dev/null)
-    local intervals
-    intervals=$(sed -n 's/^RUN start=\([0-9]*\) end=\([0-9]*\).*/\1 \2/p' <<<"$runs" | sort -n)
-    local disjoint
-    disjoint=$(awk 'NR > 1 && $1 < previous_end { bad = 1 } { previous_end = $2 } END { print bad ? "no" : "yes" }' <<<"$intervals")
     if [ "$(result_of "$(cat "$BUILD/wine-first.out")")" = 1 ] && [ "$(result_of "$(cat "$BUILD/wine-second.out")")" = 1 ] \
-        && ! grep -q '^OVERLAP' <<<"$runs" && [ "$(wc -l <<<"$intervals")" -eq 2 ] && [ "$disjoint" = yes ]; then
+        && [ "$(runs_one_after_another)" = 2 ]; then
         pass "two processes calling PH_CheckExistVHDX at once: both 1, their diskpart runs one after the other"
     else
         fail "two processes never overlap" "first: $(tr '\n' '|' <"$BUILD/wine-first.out")" \
-            "second: $(tr '\n' '|' <"$BUILD/wine-second.out")" "runs: $(grep -E '^(RUN|OVERLAP)' <<<"$runs" | tr '\n' '|')"
+            "second: $(tr '\n' '|' <"$BUILD/wine-second.out")" "runs: $(runs_summary)"
     fi
+}
+
+# PH_AttachVHDX and PH_CompactThenAttachVHDX at once, from two threads of one host and from two hosts: each
+# runs diskpart at least once, and no two runs meet (each lasts 0.5 s).
+test_attach_and_compact_never_overlap() {
+    mkdir -p "$DRIVE_C/Drives"
+    printf 'vhdx' >"$DRIVE_C/Drives/Duskvale.vhdx"
+    stand_in "$ATTACHED_LISTING" 0 500
+    host attach-and-compact "$VHDX" >"$BUILD/wine-threads.out"
+    local count
+    count=$(runs_one_after_another)
+    if [ -n "$count" ] && [ "$count" -ge 2 ] && grep -q '^attach ' "$BUILD/wine-threads.out"; then
+        pass "two threads calling PH_AttachVHDX and PH_CompactThenAttachVHDX at once: $count diskpart runs, one after the other"
+    else
+        fail "two threads never overlap" "host: $(tr '\n' '|' <"$BUILD/wine-threads.out")" "runs: $(runs_summary)"
+    fi
+
+    stand_in "$ATTACHED_LISTING" 0 500
+    local first second
+    host attach "$VHDX" >"$BUILD/wine-first.out" &
+    first=$!
+    host compact "$VHDX" >"$BUILD/wine-second.out" &
+    second=$!
+    wait "$first" "$second"
+    count=$(runs_one_after_another)
+    if [ -n "$count" ] && [ "$count" -ge 2 ] && grep -q '^result ' "$BUILD/wine-first.out" \
+        && grep -q '^result ' "$BUILD/wine-second.out"; then
+        pass "two processes calling PH_AttachVHDX and PH_CompactThenAttachVHDX at once: $count diskpart runs, one after the other"
+    else
+        fail "two processes never overlap in attach and compact" "first: $(tr '\n' '|' <"$BUILD/wine-first.out")" \
+            "second: $(tr '\n' '|' <"$BUILD/wine-second.out")" "runs: $(runs_summary)"
+    fi
+    rm -rf "$DRIVE_C/Drives"
 }
 
 # Without the library's lock in between, two stand-in runs do meet: the overlap check above can fail.
@@ -666,5 +709,6 @@ test_kvph_tool
 test_lifecycle_exports
 test_package
 test_two_processes_never_overlap
+test_attach_and_compact_never_overlap
 test_stand_in_detects_overlap
 finish

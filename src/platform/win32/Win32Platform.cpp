@@ -2,8 +2,10 @@
 // between its types and the portable ones. Buffer sizes, flags and call order come from the caller.
 #include <windows.h>
 
+#include <aclapi.h>
 #include <direct.h>
 #include <objbase.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -33,6 +35,36 @@ Handle fromNative(HANDLE handle) {
 const wchar_t* textOrNull(const std::wstring& text) {
     return text.empty() ? nullptr : text.c_str();
 }
+
+// A security descriptor converted from SDDL, freed with LocalFree; empty text gives none.
+class SecurityDescriptor {
+public:
+    explicit SecurityDescriptor(const std::wstring& sddl) {
+        if (!sddl.empty() && !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                 sddl.c_str(), SDDL_REVISION_1, &descriptor_, nullptr)) {
+            error_ = GetLastError();
+        }
+    }
+    ~SecurityDescriptor() { LocalFree(descriptor_); }
+    SecurityDescriptor(const SecurityDescriptor&) = delete;
+    SecurityDescriptor& operator=(const SecurityDescriptor&) = delete;
+
+    DWORD error() const { return error_; }
+    PSECURITY_DESCRIPTOR get() const { return descriptor_; }
+    // The attributes to create an object with; nullptr (the defaults) without a descriptor.
+    SECURITY_ATTRIBUTES* attributes() {
+        if (descriptor_ == nullptr) {
+            return nullptr;
+        }
+        attributes_ = {sizeof(attributes_), descriptor_, FALSE};
+        return &attributes_;
+    }
+
+private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    SECURITY_ATTRIBUTES attributes_{};
+    DWORD error_ = ERROR_SUCCESS;
+};
 
 HKEY rootKey(RegistryRoot root) {
     return root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
@@ -161,10 +193,42 @@ public:
     int wmkdir(const std::wstring& path) override { return _wmkdir(path.c_str()); }
 
     HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
-                             std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override {
-        const HANDLE file = CreateFileW(path.c_str(), desiredAccess, shareMode, nullptr, creationDisposition,
-                                        flagsAndAttributes, nullptr);
+                             std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes,
+                             const std::wstring& securityDescriptor) override {
+        SecurityDescriptor security(securityDescriptor);
+        if (security.error() != ERROR_SUCCESS) {
+            return {fromNative(INVALID_HANDLE_VALUE), security.error()};
+        }
+        const HANDLE file = CreateFileW(path.c_str(), desiredAccess, shareMode, security.attributes(),
+                                        creationDisposition, flagsAndAttributes, nullptr);
         return {fromNative(file), GetLastError()};
+    }
+
+    BoolResult createDirectoryW(const std::wstring& path, const std::wstring& securityDescriptor) override {
+        SecurityDescriptor security(securityDescriptor);
+        if (security.error() != ERROR_SUCCESS) {
+            return {false, security.error()};
+        }
+        const BOOL ok = CreateDirectoryW(path.c_str(), security.attributes());
+        return {ok != FALSE, ok ? ERROR_SUCCESS : GetLastError()};
+    }
+
+    BoolResult setNamedSecurityInfoW(const std::wstring& path, std::uint32_t securityInformation,
+                                     const std::wstring& securityDescriptor) override {
+        SecurityDescriptor security(securityDescriptor);
+        PSID owner = nullptr;
+        PACL dacl = nullptr;
+        BOOL defaulted = FALSE;
+        BOOL present = FALSE;
+        if (security.get() == nullptr || !GetSecurityDescriptorOwner(security.get(), &owner, &defaulted) ||
+            !GetSecurityDescriptorDacl(security.get(), &present, &dacl, &defaulted)) {
+            return {false, security.error() != ERROR_SUCCESS ? security.error() : GetLastError()};
+        }
+        std::vector<wchar_t> name(path.begin(), path.end());
+        name.push_back(L'\0');
+        const DWORD status = SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, securityInformation, owner,
+                                                   nullptr, dacl, nullptr);
+        return {status == ERROR_SUCCESS, status};
     }
 
     HandleResult createFileA(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
