@@ -108,10 +108,29 @@ int TracingPlatform::wmkdir(const std::wstring& path) {
 
 HandleResult TracingPlatform::createFileW(const std::wstring& path, std::uint32_t desiredAccess,
                                           std::uint32_t shareMode, std::uint32_t creationDisposition,
-                                          std::uint32_t flagsAndAttributes) {
-    const HandleResult result =
-        inner_.createFileW(path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes);
+                                          std::uint32_t flagsAndAttributes,
+                                          const std::wstring& securityDescriptor) {
+    const HandleResult result = inner_.createFileW(path, desiredAccess, shareMode, creationDisposition,
+                                                   flagsAndAttributes, securityDescriptor);
     trackOpen(result.handle, path, desiredAccess, creationDisposition);
+    return result;
+}
+
+BoolResult TracingPlatform::createDirectoryW(const std::wstring& path,
+                                             const std::wstring& securityDescriptor) {
+    const BoolResult result = inner_.createDirectoryW(path, securityDescriptor);
+    if (result.ok) {
+        report("made folder " + shown(path) + " with access " + shown(securityDescriptor));
+    }
+    return result;
+}
+
+BoolResult TracingPlatform::setNamedSecurityInfoW(const std::wstring& path, std::uint32_t securityInformation,
+                                                  const std::wstring& securityDescriptor) {
+    const BoolResult result = inner_.setNamedSecurityInfoW(path, securityInformation, securityDescriptor);
+    if (result.ok) {
+        report("set access of " + shown(path) + " to " + shown(securityDescriptor));
+    }
     return result;
 }
 

@@ -50,7 +50,11 @@ public:
     BoolResult deleteFileA(const std::string& path) override;
     int wmkdir(const std::wstring& path) override;
     HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
-                             std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override;
+                             std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes,
+                             const std::wstring& securityDescriptor = std::wstring()) override;
+    BoolResult createDirectoryW(const std::wstring& path, const std::wstring& securityDescriptor) override;
+    BoolResult setNamedSecurityInfoW(const std::wstring& path, std::uint32_t securityInformation,
+                                     const std::wstring& securityDescriptor) override;
     HandleResult createFileA(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                              std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override;
     WriteResult writeFile(Handle file, const Bytes& data) override;
