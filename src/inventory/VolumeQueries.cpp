@@ -150,6 +150,7 @@ int volumeLetter(const wchar_t* vhdxPath, wchar_t* letterOut) {
 
 int volumeReadOnlyState(const wchar_t* vhdxPath, int* stateOut) {
     if (stateOut == nullptr) {
+        logExportFailure(L"PH_CheckVHDXReadOnly", L"the output pointer is null.");
         return 0;
     }
     const std::optional<std::wstring> path =

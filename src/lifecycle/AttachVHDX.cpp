@@ -115,6 +115,9 @@ int AttachVHDX(const wchar_t* vhdxPath, int readOnly) {
     settings.successMessage = L"(KvPartitionHelper)diskpart attach successfully.";
     settings.beforeRun = [&] {
         saved = autoRun.Save();
+        if (!saved.known) {
+            return;  // a policy that cannot be read could not be put back: it is left alone
+        }
         autoRun.Write(kAutoRunOffForAllDrives);
         suppressed = true;
         platform().sleep(kPauseAfterSuppressMs);

@@ -16,11 +16,13 @@ SavedDword DwordRegHelper::Save() const {
     UniqueRegKey key(opened.error == win::ERROR_SUCCESS_ ? opened.handle : kNullHandle);
     SavedDword saved;
     if (!key.valid()) {
+        saved.known = opened.error == win::ERROR_FILE_NOT_FOUND_;
         return saved;
     }
     saved.keyExisted = true;
     const RegDwordQuery query = os.regQueryValueExDword(key.get(), valueName_);
-    saved.valueExisted = query.status != win::ERROR_FILE_NOT_FOUND_;
+    saved.known = query.status == win::ERROR_SUCCESS_ || query.status == win::ERROR_FILE_NOT_FOUND_;
+    saved.valueExisted = query.status == win::ERROR_SUCCESS_;
     saved.value = query.status == win::ERROR_SUCCESS_ ? query.value : 0;
     return saved;
 }
@@ -38,30 +40,43 @@ int DwordRegHelper::Write(std::uint32_t value) {
 }
 
 bool DwordRegHelper::Restore(const SavedDword& saved) {
-    if (saved.valueExisted) {
-        Write(saved.value);
-        return true;
+    if (!saved.known || (!saved.valueExisted && !saved.keyExisted && !keyCreated_)) {
+        return false;  // the old state is unknown, or there is nothing to undo
     }
-    if (!saved.keyExisted && !keyCreated_) {
-        return false;  // the key could not be read before and was not made here: its old state is unknown
+    if (!RestoreOnce(saved)) {
+        RestoreOnce(saved);
+    }
+    return true;
+}
+
+bool DwordRegHelper::RestoreOnce(const SavedDword& saved) {
+    if (saved.valueExisted) {
+        return Write(saved.value) == 1;
     }
     Platform& os = platform();
     const HandleResult opened =
         os.regOpenKeyExW(root_, keyPath_, win::KEY_QUERY_VALUE_ | win::KEY_SET_VALUE_);
     UniqueRegKey key(opened.error == win::ERROR_SUCCESS_ ? opened.handle : kNullHandle);
     if (!key.valid()) {
+        return opened.error == win::ERROR_FILE_NOT_FOUND_;  // the key is gone already
+    }
+    const std::uint32_t deleted = os.regDeleteValueW(key.get(), valueName_);
+    if (deleted != win::ERROR_SUCCESS_ && deleted != win::ERROR_FILE_NOT_FOUND_) {
         return false;
     }
-    os.regDeleteValueW(key.get(), valueName_);
     if (!keyCreated_) {
         return true;
     }
     const RegKeyInfo info = os.regQueryInfoKeyW(key.get());
     key.reset();
-    if (info.status == win::ERROR_SUCCESS_ && info.subKeys == 0 && info.values == 0) {
-        os.regDeleteKeyExW(root_, keyPath_);
+    if (info.status != win::ERROR_SUCCESS_) {
+        return false;
     }
-    return true;
+    if (info.subKeys != 0 || info.values != 0) {
+        return true;  // something else lives in the key now: it stays
+    }
+    const std::uint32_t removed = os.regDeleteKeyExW(root_, keyPath_);
+    return removed == win::ERROR_SUCCESS_ || removed == win::ERROR_FILE_NOT_FOUND_;
 }
 
 }  // namespace kvph

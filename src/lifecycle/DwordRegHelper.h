@@ -10,6 +10,7 @@ namespace kvph {
 
 // What a value was before the call changed it.
 struct SavedDword {
+    bool known = false;  // false: the key or value could not be read, so nothing may be changed
     bool keyExisted = false;
     bool valueExisted = false;
     std::uint32_t value = 0;
@@ -27,10 +28,12 @@ public:
     // Sets the value, creating the key when it is missing: 1 when the value was set.
     int Write(std::uint32_t value);
     // Puts back what Save found: the old value, or no value, or no key when Write created it and it is
-    // empty again. True when something was put back.
+    // empty again, trying a second time when a registry call fails. True when something was put back.
     bool Restore(const SavedDword& saved);
 
 private:
+    bool RestoreOnce(const SavedDword& saved);
+
     RegistryRoot root_;
     std::wstring keyPath_;
     std::wstring valueName_;
