@@ -101,6 +101,38 @@ kvph::BoolResult Machine::closeHandle(kvph::Handle handle) {
 std::int32_t Machine::ntClose(kvph::Handle handle) {
     return system_.ntClose(handle);
 }
+std::optional<std::wstring> Machine::ansiToWide(const std::string& bytes) {
+    return system_.ansiToWide(bytes);
+}
+
+kvph::HandleResult Machine::regOpenKeyExW(kvph::RegistryRoot root, const std::wstring& subKey,
+                                          std::uint32_t access) {
+    return registry_.regOpenKeyExW(root, subKey, access);
+}
+kvph::RegCreateResult Machine::regCreateKeyExW(kvph::RegistryRoot root, const std::wstring& subKey,
+                                               std::uint32_t access) {
+    return registry_.regCreateKeyExW(root, subKey, access);
+}
+kvph::RegDwordQuery Machine::regQueryValueExDword(kvph::Handle key, const std::wstring& valueName) {
+    return registry_.regQueryValueExDword(key, valueName);
+}
+std::uint32_t Machine::regSetValueExDword(kvph::Handle key, const std::wstring& valueName,
+                                          std::uint32_t value) {
+    return registry_.regSetValueExDword(key, valueName, value);
+}
+std::uint32_t Machine::regDeleteValueW(kvph::Handle key, const std::wstring& valueName) {
+    return registry_.regDeleteValueW(key, valueName);
+}
+kvph::RegKeyInfo Machine::regQueryInfoKeyW(kvph::Handle key) {
+    return registry_.regQueryInfoKeyW(key);
+}
+std::uint32_t Machine::regDeleteKeyExW(kvph::RegistryRoot root, const std::wstring& subKey) {
+    return registry_.regDeleteKeyExW(root, subKey);
+}
+std::uint32_t Machine::regCloseKey(kvph::Handle key) {
+    return registry_.regCloseKey(key);
+}
+
 std::optional<std::string> Machine::wideToAnsi(const std::wstring& text) {
     return system_.wideToAnsi(text);
 }
@@ -126,6 +158,19 @@ kvph::BoolResult Machine::setFileAttributesW(const std::wstring& path, std::uint
 std::optional<std::uint32_t> Machine::getFileAttributesW(const std::wstring& path) {
     return files_.getFileAttributesW(path);
 }
+kvph::FileAttributeData Machine::getFileAttributesExW(const std::wstring& path) {
+    return files_.getFileAttributesExW(path);
+}
+bool Machine::pathFileExistsA(const std::string& path) {
+    return files_.pathFileExistsA(fromAnsi(path));
+}
+kvph::BoolResult Machine::setFileAttributesA(const std::string& path, std::uint32_t attributes) {
+    return files_.setFileAttributesA(fromAnsi(path), attributes);
+}
+kvph::BoolResult Machine::deleteFileA(const std::string& path) {
+    return files_.deleteFileA(fromAnsi(path));
+}
+
 kvph::BoolResult Machine::deleteFileW(const std::wstring& path) {
     return files_.deleteFileW(path);
 }

@@ -91,6 +91,10 @@ public:
     kvph::BoolResult setFileAttributesW(const std::wstring& path, std::uint32_t attributes) override;
     std::optional<std::uint32_t> getFileAttributesW(const std::wstring& path) override;
     kvph::BoolResult deleteFileW(const std::wstring& path) override;
+    kvph::FileAttributeData getFileAttributesExW(const std::wstring& path) override;
+    bool pathFileExistsA(const std::string& path) override;
+    kvph::BoolResult setFileAttributesA(const std::string& path, std::uint32_t attributes) override;
+    kvph::BoolResult deleteFileA(const std::string& path) override;
     int wmkdir(const std::wstring& path) override;
     kvph::HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess,
                                    std::uint32_t shareMode, std::uint32_t creationDisposition,
@@ -128,7 +132,20 @@ public:
     kvph::BoolResult regDeleteValue(kvph::RegistryRoot root, const std::wstring& subKey,
                                     const std::wstring& valueName) override;
 
+    kvph::HandleResult regOpenKeyExW(kvph::RegistryRoot root, const std::wstring& subKey,
+                                     std::uint32_t access) override;
+    kvph::RegCreateResult regCreateKeyExW(kvph::RegistryRoot root, const std::wstring& subKey,
+                                          std::uint32_t access) override;
+    kvph::RegDwordQuery regQueryValueExDword(kvph::Handle key, const std::wstring& valueName) override;
+    std::uint32_t regSetValueExDword(kvph::Handle key, const std::wstring& valueName,
+                                     std::uint32_t value) override;
+    std::uint32_t regDeleteValueW(kvph::Handle key, const std::wstring& valueName) override;
+    kvph::RegKeyInfo regQueryInfoKeyW(kvph::Handle key) override;
+    std::uint32_t regDeleteKeyExW(kvph::RegistryRoot root, const std::wstring& subKey) override;
+    std::uint32_t regCloseKey(kvph::Handle key) override;
+
     std::optional<std::string> wideToAnsi(const std::wstring& text) override;
+    std::optional<std::wstring> ansiToWide(const std::string& bytes) override;
     std::optional<std::wstring> stringFromCLSID(const std::uint8_t (&guid)[16],
                                                 std::uint32_t& error) override;
 
@@ -154,7 +171,7 @@ private:
     Handles handles_;
     CodePage codePage_{model_};
     System system_{calls_, handles_, codePage_};
-    Registry registry_{model_, calls_};
+    Registry registry_{model_, calls_, handles_};
     Drives drives_{model_, calls_, handles_};
     Files files_{model_, calls_, handles_, drives_};
     Profiles profiles_{calls_, files_, codePage_};

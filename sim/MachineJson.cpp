@@ -310,8 +310,10 @@ void completeFileSystem(MachineModel& model) {
     for (const VirtualDisk& vdisk : model.vdisks) {
         const std::wstring key = Machine::pathKey(vdisk.path);
         if (model.files.count(key) == 0) {
-            model.files[key] = File{vdisk.path, std::vector<std::uint8_t>(Files::kNewVdiskFileBytes),
-                                    win::FILE_ATTRIBUTE_ARCHIVE_};
+            File file{vdisk.path, {}, win::FILE_ATTRIBUTE_ARCHIVE_};
+            file.logicalSize = vdisk.expandable ? Files::kNewVdiskFileBytes
+                                                : static_cast<std::uint64_t>(vdisk.maximumMB) << 20;
+            model.files[key] = file;
         }
     }
     std::vector<std::wstring> paths;

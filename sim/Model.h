@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -91,9 +92,15 @@ struct Disk {
 };
 
 struct File {
+    File() = default;
+    File(std::wstring filePath, std::vector<std::uint8_t> bytes, std::uint32_t fileAttributes)
+        : path(std::move(filePath)), content(std::move(bytes)), attributes(fileAttributes) {}
+
     std::wstring path;  // as created
     std::vector<std::uint8_t> content;
     std::uint32_t attributes = 0x80;  // FILE_ATTRIBUTE_NORMAL
+    // Size of a file whose bytes are not kept (a virtual disk's file); nullopt: the size of `content`.
+    std::optional<std::uint64_t> logicalSize;
 };
 
 struct VirtualDisk {

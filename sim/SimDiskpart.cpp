@@ -86,8 +86,8 @@ namespace {
 
 // Every family's table, searched in this order.
 const std::vector<const std::vector<DiskpartCommand>*>& commandTables() {
-    static const std::vector<const std::vector<DiskpartCommand>*> tables = {&vdiskCommands(),
-                                                                            &diskCommands()};
+    static const std::vector<const std::vector<DiskpartCommand>*> tables = {&vdiskCommands(), &diskCommands(),
+                                                                            &resizeCommands()};
     return tables;
 }
 

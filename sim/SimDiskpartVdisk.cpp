@@ -1,4 +1,6 @@
 // The "... vdisk" commands of the stand-in diskpart: virtual disk files and their attachment.
+#include <algorithm>
+
 #include "SimDiskpart.h"
 #include "SimDrives.h"
 #include "SimFiles.h"
@@ -17,6 +19,65 @@ bool hasVdiskExtension(const std::wstring& key) {
                key.compare(key.size() - suffix.size(), suffix.size(), suffix) == 0;
     };
     return endsWith(L".VHDX") || endsWith(L".VHD");
+}
+
+constexpr std::uint32_t kErrorDiskFull = 112;
+
+// The mounted volume that holds a file, by the drive letter of its path.
+Volume* holdingVolume(const Drives& drives, const std::wstring& path) {
+    if (path.size() < 2 || path[1] != L':') {
+        return nullptr;
+    }
+    const auto mounted = drives.volumeByLetter(path[0]);
+    return mounted ? const_cast<Volume*>(mounted->volume) : nullptr;
+}
+
+void chargeHolder(Volume* holder, std::uint64_t bytes) {
+    if (holder != nullptr) {
+        holder->freeBytes -= std::min(holder->freeBytes, bytes);
+    }
+}
+
+// Bytes of the partition a volume lives on: the MBR slot (primary or logical) starting where it does.
+std::uint64_t partitionBytes(const Disk& disk, const Volume& volume) {
+    const auto bytesOf = [&](const MbrSlot& slot) { return slot.sectors * disk.geometry.bytesPerSector; };
+    for (const MbrSlot& slot : disk.mbr.primary) {
+        if (slot.type != 0 && slot.start == volume.start) {
+            return bytesOf(slot);
+        }
+    }
+    for (const MbrTable::BootRecord& record : disk.mbr.chain) {
+        if (record.slots[0].type != 0 && record.slots[0].start == volume.start) {
+            return bytesOf(record.slots[0]);
+        }
+    }
+    return 0;
+}
+
+// What an expandable virtual disk's file needs: its headers and what its volumes hold.
+std::uint64_t expandableFileBytes(const VirtualDisk& vdisk) {
+    std::uint64_t bytes = Files::kNewVdiskFileBytes;
+    for (const Volume& volume : vdisk.disk.volumes) {
+        const std::uint64_t size = partitionBytes(vdisk.disk, volume);
+        bytes += size > volume.freeBytes ? size - volume.freeBytes : 0;
+    }
+    return bytes;
+}
+
+// Sets the logical size of a virtual disk's file, charging or refunding the volume that holds it.
+void resizeVdiskFile(DiskpartContext& context, const VirtualDisk& vdisk, std::uint64_t bytes) {
+    File* file = context.files.findFile(pathKey(vdisk.path));
+    if (file == nullptr) {
+        return;
+    }
+    const std::uint64_t before = Files::fileSize(*file);
+    Volume* holder = holdingVolume(context.drives, vdisk.path);
+    if (bytes > before) {
+        chargeHolder(holder, bytes - before);
+    } else if (holder != nullptr) {
+        holder->freeBytes += before - bytes;
+    }
+    file->logicalSize = bytes;
 }
 
 VirtualDisk* findVdisk(MachineModel& model, const std::wstring& key) {
@@ -86,9 +147,17 @@ std::uint32_t createVdisk(DiskpartContext& context, const DiskpartArguments& arg
     if (context.files.findFile(key) != nullptr || findVdisk(context.model, key) != nullptr) {
         return context.fail(hresultFromWin32(80), L"The file exists.");
     }
-    if (auto error = context.files.storeFile(*path, std::string(Files::kNewVdiskFileBytes, '\0'), false)) {
+    const std::uint64_t fileBytes =
+        expandable ? Files::kNewVdiskFileBytes : static_cast<std::uint64_t>(*maximum) << 20;
+    Volume* holder = holdingVolume(context.drives, *path);
+    if (holder != nullptr && holder->freeBytes < fileBytes) {
+        return context.fail(hresultFromWin32(kErrorDiskFull), L"There is not enough space on the disk.");
+    }
+    if (auto error = context.files.storeFile(*path, std::string(), false)) {
         return context.fail(hresultFromWin32(*error), L"The virtual disk file could not be created.");
     }
+    context.files.findFile(key)->logicalSize = fileBytes;
+    chargeHolder(holder, fileBytes);
     VirtualDisk vdisk;
     vdisk.path = *path;
     vdisk.expandable = expandable;
@@ -152,6 +221,9 @@ std::uint32_t attachVdisk(DiskpartContext& context, const DiskpartArguments& arg
     vdisk->attached = true;
     vdisk->readOnly = hasWord(arguments, L"readonly");
     context.drives.plugInVdisk(*vdisk);
+    // The attached disk takes the focus, so that partition commands that follow act on it.
+    context.session.diskNumber = vdisk->disk.number;
+    context.session.partitionStart.reset();
     // A disk attached read-only shows read-only volumes.
     for (Volume& volume : vdisk->disk.volumes) {
         volume.readOnly = vdisk->readOnly;
@@ -173,6 +245,13 @@ std::uint32_t detachVdisk(DiskpartContext& context, const DiskpartArguments&) {
     }
     vdisk->attached = false;
     vdisk->readOnly = false;
+    if (vdisk->expandable) {
+        const File* file = context.files.findFile(pathKey(vdisk->path));
+        const std::uint64_t held = expandableFileBytes(*vdisk);
+        if (file != nullptr && held > Files::fileSize(*file)) {
+            resizeVdiskFile(context, *vdisk, held);
+        }
+    }
     context.print(L"");
     context.print(L"DiskPart successfully detached the virtual disk file.");
     return 0;
@@ -189,6 +268,14 @@ std::uint32_t expandVdisk(DiskpartContext& context, const DiskpartArguments& arg
     }
     if (*maximum <= vdisk->maximumMB) {
         return context.fail(kInvalidParameter, L"The new maximum size must be larger than the current one.");
+    }
+    if (!vdisk->expandable) {
+        const std::uint64_t growth = static_cast<std::uint64_t>(*maximum - vdisk->maximumMB) << 20;
+        Volume* holder = holdingVolume(context.drives, vdisk->path);
+        if (holder != nullptr && holder->freeBytes < growth) {
+            return context.fail(hresultFromWin32(kErrorDiskFull), L"There is not enough space on the disk.");
+        }
+        resizeVdiskFile(context, *vdisk, static_cast<std::uint64_t>(*maximum) << 20);
     }
     vdisk->maximumMB = *maximum;
     vdisk->disk.sizeBytes = static_cast<std::uint64_t>(*maximum) << 20;
@@ -207,6 +294,9 @@ std::uint32_t compactVdisk(DiskpartContext& context, const DiskpartArguments&) {
     if (vdisk->attached && !vdisk->readOnly) {
         return context.fail(kInvalidState,
                             L"The virtual disk must be detached or attached read-only to be compacted.");
+    }
+    if (vdisk->expandable) {
+        resizeVdiskFile(context, *vdisk, expandableFileBytes(*vdisk));
     }
     context.print(L"");
     context.print(L"  100 percent completed");

@@ -320,11 +320,55 @@ kvph::BoolResult Files::deleteFileW(const std::wstring& path) {
     if (open || attached) {
         return {false, kErrorSharingViolation};
     }
+    // A file kept only as a size (a virtual disk's) gives its room back to the volume that held it.
+    if (file->logicalSize) {
+        if (const auto holder = drives_.volumeByLetter(key[0])) {
+            const_cast<Volume*>(holder->volume)->freeBytes += *file->logicalSize;
+        }
+    }
     model_.files.erase(key);
     // A detached virtual disk whose file is gone is no longer known to the system.
     model_.vdisks.erase(std::remove_if(model_.vdisks.begin(), model_.vdisks.end(), sameFile),
                         model_.vdisks.end());
     return {true, 0};
+}
+
+kvph::FileAttributeData Files::getFileAttributesExW(const std::wstring& path) {
+    if (auto error = calls_.enter("getFileAttributesExW", path)) {
+        return {false, 0, 0, *error};
+    }
+    const std::wstring key = pathKey(path);
+    if (const File* folder = findFolder(key)) {
+        return {true, folder->attributes, 0, 0};
+    }
+    const File* file = findFile(key);
+    if (file == nullptr || endsWithSeparator(path)) {
+        return {false, 0, 0,
+                parentFolderExists(key) ? win::ERROR_FILE_NOT_FOUND_ : win::ERROR_PATH_NOT_FOUND_};
+    }
+    return {true, file->attributes, fileSize(*file), 0};
+}
+
+// The ANSI calls name the file that the path's wide form in the machine's code page names.
+bool Files::pathFileExistsA(const std::wstring& widePath) {
+    if (calls_.enter("pathFileExistsA", widePath)) {
+        return false;
+    }
+    return pathFileExistsW(widePath);
+}
+
+kvph::BoolResult Files::setFileAttributesA(const std::wstring& widePath, std::uint32_t attributes) {
+    if (auto error = calls_.enter("setFileAttributesA", widePath)) {
+        return {false, *error};
+    }
+    return setFileAttributesW(widePath, attributes);
+}
+
+kvph::BoolResult Files::deleteFileA(const std::wstring& widePath) {
+    if (auto error = calls_.enter("deleteFileA", widePath)) {
+        return {false, *error};
+    }
+    return deleteFileW(widePath);
 }
 
 int Files::wmkdir(const std::wstring& path) {

@@ -25,6 +25,8 @@ public:
     // Size of a virtual disk's file made by "create vdisk" or implied by a machine file: its headers and
     // metadata, not its contents.
     static constexpr std::size_t kNewVdiskFileBytes = 4u << 20;
+    // The size a file has on its volume: its logical size when one is set, else its bytes.
+    static std::uint64_t fileSize(const File& file) { return file.logicalSize.value_or(file.content.size()); }
 
     // `key` is a pathKey().
     File* findFile(const std::wstring& key);
@@ -50,6 +52,11 @@ public:
     kvph::BoolResult setFileAttributesW(const std::wstring& path, std::uint32_t attributes);
     std::optional<std::uint32_t> getFileAttributesW(const std::wstring& path);
     kvph::BoolResult deleteFileW(const std::wstring& path);
+    kvph::FileAttributeData getFileAttributesExW(const std::wstring& path);
+    // The ANSI calls name the file that the path's wide form in the machine's code page names.
+    bool pathFileExistsA(const std::wstring& widePath);
+    kvph::BoolResult setFileAttributesA(const std::wstring& widePath, std::uint32_t attributes);
+    kvph::BoolResult deleteFileA(const std::wstring& widePath);
     int wmkdir(const std::wstring& path);
     // Opens or creates a file (device paths are the drives' business, see Machine::createFileW).
     kvph::HandleResult createFile(const std::wstring& path, std::uint32_t desiredAccess,

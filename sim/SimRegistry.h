@@ -12,7 +12,8 @@ namespace sim {
 
 class Registry {
 public:
-    Registry(MachineModel& model, Calls& calls) : model_(model), calls_(calls) {}
+    Registry(MachineModel& model, Calls& calls, Handles& handles)
+        : model_(model), calls_(calls), handles_(handles) {}
 
     std::optional<std::uint32_t> queryDword(kvph::RegistryRoot root, const std::wstring& subKey,
                                             const std::wstring& valueName);
@@ -21,12 +22,30 @@ public:
     kvph::BoolResult deleteValue(kvph::RegistryRoot root, const std::wstring& subKey,
                                  const std::wstring& valueName);
 
+    // Keys through handles: a key exists or not; its subkeys are the keys whose name continues its own
+    // after a backslash.
+    kvph::HandleResult regOpenKeyExW(kvph::RegistryRoot root, const std::wstring& subKey,
+                                     std::uint32_t access);
+    kvph::RegCreateResult regCreateKeyExW(kvph::RegistryRoot root, const std::wstring& subKey,
+                                          std::uint32_t access);
+    kvph::RegDwordQuery regQueryValueExDword(kvph::Handle key, const std::wstring& valueName);
+    std::uint32_t regSetValueExDword(kvph::Handle key, const std::wstring& valueName, std::uint32_t value);
+    std::uint32_t regDeleteValueW(kvph::Handle key, const std::wstring& valueName);
+    kvph::RegKeyInfo regQueryInfoKeyW(kvph::Handle key);
+    std::uint32_t regDeleteKeyExW(kvph::RegistryRoot root, const std::wstring& subKey);
+    std::uint32_t regCloseKey(kvph::Handle key);
+
     // The model's key for a root and subkey.
     static std::wstring keyName(kvph::RegistryRoot root, const std::wstring& subKey);
 
 private:
+    // The key behind an open handle with the access it was opened with; null when the handle is no
+    // key or its key is gone.
+    RegistryKey* openKey(kvph::Handle handle, std::uint32_t& access);
+
     MachineModel& model_;
     Calls& calls_;
+    Handles& handles_;
 };
 
 }  // namespace sim

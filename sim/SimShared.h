@@ -58,7 +58,11 @@ struct OpenLink {
 struct OpenMutex {
     std::wstring name;
 };
-using OpenObject = std::variant<OpenFile, OpenDevice, OpenLink, OpenMutex>;
+struct OpenRegKey {
+    std::wstring key;  // the model's registry key name
+    std::uint32_t access = 0;
+};
+using OpenObject = std::variant<OpenFile, OpenDevice, OpenLink, OpenMutex, OpenRegKey>;
 
 class Handles {
 public:

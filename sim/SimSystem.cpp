@@ -116,6 +116,13 @@ std::optional<std::string> System::wideToAnsi(const std::wstring& textToConvert)
     return codePage_.toAnsi(upToNul(textToConvert));
 }
 
+std::optional<std::wstring> System::ansiToWide(const std::string& bytes) {
+    if (calls_.enter("ansiToWide", codePage_.fromAnsi(bytes))) {
+        return std::nullopt;
+    }
+    return codePage_.fromAnsi(upToNul(bytes));
+}
+
 std::optional<std::wstring> System::stringFromCLSID(const std::uint8_t (&guid)[16], std::uint32_t& error) {
     if (auto injected = calls_.enter("stringFromCLSID")) {
         error = *injected;

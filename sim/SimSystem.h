@@ -42,6 +42,7 @@ public:
     std::int32_t ntClose(kvph::Handle handle);
 
     std::optional<std::string> wideToAnsi(const std::wstring& text);
+    std::optional<std::wstring> ansiToWide(const std::string& bytes);
     std::optional<std::wstring> stringFromCLSID(const std::uint8_t (&guid)[16], std::uint32_t& error);
 
 private:

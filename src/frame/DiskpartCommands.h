@@ -33,4 +33,21 @@ inline constexpr char kExtend[] = "extend\r\n";
 inline constexpr char kAssignLetter[] = "assign letter=\"%s\"\r\n";
 inline constexpr char kExit[] = "exit\r\n";
 
+// Whole scripts of the VHDX drive's life.
+inline constexpr char kCreateVhdx[] =
+    "create vdisk file=\"%s\" type=%s maximum=%d\r\nselect vdisk file=\"%s\"\r\nattach vdisk\r\ncreate "
+    "partition "
+    "Primary\r\nformat quick fs=ntfs label=\"%s\"\r\nAssign Letter=\"%s\"\r\nexit\r\n";
+inline constexpr char kExpandThenAttach[] =
+    "select vdisk file=\"%s\"\r\nexpand vdisk maximum=%d\r\nattach vdisk\r\nexit\r\n";
+inline constexpr char kAttach[] = "select vdisk file=\"%s\"\r\nattach vdisk\r\nexit\r\n";
+inline constexpr char kAttachReadOnly[] = "select vdisk file=\"%s\"\r\nattach vdisk readonly\r\nexit\r\n";
+inline constexpr char kDetach[] = "select vdisk file=\"%s\"\r\ndetach vdisk\r\nexit\r\n";
+inline constexpr char kCompactThenAttach[] =
+    "select vdisk file=\"%s\"\r\ncompact vdisk\r\ndetach vdisk\r\nattach vdisk\r\nexit\r\n";
+inline constexpr char kShrinkPartition[] =
+    "select disk=\"%d\"\r\nselect partition=\"%d\"\r\nshrink desired=\"%d\"\r\nexit\r\n";
+inline constexpr char kExtendPartition[] =
+    "select disk=\"%d\"\r\nselect partition=\"%d\"\r\nextend\r\nexit\r\n";
+
 }  // namespace kvph::scripts

@@ -7,13 +7,14 @@
 namespace kvph {
 
 int ListFixedPartition();  // src/inventory/FixedPartitionListing.cpp
-int CreateVHDX(const wchar_t* vhdxPath, const wchar_t* volumeLabel, int maximumMB, int expandable);
-int AttachVHDX(const wchar_t* vhdxPath, int readOnly);
-int DetachVHDX(const wchar_t* vhdxPath, int removeFiles);
-int CheckExistVHDX(const wchar_t* vhdxPath);  // src/inventory/VhdxPresenceQuery.cpp
+int CreateVHDX(const wchar_t* vhdxPath, const wchar_t* volumeLabel, int maximumMB,
+               int expandable);                            // src/lifecycle/CreateVHDX.cpp
+int AttachVHDX(const wchar_t* vhdxPath, int readOnly);     // src/lifecycle/AttachVHDX.cpp
+int DetachVHDX(const wchar_t* vhdxPath, int removeFiles);  // src/lifecycle/DetachVHDX.cpp
+int CheckExistVHDX(const wchar_t* vhdxPath);               // src/inventory/VhdxPresenceQuery.cpp
 int FormatNTFS(const wchar_t* driveLetter, const wchar_t* volumeLabel);  // src/partition_ops/FormatNTFS.cpp
-int FindUsableLabel(wchar_t* letterOut);  // src/partition_ops/FindUsableLabel.cpp
-int CompactThenAttachVHDX(const wchar_t* vhdxPath);
+int FindUsableLabel(wchar_t* letterOut);             // src/partition_ops/FindUsableLabel.cpp
+int CompactThenAttachVHDX(const wchar_t* vhdxPath);  // src/lifecycle/CompactThenAttachVHDX.cpp
 int GetVHDXVolumeLabel(const wchar_t* vhdxPath, wchar_t* letterOut);  // src/inventory/VolumeQueries.cpp
 int CheckVHDXReadOnly(const wchar_t* vhdxPath, int* readOnlyOut);     // src/inventory/VolumeQueries.cpp
 int SetHidden(const wchar_t* driveLetter);                            // src/partition_ops/SetHidden.cpp

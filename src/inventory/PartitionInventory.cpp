@@ -65,13 +65,19 @@ std::optional<int> FindVirtualDiskEntry(const std::wstring& iniPath) {
         return std::nullopt;
     }
     const int count = std::min(readCount(iniPath), kMaxSectionsRead);
+    // The drive's own label wins over the shape: another attached virtual disk of diskpart's default
+    // shape must not answer for the VHDX drive.
+    std::optional<int> firstShaped;
     for (int index = 0; index < count; ++index) {
         const SectionFacts facts = readSectionFacts(iniPath, std::to_wstring(index));
-        if (matchesLabelRule(facts) || matchesShapeRule(facts)) {
+        if (matchesLabelRule(facts)) {
             return index;
         }
+        if (!firstShaped && matchesShapeRule(facts)) {
+            firstShaped = index;
+        }
     }
-    return std::nullopt;
+    return firstShaped;
 }
 
 std::optional<std::wstring> GuidToText(const std::uint8_t (&guid)[16]) {

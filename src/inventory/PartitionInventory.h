@@ -49,8 +49,9 @@ std::wstring readText(const std::wstring& iniPath, const std::wstring& section, 
 int readCount(const std::wstring& iniPath);
 
 // The 0-based index of the section that holds the VHDX drive's volume: the first section whose label is
-// the drive's label on an MBR disk, or whose partition has the shape the drive's volume is created with
-// (an NTFS primary partition at sector 2048 or 128 of a fixed file-backed virtual disk).
+// the drive's label on an MBR disk; when there is none, the first whose partition has the shape the
+// drive's volume is created with (an NTFS primary partition at sector 2048 or 128 of a fixed file-backed
+// virtual disk).
 std::optional<int> FindVirtualDiskEntry(const std::wstring& iniPath);
 
 // 16 GUID bytes as 36 upper-case hexadecimal characters in 8-4-4-4-12 groups, without braces. nullopt

@@ -80,16 +80,20 @@ std::wstring extensionOf(const std::wstring& path) {
     return path.substr(dot);
 }
 
-// The key names the whole path only when nothing but the line's end or white space follows it:
-// "D:\VD\DRIVE.VHD" must not match the listing's "D:\VD\DRIVE.VHDX".
+// The path is the last column of a listing line: the key matches only when it is that whole column,
+// with white space before it and nothing but white space after it. So "D:\VD\DRIVE.VHD" matches neither
+// "D:\VD\DRIVE.VHDX" nor "D:\VD\DRIVE.VHD COPY.VHD", and "VD\DRIVE.VHD" not "D:\VD\DRIVE.VHD".
 bool namesWholePath(const std::wstring& line, const std::wstring& key) {
-    for (std::size_t at = line.find(key); at != std::wstring::npos; at = line.find(key, at + 1)) {
-        const std::size_t end = at + key.size();
-        if (end == line.size() || std::iswspace(static_cast<wint_t>(line[end]))) {
-            return true;
-        }
+    const auto isSpace = [](wchar_t c) { return std::iswspace(static_cast<wint_t>(c)) != 0; };
+    std::size_t end = line.size();
+    while (end > 0 && isSpace(line[end - 1])) {
+        --end;
     }
-    return false;
+    if (key.empty() || end <= key.size()) {
+        return false;
+    }
+    const std::size_t start = end - key.size();
+    return line.compare(start, key.size(), key) == 0 && isSpace(line[start - 1]);
 }
 
 void writeBatchFile(const std::wstring& path, const std::wstring& commandLine) {

@@ -75,6 +75,35 @@ struct VolumeInformation {
     std::uint32_t error = 0;
 };
 
+// GetFileAttributesExW with GetFileExInfoStandard: the attributes and the 64-bit size of a file.
+struct FileAttributeData {
+    bool ok = false;
+    std::uint32_t attributes = 0;
+    std::uint64_t size = 0;
+    std::uint32_t error = 0;
+};
+
+// RegCreateKeyExW: the key handle and whether the key was created by the call (REG_CREATED_NEW_KEY).
+struct RegCreateResult {
+    Handle key = kNullHandle;
+    bool created = false;
+    std::uint32_t status = 0;  // the call's LSTATUS: 0 on success
+};
+
+// RegQueryValueExW into a 4-byte buffer: the status, the type the value has and the buffer's content.
+struct RegDwordQuery {
+    std::uint32_t status = 0;
+    std::uint32_t type = 0;
+    std::uint32_t value = 0;
+};
+
+// RegQueryInfoKeyW: how many subkeys and values the key holds.
+struct RegKeyInfo {
+    std::uint32_t status = 0;
+    std::uint32_t subKeys = 0;
+    std::uint32_t values = 0;
+};
+
 struct DiskFreeSpace {
     bool ok = false;
     std::uint64_t freeBytesAvailableToCaller = 0;
@@ -127,6 +156,12 @@ public:
     // GetFileAttributesW; nullopt for INVALID_FILE_ATTRIBUTES.
     virtual std::optional<std::uint32_t> getFileAttributesW(const std::wstring& path) = 0;
     virtual BoolResult deleteFileW(const std::wstring& path) = 0;
+    // GetFileAttributesExW(path, GetFileExInfoStandard, ...): works on files that others hold open.
+    virtual FileAttributeData getFileAttributesExW(const std::wstring& path) = 0;
+    // The same file calls with a path in the ANSI code page, as diskpart sees the path.
+    virtual bool pathFileExistsA(const std::string& path) = 0;
+    virtual BoolResult setFileAttributesA(const std::string& path, std::uint32_t attributes) = 0;
+    virtual BoolResult deleteFileA(const std::string& path) = 0;
     // _wmkdir: 0 on success, -1 on failure.
     virtual int wmkdir(const std::wstring& path) = 0;
     virtual HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess,
@@ -176,9 +211,28 @@ public:
     virtual BoolResult regDeleteValue(RegistryRoot root, const std::wstring& subKey,
                                       const std::wstring& valueName) = 0;
 
+    // Registry keys. Each call returns the LSTATUS it got (0 on success); keys are opened in the 64-bit
+    // view. RegOpenKeyExW(root, subKey, 0, access, &key).
+    virtual HandleResult regOpenKeyExW(RegistryRoot root, const std::wstring& subKey,
+                                       std::uint32_t access) = 0;
+    // RegCreateKeyExW(root, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key, &disp).
+    virtual RegCreateResult regCreateKeyExW(RegistryRoot root, const std::wstring& subKey,
+                                            std::uint32_t access) = 0;
+    virtual RegDwordQuery regQueryValueExDword(Handle key, const std::wstring& valueName) = 0;
+    // RegSetValueExW(key, valueName, 0, REG_DWORD, &value, 4).
+    virtual std::uint32_t regSetValueExDword(Handle key, const std::wstring& valueName,
+                                             std::uint32_t value) = 0;
+    virtual std::uint32_t regDeleteValueW(Handle key, const std::wstring& valueName) = 0;
+    virtual RegKeyInfo regQueryInfoKeyW(Handle key) = 0;
+    // RegDeleteKeyExW(root, subKey, KEY_WOW64_64KEY, 0): refuses a key that has subkeys.
+    virtual std::uint32_t regDeleteKeyExW(RegistryRoot root, const std::wstring& subKey) = 0;
+    virtual std::uint32_t regCloseKey(Handle key) = 0;
+
     // Text conversion: WideCharToMultiByte(CP_ACP, 0, text with terminator, ...) with the system's default
     // character; the result without its terminator. nullopt when the conversion fails.
     virtual std::optional<std::string> wideToAnsi(const std::wstring& text) = 0;
+    // MultiByteToWideChar(CP_ACP, 0, bytes with terminator, ...): the result without its terminator.
+    virtual std::optional<std::wstring> ansiToWide(const std::string& bytes) = 0;
     // StringFromCLSID on 16 GUID bytes: "{XXXXXXXX-...}" or nullopt with the failing HRESULT in `error`.
     virtual std::optional<std::wstring> stringFromCLSID(const std::uint8_t (&guid)[16],
                                                         std::uint32_t& error) = 0;

@@ -47,6 +47,11 @@ constexpr std::uint32_t WAIT_ABANDONED_ = 0x80;
 constexpr std::uint32_t WAIT_FAILED_ = 0xFFFFFFFFu;
 constexpr int SW_HIDE_ = 0;
 
+// Registry access rights and value types.
+constexpr std::uint32_t KEY_QUERY_VALUE_ = 0x1;
+constexpr std::uint32_t KEY_SET_VALUE_ = 0x2;
+constexpr std::uint32_t REG_DWORD_ = 4;
+
 // Shell folders.
 constexpr int CSIDL_COMMON_APPDATA_ = 0x23;
 

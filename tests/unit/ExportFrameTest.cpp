@@ -117,12 +117,5 @@ TEST_F(CallLockTest, AMutexThatCannotBeMadeRefusesTheCall) {
               std::vector<std::wstring>{L"(KvPartitionHelper)PH_Test: the call lock could not be taken."});
 }
 
-TEST_F(CallLockTest, PendingExportsSayTheyAreNotAvailable) {
-    EXPECT_EQ(PH_CreateVHDX(L"D:\\vd\\drive.vhdx", L"Duskvale", 0, 1), 0);
-    EXPECT_EQ(log(),
-              (std::vector<std::wstring>{L"(KvPartitionHelper)PH_CreateVHDX: not available in this build."}));
-    EXPECT_TRUE(machine.diskpartRuns().empty());
-}
-
 }  // namespace
 }  // namespace kvph::test

@@ -69,9 +69,18 @@ const LookupCase kLookupCases[] = {
     {"OtherStartIsNotTheShape",
      section(0, "", "MBR", "15", "00010007-3F00-0000-0000-000000000000", "Fixed") + mainSection(1),
      std::nullopt},
-    {"LowerIndexWins",
+    // The drive's own label wins over another virtual disk of the default shape listed before it.
+    {"LabelWinsOverAnEarlierShape",
      section(0, "System", "GPT", "17", kGptData, "Fixed") + section(1, "", "MBR", "15", kShape0800, "Fixed") +
          section(2, "Duskvale", "MBR", "15", kShape0800, "Fixed") + mainSection(3),
+     2},
+    {"LowerLabelWins",
+     section(0, "Duskvale", "MBR", "15", kShape0800, "Fixed") +
+         section(1, "Duskvale", "MBR", "15", kShape0800, "Fixed") + mainSection(2),
+     0},
+    {"LowerShapeWinsWithoutALabel",
+     section(0, "Data", "GPT", "11", kGptData, "Fixed") + section(1, "", "MBR", "15", kShape0080, "Fixed") +
+         section(2, "Backup", "MBR", "15", kShape0800, "Fixed") + mainSection(3),
      1},
     {"MissingFile", "", std::nullopt},
     {"NoMainSection", section(0, "Duskvale", "MBR", "15", kShape0800, "Fixed"), std::nullopt},

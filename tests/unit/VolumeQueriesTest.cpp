@@ -251,8 +251,23 @@ const QueryCase kQueryCases[] = {
          m.injectFault(noLetter);
      },
      0, L"", -1},
-    // Either VHDX path is answered by the lower matching section, as long as the path asked for is attached.
-    {"LowerMatchingSectionAnswers",
+    // Another virtual disk of the drive's default shape on a lower disk number, labelled otherwise: the
+    // drive's own labelled section answers.
+    {"ShapedDiskBelowDoesNotAnswer",
+     [](sim::Machine& m) {
+         sim::VirtualDisk other = m.model().vdisks[0];
+         other.path = L"C:\\vd\\other.vhdx";
+         other.disk.volumes[0].letter = L'K';
+         other.disk.volumes[0].label = L"Backup";
+         other.disk.volumes[0].readOnly = true;
+         m.putFile(other.path, std::string(4096, '\0'));
+         m.model().vdisks[0].disk.number = 2;
+         m.model().vdisks.push_back(other);
+     },
+     1, L"G:", 0},
+    // Two sections with the drive's label: the lower one answers for either path, as long as the path
+    // asked for is attached.
+    {"LowerLabelledSectionAnswers",
      [](sim::Machine& m) {
          sim::VirtualDisk other = m.model().vdisks[0];
          other.path = L"C:\\vd\\other.vhdx";

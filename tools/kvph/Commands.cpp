@@ -1,6 +1,7 @@
 #include "Commands.h"
 #include "DisksCommand.h"
 #include "InventoryCommands.h"
+#include "LifecycleCommands.h"
 #include "PartitionCommands.h"
 
 namespace kvph::tool {
@@ -22,6 +23,15 @@ const std::vector<CommandSpec>& commandTable() {
          vhdxLetter},
         {"readonly", 1, "readonly PATH        whether that volume is read-only (PH_CheckVHDXReadOnly)",
          vhdxReadOnly},
+        {"create", 3, "create PATH LABEL MAXMB [--expandable]  create the VHDX drive (PH_CreateVHDX)",
+         createDrive, 1},
+        {"attach", 1, "attach PATH [--read-only]  attach and resize the VHDX drive (PH_AttachVHDX)",
+         attachDrive, 1},
+        {"detach", 1,
+         "detach PATH [--remove]  detach the VHDX drive, with --remove delete it (PH_DetachVHDX)",
+         detachDrive, 1},
+        {"compact", 1, "compact PATH         compact the VHDX and attach it again (PH_CompactThenAttachVHDX)",
+         compactDrive},
         {"disks", 0,
          "disks                physical drives and their partition records as the library reads them",
          listDisks},

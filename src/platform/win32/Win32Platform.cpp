@@ -141,6 +141,23 @@ public:
         return boolResult(DeleteFileW(path.c_str()));
     }
 
+    FileAttributeData getFileAttributesExW(const std::wstring& path) override {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+            return {false, 0, 0, GetLastError()};
+        }
+        const std::uint64_t size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        return {true, data.dwFileAttributes, size, ERROR_SUCCESS};
+    }
+
+    bool pathFileExistsA(const std::string& path) override { return PathFileExistsA(path.c_str()) != FALSE; }
+
+    BoolResult setFileAttributesA(const std::string& path, std::uint32_t attributes) override {
+        return boolResult(SetFileAttributesA(path.c_str(), attributes));
+    }
+
+    BoolResult deleteFileA(const std::string& path) override { return boolResult(DeleteFileA(path.c_str())); }
+
     int wmkdir(const std::wstring& path) override { return _wmkdir(path.c_str()); }
 
     HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
@@ -292,6 +309,79 @@ public:
         status = RegDeleteValueW(key, valueName.c_str());
         RegCloseKey(key);
         return {status == ERROR_SUCCESS, static_cast<std::uint32_t>(status)};
+    }
+
+    HandleResult regOpenKeyExW(RegistryRoot root, const std::wstring& subKey, std::uint32_t access) override {
+        HKEY key = nullptr;
+        const LONG status = RegOpenKeyExW(rootKey(root), subKey.c_str(), 0, access | KEY_WOW64_64KEY, &key);
+        return {status == ERROR_SUCCESS ? fromNative(key) : kNullHandle, static_cast<std::uint32_t>(status)};
+    }
+
+    RegCreateResult regCreateKeyExW(RegistryRoot root, const std::wstring& subKey,
+                                    std::uint32_t access) override {
+        HKEY key = nullptr;
+        DWORD disposition = 0;
+        const LONG status =
+            RegCreateKeyExW(rootKey(root), subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            access | KEY_WOW64_64KEY, nullptr, &key, &disposition);
+        if (status != ERROR_SUCCESS) {
+            return {kNullHandle, false, static_cast<std::uint32_t>(status)};
+        }
+        return {fromNative(key), disposition == REG_CREATED_NEW_KEY, ERROR_SUCCESS};
+    }
+
+    RegDwordQuery regQueryValueExDword(Handle key, const std::wstring& valueName) override {
+        DWORD value = 0;
+        DWORD size = sizeof value;
+        DWORD type = 0;
+        const LONG status = RegQueryValueExW(static_cast<HKEY>(toNative(key)), valueName.c_str(), nullptr,
+                                             &type, reinterpret_cast<BYTE*>(&value), &size);
+        return {static_cast<std::uint32_t>(status), type, value};
+    }
+
+    std::uint32_t regSetValueExDword(Handle key, const std::wstring& valueName,
+                                     std::uint32_t value) override {
+        const DWORD data = value;
+        return static_cast<std::uint32_t>(RegSetValueExW(static_cast<HKEY>(toNative(key)), valueName.c_str(),
+                                                         0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                                                         sizeof data));
+    }
+
+    std::uint32_t regDeleteValueW(Handle key, const std::wstring& valueName) override {
+        return static_cast<std::uint32_t>(
+            RegDeleteValueW(static_cast<HKEY>(toNative(key)), valueName.c_str()));
+    }
+
+    RegKeyInfo regQueryInfoKeyW(Handle key) override {
+        DWORD subKeys = 0;
+        DWORD values = 0;
+        const LONG status =
+            RegQueryInfoKeyW(static_cast<HKEY>(toNative(key)), nullptr, nullptr, nullptr, &subKeys, nullptr,
+                             nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+        return {static_cast<std::uint32_t>(status), subKeys, values};
+    }
+
+    std::uint32_t regDeleteKeyExW(RegistryRoot root, const std::wstring& subKey) override {
+        return static_cast<std::uint32_t>(RegDeleteKeyExW(rootKey(root), subKey.c_str(), KEY_WOW64_64KEY, 0));
+    }
+
+    std::uint32_t regCloseKey(Handle key) override {
+        return static_cast<std::uint32_t>(RegCloseKey(static_cast<HKEY>(toNative(key))));
+    }
+
+    std::optional<std::wstring> ansiToWide(const std::string& bytes) override {
+        const int units =
+            MultiByteToWideChar(CP_ACP, 0, bytes.c_str(), static_cast<int>(bytes.size()) + 1, nullptr, 0);
+        if (units <= 0) {
+            return std::nullopt;
+        }
+        std::wstring converted(static_cast<std::size_t>(units), L'\0');
+        if (MultiByteToWideChar(CP_ACP, 0, bytes.c_str(), static_cast<int>(bytes.size()) + 1,
+                                converted.data(), units) != units) {
+            return std::nullopt;
+        }
+        converted.pop_back();
+        return converted;
     }
 
     std::optional<std::string> wideToAnsi(const std::wstring& text) override {

@@ -1,0 +1,55 @@
+// PH_DetachVHDX: detaches the VHDX drive after recording where its volume sits; asked to, removes the
+// drive's file and its inventory and size files once the detach has succeeded.
+#include "frame/DiskpartCommands.h"
+#include "frame/ExportGuard.h"
+#include "frame/Folders.h"
+#include "frame/Operations.h"
+#include "inventory/PartitionInventory.h"
+#include "lifecycle/SizeSettings.h"
+#include "lifecycle/VhdxDrive.h"
+#include "platform/Platform.h"
+#include "platform/WinConstants.h"
+
+namespace kvph {
+
+namespace {
+
+constexpr wchar_t kExportName[] = L"PH_DetachVHDX";
+
+void deleteLibraryFile(const wchar_t* name) {
+    const std::wstring path = PathAddBackslash(LibraryFolder()) + name;
+    platform().setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
+    platform().deleteFileW(path);
+}
+
+// The file is named by the same ANSI text the script gave diskpart.
+void removeDriveFiles(const std::string& ansiPath) {
+    platform().setFileAttributesA(ansiPath, win::FILE_ATTRIBUTE_NORMAL_);
+    platform().deleteFileA(ansiPath);
+    deleteLibraryFile(inventory::kFileName);
+    deleteLibraryFile(kMaxSizeFileName);
+}
+
+}  // namespace
+
+int DetachVHDX(const wchar_t* vhdxPath, int removeFiles) {
+    const auto path = textArgument(kExportName, L"the VHDX path", vhdxPath);
+    const auto ansiPath = path ? vhdxScriptPath(kExportName, *path) : std::nullopt;
+    if (!ansiPath) {
+        return 0;
+    }
+    RecordDiskPartition(recordedVhdxLetter());
+    DiskpartSettings settings;
+    settings.successMessage = L"(KvPartitionHelper)diskpart detach successfully.";
+    const ScriptOutcome outcome =
+        runComposedScript(composeScript(kScriptBytes, scripts::kDetach, ansiPath->c_str()), settings);
+    if (outcome != ScriptOutcome::DiskpartSucceeded) {
+        return 0;
+    }
+    if (removeFiles != 0) {
+        removeDriveFiles(*ansiPath);
+    }
+    return 1;
+}
+
+}  // namespace kvph

@@ -1,0 +1,41 @@
+// One REG_DWORD registry value with its location, saved before a change and restored exactly after it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace kvph {
+
+// What a value was before the call changed it.
+struct SavedDword {
+    bool keyExisted = false;
+    bool valueExisted = false;
+    std::uint32_t value = 0;
+};
+
+class DwordRegHelper {
+public:
+    DwordRegHelper(RegistryRoot root, std::wstring keyPath, std::wstring valueName);
+    virtual ~DwordRegHelper() = default;
+    DwordRegHelper(const DwordRegHelper&) = delete;
+    DwordRegHelper& operator=(const DwordRegHelper&) = delete;
+
+    // Reads the value through a key opened for query only.
+    SavedDword Save() const;
+    // Sets the value, creating the key when it is missing: 1 when the value was set.
+    int Write(std::uint32_t value);
+    // Puts back what Save found: the old value, or no value, or no key when Write created it and it is
+    // empty again. True when something was put back.
+    bool Restore(const SavedDword& saved);
+
+private:
+    RegistryRoot root_;
+    std::wstring keyPath_;
+    std::wstring valueName_;
+    std::uint32_t value_ = 0;
+    bool keyCreated_ = false;
+};
+
+}  // namespace kvph
