@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "CaptureCommand.h"
 #include "DisksCommand.h"
 #include "InventoryCommands.h"
 #include "LifecycleCommands.h"
@@ -43,6 +44,8 @@ const std::vector<CommandSpec>& commandTable() {
         {"format", 1, "format LETTER [LABEL]  wipe the disk of LETTER into one NTFS volume (PH_FormatNTFS)",
          formatDisk, 1},
         {"free-letter", 0, "free-letter          a free drive letter (PH_FindUsableLabel)", freeLetter},
+        {"capture", 1, "capture FILE         write this machine as a machine description for --machine",
+         captureMachineFile},
     };
     return table;
 }

@@ -1,5 +1,5 @@
-// The kvph tool off Windows: the library's own code runs on a simulated machine, installed as the
-// platform for as long as the host lives.
+// The simulated host: the library's own code runs on a simulated machine, installed as the platform for
+// as long as the host lives. Off Windows it is the only host; on Windows `--machine` chooses it.
 #include <fstream>
 #include <utility>
 
@@ -55,6 +55,8 @@ public:
         return true;
     }
 
+    std::uint32_t codePage() override { return machine_.model().codePage; }
+
     std::wstring libraryFolder() override {
         const std::wstring& path = machine_.model().libraryPath;
         return path.substr(0, path.find_last_of(L'\\') + 1);
@@ -89,11 +91,7 @@ private:
 
 }  // namespace
 
-std::vector<std::string> utf8Arguments(int argc, char** argv) {
-    return std::vector<std::string>(argv, argv + argc);
-}
-
-std::unique_ptr<Host> makeHost(const std::string& machineFile, std::string& error) {
+std::unique_ptr<Host> makeSimulatedHost(const std::string& machineFile, std::string& error) {
     try {
         return std::make_unique<NativeHost>(machineFile.empty() ? sim::defaultMachine()
                                                                 : sim::loadMachineFile(machineFile));

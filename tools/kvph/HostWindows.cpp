@@ -1,5 +1,6 @@
 // The kvph tool on Windows: loads KvPartitionHelper.dll from the tool's own folder the way a host
-// service does, and reads the library's debug output in-process.
+// service does, and reads the library's debug output in-process. With a machine file it rehearses on
+// the simulated copy instead (HostNative.cpp), without loading the DLL.
 #include <windows.h>
 // shellapi.h needs the declarations of windows.h.
 #include <shellapi.h>
@@ -147,6 +148,7 @@ public:
     std::vector<std::wstring> takeLog() override { return DebugOutputCapture::instance().take(); }
     bool takeDiskpartRuns(std::vector<DiskpartRunRecord>&) override { return false; }
     std::wstring libraryFolder() override { return moduleFolder(library_); }
+    std::uint32_t codePage() override { return GetACP(); }
 
     bool readFile(const std::wstring& path, std::string& bytes) override {
         const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -193,8 +195,7 @@ std::vector<std::string> utf8Arguments(int argc, char** argv) {
 
 std::unique_ptr<Host> makeHost(const std::string& machineFile, std::string& error) {
     if (!machineFile.empty()) {
-        error = "a machine description applies only to the simulated machine";
-        return nullptr;
+        return makeSimulatedHost(machineFile, error);
     }
     // Installed before the library loads, so nothing it prints is missed.
     DebugOutputCapture::instance();
