@@ -380,6 +380,26 @@ test_kvph_tool() {
     fi
 }
 
+# kvph.exe capture reads the machine through the Win32 backend and writes a description that kvph.exe
+# --machine then rehearses on, without loading the DLL.
+test_kvph_capture() {
+    if [ "$KVPH_BUILT" != yes ]; then
+        fail "kvph.exe builds" "see $BUILD/wine-tests-build.log"
+        return
+    fi
+    cp "$BUILD/kvph.exe" "$DLL" "$TOOL/"
+    rm -f "$TOOL/captured.json"
+    local captured rehearsed
+    captured=$("$WINE" 'C:\tool\kvph.exe' --json capture 'C:\tool\captured.json' 2>>"$WINE_ERRORS" | tr -d '\r')
+    rehearsed=$("$WINE" 'C:\tool\kvph.exe' --machine 'C:\tool\captured.json' --json list 2>&1 | tr -d '\r')
+    if grep -qF '"result":1' <<<"$captured" && grep -qF '"disks"' "$TOOL/captured.json" \
+        && grep -qF '"command":"list"' <<<"$rehearsed" && grep -qF '"diskpart":[' <<<"$rehearsed"; then
+        pass "kvph.exe capture writes this machine; kvph.exe --machine rehearses list on the copy"
+    else
+        fail "kvph.exe capture and --machine under Wine" "$captured" "$rehearsed" "$(head -c 2000 "$TOOL/captured.json" 2>&1)"
+    fi
+}
+
 # Each stand-in run takes 1.5 s, so two callers that did not wait for each other would meet.
 test_two_processes_never_overlap() {
     stand_in "$ATTACHED_LISTING" 0 1500
@@ -462,6 +482,7 @@ test_abandoned_call_lock
 test_free_letter
 test_partition_ops_find_no_disk
 test_kvph_tool
+test_kvph_capture
 test_two_processes_never_overlap
 test_stand_in_detects_overlap
 finish
