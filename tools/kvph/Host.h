@@ -58,6 +58,11 @@ std::vector<std::string> utf8Arguments(int argc, char** argv);
 // elsewhere always the simulated machine.
 std::unique_ptr<Host> makeHost(const std::string& machineFile, std::string& error);
 
+#ifdef _WIN32
+// KvPartitionHelper.dll from the tool's own folder, loaded as a host service loads it.
+std::unique_ptr<Host> makeLibraryHost(std::string& error);
+#endif
+
 // The library's own code on a simulated machine: the one `machineFile` describes, or the built-in
 // default machine when it is empty.
 std::unique_ptr<Host> makeSimulatedHost(const std::string& machineFile, std::string& error);

@@ -1,6 +1,5 @@
 // The kvph tool on Windows: loads KvPartitionHelper.dll from the tool's own folder the way a host
-// service does, and reads the library's debug output in-process. With a machine file it rehearses on
-// the simulated copy instead (HostNative.cpp), without loading the DLL.
+// service does, and reads the library's debug output in-process.
 #include <windows.h>
 // shellapi.h needs the declarations of windows.h.
 #include <shellapi.h>
@@ -193,10 +192,7 @@ std::vector<std::string> utf8Arguments(int argc, char** argv) {
     return arguments;
 }
 
-std::unique_ptr<Host> makeHost(const std::string& machineFile, std::string& error) {
-    if (!machineFile.empty()) {
-        return makeSimulatedHost(machineFile, error);
-    }
+std::unique_ptr<Host> makeLibraryHost(std::string& error) {
     // Installed before the library loads, so nothing it prints is missed.
     DebugOutputCapture::instance();
     const std::wstring path = moduleFolder(nullptr) + L"KvPartitionHelper.dll";
