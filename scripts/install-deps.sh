@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64
-          googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev fdisk gdisk)
+          googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev fdisk gdisk valgrind)
 if [ "${1:-}" = "--native-only" ]; then
     packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev)
 fi

@@ -40,9 +40,10 @@ void allowOnly(const json& object, const std::string& where, std::initializer_li
     }
 }
 
+// A key the object must have; a missing one is named by its path, as every other fault is.
 const json& required(const json& object, const std::string& key, const std::string& where) {
     if (!object.contains(key)) {
-        fail(where + "." + key, "is required");
+        fail(where + "." + key, "required");
     }
     return object.at(key);
 }
@@ -77,10 +78,11 @@ bool boolOr(const json& object, const std::string& key, const std::string& where
 }
 
 std::string stringAt(const json& object, const std::string& key, const std::string& where) {
-    if (!required(object, key, where).is_string()) {
+    const json& value = required(object, key, where);
+    if (!value.is_string()) {
         fail(where + "." + key, "must be a string");
     }
-    return object.at(key).get<std::string>();
+    return value.get<std::string>();
 }
 
 int hexDigit(char c) {

@@ -3,11 +3,11 @@
 // converts it to its own code page.
 //
 // Commands are handlers in tables, one table per family: SimDiskpartVdisk.cpp holds the "... vdisk"
-// commands, SimDiskpartDisks.cpp those on disks and partitions, SimDiskpartResize.cpp shrink and extend. To
-// add a family, write its handlers in a file of its own, declare its table below next to vdiskCommands() and
-// list it in commandTables() (SimDiskpart.cpp). A handler gets the script's words after the command's own and
-// a DiskpartContext that reaches the machine's roles and the run's selections; it prints through the context
-// and returns 0 or the exit code that ends the script.
+// commands, SimDiskpartDisks.cpp the disk and partition commands. To add a family, write its handlers in a
+// file of its own, declare its table below next to vdiskCommands() and list it in commandTables()
+// (SimDiskpart.cpp). A handler gets the script's words after the command's own and a DiskpartContext that
+// reaches the machine's roles and the run's selections; it prints through the context and returns 0 or the
+// exit code that ends the script.
 #pragma once
 
 #include <cstdint>
@@ -57,8 +57,8 @@ struct DiskpartCommand {
 
 // Command tables.
 const std::vector<DiskpartCommand>& vdiskCommands();
-const std::vector<DiskpartCommand>& diskCommands();    // SimDiskpartDisks.cpp
-const std::vector<DiskpartCommand>& resizeCommands();  // SimDiskpartResize.cpp
+const std::vector<DiskpartCommand>& diskCommands();
+const std::vector<DiskpartCommand>& resizeCommands();  // SimDiskpartResize.cpp: shrink, extend
 
 // One partition as diskpart numbers it on a disk: the disk's partitions in disk order, an extended
 // container counted before its logical drives, unallocated space not counted. Exactly one of the slot

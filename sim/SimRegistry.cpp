@@ -106,27 +106,28 @@ kvph::RegCreateResult Registry::regCreateKeyExW(kvph::RegistryRoot root, const s
     return {handles_.add(OpenRegKey{key, access}), created, 0};
 }
 
-RegistryKey* Registry::openKey(kvph::Handle handle, std::uint32_t& access) {
+RegistryKey* Registry::openKey(kvph::Handle handle, std::uint32_t neededAccess, std::uint32_t& error) {
     const OpenRegKey* open = handles_.findAs<OpenRegKey>(handle);
-    if (open == nullptr) {
+    auto key = open != nullptr ? model_.registry.find(open->key) : model_.registry.end();
+    if (key == model_.registry.end()) {
+        error = win::ERROR_INVALID_HANDLE_;
         return nullptr;
     }
-    access = open->access;
-    auto key = model_.registry.find(open->key);
-    return key != model_.registry.end() ? &key->second : nullptr;
+    if ((open->access & neededAccess) == 0) {
+        error = win::ERROR_ACCESS_DENIED_;
+        return nullptr;
+    }
+    return &key->second;
 }
 
 kvph::RegDwordQuery Registry::regQueryValueExDword(kvph::Handle handle, const std::wstring& valueName) {
     if (auto error = calls_.enter("regQueryValueExDword", valueName)) {
         return {*error, 0, 0};
     }
-    std::uint32_t access = 0;
-    RegistryKey* key = openKey(handle, access);
+    std::uint32_t error = 0;
+    RegistryKey* key = openKey(handle, win::KEY_QUERY_VALUE_, error);
     if (key == nullptr) {
-        return {win::ERROR_INVALID_HANDLE_, 0, 0};
-    }
-    if ((access & win::KEY_QUERY_VALUE_) == 0) {
-        return {win::ERROR_ACCESS_DENIED_, 0, 0};
+        return {error, 0, 0};
     }
     auto value = findValue(*key, valueName);
     if (value == key->dwords.end()) {
@@ -140,13 +141,10 @@ std::uint32_t Registry::regSetValueExDword(kvph::Handle handle, const std::wstri
     if (auto error = calls_.enter("regSetValueExDword", valueName)) {
         return *error;
     }
-    std::uint32_t access = 0;
-    RegistryKey* key = openKey(handle, access);
+    std::uint32_t error = 0;
+    RegistryKey* key = openKey(handle, win::KEY_SET_VALUE_, error);
     if (key == nullptr) {
-        return win::ERROR_INVALID_HANDLE_;
-    }
-    if ((access & win::KEY_SET_VALUE_) == 0) {
-        return win::ERROR_ACCESS_DENIED_;
+        return error;
     }
     auto existing = findValue(*key, valueName);
     if (existing != key->dwords.end()) {
@@ -161,13 +159,10 @@ std::uint32_t Registry::regDeleteValueW(kvph::Handle handle, const std::wstring&
     if (auto error = calls_.enter("regDeleteValueW", valueName)) {
         return *error;
     }
-    std::uint32_t access = 0;
-    RegistryKey* key = openKey(handle, access);
+    std::uint32_t error = 0;
+    RegistryKey* key = openKey(handle, win::KEY_SET_VALUE_, error);
     if (key == nullptr) {
-        return win::ERROR_INVALID_HANDLE_;
-    }
-    if ((access & win::KEY_SET_VALUE_) == 0) {
-        return win::ERROR_ACCESS_DENIED_;
+        return error;
     }
     auto value = findValue(*key, valueName);
     if (value == key->dwords.end()) {

@@ -39,9 +39,9 @@ public:
     static std::wstring keyName(kvph::RegistryRoot root, const std::wstring& subKey);
 
 private:
-    // The key behind an open handle with the access it was opened with; null when the handle is no
-    // key or its key is gone.
-    RegistryKey* openKey(kvph::Handle handle, std::uint32_t& access);
+    // The key behind an open handle opened with `neededAccess`; null with the error when the handle is no
+    // key, its key is gone or it lacks that access.
+    RegistryKey* openKey(kvph::Handle handle, std::uint32_t neededAccess, std::uint32_t& error);
 
     MachineModel& model_;
     Calls& calls_;

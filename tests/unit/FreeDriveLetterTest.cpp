@@ -1,3 +1,4 @@
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,11 @@ struct LetterCase {
     int result;
     std::wstring letter;
 };
+
+// Printed by name: gtest would otherwise print the case as its bytes, padding included.
+void PrintTo(const LetterCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FreeDriveLetterTest : public FrameTest, public ::testing::WithParamInterface<LetterCase> {};
 

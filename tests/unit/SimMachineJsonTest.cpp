@@ -51,6 +51,10 @@ TEST(SimMachineJsonTest, RejectsWhatTheFormatDoesNotHave) {
          "vdisks[0].attached: expected true or false"},
         {R"({"diskpart": {"exitCodes": [0, "5"]}})", "diskpart.exitCodes[1]: expected an integer"},
         {R"({"diskpart": {"cannotstart": true}})", "diskpart.cannotstart: unknown key"},
+        {R"({"disks": [{"number": 0, "sizeBytes": 1048576, "style": "mbr", "partitions": [{"sectors": 8, "type": "07"}]}]})",
+         "disks[0].partitions[0].start: required"},
+        {R"({"disks": [{"number": 0, "sizeBytes": 1048576, "style": "mbr", "partitions": [{"start": 8, "sectors": 8}]}]})",
+         "disks[0].partitions[0].type: required"},
         {R"([1])", "(top level): expected an object"},
     };
     for (const Case& c : cases) {
@@ -200,9 +204,7 @@ TEST(SimMachineJsonTest, ImpossibleMachinesAreRefusedWithTheirPath) {
         {R"({"disks": [{"number": 32, "sizeBytes": 1048576}]})", "disks[0].number: must be at most 31"},
         {thirtyThreeDrives,
          "vdisks[0].attached: no physical drive number is left for it (32 drives at most)"},
-        {mbrMachine(R"([{"sectors": 2048, "type": "07"}])"), "disks[0].partitions[0].start: is required"},
-        {mbrMachine(R"([{"start": 2048, "sectors": 2048}])"), "disks[0].partitions[0].type: is required"},
-        {mbrMachine("[" + primary + "]", R"([{"letter": "E"}])"), "disks[0].volumes[0].start: is required"},
+        {mbrMachine("[" + primary + "]", R"([{"letter": "E"}])"), "disks[0].volumes[0].start: required"},
     };
     for (const Case& c : cases) {
         const std::string error = loadError(c.text);

@@ -2,7 +2,8 @@
 # Runs the real KvPartitionHelper.dll under Wine in a private prefix with a stand-in diskpart.exe and
 # checks its export table, its imports and PH_CheckExistVHDX end to end (batch file, cmd.exe, the
 # captured listing, the files left behind, the debug output and machine-wide serialisation), the volume
-# queries and the listing on a machine without physical drives, and the takeover of an abandoned lock.
+# queries and the listing on a machine without physical drives, the takeover of an abandoned lock, and
+# the package: its install layout, its zip, and a host project built against it (tests/consumer).
 #
 # Usage: tests/wine/run_wine_tests.sh [mingw build folder]   (default: build/mingw, configured and
 # built here when needed). Ends with "N passed, M failed"; exits non-zero when anything failed.
@@ -400,6 +401,80 @@ test_kvph_capture() {
     fi
 }
 
+# The package as a host project gets it: `cmake --install` lays out exactly bin/, lib/, include/ and the
+# package config; a project built against it with find_package calls the DLL next to its program and
+# finds the package's version in the DLL's version resource; CPack's zip holds the same files.
+PACKAGE_FILES=$(sort <<'EOF'
+bin/KvPartitionHelper.dll
+bin/kvph.exe
+include/KvPartitionHelper.h
+lib/cmake/KvPartitionHelper/KvPartitionHelperConfig.cmake
+lib/cmake/KvPartitionHelper/KvPartitionHelperConfigVersion.cmake
+lib/cmake/KvPartitionHelper/KvPartitionHelperTargets-CONFIG.cmake
+lib/cmake/KvPartitionHelper/KvPartitionHelperTargets.cmake
+lib/libKvPartitionHelper.dll.a
+EOF
+)
+# File names one a line, the configuration in the targets file's name replaced by CONFIG.
+package_listing() { sed 's/KvPartitionHelperTargets-[a-z]*\.cmake$/KvPartitionHelperTargets-CONFIG.cmake/' | sort; }
+
+test_package() {
+    if [ "$KVPH_BUILT" != yes ]; then
+        fail "package: kvph.exe builds" "see $BUILD/wine-tests-build.log"
+        return
+    fi
+    local package=$BUILD/package-test
+    local installed=$package/install
+    rm -rf "$package"
+    mkdir -p "$package"
+    if ! cmake --install "$BUILD" --prefix "$installed" >"$package/install.log" 2>&1; then
+        fail "package: cmake --install" "see $package/install.log"
+        return
+    fi
+    local listing
+    listing=$(cd "$installed" && find . -type f | sed 's|^\./||' | package_listing)
+    if [ "$listing" = "$PACKAGE_FILES" ]; then
+        pass "package: cmake --install lays out the DLL, kvph.exe, the import library, the header and the package config, nothing else"
+    else
+        fail "package: install layout" "expected: $(tr '\n' ' ' <<<"$PACKAGE_FILES")" "actual:   $(tr '\n' ' ' <<<"$listing")"
+    fi
+
+    local consumer=$package/consumer
+    if ! cmake -S "$ROOT/tests/consumer" -B "$consumer" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_PREFIX_PATH="$installed" >"$package/consumer-build.log" 2>&1 \
+        || ! ninja -C "$consumer" >>"$package/consumer-build.log" 2>&1; then
+        fail "package: a host project builds against it with find_package" "see $package/consumer-build.log"
+    elif ! cmp -s "$consumer/KvPartitionHelper.dll" "$installed/bin/KvPartitionHelper.dll"; then
+        fail "package: the imported target's DLL is the installed one" "$(ls -l "$consumer")"
+    else
+        pass "package: a host project builds against it with find_package and gets the installed DLL next to its program"
+        local folder=$DRIVE_C/consumer
+        rm -rf "$folder"
+        mkdir -p "$folder"
+        cp "$consumer/consumer.exe" "$consumer/KvPartitionHelper.dll" "$folder/"
+        run_checks 'C:\consumer\consumer.exe' consumer
+    fi
+
+    local version zip entries
+    version=$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' \
+        "$installed/lib/cmake/KvPartitionHelper/KvPartitionHelperConfigVersion.cmake")
+    if ! (cd "$BUILD" && cpack -G ZIP -B "$package/zip") >"$package/cpack.log" 2>&1; then
+        fail "package: cpack -G ZIP" "see $package/cpack.log"
+        return
+    fi
+    zip=$package/zip/KvPartitionHelper-$version-win64.zip
+    entries=$(unzip -Z1 "$zip" 2>&1 | grep -v '/$')
+    listing=$(sed -n "s|^KvPartitionHelper-$version-win64/||p" <<<"$entries" | package_listing)
+    if [ -n "$version" ] && [ "$listing" = "$PACKAGE_FILES" ] && [ "$(wc -l <<<"$entries")" -eq "$(wc -l <<<"$listing")" ] \
+        && cmp -s <(unzip -p "$zip" "KvPartitionHelper-$version-win64/bin/KvPartitionHelper.dll") \
+            "$installed/bin/KvPartitionHelper.dll"; then
+        pass "package: KvPartitionHelper-$version-win64.zip holds the installed files under one folder"
+    else
+        fail "package: the zip" "version: $version" "entries: $(tr '\n' ' ' <<<"$entries")" "$(ls "$package/zip")"
+    fi
+}
+
 # Each stand-in run takes 1.5 s, so two callers that did not wait for each other would meet.
 test_two_processes_never_overlap() {
     stand_in "$ATTACHED_LISTING" 0 1500
@@ -445,22 +520,124 @@ test_stand_in_detects_overlap() {
     fi
 }
 
-# One result per check of the backend probe.
-test_backend() {
-    rm -rf "$DRIVE_C/probe"
+# The VHDX drive's exports through kvph.exe against the stand-in diskpart: their scripts, files and the
+# AutoRun policy value diskpart sees (255) and finds again afterwards.
+AUTORUN_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Policies\Explorer'
+tool() { "$WINE" 'C:\tool\kvph.exe' --json "$@" 2>>"$WINE_ERRORS" | tr -d '\r'; }
+runs_log() { tr -d '\r' <"$STAND_IN/runs.log" 2>/dev/null; }
+autorun_now() {
+    "$WINE" reg query "$AUTORUN_KEY" /v NoDriveTypeAutoRun 2>/dev/null | tr -d '\r' \
+        | sed -n 's/.*REG_DWORD[[:space:]]*//p'
+}
+autorun_key_exists() { "$WINE" reg query "$AUTORUN_KEY" >/dev/null 2>&1; }
+
+test_lifecycle_exports() {
+    if [ "$KVPH_BUILT" != yes ]; then
+        fail "kvph.exe builds for the lifecycle exports" "see $BUILD/wine-tests-build.log"
+        return
+    fi
+    cp "$BUILD/kvph.exe" "$DLL" "$TOOL/"
+    local drive='C:\Drives\Life.vhdx' output runs
+    rm -rf "$DRIVE_C/Drives/Life.vhdx" "$TOOL/MaxSize.ini"
+    mkdir -p "$DRIVE_C/Drives"
+
+    stand_in "" 0
+    output=$(tool create "$drive" Duskvale 2048 --expandable)
+    runs=$(runs_log)
+    if grep -qF '"result":1' <<<"$output" && [ "$(grep -c '^RUN ' <<<"$runs")" = 2 ] \
+        && grep -qxF 'create vdisk file="C:\Drives\Life.vhdx" type=expandable maximum=2048' <<<"$runs" \
+        && grep -qxF 'format quick fs=ntfs label="Duskvale"' <<<"$runs" \
+        && grep -qxF 'detach vdisk' <<<"$runs" && grep -qF 'Size=2048' "$TOOL/MaxSize.ini" \
+        && [ $(($(attributes_of 'C:\tool\MaxSize.ini') & 0x6)) -eq 2 ]; then
+        pass "PH_CreateVHDX: creation and detach scripts, MaxSize.ini hidden (not system) with the cap"
+    else
+        fail "PH_CreateVHDX" "$output" "$runs"
+    fi
+
+    stand_in "" 0
+    printf 'x' >"$DRIVE_C/Drives/Life.vhdx"
+    output=$(tool create "$drive" Duskvale 100)
+    if grep -qF '"result":0' <<<"$output" && [ ! -f "$STAND_IN/runs.log" ] && grep -qF 'Size=2048' "$TOOL/MaxSize.ini"; then
+        pass "PH_CreateVHDX over an existing file: 0, nothing run, MaxSize.ini unchanged"
+    else
+        fail "PH_CreateVHDX over an existing file" "$output"
+    fi
+
+    local state before after
+    for state in value absent-value absent-key all-ones; do
+        "$WINE" reg delete "$AUTORUN_KEY" /f >/dev/null 2>&1
+        case "$state" in
+            value) "$WINE" reg add "$AUTORUN_KEY" /v NoDriveTypeAutoRun /t REG_DWORD /d 145 /f >/dev/null 2>&1 ;;
+            absent-value) "$WINE" reg add "$AUTORUN_KEY" /f >/dev/null 2>&1 ;;
+            all-ones) "$WINE" reg add "$AUTORUN_KEY" /v NoDriveTypeAutoRun /t REG_DWORD /d 4294967295 /f >/dev/null 2>&1 ;;
+        esac
+        before=$(autorun_now)
+        stand_in "" 0
+        output=$(tool attach "$drive")
+        runs=$(runs_log)
+        after=$(autorun_now)
+        local key_kept=yes
+        if [ "$state" = absent-key ] && autorun_key_exists; then key_kept=no; fi
+        if [ "$state" != absent-key ] && ! autorun_key_exists; then key_kept=no; fi
+        if grep -qF '"result":1' <<<"$output" && grep -qF 'autorun=255' <<<"$runs" \
+            && grep -qxF 'attach vdisk' <<<"$runs" && [ "$after" = "$before" ] && [ "$key_kept" = yes ]; then
+            pass "PH_AttachVHDX with AutoRun $state: diskpart sees 255, the value is restored exactly (${after:-none})"
+        else
+            fail "PH_AttachVHDX with AutoRun $state" "before: $before after: $after key kept: $key_kept" "$output" "$runs"
+        fi
+    done
+
+    stand_in "" 0
+    output=$(tool compact "$drive")
+    runs=$(runs_log)
+    if grep -qF '"result":1' <<<"$output" && grep -qxF 'compact vdisk' <<<"$runs" \
+        && grep -qxF 'attach vdisk' <<<"$runs"; then
+        pass "PH_CompactThenAttachVHDX: the compaction script, 1"
+    else
+        fail "PH_CompactThenAttachVHDX" "$output" "$runs"
+    fi
+
+    stand_in "" 5
+    output=$(tool detach "$drive" --remove)
+    if grep -qF '"result":0' <<<"$output" && [ -f "$DRIVE_C/Drives/Life.vhdx" ] && [ -f "$TOOL/MaxSize.ini" ]; then
+        pass "PH_DetachVHDX with removal, diskpart failing: 0 and nothing deleted"
+    else
+        fail "PH_DetachVHDX with removal, diskpart failing" "$output"
+    fi
+    stand_in "" 0
+    output=$(tool detach "$drive" --remove)
+    runs=$(runs_log)
+    if grep -qF '"result":1' <<<"$output" && grep -qxF 'select vdisk file="C:\Drives\Life.vhdx"' <<<"$runs" \
+        && [ ! -e "$DRIVE_C/Drives/Life.vhdx" ] && [ ! -e "$TOOL/MaxSize.ini" ] && [ ! -e "$TOOL/Partition.ini" ]; then
+        pass "PH_DetachVHDX with removal: the file, Partition.ini and MaxSize.ini are gone"
+    else
+        fail "PH_DetachVHDX with removal" "$output" "$runs"
+    fi
+}
+
+# Runs a Windows program that prints "ok <check>" or "FAIL <check>: <detail>" per check and counts one
+# result per line, each named after the check with a prefix; an exit code that no FAIL line explains fails.
+run_checks() {
+    local program=$1 prefix=$2
     local output status line
-    output=$("$WINE" 'C:\kvph\backend_probe.exe' 2>>"$WINE_ERRORS")
+    output=$("$WINE" "$program" 2>>"$WINE_ERRORS")
     status=$?
     output=$(tr -d '\r' <<<"$output")
     while IFS= read -r line; do
         case "$line" in
-            "ok "*) pass "backend: ${line#ok }" ;;
-            "FAIL "*) fail "backend: ${line#FAIL }" ;;
+            "ok "*) pass "$prefix: ${line#ok }" ;;
+            "FAIL "*) fail "$prefix: ${line#FAIL }" ;;
         esac
     done <<<"$output"
     if [ "$status" -ne 0 ] && ! grep -q '^FAIL ' <<<"$output"; then
-        fail "backend probe ended with exit code $status" "$output"
+        fail "$prefix: $program ended with exit code $status" "$output"
     fi
+}
+
+# One result per check of the backend probe.
+test_backend() {
+    rm -rf "$DRIVE_C/probe"
+    run_checks 'C:\kvph\backend_probe.exe' backend
 }
 
 test_export_table
@@ -483,6 +660,8 @@ test_free_letter
 test_partition_ops_find_no_disk
 test_kvph_tool
 test_kvph_capture
+test_lifecycle_exports
+test_package
 test_two_processes_never_overlap
 test_stand_in_detects_overlap
 finish
