@@ -9,6 +9,7 @@
 #include "frame/Folders.h"
 #include "frame/UniqueHandle.h"
 #include "frame/Utf8.h"
+#include "per/AtaIdentify.h"
 #include "per/ByteReader.h"
 #include "per/DriveData.h"
 #include "per/DriveLayout.h"
@@ -97,27 +98,13 @@ std::optional<std::uint32_t> busType(Handle drive) {
 
 // IDENTIFY DEVICE word 217 through ATA pass-through on the read-only handle; nullopt when refused.
 std::optional<std::uint16_t> rotationRate(Handle drive) {
-    namespace ata = win::ata;
-    Bytes request(ata::kHeaderSize + ata::kDataSize, 0);
-    const auto put = [&](std::size_t offset, std::uint64_t value, std::size_t bytes) {
-        for (std::size_t i = 0; i < bytes; ++i) {
-            request[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-        }
-    };
-    constexpr std::uint32_t kTimeOutSeconds = 3;
-    constexpr std::size_t kCommandRegister = 6;
-    put(ata::kLength, ata::kHeaderSize, 2);
-    put(ata::kAtaFlags, ata::ATA_FLAGS_DRDY_REQUIRED_ | ata::ATA_FLAGS_DATA_IN_, 2);
-    put(ata::kDataTransferLength, ata::kDataSize, 4);
-    put(ata::kTimeOutValue, kTimeOutSeconds, 4);
-    put(ata::kDataBufferOffset, ata::kHeaderSize, 8);
-    request[ata::kCurrentTaskFile + kCommandRegister] = ata::IDE_COMMAND_IDENTIFY_;
+    const Bytes request = PER::IdentifyDeviceRequest();
     const IoResult answer = platform().deviceIoControl(drive, win::IOCTL_ATA_PASS_THROUGH_, request,
                                                        static_cast<std::uint32_t>(request.size()));
     if (!answer.ok) {
         return std::nullopt;
     }
-    return PER::ByteReader(answer.output).u16(ata::kHeaderSize + 2 * ata::kRotationRateWord);
+    return PER::RotationRateOf(answer.output);
 }
 
 std::string gptName(const PER::LayoutEntry& entry) {
