@@ -1,7 +1,10 @@
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <set>
+#include <vector>
 
 #include "DiskImage.h"
 #include "DiskLayout.h"
@@ -16,6 +19,10 @@ using nlohmann::json;
 namespace {
 
 constexpr int kMaxDiskNumber = 31;
+constexpr std::uint64_t kMinSectorBytes = 512;
+constexpr std::uint64_t kMaxSectorBytes = 4096;
+constexpr std::uint64_t kMaxSignedSize = INT64_MAX;   // byte counts go to the library as signed 64-bit
+constexpr std::uint64_t kMaxMbrSectors = UINT32_MAX;  // an MBR slot holds 32-bit start and count
 
 [[noreturn]] void fail(const std::string& where, const std::string& message) {
     throw MachineFormatError(where + ": " + message);
@@ -168,10 +175,41 @@ const char* nameOf(T value, const std::pair<const char*, T> (&names)[N]) {
     return names[0].first;
 }
 
+// A stretch of sectors a table entry claims, with its JSON path for messages.
+struct Span {
+    std::uint64_t start = 0;
+    std::uint64_t sectors = 0;
+    std::string where;
+};
+
+// Every span must lie within [first, end) and no two may share a sector.
+void checkSpans(std::vector<Span> spans, std::uint64_t first, std::uint64_t end, const std::string& within) {
+    for (const Span& span : spans) {
+        if (span.start < first || span.start > end || span.sectors > end - span.start) {
+            fail(span.where, "lies outside " + within);
+        }
+    }
+    std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+    for (std::size_t i = 1; i < spans.size(); ++i) {
+        const Span& before = spans[i - 1];
+        if (before.sectors != 0 && spans[i].sectors != 0 && before.start + before.sectors > spans[i].start) {
+            fail(spans[i].where, "overlaps " + before.where);
+        }
+    }
+}
+
+std::string diskEnd(std::uint64_t sectors) {
+    return "the disk (" + std::to_string(sectors) + " sectors)";
+}
+
+std::uint64_t diskSectors(const Disk& disk) {
+    return disk.sizeBytes / disk.geometry.bytesPerSector;
+}
+
 MbrSlot parseMbrSlot(const json& object, const std::string& where) {
     MbrSlot slot;
     slot.start = unsignedAt(object, "start", where);
-    slot.sectors = unsignedAt(object, "sectors", where);
+    slot.sectors = unsignedAt(object, "sectors", where, kMaxMbrSectors);
     slot.type = parseType(object, where);
     slot.boot = boolOr(object, "boot", where, false);
     return slot;
@@ -181,6 +219,7 @@ void parseMbrPartitions(const json& list, const std::string& where, Disk& disk) 
     if (list.size() > disk.mbr.primary.size()) {
         fail(where, "an MBR holds four partitions; put more in an extended partition's \"logical\" list");
     }
+    std::vector<Span> primaries;
     for (std::size_t i = 0; i < list.size(); ++i) {
         const std::string at = where + "[" + std::to_string(i) + "]";
         allowOnly(list[i], at, {"start", "sectors", "type", "boot", "logical"});
@@ -188,7 +227,14 @@ void parseMbrPartitions(const json& list, const std::string& where, Disk& disk) 
         if (list[i].contains("logical") && !isContainerType(disk.mbr.primary[i].type)) {
             fail(at + ".logical", "only an extended partition (type 05 or 0F) holds logical drives");
         }
+        if (disk.mbr.primary[i].start > kMaxMbrSectors) {
+            fail(at + ".start", "must be at most " + std::to_string(kMaxMbrSectors) + " on an MBR disk");
+        }
+        if (disk.mbr.primary[i].type != 0) {
+            primaries.push_back({disk.mbr.primary[i].start, disk.mbr.primary[i].sectors, at});
+        }
     }
+    checkSpans(primaries, 1, diskSectors(disk), diskEnd(diskSectors(disk)));
     for (std::size_t i = 0; i < list.size(); ++i) {
         // The chain of extended boot records hangs off the first extended partition only.
         if (list[i].contains("logical") && &disk.mbr.primary[i] != extendedSlot(disk.mbr)) {
@@ -205,15 +251,23 @@ void parseMbrPartitions(const json& list, const std::string& where, Disk& disk) 
         if (!logicals.is_array()) {
             fail(at, "must be a list");
         }
+        // Each logical drive follows its own extended boot record inside the container.
+        const MbrSlot& container = disk.mbr.primary[i];
+        std::vector<Span> drives;
         for (std::size_t k = 0; k < logicals.size(); ++k) {
             const std::string logicalAt = at + "[" + std::to_string(k) + "]";
             allowOnly(logicals[k], logicalAt, {"start", "sectors", "type"});
-            appendLogicalDrive(disk.mbr, parseMbrSlot(logicals[k], logicalAt));
+            const MbrSlot logical = parseMbrSlot(logicals[k], logicalAt);
+            drives.push_back({logical.start, logical.sectors, logicalAt});
+            appendLogicalDrive(disk.mbr, logical);
         }
+        checkSpans(drives, container.start + 1, container.start + container.sectors,
+                   "its extended partition " + where + "[" + std::to_string(i) + "]");
     }
 }
 
 void parseGptPartitions(const json& list, const std::string& where, Disk& disk) {
+    std::vector<Span> spans;
     for (std::size_t i = 0; i < list.size(); ++i) {
         const std::string at = where + "[" + std::to_string(i) + "]";
         allowOnly(list[i], at, {"start", "sectors", "type", "id", "name"});
@@ -228,6 +282,41 @@ void parseGptPartitions(const json& list, const std::string& where, Disk& disk) 
             entry.name = text::fromUtf8(stringAt(list[i], "name", at));
         }
         disk.gpt.entries.push_back(entry);
+        spans.push_back({entry.start, entry.sectors, at});
+    }
+    checkSpans(spans, 1, diskSectors(disk), diskEnd(diskSectors(disk)));
+}
+
+// The start sectors of the partitions that can carry a file system: not extended containers or links.
+std::set<std::uint64_t> volumeStarts(const Disk& disk) {
+    std::set<std::uint64_t> starts;
+    const auto add = [&](const MbrSlot& slot) {
+        if (slot.type != 0 && !isContainerType(slot.type)) {
+            starts.insert(slot.start);
+        }
+    };
+    if (disk.style == PartitionStyle::Mbr) {
+        std::for_each(disk.mbr.primary.begin(), disk.mbr.primary.end(), add);
+        for (const MbrTable::BootRecord& record : disk.mbr.chain) {
+            std::for_each(record.slots.begin(), record.slots.end(), add);
+        }
+    } else if (disk.style == PartitionStyle::Gpt) {
+        for (const GptEntry& entry : disk.gpt.entries) {
+            starts.insert(entry.start);
+        }
+    }
+    return starts;
+}
+
+void checkVolumePlace(const Disk& disk, std::size_t index, const std::string& where) {
+    const std::uint64_t start = disk.volumes[index].start;
+    if (volumeStarts(disk).count(start) == 0) {
+        fail(where + ".start", "no partition of the disk starts at sector " + std::to_string(start));
+    }
+    for (std::size_t i = 0; i < index; ++i) {
+        if (disk.volumes[i].start == start) {
+            fail(where + ".start", "another volume is on the partition at sector " + std::to_string(start));
+        }
     }
 }
 
@@ -251,7 +340,7 @@ Volume parseVolume(const json& object, const std::string& where) {
         volume.label = text::fromUtf8(stringAt(object, "label", where));
     }
     volume.readOnly = boolOr(object, "readOnly", where, false);
-    volume.freeBytes = unsignedOr(object, "freeBytes", where, 0);
+    volume.freeBytes = unsignedOr(object, "freeBytes", where, 0, kMaxSignedSize);
     return volume;
 }
 
@@ -263,6 +352,16 @@ void parseGeometry(const json& object, const std::string& where, Geometry& geome
         unsignedOr(object, "sectorsPerTrack", where, geometry.sectorsPerTrack, UINT32_MAX));
     geometry.tracksPerCylinder = static_cast<std::uint32_t>(
         unsignedOr(object, "tracksPerCylinder", where, geometry.tracksPerCylinder, UINT32_MAX));
+    const std::uint32_t sector = geometry.bytesPerSector;
+    if (sector < kMinSectorBytes || sector > kMaxSectorBytes || (sector & (sector - 1)) != 0) {
+        fail(where + ".bytesPerSector", "must be a power of two from 512 to 4096");
+    }
+    if (geometry.sectorsPerTrack == 0) {
+        fail(where + ".sectorsPerTrack", "must be above zero");
+    }
+    if (geometry.tracksPerCylinder == 0) {
+        fail(where + ".tracksPerCylinder", "must be above zero");
+    }
 }
 
 void parseFailures(const json& object, const std::string& where, DiskFailures& failures) {
@@ -401,6 +500,13 @@ Disk diskFromJson(const json& object, const std::string& where, const std::strin
         }
         disk.image = stringAt(object, "image", where);
         const std::filesystem::path imagePath = std::filesystem::path(baseDir) / disk.image;
+        // Asked before opening: a pipe would block the open, a device or folder is no image.
+        std::error_code statusError;
+        const auto status = std::filesystem::status(imagePath, statusError);
+        if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+            fail(where + ".image",
+                 imagePath.string() + " is a folder, device or pipe, not a disk image file");
+        }
         std::string error;
         if (!readDiskImage(imagePath.string(), disk, error)) {
             fail(where + ".image", error);
@@ -409,10 +515,11 @@ Disk diskFromJson(const json& object, const std::string& where, const std::strin
         if (!object.contains("sizeBytes")) {
             fail(where + ".sizeBytes", "is required unless an image gives it");
         }
+        disk.sizeBytes = unsignedAt(object, "sizeBytes", where, kMaxSignedSize);
         parseTable(object, where, disk);
     }
     if (object.contains("sizeBytes")) {
-        disk.sizeBytes = unsignedAt(object, "sizeBytes", where);
+        disk.sizeBytes = unsignedAt(object, "sizeBytes", where, kMaxSignedSize);
     }
     if (disk.style == PartitionStyle::Gpt && disk.gpt.lastUsable == 0 && disk.geometry.bytesPerSector != 0) {
         const std::uint64_t sectors = disk.sizeBytes / disk.geometry.bytesPerSector;
@@ -424,7 +531,9 @@ Disk diskFromJson(const json& object, const std::string& where, const std::strin
             fail(where + ".volumes", "must be a list");
         }
         for (std::size_t i = 0; i < volumes.size(); ++i) {
-            disk.volumes.push_back(parseVolume(volumes[i], where + ".volumes[" + std::to_string(i) + "]"));
+            const std::string at = where + ".volumes[" + std::to_string(i) + "]";
+            disk.volumes.push_back(parseVolume(volumes[i], at));
+            checkVolumePlace(disk, i, at);
         }
     }
     if (object.contains("failures")) {

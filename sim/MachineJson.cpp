@@ -3,9 +3,11 @@
 #include "MachineJson.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <map>
 #include <set>
 
 #include "Machine.h"
@@ -18,8 +20,10 @@ namespace {
 namespace win = kvph::win;
 using json = nlohmann::json;
 
-// A file in a machine description is held in memory; larger ones are a mistake in the description.
-constexpr std::int64_t kMaxFileBytes = std::int64_t{256} << 20;
+// Declared file sizes up to this are held as zero bytes; beyond it only the text is held.
+constexpr std::uint64_t kMaxHeldFileBytes = 1 << 20;
+// The library scans physical drives 0 to 31; attached virtual disks take numbers from the same range.
+constexpr std::size_t kMaxDrives = 32;
 
 struct AttributeName {
     const char* name;
@@ -180,11 +184,17 @@ void readFile(MachineModel& model, const json& value, const std::string& where) 
         bytes = text::toCodePage(readString(value["text"], member(where, "text")), model.codePage);
     }
     if (value.contains("size")) {
-        const auto size = readInteger(value["size"], member(where, "size"), 0, kMaxFileBytes);
-        if (static_cast<std::size_t>(size) < bytes.size()) {
+        const auto size =
+            static_cast<std::uint64_t>(readInteger(value["size"], member(where, "size"), 0, INT64_MAX));
+        if (size < bytes.size()) {
             fail(member(where, "size"), "smaller than the text");
         }
-        bytes.resize(static_cast<std::size_t>(size), '\0');
+        // A small file is held with its zeros, as written; a larger declared size is kept as a number.
+        if (size <= kMaxHeldFileBytes) {
+            bytes.resize(static_cast<std::size_t>(size), '\0');
+        } else {
+            file.logicalSize = size;
+        }
     }
     file.content.assign(bytes.begin(), bytes.end());
     const std::uint32_t attributes =
@@ -332,9 +342,12 @@ json fileToJson(const File& file, std::uint32_t codePage) {
     json entry = {{"path", text::toUtf8(file.path)}};
     const bool allZero =
         std::all_of(file.content.begin(), file.content.end(), [](std::uint8_t b) { return b == 0; });
-    if (allZero && !file.content.empty()) {
+    if (file.logicalSize) {
+        entry["size"] = *file.logicalSize;
+    } else if (allZero && !file.content.empty()) {
         entry["size"] = file.content.size();
-    } else if (!allZero) {
+    }
+    if (!allZero) {
         // Every byte of the supported code pages has a character, so any content comes back unchanged.
         const std::string bytes(file.content.begin(), file.content.end());
         entry["text"] = text::toUtf8(text::fromCodePage(bytes, codePage));
@@ -379,6 +392,44 @@ json vdiskToJson(const VirtualDisk& vdisk) {
     return entry;
 }
 
+// Every drive letter names one thing: a volume on a physical drive or an attached virtual disk, or an
+// entry of `letters`. And there are never more drives than the library scans.
+void checkDrivesAndLetters(const MachineModel& model) {
+    std::map<wchar_t, std::string> owners;
+    const auto claim = [&](wchar_t letter, const std::string& where) {
+        const auto [owner, added] = owners.emplace(letter, where);
+        if (!added) {
+            fail(where, std::string("drive letter ") + static_cast<char>(letter) + " is already taken by " +
+                            owner->second);
+        }
+    };
+    const auto claimVolumes = [&](const Disk& disk, const std::string& where) {
+        for (std::size_t k = 0; k < disk.volumes.size(); ++k) {
+            if (disk.volumes[k].letter) {
+                claim(*disk.volumes[k].letter, member(element(member(where, "volumes"), k), "letter"));
+            }
+        }
+    };
+    for (std::size_t i = 0; i < model.disks.size(); ++i) {
+        claimVolumes(model.disks[i], element("disks", i));
+    }
+    std::size_t drives = model.disks.size();
+    for (std::size_t i = 0; i < model.vdisks.size(); ++i) {
+        if (!model.vdisks[i].attached) {
+            continue;
+        }
+        if (++drives > kMaxDrives) {
+            fail(member(element("vdisks", i), "attached"), "no physical drive number is left for it (" +
+                                                               std::to_string(kMaxDrives) +
+                                                               " drives at most)");
+        }
+        claimVolumes(model.vdisks[i].disk, member(element("vdisks", i), "disk"));
+    }
+    for (std::size_t i = 0; i < model.letters.size(); ++i) {
+        claim(model.letters[i], element("letters", i));
+    }
+}
+
 }  // namespace
 
 MachineModel machineFromJson(const json& document, const std::string& baseDir) {
@@ -416,11 +467,18 @@ MachineModel machineFromJson(const json& document, const std::string& baseDir) {
     if (document.contains("diskpart")) {
         readDiskpart(model, document["diskpart"], "diskpart");
     }
+    checkDrivesAndLetters(model);
     completeFileSystem(model);
     return model;
 }
 
 MachineModel loadMachineFile(const std::string& hostPath) {
+    // Asked before opening: a pipe would block the open, and a folder opens as an empty stream.
+    std::error_code statusError;
+    const auto status = std::filesystem::status(hostPath, statusError);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        throw MachineFormatError(hostPath + ": is a folder, device or pipe, not a machine file");
+    }
     std::ifstream in(hostPath, std::ios::binary);
     if (!in) {
         throw MachineFormatError(hostPath + ": cannot be read");

@@ -30,6 +30,12 @@ std::optional<unsigned char> byteOf1252(char32_t c) {
     return std::nullopt;
 }
 
+// UTF-16 units of one character: two beyond the basic plane, which only a 32-bit wchar_t can hold (a
+// 16-bit one already holds UTF-16 units). Taken as a 32-bit value so that both widths compile alike.
+std::size_t utf16Width(std::uint32_t code) {
+    return code > 0xFFFF ? 2 : 1;
+}
+
 bool isSpace(wchar_t c) {
     return c == L' ' || c == L'\t';
 }
@@ -83,7 +89,7 @@ std::wstring trimRight(const std::wstring& s) {
 std::size_t utf16Length(const std::wstring& s) {
     std::size_t units = 0;
     for (wchar_t c : s) {
-        units += static_cast<char32_t>(c) > 0xFFFF ? 2 : 1;
+        units += utf16Width(static_cast<std::uint32_t>(c));
     }
     return units;
 }
@@ -92,7 +98,7 @@ std::wstring cutToUtf16(const std::wstring& s, std::size_t units) {
     std::size_t used = 0;
     std::size_t count = 0;
     for (wchar_t c : s) {
-        const std::size_t width = static_cast<char32_t>(c) > 0xFFFF ? 2 : 1;
+        const std::size_t width = utf16Width(static_cast<std::uint32_t>(c));
         if (used + width > units) {
             break;
         }

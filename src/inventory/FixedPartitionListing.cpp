@@ -12,6 +12,7 @@
 #include "frame/Text.h"
 #include "frame/UniqueHandle.h"
 #include "inventory/PartitionInventory.h"
+#include "per/AtaIdentify.h"
 #include "per/ByteReader.h"
 #include "per/DriveManager.h"
 #include "platform/Platform.h"
@@ -26,8 +27,6 @@ namespace ata = win::ata;
 
 constexpr wchar_t kDriveRootFormat[] = L"\\\\.\\PHYSICALDRIVE%d\\";
 constexpr wchar_t kPhysicalDriveFormat[] = L"\\\\.\\PhysicalDrive%d";
-constexpr std::uint32_t kAtaTimeOutSeconds = 10;
-constexpr std::size_t kCommandRegister = 6;  // byte of the task file that holds the command
 constexpr std::uint16_t kNonRotatingMedia = 1;
 constexpr std::uint32_t kBusTypeUnknown = 0;
 constexpr int kMegabyteShift = 20;
@@ -84,22 +83,6 @@ std::wstring diskTypeText(int partitionStyle) {
     }
 }
 
-Bytes identifyDeviceRequest() {
-    Bytes request(ata::kHeaderSize + ata::kDataSize, 0);
-    const auto put = [&](std::size_t offset, std::uint64_t value, std::size_t bytes) {
-        for (std::size_t i = 0; i < bytes; ++i) {
-            request[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-        }
-    };
-    put(ata::kLength, ata::kHeaderSize, 2);
-    put(ata::kAtaFlags, ata::ATA_FLAGS_DRDY_REQUIRED_ | ata::ATA_FLAGS_DATA_IN_, 2);
-    put(ata::kDataTransferLength, ata::kDataSize, 4);
-    put(ata::kTimeOutValue, kAtaTimeOutSeconds, 4);
-    put(ata::kDataBufferOffset, ata::kHeaderSize, 8);
-    request[ata::kCurrentTaskFile + kCommandRegister] = ata::IDE_COMMAND_IDENTIFY_;
-    return request;
-}
-
 struct IdentifyOutcome {
     bool answered = false;
     std::uint16_t rotationRate = 0;
@@ -117,14 +100,13 @@ IdentifyOutcome identifyDevice(int driveNumber) {
     if (!drive.valid()) {
         return {false, 0, opened.error};
     }
-    const Bytes request = identifyDeviceRequest();
+    const Bytes request = PER::IdentifyDeviceRequest();
     const IoResult answer = platform().deviceIoControl(drive.get(), win::IOCTL_ATA_PASS_THROUGH_, request,
                                                        static_cast<std::uint32_t>(request.size()));
     if (!answer.ok) {
         return {false, 0, answer.error};
     }
-    const std::size_t rotationRateOffset = ata::kHeaderSize + 2 * ata::kRotationRateWord;
-    return {true, PER::ByteReader(answer.output).u16(rotationRateOffset), 0};
+    return {true, PER::RotationRateOf(answer.output), 0};
 }
 
 std::wstring IsSolidStateDrive(int driveNumber, std::uint32_t busType) {

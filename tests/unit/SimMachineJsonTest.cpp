@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <sys/stat.h>
+
 #include "platform/WinConstants.h"
 #include "sim/DefaultMachine.h"
 #include "sim/Machine.h"
@@ -86,7 +88,7 @@ TEST(SimMachineJsonTest, DefaultsAndContents) {
 
 TEST(SimMachineJsonTest, SavedMachinesLoadBackTheSame) {
     Machine machine(defaultMachine());
-    machine.model().letters.push_back(L'D');
+    machine.model().letters.push_back(L'Y');
     machine.putFolder(L"D:\\vd");
     machine.setFileAttributesW(L"D:\\vd", win::FILE_ATTRIBUTE_HIDDEN_);
     machine.putFile(L"D:\\vd\\bytes.bin", std::string("\0\x81\xff\r\n", 5), win::FILE_ATTRIBUTE_SYSTEM_);
@@ -127,6 +129,153 @@ TEST(SimMachineJsonTest, MachineFilesAllowCommentsAndNameThemselvesInErrors) {
         EXPECT_EQ(std::string(error.what()), bad + ": registry[0].extra: unknown key");
     }
     EXPECT_THROW(loadMachineFile((folder / "missing.json").string()), MachineFormatError);
+    std::filesystem::remove_all(folder);
+}
+
+// One MBR disk 0 of 1 GiB (2097152 sectors) with the given partitions and volumes, and more JSON after it.
+std::string mbrMachine(const std::string& partitions, const std::string& volumes = "[]",
+                       const std::string& more = "") {
+    return R"({"disks": [{"number": 0, "sizeBytes": 1073741824, "style": "mbr", "partitions": )" +
+           partitions + R"(, "volumes": )" + volumes + "}]" + more + "}";
+}
+
+std::string diskWith(const std::string& fields) {
+    return R"({"disks": [{"number": 0, "sizeBytes": 1073741824, )" + fields + "}]}";
+}
+
+TEST(SimMachineJsonTest, ImpossibleMachinesAreRefusedWithTheirPath) {
+    struct Case {
+        std::string text;
+        const char* message;
+    };
+    const std::string primary = R"({"start": 2048, "sectors": 204800, "type": "07"})";
+    const std::string thirtyThreeDrives = [] {
+        std::string list;
+        for (int i = 0; i < 31; ++i) {
+            list += R"({"number": )" + std::to_string(i) + R"(, "sizeBytes": 1048576}, )";
+        }
+        return R"({"disks": [)" + list + R"({"number": 31, "sizeBytes": 1048576}],)" +
+               R"( "vdisks": [{"path": "D:\\a.vhdx", "maximumMB": 16, "attached": true}]})";
+    }();
+    const Case cases[] = {
+        {diskWith(R"("geometry": {"bytesPerSector": 0})"),
+         "disks[0].geometry.bytesPerSector: must be a power of two from 512 to 4096"},
+        {diskWith(R"("geometry": {"bytesPerSector": 1})"), "disks[0].geometry.bytesPerSector: must be"},
+        {diskWith(R"("geometry": {"bytesPerSector": 3})"), "disks[0].geometry.bytesPerSector: must be"},
+        {diskWith(R"("geometry": {"bytesPerSector": 4294967295})"),
+         "disks[0].geometry.bytesPerSector: must be"},
+        {diskWith(R"("geometry": {"bytesPerSector": 8192})"), "disks[0].geometry.bytesPerSector: must be"},
+        {diskWith(R"("geometry": {"sectorsPerTrack": 0})"),
+         "disks[0].geometry.sectorsPerTrack: must be above zero"},
+        {diskWith(R"("geometry": {"tracksPerCylinder": 0})"),
+         "disks[0].geometry.tracksPerCylinder: must be above zero"},
+        {mbrMachine(
+             R"([{"start": 2048, "sectors": 409600, "type": "07"}, {"start": 204800, "sectors": 2048, "type": "07"}])"),
+         "disks[0].partitions[1]: overlaps disks[0].partitions[0]"},
+        {mbrMachine(R"([{"start": 2048, "sectors": 2097152, "type": "07"}])"),
+         "disks[0].partitions[0]: lies outside the disk (2097152 sectors)"},
+        {mbrMachine(R"([{"start": 2048, "sectors": 4294967296, "type": "07"}])"),
+         "disks[0].partitions[0].sectors: must be at most 4294967295"},
+        {mbrMachine(R"([{"start": 4294967296, "sectors": 1, "type": "07"}])"),
+         "disks[0].partitions[0].start: must be at most 4294967295 on an MBR disk"},
+        {mbrMachine(
+             R"([{"start": 2048, "sectors": 1048576, "type": "0F", "logical": [{"start": 4096, "sectors": 2048, "type": "07"}, {"start": 5000, "sectors": 100, "type": "07"}]}])"),
+         "disks[0].partitions[0].logical[1]: overlaps disks[0].partitions[0].logical[0]"},
+        {mbrMachine(
+             R"([{"start": 2048, "sectors": 8192, "type": "0F", "logical": [{"start": 4096, "sectors": 8192, "type": "07"}]}])"),
+         "disks[0].partitions[0].logical[0]: lies outside its extended partition disks[0].partitions[0]"},
+        {diskWith(
+             R"("style": "gpt", "partitions": [{"start": 34, "sectors": 100, "type": "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"}, {"start": 100, "sectors": 100, "type": "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"}])"),
+         "disks[0].partitions[1]: overlaps disks[0].partitions[0]"},
+        {R"({"disks": [{"number": 0, "sizeBytes": 9223372036854775808}]})",
+         "disks[0].sizeBytes: must be at most 9223372036854775807"},
+        {mbrMachine("[" + primary + "]", R"([{"start": 2048, "freeBytes": 18446744073709551615}])"),
+         "disks[0].volumes[0].freeBytes: must be at most 9223372036854775807"},
+        {mbrMachine("[" + primary + "]", R"([{"start": 4096}])"),
+         "disks[0].volumes[0].start: no partition of the disk starts at sector 4096"},
+        {mbrMachine("[" + primary + "]", R"([{"start": 2048}, {"start": 2048}])"),
+         "disks[0].volumes[1].start: another volume is on the partition at sector 2048"},
+        {mbrMachine(
+             R"([{"start": 2048, "sectors": 204800, "type": "07"}, {"start": 206848, "sectors": 204800, "type": "07"}])",
+             R"([{"start": 2048, "letter": "E"}, {"start": 206848, "letter": "e"}])"),
+         "disks[0].volumes[1].letter: drive letter E is already taken by disks[0].volumes[0].letter"},
+        {mbrMachine("[" + primary + "]", R"([{"start": 2048, "letter": "Z"}])", R"(, "letters": ["Z"])"),
+         "letters[0]: drive letter Z is already taken by disks[0].volumes[0].letter"},
+        {R"({"disks": [{"number": 32, "sizeBytes": 1048576}]})", "disks[0].number: must be at most 31"},
+        {thirtyThreeDrives,
+         "vdisks[0].attached: no physical drive number is left for it (32 drives at most)"},
+        {mbrMachine("[" + primary + "]", R"([{"letter": "E"}])"), "disks[0].volumes[0].start: required"},
+    };
+    for (const Case& c : cases) {
+        const std::string error = loadError(c.text);
+        EXPECT_NE(error.find(c.message), std::string::npos) << c.text << "\n -> " << error;
+    }
+}
+
+TEST(SimMachineJsonTest, PossibleEdgesStillLoad) {
+    const char* machines[] = {
+        // Partitions that touch, one ending at the disk's last sector, 4 KiB sectors.
+        R"({"disks": [{"number": 0, "sizeBytes": 1073741824, "style": "mbr", "partitions": [
+            {"start": 2048, "sectors": 2048, "type": "07"}, {"start": 4096, "sectors": 2093056, "type": "07"}],
+            "volumes": [{"start": 4096, "letter": "E"}]},
+          {"number": 31, "sizeBytes": 1073741824, "geometry": {"bytesPerSector": 4096}, "style": "gpt",
+           "partitions": [{"start": 6, "sectors": 262138, "type": "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"}]}]})",
+        // A logical drive filling its container, with an unlettered volume.
+        // volume is not claimed while it is detached.
+        R"({"disks": [{"number": 0, "sizeBytes": 1073741824, "style": "mbr", "partitions": [
+            {"start": 2048, "sectors": 8192, "type": "0F", "logical": [{"start": 4096, "sectors": 6144, "type": "07"}]}],
+            "volumes": [{"start": 4096, "letter": null}]}]})",
+    };
+    for (const char* text : machines) {
+        EXPECT_EQ(loadError(text), "(loaded)") << text;
+    }
+}
+
+TEST(SimMachineJsonTest, DeclaredFileSizesAreNotHeldInMemory) {
+    const MachineModel model =
+        machineFromJson(json::parse(R"({"files": [{"path": "D:\\vd\\huge.vhdx", "size": 4398046511104},
+                                  {"path": "D:\\vd\\notes.txt", "size": 1048577, "text": "abc"}]})"),
+                        ".");
+    const File& huge = model.files.at(Machine::pathKey(L"D:\\vd\\huge.vhdx"));
+    EXPECT_TRUE(huge.content.empty());
+    EXPECT_EQ(huge.logicalSize, std::optional<std::uint64_t>(4398046511104ull));
+    const File& notes = model.files.at(Machine::pathKey(L"D:\\vd\\notes.txt"));
+    EXPECT_EQ(std::string(notes.content.begin(), notes.content.end()), "abc");
+    EXPECT_EQ(notes.logicalSize, std::optional<std::uint64_t>(1048577));
+    const json saved = machineToJson(model);
+    EXPECT_EQ(machineToJson(machineFromJson(saved, ".")), saved);
+    EXPECT_EQ(saved["files"][0]["size"], 4398046511104ull);
+}
+
+// Only regular files are opened: a folder, a device or a pipe (which would block the open) is refused by
+// its type, for the machine file and for a disk image alike.
+TEST(SimMachineJsonTest, FoldersDevicesAndPipesAreNotOpened) {
+    const auto folder = std::filesystem::temp_directory_path() / "kvph_sim_json_special";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder / "sub");
+    const std::string pipe = (folder / "pipe").string();
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (const char* image : {"sub", "pipe", "/dev/null"}) {
+        const std::string machine = (folder / "machine.json").string();
+        std::ofstream(machine) << R"({"disks": [{"number": 0, "image": ")" << image << R"("}]})";
+        try {
+            loadMachineFile(machine);
+            ADD_FAILURE() << image << " loaded";
+        } catch (const MachineFormatError& error) {
+            EXPECT_NE(std::string(error.what()).find(machine + ": disks[0].image: "), std::string::npos)
+                << error.what();
+            EXPECT_NE(std::string(error.what()).find("not a disk image file"), std::string::npos)
+                << error.what();
+        }
+    }
+    for (const std::string& path : {(folder / "sub").string(), pipe}) {
+        try {
+            loadMachineFile(path);
+            ADD_FAILURE() << path << " loaded";
+        } catch (const MachineFormatError& error) {
+            EXPECT_EQ(std::string(error.what()), path + ": is a folder, device or pipe, not a machine file");
+        }
+    }
     std::filesystem::remove_all(folder);
 }
 

@@ -109,7 +109,7 @@ int checkExports(const wchar_t* dllPath) {
 
 std::unique_ptr<kvph::tool::Host> loadHost() {
     std::string error;
-    auto host = kvph::tool::makeHost("", error);
+    auto host = kvph::tool::makeLibraryHost(error);
     if (!host) {
         std::printf("FAIL %s\n", error.c_str());
         return nullptr;

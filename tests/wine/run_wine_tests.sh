@@ -405,6 +405,26 @@ test_kvph_tool() {
     fi
 }
 
+# kvph.exe capture reads the machine through the Win32 backend and writes a description that kvph.exe
+# --machine then rehearses on, without loading the DLL.
+test_kvph_capture() {
+    if [ "$KVPH_BUILT" != yes ]; then
+        fail "kvph.exe builds" "see $BUILD/wine-tests-build.log"
+        return
+    fi
+    cp "$BUILD/kvph.exe" "$DLL" "$TOOL/"
+    rm -f "$TOOL/captured.json"
+    local captured rehearsed
+    captured=$("$WINE" 'C:\tool\kvph.exe' --json capture 'C:\tool\captured.json' 2>>"$WINE_ERRORS" | tr -d '\r')
+    rehearsed=$("$WINE" 'C:\tool\kvph.exe' --machine 'C:\tool\captured.json' --json list 2>&1 | tr -d '\r')
+    if grep -qF '"result":1' <<<"$captured" && grep -qF '"disks"' "$TOOL/captured.json" \
+        && grep -qF '"command":"list"' <<<"$rehearsed" && grep -qF '"diskpart":[' <<<"$rehearsed"; then
+        pass "kvph.exe capture writes this machine; kvph.exe --machine rehearses list on the copy"
+    else
+        fail "kvph.exe capture and --machine under Wine" "$captured" "$rehearsed" "$(head -c 2000 "$TOOL/captured.json" 2>&1)"
+    fi
+}
+
 # The package as a host project gets it: `cmake --install` lays out exactly bin/, lib/, include/ and the
 # package config; a project built against it with find_package calls the DLL next to its program and
 # finds the package's version in the DLL's version resource; CPack's zip holds the same files.
@@ -706,6 +726,7 @@ test_abandoned_call_lock
 test_free_letter
 test_partition_ops_find_no_disk
 test_kvph_tool
+test_kvph_capture
 test_lifecycle_exports
 test_package
 test_two_processes_never_overlap

@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "CaptureCommand.h"
 #include "DemoCommand.h"
 #include "DisksCommand.h"
 #include "InventoryCommands.h"
@@ -99,7 +100,12 @@ const std::vector<CommandSpec>& commandTable() {
          nullptr,
          runDemo,
          true},
-        // capture FILE: registered here by CaptureCommand.cpp.
+        {"capture",
+         "write this machine as a machine description that --machine loads",
+         {{"FILE", "the machine file to write"}},
+         nullptr,
+         nullptr,
+         captureMachineFile},
     };
     return table;
 }

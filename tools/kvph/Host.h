@@ -1,8 +1,9 @@
 // What the kvph tool needs from the place the library runs in: the twelve exports and the log lines
-// they wrote. On Windows the host loads KvPartitionHelper.dll; elsewhere it runs the library's code on a
-// simulated machine.
+// they wrote. On Windows the host loads KvPartitionHelper.dll, or with a machine file runs the library's
+// code on a simulated machine, as it always does elsewhere.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -44,6 +45,8 @@ public:
     virtual std::wstring libraryFolder() = 0;
     // The bytes of a file on the machine the library runs on; false when it cannot be read.
     virtual bool readFile(const std::wstring& path, std::string& bytes) = 0;
+    // The ANSI code page of the machine the library runs on.
+    virtual std::uint32_t codePage() = 0;
     // Writes the machine description after the commands; false with a message where not possible.
     virtual bool save(const std::string& path, std::string& error) = 0;
     // From now on reports each change the library makes to the machine (see TracingPlatform.h); false
@@ -55,7 +58,17 @@ public:
 // characters outside the ANSI code page survive).
 std::vector<std::string> utf8Arguments(int argc, char** argv);
 
-// Builds the host for this platform. `machineFile` is empty for the built-in default machine.
+// Builds the host for this platform: on Windows the real library unless a machine file is given,
+// elsewhere always the simulated machine.
 std::unique_ptr<Host> makeHost(const std::string& machineFile, std::string& error);
+
+#ifdef _WIN32
+// KvPartitionHelper.dll from the tool's own folder, loaded as a host service loads it.
+std::unique_ptr<Host> makeLibraryHost(std::string& error);
+#endif
+
+// The library's own code on a simulated machine: the one `machineFile` describes, or the built-in
+// default machine when it is empty.
+std::unique_ptr<Host> makeSimulatedHost(const std::string& machineFile, std::string& error);
 
 }  // namespace kvph::tool

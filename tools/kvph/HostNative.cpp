@@ -1,5 +1,5 @@
-// The kvph tool off Windows: the library's own code runs on a simulated machine, installed as the
-// platform for as long as the host lives.
+// The simulated host: the library's own code runs on a simulated machine, installed as the platform for
+// as long as the host lives. Off Windows it is the only host; on Windows `--machine` chooses it.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -111,6 +111,8 @@ public:
         return true;
     }
 
+    std::uint32_t codePage() override { return machine_.model().codePage; }
+
     std::wstring libraryFolder() override {
         const std::wstring& path = machine_.model().libraryPath;
         return path.substr(0, path.find_last_of(L'\\') + 1);
@@ -154,11 +156,7 @@ private:
 
 }  // namespace
 
-std::vector<std::string> utf8Arguments(int argc, char** argv) {
-    return std::vector<std::string>(argv, argv + argc);
-}
-
-std::unique_ptr<Host> makeHost(const std::string& machineFile, std::string& error) {
+std::unique_ptr<Host> makeSimulatedHost(const std::string& machineFile, std::string& error) {
     if (machineFile.empty()) {
         return std::make_unique<NativeHost>(sim::defaultMachine(), fs::current_path());
     }

@@ -147,6 +147,7 @@ public:
     std::vector<std::wstring> takeLog() override { return DebugOutputCapture::instance().take(); }
     bool takeDiskpartRuns(std::vector<DiskpartRunRecord>&) override { return false; }
     std::wstring libraryFolder() override { return moduleFolder(library_); }
+    std::uint32_t codePage() override { return GetACP(); }
 
     bool readFile(const std::wstring& path, std::string& bytes) override {
         const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -193,11 +194,7 @@ std::vector<std::string> utf8Arguments(int argc, char** argv) {
     return arguments;
 }
 
-std::unique_ptr<Host> makeHost(const std::string& machineFile, std::string& error) {
-    if (!machineFile.empty()) {
-        error = "a machine description applies only to the simulated machine";
-        return nullptr;
-    }
+std::unique_ptr<Host> makeLibraryHost(std::string& error) {
     // Installed before the library loads, so nothing it prints is missed.
     DebugOutputCapture::instance();
     const std::wstring path = moduleFolder(nullptr) + L"KvPartitionHelper.dll";
