@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <utility>
 
 #include "Host.h"
@@ -62,24 +63,25 @@ sim::MachineModel rebasedImages(sim::MachineModel model, const fs::path& from, c
 // Writes `text` to a new file next to `path` and renames it over `path`, so that a failed write leaves
 // whatever was there (perhaps the machine file that was loaded) as it was.
 bool replaceFile(const fs::path& path, const std::string& text, std::string& error) {
-    const fs::path temporary = path.string() + ".kvph-save";
-    std::FILE* out = std::fopen(temporary.c_str(), "wb");
-    if (out == nullptr) {
+    fs::path temporary = path;
+    temporary += ".kvph-save";
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) {
         error = path.string() + ": cannot be written: " + systemError(errno);
         return false;
     }
-    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    const int writeError = errno;
-    const bool closed = std::fclose(out) == 0;
-    const int closeError = errno;
-    if (!written || !closed) {
-        error = path.string() + ": cannot be written: " + systemError(written ? closeError : writeError);
-        std::remove(temporary.c_str());
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    std::error_code status;
+    if (!out) {
+        error = path.string() + ": cannot be written: " + systemError(errno);
+        fs::remove(temporary, status);
         return false;
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = path.string() + ": cannot be replaced: " + systemError(errno);
-        std::remove(temporary.c_str());
+    fs::rename(temporary, path, status);
+    if (status) {
+        error = path.string() + ": cannot be replaced: " + status.message();
+        fs::remove(temporary, status);
         return false;
     }
     return true;
