@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "HostMachine.h"
 #include "KvPartitionHelper.h"
 #include "platform/Platform.h"
 #include "sim/Machine.h"
@@ -23,17 +24,7 @@ constexpr int kRounds = 3;
 
 // A system disk C:, a data disk D: that holds the VHDX drive's file, and the drive created and detached.
 sim::MachineModel machineWithDetachedDrive() {
-    sim::MachineModel model = sim::MachineBuilder()
-                                  .gptDisk(0, 128 * sim::kGiB)
-                                  .basicData(2048, 100 * sim::kGiB / 512)
-                                  .volume(L'C', L"NTFS", L"", 50 * sim::kGiB)
-                                  .mbrDisk(1, 64 * sim::kGiB)
-                                  .primary(2048, 60 * sim::kGiB / 512, 0x07)
-                                  .volume(L'D', L"NTFS", L"Data", 40 * sim::kGiB)
-                                  .build();
-    for (const wchar_t* folder : {L"C:\\ProgramData", L"C:\\Program Files", L"C:\\Program Files\\Host"}) {
-        model.folders[sim::Machine::pathKey(folder)] = sim::File{folder, {}, 0x10};
-    }
+    sim::MachineModel model = withHostFolders(hostDisks().build());
     sim::Machine machine(std::move(model));
     ScopedPlatform installed(machine);
     EXPECT_EQ(PH_CreateVHDX(kVhdx, L"Duskvale", 20480, 1), 1);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FrameFixture.h"
+#include "HostMachine.h"
 #include "KvPartitionHelper.h"
 #include "frame/DiskpartRunner.h"
 #include "lifecycle/SizeSettings.h"
@@ -72,17 +73,7 @@ public:
 
 // A system disk C: and a data disk whose D: holds the VHDX drive's file; AutoRun policy 0x91.
 sim::MachineModel hostMachine() {
-    sim::MachineModel model = sim::MachineBuilder()
-                                  .gptDisk(0, 128 * sim::kGiB)
-                                  .basicData(2048, 100 * sim::kGiB / 512)
-                                  .volume(L'C', L"NTFS", L"", 50 * sim::kGiB)
-                                  .mbrDisk(1, 64 * sim::kGiB)
-                                  .primary(2048, 60 * sim::kGiB / 512, 0x07)
-                                  .volume(L'D', L"NTFS", L"Data", 40 * sim::kGiB)
-                                  .build();
-    for (const wchar_t* folder : {L"C:\\ProgramData", L"C:\\Program Files", L"C:\\Program Files\\Host"}) {
-        model.folders[sim::Machine::pathKey(folder)] = sim::File{folder, {}, 0x10};
-    }
+    sim::MachineModel model = withHostFolders(hostDisks().build());
     model.registry[LifecycleMachine::autoRunKey()].dwords[kAutoRunValue] = 0x91;
     return model;
 }

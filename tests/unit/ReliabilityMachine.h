@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "sim/MachineBuilder.h"
+#include "HostMachine.h"
 
 namespace kvph::test::reliability {
 
@@ -18,20 +18,11 @@ inline constexpr wchar_t kAutoRunValue[] = L"NoDriveTypeAutoRun";
 // A system disk with C:, an MBR data disk with D: (which holds the VHDX drive's file) and an MBR disk
 // with E:, the one hidden, shown and formatted. `autoRun`: the policy value, if any.
 inline sim::MachineModel smallMachine(std::optional<std::uint32_t> autoRun) {
-    sim::MachineModel model = sim::MachineBuilder()
-                                  .gptDisk(0, 128 * sim::kGiB)
-                                  .basicData(2048, 100 * sim::kGiB / 512)
-                                  .volume(L'C', L"NTFS", L"", 50 * sim::kGiB)
-                                  .mbrDisk(1, 64 * sim::kGiB)
-                                  .primary(2048, 60 * sim::kGiB / 512, 0x07)
-                                  .volume(L'D', L"NTFS", L"Data", 40 * sim::kGiB)
-                                  .mbrDisk(2, 16 * sim::kGiB, 0x2468ace0)
-                                  .primary(2048, 8 * sim::kGiB / 512, 0x07)
-                                  .volume(L'E', L"NTFS", L"Spare", 4 * sim::kGiB)
-                                  .build();
-    for (const wchar_t* folder : {L"C:\\ProgramData", L"C:\\Program Files", L"C:\\Program Files\\Host"}) {
-        model.folders[sim::Machine::pathKey(folder)] = sim::File{folder, {}, 0x10};
-    }
+    sim::MachineModel model = withHostFolders(hostDisks()
+                                                  .mbrDisk(2, 16 * sim::kGiB, 0x2468ace0)
+                                                  .primary(2048, 8 * sim::kGiB / 512, 0x07)
+                                                  .volume(L'E', L"NTFS", L"Spare", 4 * sim::kGiB)
+                                                  .build());
     if (autoRun) {
         model.registry[kAutoRunKey].dwords[kAutoRunValue] = *autoRun;
     }
