@@ -2,28 +2,13 @@
 
 #include <cstdio>
 
-#ifndef _WIN32
 #include <algorithm>
 #include <sstream>
 
 #include "ToolText.h"
 #include "per/DriveManager.h"
-#endif
 
 namespace kvph::tool {
-
-#ifdef _WIN32
-
-// The enumeration classes are not exported by the DLL; the command runs on the simulated machine only.
-CommandResult listDisks(Host&, const std::vector<std::wstring>&) {
-    return {0, std::string("the disks command needs the simulated machine (run kvph off Windows)"), nullptr};
-}
-
-std::string disksPicture() {
-    return {};
-}
-
-#else
 
 namespace {
 
@@ -172,7 +157,5 @@ CommandResult listDisks(Host&, const std::vector<std::wstring>&) {
     PER::DriveManager::ReleaseInstance();
     return {1, text.str(), {{"drives", drives}}};
 }
-
-#endif
 
 }  // namespace kvph::tool
