@@ -13,6 +13,9 @@
  *   terminator included.
  * - A null pointer, input or output, is refused: the export returns 0 after one log line and writes
  *   nothing.
+ * - Text that goes into a diskpart script (a VHDX path, a label, a letter) is refused when it holds a
+ *   double quote or a control character; a VHDX path is refused when the system's ANSI code page cannot
+ *   hold it unchanged. Nothing is run or written then, and one log line says why.
  * - A drive letter is passed as text such as "E:"; "E" and "E:\" are taken too.
  * - Flags are 32-bit integers of which only zero or non-zero counts.
  *
@@ -38,7 +41,8 @@ int PH_ListFixedPartition(void);
  * a free drive letter, listed in Partition.ini, then detached.
  *   vhdxPath     in   full path of the VHDX file to create
  *   volumeLabel  in   label of the new volume
- *   maximumMB    in   maximum size of the virtual disk in MiB
+ *   maximumMB    in   maximum size of the virtual disk in MiB; 0 or below: all the free space of the
+ *                     drive that holds the file, and no cap when the drive is resized later
  *   expandable   in   non-zero: the file grows as it fills; zero: its whole size is allocated now
  * Returns 1 when diskpart created the drive; 0 when it did not. */
 int PH_CreateVHDX(const wchar_t* vhdxPath, const wchar_t* volumeLabel, int maximumMB, int expandable);
@@ -62,7 +66,8 @@ int PH_DetachVHDX(const wchar_t* vhdxPath, int removeFiles);
  * Returns 1 when it is attached; 0 when it is not, or when diskpart could not be asked. */
 int PH_CheckExistVHDX(const wchar_t* vhdxPath);
 
-/* Wipes the disk that holds a drive letter (or a disk with unallocated space) into one NTFS volume.
+/* Wipes the disk that holds a drive letter into one NTFS volume. When no volume has the letter, only a
+ * disk that holds no partition at all may be chosen; the disk of the system volume never is.
  *   driveLetter  in   drive letter text such as "E:"; the new volume gets it
  *   volumeLabel  in   label of the new volume; empty: the label the volume had
  * Returns 1 when the disk was formatted; 0 when no disk matched or diskpart failed. */
