@@ -43,6 +43,14 @@ struct DiskpartContext {
         print(message);
         return code;
     }
+    // A long-running command's ending: its progress line at 100 percent, then the message; exit code 0.
+    std::uint32_t completed(const std::wstring& message) {
+        print(L"");
+        print(L"  100 percent completed");
+        print(L"");
+        print(message);
+        return 0;
+    }
 };
 
 using DiskpartArguments = std::vector<std::wstring>;

@@ -395,11 +395,7 @@ std::uint32_t format(DiskpartContext& context, const DiskpartArguments& argument
     volume->label = label;
     volume->readOnly = false;
     volume->freeBytes = bytes - bytes / 100;  // what the file system's own structures leave free
-    context.print(L"");
-    context.print(L"  100 percent completed");
-    context.print(L"");
-    context.print(L"DiskPart successfully formatted the volume.");
-    return 0;
+    return context.completed(L"DiskPart successfully formatted the volume.");
 }
 
 std::uint32_t active(DiskpartContext& context, const DiskpartArguments&) {

@@ -165,11 +165,7 @@ std::uint32_t createVdisk(DiskpartContext& context, const DiskpartArguments& arg
     vdisk.disk.sizeBytes = static_cast<std::uint64_t>(*maximum) << 20;
     context.model.vdisks.push_back(vdisk);
     context.session.vdiskKey = key;
-    context.print(L"");
-    context.print(L"  100 percent completed");
-    context.print(L"");
-    context.print(L"DiskPart successfully created the virtual disk file.");
-    return 0;
+    return context.completed(L"DiskPart successfully created the virtual disk file.");
 }
 
 std::uint32_t selectVdisk(DiskpartContext& context, const DiskpartArguments& arguments) {
@@ -228,11 +224,7 @@ std::uint32_t attachVdisk(DiskpartContext& context, const DiskpartArguments& arg
     for (Volume& volume : vdisk->disk.volumes) {
         volume.readOnly = vdisk->readOnly;
     }
-    context.print(L"");
-    context.print(L"  100 percent completed");
-    context.print(L"");
-    context.print(L"DiskPart successfully attached the virtual disk file.");
-    return 0;
+    return context.completed(L"DiskPart successfully attached the virtual disk file.");
 }
 
 std::uint32_t detachVdisk(DiskpartContext& context, const DiskpartArguments&) {
@@ -279,11 +271,7 @@ std::uint32_t expandVdisk(DiskpartContext& context, const DiskpartArguments& arg
     }
     vdisk->maximumMB = *maximum;
     vdisk->disk.sizeBytes = static_cast<std::uint64_t>(*maximum) << 20;
-    context.print(L"");
-    context.print(L"  100 percent completed");
-    context.print(L"");
-    context.print(L"DiskPart successfully expanded the virtual disk file.");
-    return 0;
+    return context.completed(L"DiskPart successfully expanded the virtual disk file.");
 }
 
 std::uint32_t compactVdisk(DiskpartContext& context, const DiskpartArguments&) {
@@ -298,11 +286,7 @@ std::uint32_t compactVdisk(DiskpartContext& context, const DiskpartArguments&) {
     if (vdisk->expandable) {
         resizeVdiskFile(context, *vdisk, expandableFileBytes(*vdisk));
     }
-    context.print(L"");
-    context.print(L"  100 percent completed");
-    context.print(L"");
-    context.print(L"DiskPart successfully compacted the virtual disk file.");
-    return 0;
+    return context.completed(L"DiskPart successfully compacted the virtual disk file.");
 }
 
 // Longer commands first where one begins with another.
