@@ -1,6 +1,7 @@
-# What the mingw build hands to a host project: version resources for the DLL and kvph.exe, the install
-# layout (bin/, lib/, include/, lib/cmake/KvPartitionHelper/) with a CMake package config, and a zip of it
-# made by CPack. The tests' programs have no install rules, so nothing of them is installed.
+# What the mingw build hands to a host project: version resources for the DLL and kvph.exe, each with its
+# PDB beside it, the install layout (bin/, lib/ with the import libraries of both toolchains, include/,
+# lib/cmake/KvPartitionHelper/) with a CMake package config, and a zip of it made by CPack. The tests'
+# programs have no install rules, so nothing of them is installed.
 include(CMakePackageConfigHelpers)
 include(GNUInstallDirs)
 
@@ -34,6 +35,19 @@ install(TARGETS KvPartitionHelper EXPORT KvPartitionHelperTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/KvPartitionHelper.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+# The import library for MSVC hosts, made from the same module definition as the DLL's export table. The
+# mingw-w64 one (libKvPartitionHelper.dll.a) comes from the linker; the package config picks between them.
+find_program(KVPH_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED)
+set(KVPH_MSVC_IMPORT_LIBRARY ${CMAKE_BINARY_DIR}/KvPartitionHelper.lib)
+add_custom_command(OUTPUT ${KVPH_MSVC_IMPORT_LIBRARY}
+    COMMAND ${KVPH_DLLTOOL} -m i386:x86-64 -d ${PROJECT_SOURCE_DIR}/src/frame/exports.def
+        -D KvPartitionHelper.dll -l ${KVPH_MSVC_IMPORT_LIBRARY}
+    DEPENDS ${PROJECT_SOURCE_DIR}/src/frame/exports.def
+    VERBATIM)
+add_custom_target(KvPartitionHelper_msvc_import_library ALL DEPENDS ${KVPH_MSVC_IMPORT_LIBRARY})
+install(FILES ${KVPH_MSVC_IMPORT_LIBRARY} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+
 if(TARGET kvph)
     kvph_add_version_resource(kvph "KvPartitionHelper command-line host")
     install(TARGETS kvph RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

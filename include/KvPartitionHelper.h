@@ -24,7 +24,8 @@
 #ifndef KVPARTITIONHELPER_H
 #define KVPARTITIONHELPER_H
 
-#include <wchar.h>
+/* wchar_t for C; <stddef.h> is there even without a C runtime (a freestanding compile). */
+#include <stddef.h>
 
 /* Units of every output text buffer, terminator included. */
 #define KVPH_TEXT_UNITS 260

@@ -2,7 +2,7 @@
 # Installs the Debian packages the builds and tests need, when any is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64
+packages=(cmake ninja-build g++ clang lld llvm libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64
           googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev fdisk gdisk valgrind)
 if [ "${1:-}" = "--native-only" ]; then
     packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev)

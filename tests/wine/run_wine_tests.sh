@@ -13,6 +13,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 BUILD=$(realpath -m "${1:-$ROOT/build/mingw}")
 WINE=${WINE:-wine}
 OBJDUMP=${OBJDUMP:-x86_64-w64-mingw32-objdump}
+READOBJ=${READOBJ:-llvm-readobj}
+PDBUTIL=${PDBUTIL:-llvm-pdbutil}
 
 passed=0
 failed=0
@@ -31,7 +33,7 @@ if [ ! -f "$BUILD/build.ninja" ]; then
         -DCMAKE_BUILD_TYPE=Release >"$BUILD/wine-tests-configure.log" 2>&1 \
         || { fail "configure the mingw build" "see $BUILD/wine-tests-configure.log"; finish; }
 fi
-if ! ninja -C "$BUILD" -j2 KvPartitionHelper wine_host stand_in_diskpart backend_probe >"$BUILD/wine-tests-build.log" 2>&1; then
+if ! ninja -C "$BUILD" -j2 KvPartitionHelper KvPartitionHelper_msvc_import_library wine_host stand_in_diskpart backend_probe >"$BUILD/wine-tests-build.log" 2>&1; then
     fail "build the DLL and the Wine test programs" "see $BUILD/wine-tests-build.log"
     finish
 fi
@@ -125,15 +127,57 @@ EOF
     fi
 }
 
+# The DLL and kvph.exe carry their C and C++ runtimes: they import only DLLs every Windows has.
 test_imports_are_system_dlls() {
-    local imports foreign
-    imports=$("$OBJDUMP" -p "$DLL" | sed -n 's/^[[:space:]]*DLL Name: //p')
-    foreign=$(grep -viE '^(kernel32|advapi32|user32|gdi32|shell32|shlwapi|ole32|oleaut32|msvcrt|ucrtbase|ntdll|api-ms-win-[a-z0-9-]+)\.dll$' <<<"$imports")
-    if [ -n "$imports" ] && [ -z "$foreign" ]; then
-        pass "imports only system DLLs ($(tr '\n' ' ' <<<"$imports"))"
-    else
-        fail "imports only system DLLs" "not a system DLL: $(tr '\n' ' ' <<<"$foreign")"
-    fi
+    local binary imports foreign
+    for binary in "$DLL" "$BUILD/kvph.exe"; do
+        imports=$("$OBJDUMP" -p "$binary" 2>&1 | sed -n 's/^[[:space:]]*DLL Name: //p')
+        foreign=$(grep -viE '^(kernel32|advapi32|user32|gdi32|shell32|shlwapi|ole32|oleaut32|msvcrt|ucrtbase|ntdll|api-ms-win-[a-z0-9-]+)\.dll$' <<<"$imports")
+        if [ -n "$imports" ] && [ -z "$foreign" ]; then
+            pass "$(basename "$binary") imports only system DLLs ($(tr '\n' ' ' <<<"$imports"))"
+        else
+            fail "$(basename "$binary") imports only system DLLs" "not a system DLL: $(tr '\n' ' ' <<<"$foreign")"
+        fi
+    done
+}
+
+# The GUID of a binary's CodeView record ("(88 0F 6F 83 2E 74 ...)") written as a PDB shows its own.
+codeview_guid() {
+    sed -n 's/^[[:space:]]*PDBGUID: (\(.*\))$/\1/p' | awk '{
+        printf "{%s%s%s%s-%s%s-%s%s-%s%s-%s%s%s%s%s%s}\n", $4, $3, $2, $1, $6, $5, $8, $7, $9, $10, $11, $12, $13, $14, $15, $16 }'
+}
+
+# What a Windows debugger needs and a loader enforces: no DWARF left in the binary, a CodeView record that
+# names only the PDB's file name, the PDB beside it with the same GUID and age and the exports' symbols,
+# and ASLR (high-entropy too) and NX switched on.
+test_binaries_ship_with_pdb() {
+    local binary name pdb record summary problems
+    for binary in "$DLL" "$BUILD/kvph.exe"; do
+        name=$(basename "$binary")
+        pdb=${binary%.*}.pdb
+        problems=()
+        "$OBJDUMP" -h "$binary" | grep -q '[[:space:]]\.debug_' && problems+=("debug sections left in the binary")
+        record=$("$READOBJ" --coff-debug-directory "$binary" 2>&1)
+        [ "$(sed -n 's/^[[:space:]]*PDBFileName: //p' <<<"$record")" = "$(basename "$pdb")" ] \
+            || problems+=("the CodeView record does not name $(basename "$pdb") alone: $(grep -E 'Type|PDBFileName' <<<"$record" | tr -s ' ')")
+        summary=$("$PDBUTIL" dump -summary "$pdb" 2>&1)
+        local guid
+        guid=$(sed -n 's/^[[:space:]]*GUID: //p' <<<"$summary")
+        [ -n "$guid" ] && [ "$guid" = "$(codeview_guid <<<"$record")" ] \
+            && [ "$(sed -n 's/^[[:space:]]*Age: //p' <<<"$summary")" = "$(sed -n 's/^[[:space:]]*PDBAge: //p' <<<"$record")" ] \
+            || problems+=("$(basename "$pdb") does not match the record: $(tr -s ' \n' ' ' <<<"$summary" | head -c 300)")
+        [ "$("$PDBUTIL" dump -publics "$pdb" 2>/dev/null | grep -c '`PH_FindUsableLabel`')" -ge 1 ] \
+            || problems+=("$(basename "$pdb") has no public symbol PH_FindUsableLabel")
+        local flag
+        for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
+            "$READOBJ" --file-headers "$binary" | grep -q "IMAGE_DLL_CHARACTERISTICS_$flag " || problems+=("$flag is off")
+        done
+        if [ ${#problems[@]} -eq 0 ]; then
+            pass "$name: no debug sections, its PDB beside it named by the CodeView record, ASLR, high-entropy ASLR and NX on"
+        else
+            fail "$name ships with its PDB" "${problems[@]}"
+        fi
+    done
 }
 
 test_exports_resolve_under_wine() {
@@ -430,8 +474,11 @@ test_kvph_capture() {
 # finds the package's version in the DLL's version resource; CPack's zip holds the same files.
 PACKAGE_FILES=$(sort <<'EOF'
 bin/KvPartitionHelper.dll
+bin/KvPartitionHelper.pdb
 bin/kvph.exe
+bin/kvph.pdb
 include/KvPartitionHelper.h
+lib/KvPartitionHelper.lib
 lib/cmake/KvPartitionHelper/KvPartitionHelperConfig.cmake
 lib/cmake/KvPartitionHelper/KvPartitionHelperConfigVersion.cmake
 lib/cmake/KvPartitionHelper/KvPartitionHelperTargets-CONFIG.cmake
@@ -441,6 +488,78 @@ EOF
 )
 # File names one a line, the configuration in the targets file's name replaced by CONFIG.
 package_listing() { sed 's/KvPartitionHelperTargets-[a-z]*\.cmake$/KvPartitionHelperTargets-CONFIG.cmake/' | sort; }
+
+# A mingw-w64 host project, built with gcc: find_package gives it libKvPartitionHelper.dll.a.
+test_gnu_consumer() {
+    local installed=$1 package=$2
+    local consumer=$package/consumer
+    if ! cmake -S "$ROOT/tests/consumer" -B "$consumer" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/gcc-mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_PREFIX_PATH="$installed" >"$package/consumer-build.log" 2>&1 \
+        || ! ninja -C "$consumer" >>"$package/consumer-build.log" 2>&1; then
+        fail "package: a host project builds against it with find_package" "see $package/consumer-build.log"
+    elif ! cmp -s "$consumer/KvPartitionHelper.dll" "$installed/bin/KvPartitionHelper.dll"; then
+        fail "package: the imported target's DLL is the installed one" "$(ls -l "$consumer")"
+    elif ! grep -qF "$installed/lib/libKvPartitionHelper.dll.a" "$consumer/build.ninja"; then
+        fail "package: a mingw-w64 host links libKvPartitionHelper.dll.a" "$(grep -F KvPartitionHelper "$consumer/build.ninja" | head -5)"
+    else
+        pass "package: a mingw-w64 host project builds with gcc and find_package, links libKvPartitionHelper.dll.a and gets the installed DLL next to its program"
+        local folder=$DRIVE_C/consumer
+        rm -rf "$folder"
+        mkdir -p "$folder"
+        cp "$consumer/consumer.exe" "$consumer/KvPartitionHelper.dll" "$folder/"
+        run_checks 'C:\consumer\consumer.exe' consumer
+    fi
+}
+
+# The MSVC import library imports exactly the twelve exports, each by name from KvPartitionHelper.dll, and
+# the public header compiles for the MSVC target without a C runtime, as C and as C++, without warnings.
+test_msvc_import_library() {
+    local installed=$1
+    local members names expected
+    members=$("$READOBJ" "$installed/lib/KvPartitionHelper.lib" 2>&1)
+    names=$(sed -n 's/^Symbol: __imp_//p' <<<"$members" | sort)
+    expected=$(awk '$1 ~ /^PH_/ { print $1 }' "$ROOT/src/frame/exports.def" | sort)
+    if [ "$names" = "$expected" ] && [ "$(grep -c '^Name type: name$' <<<"$members")" -eq 12 ] \
+        && [ "$(awk '/^File: / { file = $2 } /^Format: COFF-import-file$/ { print file }' <<<"$members" | sort -u)" \
+            = KvPartitionHelper.dll ]; then
+        pass "package: KvPartitionHelper.lib imports the twelve exports by name from KvPartitionHelper.dll"
+    else
+        fail "package: KvPartitionHelper.lib" "imports: $(tr '\n' ' ' <<<"$names")" "$(head -c 1500 <<<"$members")"
+    fi
+    local language output
+    for language in c c++; do
+        output=$(clang --target=x86_64-pc-windows-msvc -ffreestanding -fsyntax-only -Wall -Wextra -pedantic -Werror \
+            -x "$language" "$installed/include/KvPartitionHelper.h" 2>&1)
+        if [ $? -eq 0 ] && [ -z "$output" ]; then
+            pass "package: KvPartitionHelper.h compiles as $language for the MSVC target without a runtime, without warnings"
+        else
+            fail "package: KvPartitionHelper.h as $language for the MSVC target" "$output"
+        fi
+    done
+}
+
+# A host project built the MSVC way (clang for the MSVC target, lld-link, no runtime): find_package gives
+# it KvPartitionHelper.lib, and under Wine it finds the same free letter as the system reports.
+test_msvc_consumer() {
+    local installed=$1 package=$2
+    local consumer=$package/msvc-consumer
+    if ! cmake -S "$ROOT/tests/consumer-msvc" -B "$consumer" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/tests/consumer-msvc/clang-msvc-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_PREFIX_PATH="$installed" >"$package/msvc-consumer-build.log" 2>&1 \
+        || ! ninja -C "$consumer" >>"$package/msvc-consumer-build.log" 2>&1; then
+        fail "package: an MSVC host project builds against it with find_package" "see $package/msvc-consumer-build.log"
+    elif ! grep -qF "$installed/lib/KvPartitionHelper.lib" "$consumer/build.ninja"; then
+        fail "package: an MSVC host links KvPartitionHelper.lib" "$(grep -F KvPartitionHelper "$consumer/build.ninja" | head -5)"
+    else
+        pass "package: an MSVC host project builds with clang and lld-link and find_package, linking KvPartitionHelper.lib"
+        local folder=$DRIVE_C/msvc-consumer
+        rm -rf "$folder"
+        mkdir -p "$folder"
+        cp "$consumer/msvc_consumer.exe" "$consumer/KvPartitionHelper.dll" "$folder/"
+        run_checks 'C:\msvc-consumer\msvc_consumer.exe' msvc-consumer
+    fi
+}
 
 test_package() {
     if [ "$KVPH_BUILT" != yes ]; then
@@ -458,27 +577,14 @@ test_package() {
     local listing
     listing=$(cd "$installed" && find . -type f | sed 's|^\./||' | package_listing)
     if [ "$listing" = "$PACKAGE_FILES" ]; then
-        pass "package: cmake --install lays out the DLL, kvph.exe, the import library, the header and the package config, nothing else"
+        pass "package: cmake --install lays out the DLL, kvph.exe, their PDBs, both import libraries, the header and the package config, nothing else"
     else
         fail "package: install layout" "expected: $(tr '\n' ' ' <<<"$PACKAGE_FILES")" "actual:   $(tr '\n' ' ' <<<"$listing")"
     fi
 
-    local consumer=$package/consumer
-    if ! cmake -S "$ROOT/tests/consumer" -B "$consumer" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_PREFIX_PATH="$installed" >"$package/consumer-build.log" 2>&1 \
-        || ! ninja -C "$consumer" >>"$package/consumer-build.log" 2>&1; then
-        fail "package: a host project builds against it with find_package" "see $package/consumer-build.log"
-    elif ! cmp -s "$consumer/KvPartitionHelper.dll" "$installed/bin/KvPartitionHelper.dll"; then
-        fail "package: the imported target's DLL is the installed one" "$(ls -l "$consumer")"
-    else
-        pass "package: a host project builds against it with find_package and gets the installed DLL next to its program"
-        local folder=$DRIVE_C/consumer
-        rm -rf "$folder"
-        mkdir -p "$folder"
-        cp "$consumer/consumer.exe" "$consumer/KvPartitionHelper.dll" "$folder/"
-        run_checks 'C:\consumer\consumer.exe' consumer
-    fi
+    test_gnu_consumer "$installed" "$package"
+    test_msvc_import_library "$installed"
+    test_msvc_consumer "$installed" "$package"
 
     local version zip entries
     version=$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' \
@@ -710,6 +816,7 @@ test_backend() {
 test_export_table
 test_backend
 test_imports_are_system_dlls
+test_binaries_ship_with_pdb
 test_exports_resolve_under_wine
 test_attached_vhdx_is_found
 test_path_is_matched_without_case
