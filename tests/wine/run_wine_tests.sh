@@ -70,7 +70,7 @@ ATTACHED_LISTING=$'  VDisk ###  Disk ###  State                 Type       File\
 '
 ADDED_LISTING=$'  VDisk ###  Disk ###  State                 Type       File\r
   ---------  --------  --------------------  ---------  ----\r
-  VDisk 0    Disk ---  Added                 Expandable  C:\\Drives\\Duskvale.vhdx\r
+  VDisk 0    Disk ---  Added                 Unknown     C:\\Drives\\Duskvale.vhdx\r
   VDisk 1    Disk 3    Attached not open     Expandable  C:\\Drives\\Other.vhdx\r
 '
 
