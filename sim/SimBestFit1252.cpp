@@ -13,8 +13,8 @@ struct BestFit {
 
 // What WideCharToMultiByte gives for code page 1252 without WC_NO_BEST_FIT_CHARS, for every character of
 // the basic plane that the code page lacks but maps to a look-alike: accented letters to their base
-// letter, fullwidth forms to ASCII, and U+02BA, U+030E and U+FF02 to the double quote. Read from the
-// platform's conversion one character at a time; sorted by character.
+// letter, fullwidth forms to ASCII, and U+02BA, U+030E and U+FF02 to the double quote. Read one
+// character at a time from WideCharToMultiByte under Wine (441 characters); sorted by character.
 constexpr BestFit kBestFit1252[] = {
     {0x0100, 0x41}, {0x0101, 0x61}, {0x0102, 0x41}, {0x0103, 0x61}, {0x0104, 0x41}, {0x0105, 0x61},
     {0x0106, 0x43}, {0x0107, 0x63}, {0x0108, 0x43}, {0x0109, 0x63}, {0x010A, 0x43}, {0x010B, 0x63},
