@@ -15,7 +15,9 @@
  *   nothing.
  * - Text that goes into a diskpart script (a VHDX path, a label, a letter) is refused when it holds a
  *   double quote or a control character; a VHDX path is refused when the system's ANSI code page cannot
- *   hold it unchanged. Nothing is run or written then, and one log line says why.
+ *   hold it unchanged. Nothing is run or written then, and one log line says why. A character of a
+ *   label or letter that the ANSI code page lacks reaches the script as the code page's default
+ *   character ('?'), never as a look-alike.
  * - A drive letter is passed as text such as "E:"; "E" and "E:\" are taken too.
  * - Flags are 32-bit integers of which only zero or non-zero counts.
  *

@@ -176,9 +176,9 @@ std::uint32_t Machine::regCloseKey(kvph::Handle key) {
     return registry_.regCloseKey(key);
 }
 
-std::optional<std::string> Machine::wideToAnsi(const std::wstring& text) {
+std::optional<std::string> Machine::wideToAnsi(const std::wstring& text, std::uint32_t flags) {
     const Lock lock(mutex_);
-    return system_.wideToAnsi(text);
+    return system_.wideToAnsi(text, flags);
 }
 std::optional<std::wstring> Machine::stringFromCLSID(const std::uint8_t (&guid)[16], std::uint32_t& error) {
     const Lock lock(mutex_);

@@ -156,7 +156,7 @@ public:
     std::uint32_t regDeleteKeyExW(kvph::RegistryRoot root, const std::wstring& subKey) override;
     std::uint32_t regCloseKey(kvph::Handle key) override;
 
-    std::optional<std::string> wideToAnsi(const std::wstring& text) override;
+    std::optional<std::string> wideToAnsi(const std::wstring& text, std::uint32_t flags) override;
     std::optional<std::wstring> ansiToWide(const std::string& bytes) override;
     std::optional<std::wstring> stringFromCLSID(const std::uint8_t (&guid)[16],
                                                 std::uint32_t& error) override;

@@ -111,6 +111,16 @@ std::wstring padded(std::wstring textToPad, std::size_t width) {
     return textToPad;
 }
 
+// What the Type column shows: diskpart reads the type from an opened disk, so an only added one is Unknown.
+std::wstring vdiskTypeText(const VirtualDisk& vdisk) {
+    if (!vdisk.attached) {
+        return L"Unknown";
+    }
+    return vdisk.expandable ? L"Expandable" : L"Fixed";
+}
+
+// The columns as diskpart writes them: the type takes a field of 10 characters, one more than its dashes,
+// so the path starts one column right of "File"; the focus marker stands in the indent.
 std::uint32_t listVdisk(DiskpartContext& context, const DiskpartArguments&) {
     const auto& vdisks = context.model.vdisks;
     context.print(L"");
@@ -126,7 +136,7 @@ std::uint32_t listVdisk(DiskpartContext& context, const DiskpartArguments&) {
         context.print(std::wstring(selected ? L"* " : L"  ") + padded(L"VDisk " + std::to_wstring(i), 9) +
                       L"  " + padded(L"Disk " + diskNumberText(context.drives, vdisk), 8) + L"  " +
                       padded(vdisk.attached ? L"Attached not open" : L"Added", 20) + L"  " +
-                      padded(vdisk.expandable ? L"Expandable" : L"Fixed", 9) + L"  " + vdisk.path);
+                      padded(vdiskTypeText(vdisk), 10) + L"  " + vdisk.path);
     }
     return 0;
 }

@@ -64,8 +64,8 @@ std::int32_t ntStatusFor(std::uint32_t error) {
     return kStatusUnsuccessful;
 }
 
-std::string CodePage::toAnsi(const std::wstring& wide) const {
-    return text::toCodePage(wide, model_.codePage);
+std::string CodePage::toAnsi(const std::wstring& wide, bool bestFit) const {
+    return text::toCodePage(wide, model_.codePage, bestFit);
 }
 
 std::wstring CodePage::fromAnsi(const std::string& bytes) const {

@@ -91,7 +91,7 @@ std::int32_t ntStatusFor(std::uint32_t error);
 class CodePage {
 public:
     explicit CodePage(const MachineModel& model) : model_(model) {}
-    std::string toAnsi(const std::wstring& text) const;
+    std::string toAnsi(const std::wstring& text, bool bestFit = false) const;
     std::wstring fromAnsi(const std::string& bytes) const;
     std::uint32_t number() const { return model_.codePage; }
 

@@ -110,11 +110,11 @@ std::int32_t System::ntClose(kvph::Handle handle) {
     return handles_.close(handle) ? win::STATUS_SUCCESS_ : win::STATUS_INVALID_HANDLE_;
 }
 
-std::optional<std::string> System::wideToAnsi(const std::wstring& textToConvert) {
+std::optional<std::string> System::wideToAnsi(const std::wstring& textToConvert, std::uint32_t flags) {
     if (calls_.enter("wideToAnsi", textToConvert)) {
         return std::nullopt;
     }
-    return codePage_.toAnsi(upToNul(textToConvert));
+    return codePage_.toAnsi(upToNul(textToConvert), (flags & win::WC_NO_BEST_FIT_CHARS_) == 0);
 }
 
 std::optional<std::wstring> System::ansiToWide(const std::string& bytes) {

@@ -45,7 +45,7 @@ public:
     kvph::BoolResult closeHandle(kvph::Handle handle);
     std::int32_t ntClose(kvph::Handle handle);
 
-    std::optional<std::string> wideToAnsi(const std::wstring& text);
+    std::optional<std::string> wideToAnsi(const std::wstring& text, std::uint32_t flags);
     std::optional<std::wstring> ansiToWide(const std::string& bytes);
     std::optional<std::wstring> stringFromCLSID(const std::uint8_t (&guid)[16], std::uint32_t& error);
 

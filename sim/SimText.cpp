@@ -112,11 +112,15 @@ bool supportedCodePage(std::uint32_t codePage) {
     return codePage == kWindows1252;
 }
 
-std::string toCodePage(const std::wstring& s, std::uint32_t) {
+std::string toCodePage(const std::wstring& s, std::uint32_t, bool bestFit) {
     std::string out;
     for (wchar_t wc : s) {
         const auto c = static_cast<char32_t>(wc);
-        if (auto byte = byteOf1252(c)) {
+        auto byte = byteOf1252(c);
+        if (!byte && bestFit) {
+            byte = bestFitOf1252(c);
+        }
+        if (byte) {
             out += static_cast<char>(*byte);
         } else {
             out.append(c > 0xFFFF ? 2 : 1, kDefaultChar);

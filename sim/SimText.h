@@ -26,8 +26,11 @@ std::wstring cutToUtf16(const std::wstring& s, std::size_t units);
 
 // Whether the machine can convert text in this code page.
 bool supportedCodePage(std::uint32_t codePage);
-// WideCharToMultiByte without best fit: characters the code page lacks become '?', one per UTF-16 unit.
-std::string toCodePage(const std::wstring& s, std::uint32_t codePage);
+// WideCharToMultiByte: characters the code page lacks become '?', one per UTF-16 unit; with `bestFit`, a
+// character that has a look-alike in the code page becomes that instead, as without WC_NO_BEST_FIT_CHARS.
+std::string toCodePage(const std::wstring& s, std::uint32_t codePage, bool bestFit = false);
+// The byte code page 1252 gives a character it lacks when best fit is on, if any.
+std::optional<unsigned char> bestFitOf1252(char32_t c);
 // MultiByteToWideChar: every byte of code page 1252 has a character.
 std::wstring fromCodePage(const std::string& bytes, std::uint32_t codePage);
 

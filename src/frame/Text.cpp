@@ -4,6 +4,7 @@
 
 #include "frame/Utf8.h"
 #include "platform/Platform.h"
+#include "platform/WinConstants.h"
 
 namespace kvph {
 
@@ -15,6 +16,11 @@ constexpr std::size_t kHostTextUnits = 260;
 // Whether one wchar_t stands for two UTF-16 units (only where wchar_t holds whole code points).
 bool needsTwoUnits(wchar_t unit) {
     return (static_cast<std::uint32_t>(unit) >> 16) != 0;
+}
+
+// A double quote or a control character would let an argument end its script line and add commands.
+bool endsAnArgument(std::uint32_t unit) {
+    return unit == '"' || unit < 0x20;
 }
 
 }  // namespace
@@ -86,17 +92,29 @@ std::wstring fromUtf8OrBytes(const std::string& bytes) {
     return text;
 }
 
+// Best fit would write look-alikes such as U+FF02 and U+02BA as a double quote, so it is turned off. A code
+// page that refuses the flag (UTF-8 does, and has no best fit to turn off) converts without it. Either
+// way the bytes are checked, since they are what diskpart reads.
 std::optional<std::string> scriptArgument(const std::wstring& text) {
-    auto ansi = platform().wideToAnsi(text);
+    Platform& os = platform();
+    auto ansi = os.wideToAnsi(text, win::WC_NO_BEST_FIT_CHARS_);
+    if (!ansi) {
+        ansi = os.wideToAnsi(text, 0);
+    }
     if (!ansi || ansi->size() >= kAnsiArgumentBytes) {
         return std::nullopt;
+    }
+    for (char byte : *ansi) {
+        if (endsAnArgument(static_cast<unsigned char>(byte))) {
+            return std::nullopt;
+        }
     }
     return ansi;
 }
 
 bool isScriptSafeText(const std::wstring& text) {
     for (wchar_t unit : text) {
-        if (unit == L'"' || static_cast<std::uint32_t>(unit) < 0x20) {
+        if (endsAnArgument(static_cast<std::uint32_t>(unit))) {
             return false;
         }
     }

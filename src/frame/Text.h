@@ -25,8 +25,8 @@ std::string toUtf8(const std::wstring& text);
 // Decodes UTF-8; text that is not valid UTF-8 is taken one byte per unit.
 std::wstring fromUtf8OrBytes(const std::string& bytes);
 
-// Converts a text to the system ANSI code page for a diskpart script: nullopt when the conversion fails
-// or its result needs more than 259 bytes.
+// Converts a text to the system ANSI code page for a diskpart script, without best fit: nullopt when the
+// conversion fails, its result needs more than 259 bytes, or holds a double quote or a control character.
 std::optional<std::string> scriptArgument(const std::wstring& text);
 
 // Whether a text may stand between the double quotes of a script line: no double quote and no control

@@ -83,17 +83,21 @@ std::wstring extensionOf(const std::wstring& path) {
 // The path is the last column of a listing line: the key matches only when it is that whole column,
 // with white space before it and nothing but white space after it. So "D:\VD\DRIVE.VHD" matches neither
 // "D:\VD\DRIVE.VHDX" nor "D:\VD\DRIVE.VHD COPY.VHD", and "VD\DRIVE.VHD" not "D:\VD\DRIVE.VHD".
-bool namesWholePath(const std::wstring& line, const std::wstring& key) {
+// The result is where the path starts on the line.
+std::optional<std::size_t> wholePathStart(const std::wstring& line, const std::wstring& key) {
     const auto isSpace = [](wchar_t c) { return std::iswspace(static_cast<wint_t>(c)) != 0; };
     std::size_t end = line.size();
     while (end > 0 && isSpace(line[end - 1])) {
         --end;
     }
     if (key.empty() || end <= key.size()) {
-        return false;
+        return std::nullopt;
     }
     const std::size_t start = end - key.size();
-    return line.compare(start, key.size(), key) == 0 && isSpace(line[start - 1]);
+    if (line.compare(start, key.size(), key) != 0 || !isSpace(line[start - 1])) {
+        return std::nullopt;
+    }
+    return start;
 }
 
 void writeBatchFile(const std::wstring& path, const std::wstring& commandLine) {
@@ -190,7 +194,9 @@ int FindAttachedInVdiskList(const std::wstring& resultPath, const std::wstring& 
     const std::wstring key = toUpperAscii(vhdxPath);
     for (const std::wstring& line : listingLines(resultPath)) {
         const std::wstring upper = toUpperAscii(line);
-        if (namesWholePath(upper, key) && upper.find(L"ATTACHED") != std::wstring::npos) {
+        // The state stands in a column before the path, which may hold the word itself.
+        const std::optional<std::size_t> pathStart = wholePathStart(upper, key);
+        if (pathStart && upper.substr(0, *pathStart).find(L"ATTACHED") != std::wstring::npos) {
             return 1;
         }
     }

@@ -237,9 +237,9 @@ public:
     virtual std::uint32_t regDeleteKeyExW(RegistryRoot root, const std::wstring& subKey) = 0;
     virtual std::uint32_t regCloseKey(Handle key) = 0;
 
-    // Text conversion: WideCharToMultiByte(CP_ACP, 0, text with terminator, ...) with the system's default
-    // character; the result without its terminator. nullopt when the conversion fails.
-    virtual std::optional<std::string> wideToAnsi(const std::wstring& text) = 0;
+    // Text conversion: WideCharToMultiByte(CP_ACP, flags, text with terminator, ...) with the system's
+    // default character; the result without its terminator. nullopt when the conversion fails.
+    virtual std::optional<std::string> wideToAnsi(const std::wstring& text, std::uint32_t flags) = 0;
     // MultiByteToWideChar(CP_ACP, 0, bytes with terminator, ...): the result without its terminator.
     virtual std::optional<std::wstring> ansiToWide(const std::string& bytes) = 0;
     // StringFromCLSID on 16 GUID bytes: "{XXXXXXXX-...}" or nullopt with the failing HRESULT in `error`.

@@ -21,6 +21,7 @@ constexpr std::uint32_t ERROR_INVALID_FUNCTION_ = 1;
 constexpr std::uint32_t ERROR_MORE_DATA_ = 234;
 constexpr std::uint32_t ERROR_FILE_EXISTS_ = 80;
 constexpr std::uint32_t ERROR_ALREADY_EXISTS_ = 183;
+constexpr std::uint32_t ERROR_INVALID_FLAGS_ = 1004;
 
 // File access, sharing, disposition and attributes.
 constexpr std::uint32_t GENERIC_READ_ = 0x80000000u;
@@ -53,6 +54,9 @@ constexpr std::uint32_t WAIT_OBJECT_0_ = 0;
 constexpr std::uint32_t WAIT_ABANDONED_ = 0x80;
 constexpr std::uint32_t WAIT_FAILED_ = 0xFFFFFFFFu;
 constexpr int SW_HIDE_ = 0;
+
+// WideCharToMultiByte flags.
+constexpr std::uint32_t WC_NO_BEST_FIT_CHARS_ = 0x400;
 
 // Registry access rights and value types.
 constexpr std::uint32_t KEY_QUERY_VALUE_ = 0x1;

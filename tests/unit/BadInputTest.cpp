@@ -3,12 +3,14 @@
 // why; any other input gives a result the export allows and leaves nothing behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,10 @@ std::vector<TextInput> textInputs() {
          L"b.vhdx",
          Kind::Unsafe},
         {"outside the code page", L"D:\\vd\\\u4E2D.vhdx", Kind::NotAnsi},
+        // Best fit would turn the first two into a double quote; the third is a character of the code page.
+        {"fullwidth quote", L"A\uFF02 x", Kind::NotAnsi},
+        {"modifier double prime", L"A\u02BA x", Kind::NotAnsi},
+        {"left double quotation mark", L"A\u201C x", Kind::Acceptable},
         {"lone surrogate", std::wstring(L"D:\\vd\\") + static_cast<wchar_t>(0xD800) + L".vhdx",
          Kind::NotAnsi},
         {"E", L"E", Kind::Acceptable},
@@ -219,6 +225,14 @@ TEST_P(BadInputTest, NoCrashAndRefusalsRunAndWriteNothing) {
     EXPECT_EQ(machine.openHandleCount(), 0u);
     EXPECT_FALSE(machine.fileExists(kScript));
     EXPECT_FALSE(machine.fileExists(kBatch));
+    // A quote the script template did not write would let the text end its argument.
+    for (std::size_t run = runsBefore; run < machine.diskpartRuns().size(); ++run) {
+        std::istringstream script(machine.diskpartRuns()[run].script);
+        for (std::string line; std::getline(script, line);) {
+            const auto quotes = std::count(line.begin(), line.end(), '"');
+            EXPECT_TRUE(quotes == 0 || quotes == 2) << line;
+        }
+    }
     if (c.refused) {
         EXPECT_EQ(machine.diskpartRuns().size(), runsBefore);
         EXPECT_TRUE(filesOf(machine) == filesBefore) << "a refused call wrote a file";

@@ -199,12 +199,21 @@ TEST_F(RunnerTest, ScriptArgumentsInTheAnsiCodePage) {
         {std::wstring(259, L'a'), std::string(259, 'a')},
         {std::wstring(258, L'a') + L"\u4e2d", std::string(258, 'a') + "?"},
         {std::wstring(260, L'a'), std::nullopt},
+        // No best fit: look-alikes of the double quote become the default character too.
+        {L"A\uFF02\u02BA\u201C", std::string("A??\x93")},
+        {L"a\"b", std::nullopt},
+        {L"a\rb", std::nullopt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text.size());
         EXPECT_EQ(scriptArgument(c.text), c.ansi);
     }
-    machine.injectFault({"wideToAnsi", win::ERROR_INVALID_PARAMETER_, 0, 1, L""});
+    // A code page that refuses the flag (UTF-8 does) is converted without it; its bytes are still checked.
+    machine.injectFault({"wideToAnsi", win::ERROR_INVALID_FLAGS_, 0, 1, L""});
+    EXPECT_EQ(scriptArgument(L"E:"), std::string("E:"));
+    machine.injectFault({"wideToAnsi", win::ERROR_INVALID_FLAGS_, 0, 1, L""});
+    EXPECT_EQ(scriptArgument(L"A\uFF02"), std::nullopt);
+    machine.injectFault({"wideToAnsi", win::ERROR_INVALID_PARAMETER_, 0, 2, L""});
     EXPECT_EQ(scriptArgument(L"E:"), std::nullopt);
 }
 

@@ -205,6 +205,7 @@ TEST_F(PartitionOpsTest, ShowRunsOncePerLetterlessPartitionSkippingGapsAndTheCon
     const Case cases[] = {
         {"second run finds the letter taken", L"K:", {}, 0, "K:"},
         {"first run fails, second succeeds", L"K:", {5}, 1, "K:"},
+        {"best-fit quote in the letter", L"K\u02BA", {}, 0, "K?"},
         {"no letter, no assign line", L"", {}, 1, ""},
     };
     for (const Case& c : cases) {
@@ -266,6 +267,16 @@ TEST_F(PartitionOpsTest, FormatChoosesTheLetterOrElseOnlyAWhollyEmptyDisk) {
         {"letter wins over the empty disk", L"E:", L"", true, 1, {formatScript(2, "Backup", "E:")}},
         {"given label", L"E:", L"Data", true, 1, {formatScript(2, "Data", "E:")}},
         {"letter as given in the assign line", L"e:\\", L"", true, 1, {formatScript(2, "Backup", "e:\\")}},
+        // Look-alikes of the double quote reach the script as the default character; U+201C has a byte.
+        {"best-fit quotes in the label",
+         L"E:",
+         L"A\uFF02\u02BA x",
+         true,
+         1,
+         {formatScript(2, "A?? x", "E:")}},
+        {"curly quote in the label", L"E:", L"A\u201C", true, 1, {formatScript(2, "A\x93", "E:")}},
+        {"best-fit quote in the letter", L"X\uFF02", L"", true, 0,
+         std::vector<std::string>(3, formatScript(5, "", "X?"))},
         {"no such volume: the empty disk", L"X:", L"", true, 1, {formatScript(5, "", "X:")}},
         // "E\" is no volume's letter, so the empty disk is wiped, and diskpart cannot give it E.
         {"no colon matches no volume", L"E", L"", true, 0,

@@ -223,6 +223,14 @@ TEST(VdiskListTest, LinesAreReadAsUtf8OrBytes) {
         {"D:\\vd\\drive.vhdx\r\nAttached\r\n", kDrive, 0},  // path and state on separate lines
         {"Attached  D:\\vd\\\xc3\xa9t\xc3\xa9.vhdx\r\n", L"D:\\vd\\\u00e9t\u00e9.vhdx", 1},
         {"Attached  D:\\vd\\\xe9t\xe9.vhdx\r\n", L"D:\\vd\\\u00e9t\u00e9.vhdx", 1},  // not UTF-8: bytes
+        // diskpart's own geometry: the focus marker in the indent, a type of 10 characters.
+        {"* VDisk 0    Disk 2    Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n",
+         L"D:\\vd\\two  blanks.vhdx", 1},
+        {"  VDisk 0    Disk 2    Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n",
+         L"D:\\vd\\two blanks.vhdx", 0},
+        // The word in the path is not the state.
+        {"  VDisk 0    Disk ---  Added                 Unknown     D:\\Attached\\drive.vhdx\r\n",
+         L"D:\\Attached\\drive.vhdx", 0},
     };
     for (const Case& c : cases) {
         machine.putFile(result, c.bytes);

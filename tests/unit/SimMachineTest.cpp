@@ -68,9 +68,12 @@ TEST(SimMachineTest, LogClockAndFolders) {
 
 TEST(SimMachineTest, AnsiConversionUsesCodePage1252) {
     Machine machine;
-    EXPECT_EQ(machine.wideToAnsi(L"Caf\u00e9 \u20ac\u2019 \u0100 \u4e2d"),
-              std::string("Caf\xe9 \x80\x92 ? ?"));
-    EXPECT_EQ(machine.wideToAnsi(L"\U0001F600"), std::string("??"));  // two UTF-16 units, two characters
+    const std::wstring text = L"Caf\u00e9 \u20ac\u2019 \u0100 \u4e2d \uff02\u02ba\u201c\uff07";
+    EXPECT_EQ(machine.wideToAnsi(text, win::WC_NO_BEST_FIT_CHARS_),
+              std::string("Caf\xe9 \x80\x92 ? ? ??\x93?"));
+    // Best fit, as the platform does it unless told not to: look-alikes, quotes among them.
+    EXPECT_EQ(machine.wideToAnsi(text, 0), std::string("Caf\xe9 \x80\x92 A ? \"\"\x93'"));
+    EXPECT_EQ(machine.wideToAnsi(L"\U0001F600", 0), std::string("??"));  // two UTF-16 units, two characters
     EXPECT_EQ(machine.fromAnsi("\x80\x81\xff"), L"\u20ac\u0081\u00ff");
 }
 

@@ -145,7 +145,7 @@ TEST_F(SimProcessesTest, BatchCaptureWithoutChcpWritesTheAnsiCodePage) {
     machine.putFile(kScript, "list vdisk\r\n");
     runBatch("diskpart /s \"C:\\Work\\Command.txt\" >> \"C:\\Work\\result.txt\"\r\n");
     const std::string result = machine.fileBytes(kResult).value_or("");
-    EXPECT_NE(result.find("Added                 Expandable  D:\\vd\\Caf\xe9.vhdx"), std::string::npos)
+    EXPECT_NE(result.find("Added                 Unknown     D:\\vd\\Caf\xe9.vhdx"), std::string::npos)
         << result;
 }
 
@@ -200,16 +200,23 @@ TEST_F(SimProcessesTest, BatchExitCodeIsTheLastCommands) {
 TEST_F(SimProcessesTest, VdiskListShowsEachDiskOnOneLine) {
     machine.model().vdisks.push_back({L"D:\\vd\\a.vhdx", true, 100, true, false, {}});
     machine.model().vdisks.push_back({L"D:\\vd\\b.vhdx", false, 100, false, false, {}});
+    machine.model().vdisks.push_back({L"D:\\vd\\two  blanks.vhdx", false, 100, true, false, {}});
     machine.putFile(L"D:\\vd\\b.vhdx", "image");
     runScript("select vdisk file=\"D:\\vd\\b.vhdx\"\r\nlist vdisk\r\n");
     const std::string output = machine.diskpartRuns().back().output;
+    const auto diskOf = [this](std::size_t vdisk) {
+        return std::to_string(machine.model().vdisks[vdisk].disk.number);
+    };
+    // The type takes 10 characters and two blanks: the path starts one column right of "File".
     const std::string expected =
         "  VDisk ###  Disk ###  State                 Type       File\r\n"
         "  ---------  --------  --------------------  ---------  ----\r\n"
         "  VDisk 0    Disk " +
-        std::to_string(machine.allDisks().back()->number) +
+        diskOf(0) +
         "    Attached not open     Expandable  D:\\vd\\a.vhdx\r\n"
-        "* VDisk 1    Disk ---  Added                 Fixed      D:\\vd\\b.vhdx\r\n";
+        "* VDisk 1    Disk ---  Added                 Unknown     D:\\vd\\b.vhdx\r\n"
+        "  VDisk 2    Disk " +
+        diskOf(2) + "    Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n";
     EXPECT_NE(output.find(expected), std::string::npos) << output;
 }
 

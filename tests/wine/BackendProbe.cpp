@@ -233,10 +233,17 @@ void checkRegistry(Platform& os) {
 }
 
 void checkText(Platform& os) {
-    const auto ansi = os.wideToAnsi(L"select vdisk file=\"C:\\Drives\\Duskvale.vhdx\"");
+    const auto ansi = os.wideToAnsi(L"select vdisk file=\"C:\\Drives\\Duskvale.vhdx\"", 0);
     check("WideCharToMultiByte without the terminator",
           ansi && *ansi == "select vdisk file=\"C:\\Drives\\Duskvale.vhdx\"");
-    check("WideCharToMultiByte of empty text", os.wideToAnsi(L"").value_or("x").empty());
+    check("WideCharToMultiByte of empty text", os.wideToAnsi(L"", 0).value_or("x").empty());
+    // The simulated machine's code page 1252 is built on these answers.
+    const std::wstring lookAlikes = L"A\uFF02\u02BA\u201C\u0100";
+    check("WideCharToMultiByte with best fit writes look-alikes of the double quote as one",
+          os.wideToAnsi(lookAlikes, 0) == std::string("A\"\"\x93"
+                                                      "A"));
+    check("WideCharToMultiByte with WC_NO_BEST_FIT_CHARS writes the default character",
+          os.wideToAnsi(lookAlikes, w::WC_NO_BEST_FIT_CHARS_) == std::string("A??\x93?"));
     const std::uint8_t basicData[16] = {0xa2, 0xa0, 0xd0, 0xeb, 0xe5, 0xb9, 0x33, 0x44,
                                         0x87, 0xc0, 0x68, 0xb6, 0xb7, 0x26, 0x99, 0xc7};
     std::uint32_t error = 1;

@@ -23,6 +23,10 @@
 //                                      <letter>", the highest of Z: to C: that GetLogicalDrives leaves free
 //   wine_host partition-ops            PH_SetHidden E:, PH_SetNonHidden E: and "", PH_FormatNTFS E: Data
 //                                      and "" "": "<export> N" each, then the log lines
+//   wine_host quote-look-alikes <folder>
+//                                      for U+FF02, U+02BA and U+201C in turn: PH_CreateVHDX of
+//                                      <folder>\QuoteN.vhdx with the label "A<c> x", PH_FormatNTFS "E<c>:"
+//                                      "A<c> x", PH_SetNonHidden "K<c>:": "<export> N" each
 //   wine_host attach <vhdx>            PH_AttachVHDX: "result N"
 //   wine_host compact <vhdx>           PH_CompactThenAttachVHDX: "result N"
 //   wine_host attach-and-compact <vhdx>
@@ -33,6 +37,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -216,6 +221,25 @@ int freeLetterThroughHost() {
     return 0;
 }
 
+// Characters that best fit would write into a script as a double quote, and one the code page holds.
+int quoteLookAlikesThroughHost(const std::wstring& folder) {
+    auto host = loadHost();
+    if (!host) {
+        return 1;
+    }
+    const kvph::tool::Exports& exports = host->exports();
+    const wchar_t lookAlikes[] = {L'\uFF02', L'\u02BA', L'\u201C'};
+    for (std::size_t i = 0; i < std::size(lookAlikes); ++i) {
+        const std::wstring c(1, lookAlikes[i]);
+        const std::wstring path = folder + L"\\Quote" + std::to_wstring(i) + L".vhdx";
+        const std::wstring label = L"A" + c + L" x";
+        std::printf("PH_CreateVHDX %d\n", exports.createVHDX(path.c_str(), label.c_str(), 64, 1));
+        std::printf("PH_FormatNTFS %d\n", exports.formatNTFS((L"E" + c + L":").c_str(), label.c_str()));
+        std::printf("PH_SetNonHidden %d\n", exports.setNonHidden((L"K" + c + L":").c_str()));
+    }
+    return 0;
+}
+
 int partitionOpsThroughHost() {
     auto host = loadHost();
     if (!host) {
@@ -367,6 +391,8 @@ int wmain(int argc, wchar_t** argv) {
         status = checkExistAfterAbandonedLock(argv[2]);
     } else if (command == L"free-letter" && argc == 2) {
         status = freeLetterThroughHost();
+    } else if (command == L"quote-look-alikes" && argc == 3) {
+        status = quoteLookAlikesThroughHost(argv[2]);
     } else if (command == L"partition-ops" && argc == 2) {
         status = partitionOpsThroughHost();
     } else if ((command == L"attach" || command == L"compact") && argc == 3) {
@@ -377,7 +403,7 @@ int wmain(int argc, wchar_t** argv) {
         std::printf(
             "usage: wine_host "
             "exports|check-exist|list-fixed|check-exist-at|attributes|set-attributes|readonly|"
-            "readonly-null|letter|abandoned-lock|free-letter|partition-ops|attach|compact|"
+            "readonly-null|letter|abandoned-lock|free-letter|quote-look-alikes|partition-ops|attach|compact|"
             "attach-and-compact ...\n");
     }
     std::fflush(stdout);

@@ -72,7 +72,7 @@ ATTACHED_LISTING=$'  VDisk ###  Disk ###  State                 Type       File\
 '
 ADDED_LISTING=$'  VDisk ###  Disk ###  State                 Type       File\r
   ---------  --------  --------------------  ---------  ----\r
-  VDisk 0    Disk ---  Added                 Expandable  C:\\Drives\\Duskvale.vhdx\r
+  VDisk 0    Disk ---  Added                 Unknown     C:\\Drives\\Duskvale.vhdx\r
   VDisk 1    Disk 3    Attached not open     Expandable  C:\\Drives\\Other.vhdx\r
 '
 
@@ -402,6 +402,31 @@ test_partition_ops_find_no_disk() {
     else
         fail "hide, unhide and format without disks" "$output" "$(cat "$STAND_IN/runs.log" 2>&1)"
     fi
+}
+
+# Labels and letters holding U+FF02, U+02BA or U+201C: best fit would write the first two as a double
+# quote. Every script line diskpart is given holds no double quote or the two its template wrote. Without
+# disks only the creation runs scripts; format and unhide find nothing to change.
+test_quote_look_alikes_stay_out_of_scripts() {
+    local output runs stray saved_cap=no
+    rm -rf "$DRIVE_C/Quotes"
+    mkdir -p "$DRIVE_C/Quotes"
+    [ -f "$HARNESS/MaxSize.ini" ] && cp -p "$HARNESS/MaxSize.ini" "$HARNESS/MaxSize.ini.saved" && saved_cap=yes
+    stand_in "" 0
+    output=$(host quote-look-alikes 'C:\Quotes')
+    runs=$(tr -d '\r' <"$STAND_IN/runs.log" 2>/dev/null)
+    stray=$(sed -n '/^SCRIPT-BEGIN$/,/^SCRIPT-END$/p' <<<"$runs" | LC_ALL=C awk -F'"' 'NF != 1 && NF != 3')
+    if [ "$(grep -c '^PH_CreateVHDX 1$' <<<"$output")" = 3 ] && [ "$(grep -c ' 0$' <<<"$output")" = 6 ] \
+        && [ "$(grep -c '^create vdisk file=' <<<"$runs")" = 3 ] && [ -z "$stray" ] \
+        && [ "$(grep -cxF 'format quick fs=ntfs label="A? x"' <<<"$runs")" = 2 ] \
+        && LC_ALL=C grep -qxF "format quick fs=ntfs label=\"A$(printf '\223') x\"" <<<"$runs"; then
+        pass "labels and letters holding U+FF02, U+02BA, U+201C: no script line carries a stray double quote"
+    else
+        fail "quote look-alikes in labels and letters" "$output" "stray lines: $stray"
+    fi
+    rm -f "$HARNESS/MaxSize.ini"
+    [ "$saved_cap" = yes ] && mv "$HARNESS/MaxSize.ini.saved" "$HARNESS/MaxSize.ini"
+    rm -rf "$DRIVE_C/Quotes"
 }
 
 # The kvph tool as shipped: kvph.exe loads the DLL from its own folder.
@@ -832,6 +857,7 @@ test_null_state_pointer
 test_abandoned_call_lock
 test_free_letter
 test_partition_ops_find_no_disk
+test_quote_look_alikes_stay_out_of_scripts
 test_kvph_tool
 test_kvph_capture
 test_lifecycle_exports

@@ -109,8 +109,8 @@ public:
     std::uint32_t regDeleteKeyExW(RegistryRoot root, const std::wstring& subKey) override;
     std::uint32_t regCloseKey(Handle key) override;
 
-    std::optional<std::string> wideToAnsi(const std::wstring& text) override {
-        return inner_.wideToAnsi(text);
+    std::optional<std::string> wideToAnsi(const std::wstring& text, std::uint32_t flags) override {
+        return inner_.wideToAnsi(text, flags);
     }
     std::optional<std::wstring> ansiToWide(const std::string& bytes) override {
         return inner_.ansiToWide(bytes);

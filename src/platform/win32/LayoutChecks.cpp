@@ -26,6 +26,9 @@ static_assert(win::IOCTL_DISK_GET_DRIVE_LAYOUT_EX_ == IOCTL_DISK_GET_DRIVE_LAYOU
 static_assert(win::IOCTL_STORAGE_QUERY_PROPERTY_ == IOCTL_STORAGE_QUERY_PROPERTY);
 static_assert(win::IOCTL_ATA_PASS_THROUGH_ == IOCTL_ATA_PASS_THROUGH);
 
+static_assert(win::WC_NO_BEST_FIT_CHARS_ == WC_NO_BEST_FIT_CHARS);
+static_assert(win::ERROR_INVALID_FLAGS_ == ERROR_INVALID_FLAGS);
+
 // Partition styles and bus types.
 static_assert(win::PARTITION_STYLE_MBR_ == PARTITION_STYLE_MBR);
 static_assert(win::PARTITION_STYLE_GPT_ == PARTITION_STYLE_GPT);

@@ -448,15 +448,16 @@ public:
         return converted;
     }
 
-    std::optional<std::string> wideToAnsi(const std::wstring& text) override {
+    std::optional<std::string> wideToAnsi(const std::wstring& text, std::uint32_t flags) override {
         const int units = static_cast<int>(text.size()) + 1;
-        const int bytes = WideCharToMultiByte(CP_ACP, 0, text.c_str(), units, nullptr, 0, nullptr, nullptr);
+        const int bytes =
+            WideCharToMultiByte(CP_ACP, flags, text.c_str(), units, nullptr, 0, nullptr, nullptr);
         if (bytes <= 0) {
             return std::nullopt;
         }
         std::string converted(static_cast<std::size_t>(bytes), '\0');
-        if (WideCharToMultiByte(CP_ACP, 0, text.c_str(), units, converted.data(), bytes, nullptr, nullptr) !=
-            bytes) {
+        if (WideCharToMultiByte(CP_ACP, flags, text.c_str(), units, converted.data(), bytes, nullptr,
+                                nullptr) != bytes) {
             return std::nullopt;
         }
         converted.pop_back();
