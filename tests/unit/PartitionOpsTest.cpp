@@ -88,11 +88,7 @@ MachineBuilder withSystemDisk() {
 
 class PartitionOpsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (!DiskImages::toolsPresent()) {
-            GTEST_SKIP() << "sfdisk and sgdisk are needed";
-        }
-    }
+    void SetUp() override { DiskImages::requireTools(); }
     void TearDown() override { PER::DriveManager::ReleaseInstance(); }
 
     void install(const MachineBuilder& builder) {
