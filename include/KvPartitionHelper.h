@@ -105,9 +105,10 @@ int PH_CheckVHDXReadOnly(const wchar_t* vhdxPath, int* readOnlyOut);
  * failed. */
 int PH_SetHidden(const wchar_t* driveLetter);
 
-/* Shows hidden volumes again: every partition without a drive letter on the MBR disks gets type 0B.
- *   driveLetter  in   drive letter text such as "E:" that the volume shown is given
- * Returns the result of the last type change attempted; 0 when none was attempted. */
+/* Shows hidden volumes again: every partition of an MBR disk that has type 1B (what PH_SetHidden
+ * writes) and no drive letter gets type 0B; no other partition is changed.
+ *   driveLetter  in   drive letter text such as "E:" that the volume shown is given; may be empty
+ * Returns 1 when at least one partition was found and every type change succeeded; 0 otherwise. */
 int PH_SetNonHidden(const wchar_t* driveLetter);
 
 #ifdef __cplusplus

@@ -50,16 +50,34 @@ std::string gptImage() {
     return path;
 }
 
-// A shown volume, a gap, a hidden primary, and an extended partition holding a hidden logical drive:
-// diskpart numbers them 1 (F:), 2 (hidden), 3 (container), 4 (hidden logical).
+// A shown volume, a gap, a hidden primary, and an extended partition holding a logical drive of
+// another hidden type: diskpart numbers them 1 (F:), 2 (hidden), 3 (container), 4 (logical, 1C).
 constexpr std::uint64_t kHiddenPrimary = 409600;
-constexpr std::uint64_t kHiddenLogical = 1100000;
+constexpr std::uint64_t kForeignLogical = 1100000;
 std::string hiddenImage() {
     static const std::string path = DiskImages::withSfdisk("ops-hidden.img", kGiB,
                                                            "label: dos\nstart=2048, size=204800, type=7\n"
                                                            "start=409600, size=204800, type=1b\n"
                                                            "start=1024000, size=1000000, type=f\n"
                                                            "start=1100000, size=100000, type=1c\n");
+    return path;
+}
+
+std::string oneHiddenImage() {
+    static const std::string path =
+        DiskImages::withSfdisk("ops-one-hidden.img", kGiB, "label: dos\nstart=2048, size=204800, type=1b\n");
+    return path;
+}
+
+// System Reserved (letterless) in front of C:, then a letterless recovery partition.
+constexpr std::uint64_t kSystemReserved = 2048;
+constexpr std::uint64_t kSystemVolume = 104448;
+constexpr std::uint64_t kRecovery = 1104448;
+std::string reservedSystemImage() {
+    static const std::string path =
+        DiskImages::withSfdisk("ops-reserved.img", kGiB,
+                               "label: dos\nstart=2048, size=102400, type=7, bootable\n"
+                               "start=104448, size=1000000, type=7\nstart=1104448, size=100000, type=27\n");
     return path;
 }
 
@@ -175,46 +193,74 @@ TEST_F(PartitionOpsTest, HideThenShowGivesTheLetterBackAndTheInventorySaysSo) {
     EXPECT_NE(after.find("Letter=E:\r\nFile System=NTFS\r\nLabel Name=Backup"), std::string::npos) << after;
 }
 
-MachineBuilder hiddenMachine() {
-    MachineBuilder builder = withSystemDisk();
+// The system disk with System Reserved, C: and recovery; disk 3 with one partition PH_SetHidden hid
+// and a logical drive of another hidden type; a letterless GPT partition; a removable drive and a
+// CD-ROM drive with letterless partitions; and, when asked, a second hidden partition on disk 7.
+MachineBuilder hiddenMachine(bool secondHidden) {
+    MachineBuilder builder;
+    builder.imageDisk(0, reservedSystemImage())
+        .onPartitionAt(kSystemReserved)
+        .volumeWithoutLetter(L"NTFS", L"System Reserved")
+        .onPartitionAt(kSystemVolume)
+        .volume(L'C', L"NTFS", L"")
+        .onPartitionAt(kRecovery)
+        .volumeWithoutLetter(L"NTFS", L"");
     builder.imageDisk(3, hiddenImage())
         .onPartitionAt(2048)
         .volume(L'F', L"NTFS", L"Shown")
         .onPartitionAt(kHiddenPrimary)
         .volumeWithoutLetter(L"NTFS", L"Old")
-        .onPartitionAt(kHiddenLogical)
-        .volumeWithoutLetter(L"NTFS", L"Older");
+        .onPartitionAt(kForeignLogical)
+        .volumeWithoutLetter(L"NTFS", L"Foreign");
     // A letterless basic data partition on GPT is no hidden MBR volume.
     builder.imageDisk(4, gptImage()).onPartitionAt(2048).volumeWithoutLetter(L"NTFS", L"");
+    for (const auto& [number, type] :
+         {std::pair{5, sim::DriveType::Removable}, std::pair{6, sim::DriveType::Cdrom}}) {
+        builder.imageDisk(number, freeSpaceImage())
+            .driveType(type)
+            .onPartitionAt(2048)
+            .volumeWithoutLetter(L"FAT32", L"");
+    }
+    if (secondHidden) {
+        builder.imageDisk(7, oneHiddenImage()).onPartitionAt(2048).volumeWithoutLetter(L"NTFS", L"Older");
+    }
     return builder;
 }
 
-TEST_F(PartitionOpsTest, ShowRunsOncePerLetterlessPartitionSkippingGapsAndTheContainer) {
+TEST_F(PartitionOpsTest, ShowChangesOnlyThePartitionsThatHidingWrote) {
     struct Case {
         const char* name;
+        bool secondHidden;
         const wchar_t* letter;
         std::vector<std::uint32_t> exitCodes;
         int result;
-        std::string letterInScript;
+        std::vector<std::string> scripts;
     };
-    // Both runs assign the same letter, so the second one finds it taken: the last run decides.
+    const std::string first = setIdScript(3, 2, "0B", "K:");
     const Case cases[] = {
-        {"second run finds the letter taken", L"K:", {}, 0, "K:"},
-        {"first run fails, second succeeds", L"K:", {5}, 1, "K:"},
-        {"no letter, no assign line", L"", {}, 1, ""},
+        {"the hidden partition gets the letter", false, L"K:", {}, 1, {first}},
+        {"its run fails", false, L"K:", {5}, 0, {first}},
+        {"no letter, no assign line", true, L"", {}, 1, {setIdScript(3, 2, "0B"), setIdScript(7, 1, "0B")}},
+        // Both runs assign the same letter, so the second one finds it taken.
+        {"second run finds the letter taken", true, L"K:", {}, 0, {first, setIdScript(7, 1, "0B", "K:")}},
+        {"a failing run among successes",
+         true,
+         L"",
+         {5},
+         0,
+         {setIdScript(3, 2, "0B"), setIdScript(7, 1, "0B")}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        install(hiddenMachine());
+        install(hiddenMachine(c.secondHidden));
         machine->model().diskpart.exitCodes = c.exitCodes;
         EXPECT_EQ(PH_SetNonHidden(c.letter), c.result);
-        EXPECT_EQ(scripts(), (std::vector<std::string>{setIdScript(3, 2, "0B", c.letterInScript),
-                                                       setIdScript(3, 4, "0B", c.letterInScript)}));
+        // Scripts are the only way the library changes a disk: nothing else was retyped.
+        EXPECT_EQ(scripts(), c.scripts);
         EXPECT_EQ(machine->model().disks[1].mbr.primary[1].type, c.exitCodes.empty() ? 0x0B : 0x1B);
-        EXPECT_EQ(machine->model().disks[1].mbr.chain.at(0).slots[0].type, 0x0B);
+        // K: is given by the first run, whatever the second one does.
+        EXPECT_EQ(machine->pathFileExistsW(L"K:"), c.exitCodes.empty() && c.letter[0] != L'\0');
     }
-    EXPECT_EQ(log(), (std::vector<std::string>{kShownMessage, kShownMessage}));
-    EXPECT_FALSE(machine->pathFileExistsW(L"K:"));
 }
 
 TEST_F(PartitionOpsTest, ShowWithNothingHiddenRunsNothing) {
@@ -224,7 +270,7 @@ TEST_F(PartitionOpsTest, ShowWithNothingHiddenRunsNothing) {
 }
 
 TEST_F(PartitionOpsTest, LettersThatWouldBreakTheScriptAreRefused) {
-    install(hiddenMachine());
+    install(hiddenMachine(false));
     EXPECT_EQ(PH_SetNonHidden(L"K:\"\r\nclean"), 0);
     EXPECT_EQ(PH_FormatNTFS(L"E:\"", L""), 0);
     EXPECT_EQ(PH_FormatNTFS(L"F:", L"a\tb"), 0);
