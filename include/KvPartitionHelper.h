@@ -66,11 +66,13 @@ int PH_DetachVHDX(const wchar_t* vhdxPath, int removeFiles);
  * Returns 1 when it is attached; 0 when it is not, or when diskpart could not be asked. */
 int PH_CheckExistVHDX(const wchar_t* vhdxPath);
 
-/* Wipes the disk that holds a drive letter into one NTFS volume. When no volume has the letter, only a
- * disk that holds no partition at all may be chosen; the disk of the system volume never is.
+/* Wipes the disk that holds a drive letter into one NTFS volume, only when that volume is the disk's
+ * only partition (a Microsoft reserved partition aside). When no volume has the letter, only a disk
+ * that holds no partition at all may be chosen; the disk of the system volume never is.
  *   driveLetter  in   drive letter text such as "E:"; the new volume gets it
  *   volumeLabel  in   label of the new volume; empty: the label the volume had
- * Returns 1 when the disk was formatted; 0 when no disk matched or diskpart failed. */
+ * Returns 1 when the disk was formatted; 0 when no disk matched, the volume's disk holds other
+ * partitions, or diskpart failed. */
 int PH_FormatNTFS(const wchar_t* driveLetter, const wchar_t* volumeLabel);
 
 /* Proposes a free drive letter. Despite its name it returns a drive letter, not a volume label.

@@ -81,6 +81,26 @@ std::string reservedSystemImage() {
     return path;
 }
 
+// GPT disks with the volume E: at kGptVolume and one more partition (sgdisk type codes).
+constexpr std::uint64_t kGptVolume = 239616;
+std::string gptVolumeImage(const std::string& name, const std::string& otherPartition) {
+    return DiskImages::withSgdisk(name, kGiB, "-o -a 1 " + otherPartition + " -n 3:239616:444415 -t 3:0700");
+}
+
+// Two volumes on one MBR disk: D: at 2048 and E: at 409600.
+std::string twoVolumesImage() {
+    static const std::string path = DiskImages::withSfdisk(
+        "ops-two.img", kGiB,
+        "label: dos\nstart=2048, size=204800, type=7\nstart=409600, size=204800, type=7\n");
+    return path;
+}
+
+std::string unlistedGptImage() {
+    static const std::string path =
+        DiskImages::withSgdisk("ops-linux.img", kGiB, "-o -n 1:2048:+100M -t 1:8300");
+    return path;
+}
+
 std::string setIdScript(int disk, int partition, const std::string& id, const std::string& letter = "") {
     std::string script = "select disk=\"" + std::to_string(disk) + "\"\r\nselect partition=\"" +
                          std::to_string(partition) + "\"\r\nset id=\"" + id + "\" override\r\n";
@@ -284,13 +304,29 @@ TEST_F(PartitionOpsTest, LettersThatWouldBreakTheScriptAreRefused) {
                          "control character."}));
 }
 
-// Disks 0 (system, C:), 2 (E: behind a gap), 5 (wholly empty), 7 (F: and free space after it).
-MachineBuilder formatMachine(bool withEmptyDisk, const std::wstring& eLabel = L"Backup") {
+using ExtraDisks = void (*)(MachineBuilder&);
+void noExtraDisk(MachineBuilder&) {}
+void emptyDisk(MachineBuilder& builder) {
+    builder.imageDisk(5, emptyImage());
+}
+void twoEmptyDisks(MachineBuilder& builder) {
+    builder.imageDisk(5, emptyImage()).imageDisk(6, emptyImage());
+}
+void unlistedGptDisk(MachineBuilder& builder) {
+    builder.imageDisk(5, unlistedGptImage());
+}
+void unpartitionedDisk(MachineBuilder& builder) {
+    builder.rawDisk(5);
+}
+void unreadableEmptyDisk(MachineBuilder& builder) {
+    builder.imageDisk(5, emptyImage()).layoutError(31);
+}
+
+// Disks 0 (system, C:), 2 (E: behind a gap), the extra ones (5, 6), 7 (F: and free space after it).
+MachineBuilder formatMachine(ExtraDisks extraDisks, const std::wstring& eLabel = L"Backup") {
     MachineBuilder builder = withSystemDisk();
     builder.imageDisk(2, gapImage()).onPartitionAt(409600).volume(L'E', L"NTFS", eLabel);
-    if (withEmptyDisk) {
-        builder.imageDisk(5, emptyImage());
-    }
+    extraDisks(builder);
     builder.imageDisk(7, freeSpaceImage()).onPartitionAt(2048).volume(L'F', L"NTFS", L"Kept");
     return builder;
 }
@@ -300,24 +336,36 @@ TEST_F(PartitionOpsTest, FormatChoosesTheLetterOrElseOnlyAWhollyEmptyDisk) {
         const char* name;
         const wchar_t* letter;
         const wchar_t* label;
-        bool withEmptyDisk;
+        ExtraDisks extraDisks;
         int result;
         std::vector<std::string> scripts;
     };
     const Case cases[] = {
-        {"letter wins over the empty disk", L"E:", L"", true, 1, {formatScript(2, "Backup", "E:")}},
-        {"given label", L"E:", L"Data", true, 1, {formatScript(2, "Data", "E:")}},
-        {"letter as given in the assign line", L"e:\\", L"", true, 1, {formatScript(2, "Backup", "e:\\")}},
-        {"no such volume: the empty disk", L"X:", L"", true, 1, {formatScript(5, "", "X:")}},
+        {"letter wins over the empty disk", L"E:", L"", emptyDisk, 1, {formatScript(2, "Backup", "E:")}},
+        {"given label", L"E:", L"Data", emptyDisk, 1, {formatScript(2, "Data", "E:")}},
+        {"label with a space", L"E:", L"My Data", emptyDisk, 1, {formatScript(2, "My Data", "E:")}},
+        {"letter as given in the assign line",
+         L"e:\\",
+         L"",
+         emptyDisk,
+         1,
+         {formatScript(2, "Backup", "e:\\")}},
+        {"no such volume: the empty disk", L"X:", L"", emptyDisk, 1, {formatScript(5, "", "X:")}},
+        {"two empty disks: the last one", L"X:", L"", twoEmptyDisks, 1, {formatScript(6, "", "X:")}},
         // "E\" is no volume's letter, so the empty disk is wiped, and diskpart cannot give it E.
-        {"no colon matches no volume", L"E", L"", true, 0,
+        {"no colon matches no volume", L"E", L"", emptyDisk, 0,
          std::vector<std::string>(3, formatScript(5, "", "E"))},
-        {"no such volume and no empty disk", L"X:", L"", false, 0, {}},
-        {"never the system disk", L"C:", L"", true, 0, {}},
+        // "\" neither; diskpart refuses the empty letter after the clean.
+        {"empty letter", L"", L"", emptyDisk, 0, std::vector<std::string>(3, formatScript(5, "", ""))},
+        {"no such volume and no empty disk", L"X:", L"", noExtraDisk, 0, {}},
+        {"only an unlisted GPT type is not empty", L"X:", L"", unlistedGptDisk, 0, {}},
+        {"a disk without a table is not empty", L"X:", L"", unpartitionedDisk, 0, {}},
+        {"a disk whose layout fails is not empty", L"X:", L"", unreadableEmptyDisk, 0, {}},
+        {"never the system disk", L"C:", L"", emptyDisk, 0, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        install(formatMachine(c.withEmptyDisk));
+        install(formatMachine(c.extraDisks));
         EXPECT_EQ(PH_FormatNTFS(c.letter, c.label), c.result);
         EXPECT_EQ(scripts(), c.scripts);
         // The disk with free space after its volume is never taken.
@@ -326,8 +374,50 @@ TEST_F(PartitionOpsTest, FormatChoosesTheLetterOrElseOnlyAWhollyEmptyDisk) {
     }
 }
 
+TEST_F(PartitionOpsTest, FormatTakesTheVolumesDiskOnlyWhenTheVolumeIsAloneOnIt) {
+    struct Case {
+        const char* name;
+        std::string image;
+        std::uint64_t volumeStart;
+        const wchar_t* volumeAt2048;  // besides E:: none (null), letterless (""), or with that letter
+        int result;
+    };
+    const std::string efiAndReserved = "-n 1:2048:206847 -t 1:ef00 -n 2:206848:239615 -t 2:0c01";
+    const Case cases[] = {
+        {"another volume", twoVolumesImage(), 409600, L"D", 0},
+        {"a hidden partition", hiddenImage(), 2048, nullptr, 0},
+        {"EFI and reserved", gptVolumeImage("ops-efi.img", efiAndReserved), kGptVolume, L"", 0},
+        {"recovery", gptVolumeImage("ops-recovery.img", "-n 1:2048:206847 -t 1:2700"), kGptVolume, L"", 0},
+        {"an unlisted type", gptVolumeImage("ops-unlisted.img", "-n 1:2048:206847 -t 1:8300"), kGptVolume,
+         nullptr, 0},
+        {"only a Microsoft reserved partition", gptVolumeImage("ops-msr.img", "-n 2:206848:239615 -t 2:0c01"),
+         kGptVolume, nullptr, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MachineBuilder builder = withSystemDisk();
+        builder.imageDisk(2, c.image).onPartitionAt(c.volumeStart).volume(L'E', L"NTFS", L"Backup");
+        if (c.volumeAt2048 != nullptr && c.volumeAt2048[0] != L'\0') {
+            builder.onPartitionAt(2048).volume(c.volumeAt2048[0], L"NTFS", L"Data");
+        } else if (c.volumeAt2048 != nullptr) {
+            builder.onPartitionAt(2048).volumeWithoutLetter(L"FAT32", L"");
+        }
+        install(builder);
+        machine->putFile(L"E:\\kept.txt", "x");
+        EXPECT_EQ(PH_FormatNTFS(L"E:", L""), c.result);
+        if (c.result == 1) {
+            EXPECT_EQ(scripts(), std::vector<std::string>{formatScript(2, "Backup", "E:")});
+            continue;
+        }
+        EXPECT_TRUE(scripts().empty());
+        EXPECT_EQ(log(), std::vector<std::string>{"(KvPartitionHelper)PH_FormatNTFS: the disk of E:\\ holds "
+                                                  "other partitions; it is not formatted."});
+        EXPECT_TRUE(machine->fileExists(L"E:\\kept.txt"));
+    }
+}
+
 TEST_F(PartitionOpsTest, FormatOfTheSystemVolumeIsRefusedWithOneLine) {
-    install(formatMachine(true));
+    install(formatMachine(emptyDisk));
     EXPECT_EQ(PH_FormatNTFS(L"c:", L"Data"), 0);
     EXPECT_EQ(log(),
               std::vector<std::string>{"(KvPartitionHelper)PH_FormatNTFS: the volume c:\\ is on the disk "
@@ -335,7 +425,7 @@ TEST_F(PartitionOpsTest, FormatOfTheSystemVolumeIsRefusedWithOneLine) {
 }
 
 TEST_F(PartitionOpsTest, FormatLeavesOneNamedVolumeUnderTheLetter) {
-    install(formatMachine(true, L""));
+    install(formatMachine(emptyDisk, L""));
     machine->putFile(L"E:\\old.txt", "x");
     ASSERT_EQ(PH_FormatNTFS(L"E:", L""), 1);
     // A volume without a label reads "NONAME": the script without a label.
@@ -350,7 +440,7 @@ TEST_F(PartitionOpsTest, FormatLeavesOneNamedVolumeUnderTheLetter) {
 }
 
 TEST_F(PartitionOpsTest, FormatTriesThreeTimesWithAPauseAfterEach) {
-    install(formatMachine(true));
+    install(formatMachine(emptyDisk));
     machine->model().diskpart.exitCodes = {5, 5, 5};
     EXPECT_EQ(PH_FormatNTFS(L"E:", L""), 0);
     const std::string error = "(KvPartitionHelper)diskpart error because of 0x00000005";
