@@ -69,11 +69,13 @@ int PH_DetachVHDX(const wchar_t* vhdxPath, int removeFiles);
  * Returns 1 when it is attached; 0 when it is not, or when diskpart could not be asked. */
 int PH_CheckExistVHDX(const wchar_t* vhdxPath);
 
-/* Wipes the disk that holds a drive letter into one NTFS volume. When no volume has the letter, only a
- * disk that holds no partition at all may be chosen; the disk of the system volume never is.
+/* Wipes the disk that holds a drive letter into one NTFS volume, only when that volume is the disk's
+ * only partition (a Microsoft reserved partition aside). When no volume has the letter, only a disk
+ * that holds no partition at all may be chosen; the disk of the system volume never is.
  *   driveLetter  in   drive letter text such as "E:"; the new volume gets it
  *   volumeLabel  in   label of the new volume; empty: the label the volume had
- * Returns 1 when the disk was formatted; 0 when no disk matched or diskpart failed. */
+ * Returns 1 when the disk was formatted; 0 when no disk matched, the volume's disk holds other
+ * partitions, or diskpart failed. */
 int PH_FormatNTFS(const wchar_t* driveLetter, const wchar_t* volumeLabel);
 
 /* Proposes a free drive letter. Despite its name it returns a drive letter, not a volume label.
@@ -108,9 +110,10 @@ int PH_CheckVHDXReadOnly(const wchar_t* vhdxPath, int* readOnlyOut);
  * failed. */
 int PH_SetHidden(const wchar_t* driveLetter);
 
-/* Shows hidden volumes again: every partition without a drive letter on the MBR disks gets type 0B.
- *   driveLetter  in   drive letter text such as "E:" that the volume shown is given
- * Returns the result of the last type change attempted; 0 when none was attempted. */
+/* Shows hidden volumes again: every partition of an MBR disk that has type 1B (what PH_SetHidden
+ * writes) and no drive letter gets type 0B; no other partition is changed.
+ *   driveLetter  in   drive letter text such as "E:" that the volume shown is given; may be empty
+ * Returns 1 when at least one partition was found and every type change succeeded; 0 otherwise. */
 int PH_SetNonHidden(const wchar_t* driveLetter);
 
 #ifdef __cplusplus

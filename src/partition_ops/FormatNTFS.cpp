@@ -1,6 +1,6 @@
-// PH_FormatNTFS wipes a whole disk, so the choice of the disk is conservative: a disk holding the
-// volume with the given letter, or else only a disk that holds no partition at all, and never the disk
-// that holds the system volume.
+// PH_FormatNTFS wipes a whole disk, so the choice of the disk is conservative: the disk of the volume
+// with the given letter when that volume is its only partition, or else only a disk that holds no
+// partition at all, and never the disk that holds the system volume.
 #include <algorithm>
 
 #include "frame/ExportGuard.h"
@@ -62,8 +62,43 @@ bool holdsNoPartition(const PER::DriveData& data) {
     return unusedSpace;
 }
 
+// Whether the clean would take more than the record at `ownPosition` (0-based). Unallocated space and a
+// Microsoft reserved partition hold no data; any other partition (a volume, a letterless or hidden one,
+// EFI, recovery, an unlisted type, an extended container) does, or may.
+bool holdsOtherPartitions(const PER::DriveData& data, std::size_t ownPosition) {
+    for (std::size_t position = 0; position < data.GetPartitionCount(); ++position) {
+        const PER::PartitionRecord* record = data.GetPartition(position);
+        if (position == ownPosition) {
+            continue;
+        }
+        if (record == nullptr ||
+            (PER::IsDiskpartPartition(*record) && record->kind != PER::PartitionKind::Reserved)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::wstring scriptLabelOf(const PER::PartitionRecord& record) {
     return equalsNoCase(record.label, kNoLabel) ? std::wstring() : record.label;
+}
+
+// The disk of the volume with the letter, when wiping it loses nothing but that volume.
+std::optional<FormatTarget> volumeDisk(const PER::DriveData& holder, const PER::VolumeLocation& location,
+                                       const std::wstring& completedLetter, const std::wstring& systemRoot) {
+    if (holdsVolume(holder, systemRoot)) {
+        logExportFailure(kExport, L"the volume " + completedLetter +
+                                      L" is on the disk of the system volume; it is not formatted.");
+        return std::nullopt;
+    }
+    const auto ownPosition = static_cast<std::size_t>(location.position - 1);
+    if (holdsOtherPartitions(holder, ownPosition)) {
+        logExportFailure(
+            kExport, L"the disk of " + completedLetter + L" holds other partitions; it is not formatted.");
+        return std::nullopt;
+    }
+    const PER::PartitionRecord* record = holder.GetPartition(ownPosition);
+    return FormatTarget{location.diskNumber, record != nullptr ? scriptLabelOf(*record) : L""};
 }
 
 std::optional<FormatTarget> chooseDisk(const std::wstring& completedLetter) {
@@ -81,14 +116,7 @@ std::optional<FormatTarget> chooseDisk(const std::wstring& completedLetter) {
         if (holder == drives.end()) {
             return std::nullopt;
         }
-        if (holdsVolume(**holder, systemRoot)) {
-            logExportFailure(kExport, L"the volume " + completedLetter +
-                                          L" is on the disk of the system volume; it is not formatted.");
-            return std::nullopt;
-        }
-        const PER::PartitionRecord* record =
-            (*holder)->GetPartition(static_cast<std::size_t>(location->position - 1));
-        return FormatTarget{location->diskNumber, record != nullptr ? scriptLabelOf(*record) : L""};
+        return volumeDisk(**holder, *location, completedLetter, systemRoot);
     }
     std::optional<FormatTarget> empty;
     for (const PER::DriveData* data : drives) {

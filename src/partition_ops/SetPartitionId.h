@@ -8,6 +8,8 @@ namespace kvph {
 
 inline constexpr char kHiddenTypeId[] = "1B";
 inline constexpr char kShownTypeId[] = "0B";
+// kHiddenTypeId as the type byte of the partition table.
+inline constexpr std::uint8_t kHiddenMbrType = 0x1B;
 
 // diskNumber: N of \\.\PhysicalDriveN; partitionNumber: diskpart's own number of the partition; typeId
 // and driveLetter: ANSI script arguments, the letter may be empty (no assign line). 1 when diskpart ran

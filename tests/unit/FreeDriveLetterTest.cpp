@@ -37,6 +37,7 @@ INSTANTIATE_TEST_SUITE_P(Letters, FreeDriveLetterTest,
                                            LetterCase{"OnlyYAndZFree", L"CDEFGHIJKLMNOPQRSTUVWX", 1, L"Z:"},
                                            LetterCase{"OnlyDAndFFree", L"CEGHIJKLMNOPQRSTUVWXYZ", 1, L"F:"},
                                            LetterCase{"OnlyDFree", L"CEFGHIJKLMNOPQRSTUVWXYZ", 1, L"D:"},
+                                           LetterCase{"OnlyCFree", L"ABDEFGHIJKLMNOPQRSTUVWXYZ", 1, L"C:"},
                                            // A and B are never proposed, even when free.
                                            LetterCase{"AllFromCInUse", L"CDEFGHIJKLMNOPQRSTUVWXYZ", 0, L""}),
                          [](const ::testing::TestParamInfo<LetterCase>& info) {

@@ -360,9 +360,7 @@ TEST_F(ListingTest, FailedKeyWriteLeavesOnlyThatKeyOut) {
 class ListingOnImagesTest : public ListingTest {
 protected:
     void SetUp() override {
-        if (!DiskImages::toolsPresent()) {
-            GTEST_SKIP() << "sfdisk and sgdisk are needed";
-        }
+        DiskImages::requireTools();
     }
 
     void addDisks(const sim::MachineBuilder& builder) {

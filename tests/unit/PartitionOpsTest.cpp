@@ -50,16 +50,54 @@ std::string gptImage() {
     return path;
 }
 
-// A shown volume, a gap, a hidden primary, and an extended partition holding a hidden logical drive:
-// diskpart numbers them 1 (F:), 2 (hidden), 3 (container), 4 (hidden logical).
+// A shown volume, a gap, a hidden primary, and an extended partition holding a logical drive of
+// another hidden type: diskpart numbers them 1 (F:), 2 (hidden), 3 (container), 4 (logical, 1C).
 constexpr std::uint64_t kHiddenPrimary = 409600;
-constexpr std::uint64_t kHiddenLogical = 1100000;
+constexpr std::uint64_t kForeignLogical = 1100000;
 std::string hiddenImage() {
     static const std::string path = DiskImages::withSfdisk("ops-hidden.img", kGiB,
                                                            "label: dos\nstart=2048, size=204800, type=7\n"
                                                            "start=409600, size=204800, type=1b\n"
                                                            "start=1024000, size=1000000, type=f\n"
                                                            "start=1100000, size=100000, type=1c\n");
+    return path;
+}
+
+std::string oneHiddenImage() {
+    static const std::string path =
+        DiskImages::withSfdisk("ops-one-hidden.img", kGiB, "label: dos\nstart=2048, size=204800, type=1b\n");
+    return path;
+}
+
+// System Reserved (letterless) in front of C:, then a letterless recovery partition.
+constexpr std::uint64_t kSystemReserved = 2048;
+constexpr std::uint64_t kSystemVolume = 104448;
+constexpr std::uint64_t kRecovery = 1104448;
+std::string reservedSystemImage() {
+    static const std::string path =
+        DiskImages::withSfdisk("ops-reserved.img", kGiB,
+                               "label: dos\nstart=2048, size=102400, type=7, bootable\n"
+                               "start=104448, size=1000000, type=7\nstart=1104448, size=100000, type=27\n");
+    return path;
+}
+
+// GPT disks with the volume E: at kGptVolume and one more partition (sgdisk type codes).
+constexpr std::uint64_t kGptVolume = 239616;
+std::string gptVolumeImage(const std::string& name, const std::string& otherPartition) {
+    return DiskImages::withSgdisk(name, kGiB, "-o -a 1 " + otherPartition + " -n 3:239616:444415 -t 3:0700");
+}
+
+// Two volumes on one MBR disk: D: at 2048 and E: at 409600.
+std::string twoVolumesImage() {
+    static const std::string path = DiskImages::withSfdisk(
+        "ops-two.img", kGiB,
+        "label: dos\nstart=2048, size=204800, type=7\nstart=409600, size=204800, type=7\n");
+    return path;
+}
+
+std::string unlistedGptImage() {
+    static const std::string path =
+        DiskImages::withSgdisk("ops-linux.img", kGiB, "-o -n 1:2048:+100M -t 1:8300");
     return path;
 }
 
@@ -88,11 +126,7 @@ MachineBuilder withSystemDisk() {
 
 class PartitionOpsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (!DiskImages::toolsPresent()) {
-            GTEST_SKIP() << "sfdisk and sgdisk are needed";
-        }
-    }
+    void SetUp() override { DiskImages::requireTools(); }
     void TearDown() override { PER::DriveManager::ReleaseInstance(); }
 
     void install(const MachineBuilder& builder) {
@@ -168,6 +202,9 @@ TEST_F(PartitionOpsTest, HideWithoutAMatchingVolumeRunsNothing) {
 TEST_F(PartitionOpsTest, HideThenShowGivesTheLetterBackAndTheInventorySaysSo) {
     install(gapMachine());
     ASSERT_NE(inventory().find("Letter=E:"), std::string::npos);
+    // Nothing is hidden yet: showing runs nothing and fails.
+    EXPECT_EQ(PH_SetNonHidden(L"K:"), 0);
+    EXPECT_TRUE(scripts().empty());
 
     ASSERT_EQ(PH_SetHidden(L"E:"), 1);
     EXPECT_EQ(inventory().find("Letter=E:"), std::string::npos);
@@ -179,57 +216,78 @@ TEST_F(PartitionOpsTest, HideThenShowGivesTheLetterBackAndTheInventorySaysSo) {
     EXPECT_NE(after.find("Letter=E:\r\nFile System=NTFS\r\nLabel Name=Backup"), std::string::npos) << after;
 }
 
-MachineBuilder hiddenMachine() {
-    MachineBuilder builder = withSystemDisk();
+// The system disk with System Reserved, C: and recovery; disk 3 with one partition PH_SetHidden hid
+// and a logical drive of another hidden type; a letterless GPT partition; a removable drive and a
+// CD-ROM drive with letterless partitions; and, when asked, a second hidden partition on disk 7.
+MachineBuilder hiddenMachine(bool secondHidden) {
+    MachineBuilder builder;
+    builder.imageDisk(0, reservedSystemImage())
+        .onPartitionAt(kSystemReserved)
+        .volumeWithoutLetter(L"NTFS", L"System Reserved")
+        .onPartitionAt(kSystemVolume)
+        .volume(L'C', L"NTFS", L"")
+        .onPartitionAt(kRecovery)
+        .volumeWithoutLetter(L"NTFS", L"");
     builder.imageDisk(3, hiddenImage())
         .onPartitionAt(2048)
         .volume(L'F', L"NTFS", L"Shown")
         .onPartitionAt(kHiddenPrimary)
         .volumeWithoutLetter(L"NTFS", L"Old")
-        .onPartitionAt(kHiddenLogical)
-        .volumeWithoutLetter(L"NTFS", L"Older");
+        .onPartitionAt(kForeignLogical)
+        .volumeWithoutLetter(L"NTFS", L"Foreign");
     // A letterless basic data partition on GPT is no hidden MBR volume.
     builder.imageDisk(4, gptImage()).onPartitionAt(2048).volumeWithoutLetter(L"NTFS", L"");
+    for (const auto& [number, type] :
+         {std::pair{5, sim::DriveType::Removable}, std::pair{6, sim::DriveType::Cdrom}}) {
+        builder.imageDisk(number, freeSpaceImage())
+            .driveType(type)
+            .onPartitionAt(2048)
+            .volumeWithoutLetter(L"FAT32", L"");
+    }
+    if (secondHidden) {
+        builder.imageDisk(7, oneHiddenImage()).onPartitionAt(2048).volumeWithoutLetter(L"NTFS", L"Older");
+    }
     return builder;
 }
 
-TEST_F(PartitionOpsTest, ShowRunsOncePerLetterlessPartitionSkippingGapsAndTheContainer) {
+TEST_F(PartitionOpsTest, ShowChangesOnlyThePartitionsThatHidingWrote) {
     struct Case {
         const char* name;
+        bool secondHidden;
         const wchar_t* letter;
         std::vector<std::uint32_t> exitCodes;
         int result;
-        std::string letterInScript;
+        std::vector<std::string> scripts;
     };
-    // Both runs assign the same letter, so the second one finds it taken: the last run decides.
+    const std::string first = setIdScript(3, 2, "0B", "K:");
     const Case cases[] = {
-        {"second run finds the letter taken", L"K:", {}, 0, "K:"},
-        {"first run fails, second succeeds", L"K:", {5}, 1, "K:"},
-        {"best-fit quote in the letter", L"K\u02BA", {}, 0, "K?"},
-        {"no letter, no assign line", L"", {}, 1, ""},
+        {"the hidden partition gets the letter", false, L"K:", {}, 1, {first}},
+        {"its run fails", false, L"K:", {5}, 0, {first}},
+        {"no letter, no assign line", true, L"", {}, 1, {setIdScript(3, 2, "0B"), setIdScript(7, 1, "0B")}},
+        // Both runs assign the same letter, so the second one finds it taken.
+        {"second run finds the letter taken", true, L"K:", {}, 0, {first, setIdScript(7, 1, "0B", "K:")}},
+        {"a failing run among successes",
+         true,
+         L"",
+         {5},
+         0,
+         {setIdScript(3, 2, "0B"), setIdScript(7, 1, "0B")}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        install(hiddenMachine());
+        install(hiddenMachine(c.secondHidden));
         machine->model().diskpart.exitCodes = c.exitCodes;
         EXPECT_EQ(PH_SetNonHidden(c.letter), c.result);
-        EXPECT_EQ(scripts(), (std::vector<std::string>{setIdScript(3, 2, "0B", c.letterInScript),
-                                                       setIdScript(3, 4, "0B", c.letterInScript)}));
+        // Scripts are the only way the library changes a disk: nothing else was retyped.
+        EXPECT_EQ(scripts(), c.scripts);
         EXPECT_EQ(machine->model().disks[1].mbr.primary[1].type, c.exitCodes.empty() ? 0x0B : 0x1B);
-        EXPECT_EQ(machine->model().disks[1].mbr.chain.at(0).slots[0].type, 0x0B);
+        // K: is given by the first run, whatever the second one does.
+        EXPECT_EQ(machine->pathFileExistsW(L"K:"), c.exitCodes.empty() && c.letter[0] != L'\0');
     }
-    EXPECT_EQ(log(), (std::vector<std::string>{kShownMessage, kShownMessage}));
-    EXPECT_FALSE(machine->pathFileExistsW(L"K:"));
-}
-
-TEST_F(PartitionOpsTest, ShowWithNothingHiddenRunsNothing) {
-    install(gapMachine());
-    EXPECT_EQ(PH_SetNonHidden(L"K:"), 0);
-    EXPECT_TRUE(scripts().empty());
 }
 
 TEST_F(PartitionOpsTest, LettersThatWouldBreakTheScriptAreRefused) {
-    install(hiddenMachine());
+    install(hiddenMachine(false));
     EXPECT_EQ(PH_SetNonHidden(L"K:\"\r\nclean"), 0);
     EXPECT_EQ(PH_FormatNTFS(L"E:\"", L""), 0);
     EXPECT_EQ(PH_FormatNTFS(L"F:", L"a\tb"), 0);
@@ -243,13 +301,29 @@ TEST_F(PartitionOpsTest, LettersThatWouldBreakTheScriptAreRefused) {
                          "control character."}));
 }
 
-// Disks 0 (system, C:), 2 (E: behind a gap), 5 (wholly empty), 7 (F: and free space after it).
-MachineBuilder formatMachine(bool withEmptyDisk, const std::wstring& eLabel = L"Backup") {
+using ExtraDisks = void (*)(MachineBuilder&);
+void noExtraDisk(MachineBuilder&) {}
+void emptyDisk(MachineBuilder& builder) {
+    builder.imageDisk(5, emptyImage());
+}
+void twoEmptyDisks(MachineBuilder& builder) {
+    builder.imageDisk(5, emptyImage()).imageDisk(6, emptyImage());
+}
+void unlistedGptDisk(MachineBuilder& builder) {
+    builder.imageDisk(5, unlistedGptImage());
+}
+void unpartitionedDisk(MachineBuilder& builder) {
+    builder.rawDisk(5);
+}
+void unreadableEmptyDisk(MachineBuilder& builder) {
+    builder.imageDisk(5, emptyImage()).layoutError(31);
+}
+
+// Disks 0 (system, C:), 2 (E: behind a gap), the extra ones (5, 6), 7 (F: and free space after it).
+MachineBuilder formatMachine(ExtraDisks extraDisks, const std::wstring& eLabel = L"Backup") {
     MachineBuilder builder = withSystemDisk();
     builder.imageDisk(2, gapImage()).onPartitionAt(409600).volume(L'E', L"NTFS", eLabel);
-    if (withEmptyDisk) {
-        builder.imageDisk(5, emptyImage());
-    }
+    extraDisks(builder);
     builder.imageDisk(7, freeSpaceImage()).onPartitionAt(2048).volume(L'F', L"NTFS", L"Kept");
     return builder;
 }
@@ -259,34 +333,46 @@ TEST_F(PartitionOpsTest, FormatChoosesTheLetterOrElseOnlyAWhollyEmptyDisk) {
         const char* name;
         const wchar_t* letter;
         const wchar_t* label;
-        bool withEmptyDisk;
+        ExtraDisks extraDisks;
         int result;
         std::vector<std::string> scripts;
     };
     const Case cases[] = {
-        {"letter wins over the empty disk", L"E:", L"", true, 1, {formatScript(2, "Backup", "E:")}},
-        {"given label", L"E:", L"Data", true, 1, {formatScript(2, "Data", "E:")}},
-        {"letter as given in the assign line", L"e:\\", L"", true, 1, {formatScript(2, "Backup", "e:\\")}},
+        {"letter wins over the empty disk", L"E:", L"", emptyDisk, 1, {formatScript(2, "Backup", "E:")}},
+        {"given label", L"E:", L"Data", emptyDisk, 1, {formatScript(2, "Data", "E:")}},
+        {"label with a space", L"E:", L"My Data", emptyDisk, 1, {formatScript(2, "My Data", "E:")}},
+        {"letter as given in the assign line",
+         L"e:\\",
+         L"",
+         emptyDisk,
+         1,
+         {formatScript(2, "Backup", "e:\\")}},
         // Look-alikes of the double quote reach the script as the default character; U+201C has a byte.
         {"best-fit quotes in the label",
          L"E:",
          L"A\uFF02\u02BA x",
-         true,
+         emptyDisk,
          1,
          {formatScript(2, "A?? x", "E:")}},
-        {"curly quote in the label", L"E:", L"A\u201C", true, 1, {formatScript(2, "A\x93", "E:")}},
-        {"best-fit quote in the letter", L"X\uFF02", L"", true, 0,
+        {"curly quote in the label", L"E:", L"A\u201C", emptyDisk, 1, {formatScript(2, "A\x93", "E:")}},
+        {"best-fit quote in the letter", L"X\uFF02", L"", emptyDisk, 0,
          std::vector<std::string>(3, formatScript(5, "", "X?"))},
-        {"no such volume: the empty disk", L"X:", L"", true, 1, {formatScript(5, "", "X:")}},
+        {"no such volume: the empty disk", L"X:", L"", emptyDisk, 1, {formatScript(5, "", "X:")}},
+        {"two empty disks: the last one", L"X:", L"", twoEmptyDisks, 1, {formatScript(6, "", "X:")}},
         // "E\" is no volume's letter, so the empty disk is wiped, and diskpart cannot give it E.
-        {"no colon matches no volume", L"E", L"", true, 0,
+        {"no colon matches no volume", L"E", L"", emptyDisk, 0,
          std::vector<std::string>(3, formatScript(5, "", "E"))},
-        {"no such volume and no empty disk", L"X:", L"", false, 0, {}},
-        {"never the system disk", L"C:", L"", true, 0, {}},
+        // "\" neither; diskpart refuses the empty letter after the clean.
+        {"empty letter", L"", L"", emptyDisk, 0, std::vector<std::string>(3, formatScript(5, "", ""))},
+        {"no such volume and no empty disk", L"X:", L"", noExtraDisk, 0, {}},
+        {"only an unlisted GPT type is not empty", L"X:", L"", unlistedGptDisk, 0, {}},
+        {"a disk without a table is not empty", L"X:", L"", unpartitionedDisk, 0, {}},
+        {"a disk whose layout fails is not empty", L"X:", L"", unreadableEmptyDisk, 0, {}},
+        {"never the system disk", L"C:", L"", emptyDisk, 0, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        install(formatMachine(c.withEmptyDisk));
+        install(formatMachine(c.extraDisks));
         EXPECT_EQ(PH_FormatNTFS(c.letter, c.label), c.result);
         EXPECT_EQ(scripts(), c.scripts);
         // The disk with free space after its volume is never taken.
@@ -295,8 +381,50 @@ TEST_F(PartitionOpsTest, FormatChoosesTheLetterOrElseOnlyAWhollyEmptyDisk) {
     }
 }
 
+TEST_F(PartitionOpsTest, FormatTakesTheVolumesDiskOnlyWhenTheVolumeIsAloneOnIt) {
+    struct Case {
+        const char* name;
+        std::string image;
+        std::uint64_t volumeStart;
+        const wchar_t* volumeAt2048;  // besides E:: none (null), letterless (""), or with that letter
+        int result;
+    };
+    const std::string efiAndReserved = "-n 1:2048:206847 -t 1:ef00 -n 2:206848:239615 -t 2:0c01";
+    const Case cases[] = {
+        {"another volume", twoVolumesImage(), 409600, L"D", 0},
+        {"a hidden partition", hiddenImage(), 2048, nullptr, 0},
+        {"EFI and reserved", gptVolumeImage("ops-efi.img", efiAndReserved), kGptVolume, L"", 0},
+        {"recovery", gptVolumeImage("ops-recovery.img", "-n 1:2048:206847 -t 1:2700"), kGptVolume, L"", 0},
+        {"an unlisted type", gptVolumeImage("ops-unlisted.img", "-n 1:2048:206847 -t 1:8300"), kGptVolume,
+         nullptr, 0},
+        {"only a Microsoft reserved partition", gptVolumeImage("ops-msr.img", "-n 2:206848:239615 -t 2:0c01"),
+         kGptVolume, nullptr, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MachineBuilder builder = withSystemDisk();
+        builder.imageDisk(2, c.image).onPartitionAt(c.volumeStart).volume(L'E', L"NTFS", L"Backup");
+        if (c.volumeAt2048 != nullptr && c.volumeAt2048[0] != L'\0') {
+            builder.onPartitionAt(2048).volume(c.volumeAt2048[0], L"NTFS", L"Data");
+        } else if (c.volumeAt2048 != nullptr) {
+            builder.onPartitionAt(2048).volumeWithoutLetter(L"FAT32", L"");
+        }
+        install(builder);
+        machine->putFile(L"E:\\kept.txt", "x");
+        EXPECT_EQ(PH_FormatNTFS(L"E:", L""), c.result);
+        if (c.result == 1) {
+            EXPECT_EQ(scripts(), std::vector<std::string>{formatScript(2, "Backup", "E:")});
+            continue;
+        }
+        EXPECT_TRUE(scripts().empty());
+        EXPECT_EQ(log(), std::vector<std::string>{"(KvPartitionHelper)PH_FormatNTFS: the disk of E:\\ holds "
+                                                  "other partitions; it is not formatted."});
+        EXPECT_TRUE(machine->fileExists(L"E:\\kept.txt"));
+    }
+}
+
 TEST_F(PartitionOpsTest, FormatOfTheSystemVolumeIsRefusedWithOneLine) {
-    install(formatMachine(true));
+    install(formatMachine(emptyDisk));
     EXPECT_EQ(PH_FormatNTFS(L"c:", L"Data"), 0);
     EXPECT_EQ(log(),
               std::vector<std::string>{"(KvPartitionHelper)PH_FormatNTFS: the volume c:\\ is on the disk "
@@ -304,7 +432,7 @@ TEST_F(PartitionOpsTest, FormatOfTheSystemVolumeIsRefusedWithOneLine) {
 }
 
 TEST_F(PartitionOpsTest, FormatLeavesOneNamedVolumeUnderTheLetter) {
-    install(formatMachine(true, L""));
+    install(formatMachine(emptyDisk, L""));
     machine->putFile(L"E:\\old.txt", "x");
     ASSERT_EQ(PH_FormatNTFS(L"E:", L""), 1);
     // A volume without a label reads "NONAME": the script without a label.
@@ -319,7 +447,7 @@ TEST_F(PartitionOpsTest, FormatLeavesOneNamedVolumeUnderTheLetter) {
 }
 
 TEST_F(PartitionOpsTest, FormatTriesThreeTimesWithAPauseAfterEach) {
-    install(formatMachine(true));
+    install(formatMachine(emptyDisk));
     machine->model().diskpart.exitCodes = {5, 5, 5};
     EXPECT_EQ(PH_FormatNTFS(L"E:", L""), 0);
     const std::string error = "(KvPartitionHelper)diskpart error because of 0x00000005";

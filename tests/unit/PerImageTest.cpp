@@ -22,9 +22,7 @@ constexpr std::uint64_t kMiB = 1024ull * 1024;
 class PerImageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!DiskImages::toolsPresent()) {
-            GTEST_SKIP() << "sfdisk and sgdisk are needed";
-        }
+        DiskImages::requireTools();
     }
     void TearDown() override { PER::DriveManager::ReleaseInstance(); }
 

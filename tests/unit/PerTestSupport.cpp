@@ -51,6 +51,16 @@ bool DiskImages::toolsPresent() {
            run("command -v sgdisk >/dev/null 2>&1 || test -x /usr/sbin/sgdisk");
 }
 
+void DiskImages::requireTools() {
+    if (toolsPresent()) {
+        return;
+    }
+    if (std::getenv("CI") != nullptr) {
+        FAIL() << "sfdisk and sgdisk are needed, and CI is set";
+    }
+    GTEST_SKIP() << "sfdisk and sgdisk are needed";
+}
+
 std::string DiskImages::withSfdisk(const std::string& name, std::uint64_t sizeBytes,
                                    const std::string& script) {
     const std::string path = imagePath(name);

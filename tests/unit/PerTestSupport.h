@@ -120,6 +120,9 @@ constexpr std::int64_t mbOfSectors(std::uint64_t sectors) {
 class DiskImages {
 public:
     static bool toolsPresent();
+    // For a fixture's SetUp: without the tools the test is skipped, or fails when CI is set, so that
+    // a build machine missing them cannot pass by running none of these tests.
+    static void requireTools();
     // A sparse file of `sizeBytes`, partitioned by `sfdisk` reading `script`; the path, or "" on failure.
     static std::string withSfdisk(const std::string& name, std::uint64_t sizeBytes,
                                   const std::string& script);

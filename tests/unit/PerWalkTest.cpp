@@ -135,7 +135,13 @@ TEST_F(PerWalkTest, TakingAndRefreshingAFreshManagerProbesEachDriveOnce) {
         .volume(L'C', L"NTFS", L"")
         .gptDisk(3)
         .basicData(2048, 204800)
-        .volume(L'D', L"NTFS", L"");
+        .volume(L'Z', L"NTFS", L"");
+    // All 26 letters in use: the letter map must still read the last root.
+    for (wchar_t letter = L'A'; letter <= L'Y'; ++letter) {
+        if (letter != L'C') {
+            builder.networkLetter(letter);
+        }
+    }
     install(builder);
 
     PER::DriveManager& manager = enumerate();
@@ -144,9 +150,9 @@ TEST_F(PerWalkTest, TakingAndRefreshingAFreshManagerProbesEachDriveOnce) {
     EXPECT_EQ(machine->calls("createFileA"), 32);
     // The letter map is built once for the enumeration, not once per partition.
     EXPECT_EQ(machine->calls("getLogicalDriveStringsW"), 1);
-    EXPECT_EQ(machine->calls("queryDosDeviceW"), 2);
+    EXPECT_EQ(machine->calls("queryDosDeviceW"), 26);
     EXPECT_EQ(drive(0).GetPartition(0)->letter, L"C:\\");
-    EXPECT_EQ(drive(1).GetPartition(0)->letter, L"D:\\");
+    EXPECT_EQ(drive(1).GetPartition(0)->letter, L"Z:\\");
 
     manager.Enumerate();
     EXPECT_EQ(machine->calls("createFileA"), 64);
