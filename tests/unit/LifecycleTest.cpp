@@ -171,14 +171,8 @@ TEST_F(LifecycleTest, CreateMakesALabelledDriveOnTheHighestFreeLetterAndLeavesIt
 
 TEST_F(LifecycleTest, CreateFixedWithoutCapAsksForTheHoldingDrivesFreeSpaceAndTakesItAtOnce) {
     machine.model().disks[1].volumes[0].freeBytes = 30000 * sim::kMiB;
-    for (wchar_t letter = L'E'; letter <= L'Z'; ++letter) {
-        if (letter != L'F') {
-            machine.model().letters.push_back(letter);
-        }
-    }
     ASSERT_EQ(PH_CreateVHDX(kVhdx, L"Duskvale", 0, 0), 1);
     EXPECT_NE(machine.scripts().at(0).find("type=fixed maximum=30000\r\n"), std::string::npos);
-    EXPECT_NE(machine.scripts().at(0).find("Assign Letter=\"F:\"\r\n"), std::string::npos);
     EXPECT_EQ(machine.iniText(kMaxSizeIni, L"Main", L"Size"), L"0");
     EXPECT_EQ(freeOnD(), 0u);
 }
@@ -498,24 +492,6 @@ INSTANTIATE_TEST_SUITE_P(States, AutoRunRestoreTest,
                                            RegistryCase{"ValueAllOnes", true, 0xFFFFFFFFu}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(LifecycleTest, UnwritableScriptLeavesTheRegistryAloneAndRunsNothing) {
-    createDrive();
-    const std::size_t runs = runCount();
-    sim::Fault fault;
-    fault.method = "createFileW";
-    fault.argumentContains = L"Command.txt";
-    fault.times = -1;
-    machine.injectFault(fault);
-    machine.resetCallCounts();
-    EXPECT_EQ(PH_AttachVHDX(kVhdx, 0), 0);
-    EXPECT_EQ(PH_DetachVHDX(kVhdx, 1), 0);
-    EXPECT_EQ(PH_CompactThenAttachVHDX(kVhdx), 0);
-    EXPECT_EQ(runCount(), runs);
-    EXPECT_EQ(machine.callCounts().count("regCreateKeyExW"), 0u);
-    EXPECT_TRUE(machine.fileExists(kVhdx));
-    EXPECT_TRUE(logged(L"(KvPartitionHelper)Create file fail.\r\n"));
-}
-
 TEST_F(LifecycleTest, FailedAttachOfAVhdxRetriesThroughADetachAndExtends) {
     createDrive();
     machine.model().diskpart.exitCodes = {0x80070020u};
@@ -785,33 +761,6 @@ TEST_F(LifecycleTest, ANeighbourWhoseNameContinuesTheDrivesIsNeverTouched) {
     EXPECT_TRUE(machine.fileExists(neighbour));
     ASSERT_NE(machine.vdisk(neighbour), nullptr);
     EXPECT_TRUE(machine.vdisk(neighbour)->attached);
-}
-
-// Another attached virtual disk of the default shape, labelled otherwise, on a lower disk number: the
-// attach does not take its letter for the VHDX drive's.
-TEST_F(LifecycleTest, AShapedDiskOnALowerNumberDoesNotAnswerForTheDrive) {
-    createDrive();
-    sim::VirtualDisk other = *machine.vdisk(kVhdx);
-    other.path = L"D:\\vd\\other.vhdx";
-    other.disk.volumes[0].letter = L'K';
-    other.disk.volumes[0].label = L"Backup";
-    machine.putFile(other.path, "");
-    machine.model().vdisks.push_back(other);
-    ASSERT_EQ(RunDiskpartScript("select vdisk file=\"D:\\vd\\other.vhdx\"\r\nattach vdisk\r\nexit\r\n"),
-              ScriptOutcome::DiskpartSucceeded);
-    // Listed while both are attached, then the drive is detached: its section follows the other's.
-    ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
-    ASSERT_EQ(PH_DetachVHDX(kVhdx, 0), 1);
-    EXPECT_EQ(machine.iniText(kPartitionIni, L"2", L"Letter"), L"K:");
-    EXPECT_EQ(machine.iniText(kPartitionIni, L"3", L"Letter"), L"Z:");
-
-    const std::size_t runs = runCount();
-    ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
-    EXPECT_EQ(runCount(), runs + 1);
-    EXPECT_TRUE(machine.vdisk(kVhdx)->attached);
-    wchar_t letter[260] = L"";
-    EXPECT_EQ(PH_GetVHDXVolumeLabel(kVhdx, letter), 1);
-    EXPECT_EQ(std::wstring(letter), L"Z:");
 }
 
 }  // namespace
