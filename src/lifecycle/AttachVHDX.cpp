@@ -19,7 +19,8 @@ namespace kvph {
 namespace {
 
 constexpr wchar_t kExportName[] = L"PH_AttachVHDX";
-constexpr wchar_t kNoLabel[] = L"NONAME";  // how Partition.ini records a volume without a label
+constexpr wchar_t kNoLabel[] = L"NONAME";     // how Partition.ini records a volume without a label
+constexpr std::uint32_t kBusTypeUnknown = 0;  // what the bus query gives when the drive does not answer
 constexpr std::uint32_t kPauseBeforeReattachMs = 3000;
 
 bool countsAsVhdx(const std::wstring& path) {
@@ -27,16 +28,15 @@ bool countsAsVhdx(const std::wstring& path) {
     return dot != std::wstring::npos && path[dot] == L'.' && equalsNoCase(path.substr(dot), L".vhdx");
 }
 
-// The bus type of the physical drive holding the volume of `letter`; nullopt when no drive holds it.
+// The bus type of the physical drive holding the volume of `letter`; nullopt when no drive holds it or
+// the drive does not say.
 std::optional<std::uint32_t> busTypeOfDriveHolding(const std::wstring& letter) {
     PER::DriveManagerLease lease;
     const std::optional<PER::VolumeLocation> location =
         PER::FindLetteredVolume(lease.manager(), PER::CompleteDriveLetter(letter));
     const PER::DriveDevice* device = location ? lease.manager().GetDrive(location->drivePosition) : nullptr;
-    if (device == nullptr) {
-        return std::nullopt;
-    }
-    return inventory::QueryBusType(device->GetFileHandle());
+    const std::uint32_t busType = device != nullptr ? inventory::QueryBusType(device->GetFileHandle()) : 0;
+    return busType != kBusTypeUnknown ? std::optional<std::uint32_t>(busType) : std::nullopt;
 }
 
 bool hasRecordedLabel(const std::wstring& letter, const std::wstring& recordedLabel) {
@@ -48,8 +48,9 @@ bool hasRecordedLabel(const std::wstring& letter, const std::wstring& recordedLa
 // Whether the volume now mounted under the recorded letter is the VHDX drive's own. Another disk may have
 // taken the letter while the drive was detached (a USB stick): it must neither be reported as the drive
 // nor be resized. A volume on a known disk is the drive's only on a file-backed virtual disk, whatever its
-// label now says; without a disk (a network drive, a substituted folder), only when it carries the label
-// the drive was listed with.
+// label now says; without a disk (a network drive, a substituted folder) or a bus the disk reports, only
+// when it carries the label the drive was listed with. Judging the drive's own volume foreign would
+// have the attach fail and its retry detach a volume in use.
 bool isTheDrivesVolume(const RecordedVhdxVolume& recorded) {
     const std::optional<std::uint32_t> busType = busTypeOfDriveHolding(recorded.letter);
     if (busType) {

@@ -668,7 +668,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LetterHolder{"UsbStick", Holder::OpenedDisk, 7, L"STICK", nullptr, false},
         LetterHolder{"FixedDiskWithTheLabel", Holder::OpenedDisk, 11, L"Duskvale", nullptr, false},
-        LetterHolder{"NoBusAnswer", Holder::OpenedDisk, std::nullopt, L"Duskvale", nullptr, false},
+        LetterHolder{"NoBusAnswerOtherLabel", Holder::OpenedDisk, std::nullopt, L"STICK", nullptr, false},
+        LetterHolder{"NoBusAnswerTheLabel", Holder::OpenedDisk, std::nullopt, L"Duskvale", nullptr, true},
         LetterHolder{"NetworkDrive", Holder::NetworkDrive, 0, L"", nullptr, false},
         LetterHolder{"NoDiskOtherLabel", Holder::UnopenedDisk, 11, L"Backup", nullptr, false},
         LetterHolder{"NoDiskLabelInOtherCase", Holder::UnopenedDisk, 11, L"DUSKVALE", nullptr, true},
