@@ -47,14 +47,16 @@ int PH_ListFixedPartition(void);
  *   maximumMB    in   maximum size of the virtual disk in MiB; 0 or below: all the free space of the
  *                     drive that holds the file, and no cap when the drive is resized later
  *   expandable   in   non-zero: the file grows as it fills; zero: its whole size is allocated now
- * Returns 1 when diskpart created the drive; 0 when it did not. */
+ * Returns 1 when diskpart created the drive; 0 when it did not, and 0 before anything is changed when
+ * something exists at the path, the script would not fit its buffer or no drive letter is free. */
 int PH_CreateVHDX(const wchar_t* vhdxPath, const wchar_t* volumeLabel, int maximumMB, int expandable);
 
 /* Attaches the VHDX drive and brings its volume back under its recorded drive letter.
  *   vhdxPath  in   full path of the VHDX file
  *   readOnly  in   non-zero: attach read-only
- * Returns 1 when the drive's letter is present already or diskpart attached the disk; 0 when the
- * attachment failed. */
+ * Returns 1 when the drive's volume is present under its letter already or diskpart attached the disk;
+ * 0 when the attachment failed. A volume of another disk that has taken the recorded letter is not the
+ * drive's: the drive is then attached as it is, without a resize. */
 int PH_AttachVHDX(const wchar_t* vhdxPath, int readOnly);
 
 /* Detaches the VHDX drive.

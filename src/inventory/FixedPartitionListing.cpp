@@ -50,18 +50,6 @@ struct VolumeSection {
     std::wstring values[std::size(kVolumeKeys)];
 };
 
-// STORAGE_BUS_TYPE of the drive; a failed query reports no bus, so it counts as neither USB nor NVMe/eMMC.
-std::uint32_t queryBusType(Handle device) {
-    const Bytes query(storage::kQuerySize, 0);  // StorageDeviceProperty, PropertyStandardQuery
-    const IoResult answer = platform().deviceIoControl(device, win::IOCTL_STORAGE_QUERY_PROPERTY_, query,
-                                                       storage::kDescriptorFixedSize);
-    const PER::ByteReader descriptor(answer.output);
-    if (!answer.ok || answer.bytesReturned < storage::kDescriptorBusType + 4) {
-        return kBusTypeUnknown;
-    }
-    return descriptor.u32(storage::kDescriptorBusType);
-}
-
 // Removable drives are not asked about their bus; a fixed drive on USB is told apart from the others.
 std::wstring driveTypeText(std::uint32_t systemDriveType, std::uint32_t busType) {
     if (systemDriveType == win::DRIVE_REMOVABLE_) {
@@ -133,7 +121,7 @@ std::optional<DriveFacts> classifyDrive(const PER::DriveDevice& device, const PE
         return std::nullopt;
     }
     // The device's own handle: a disk without a partition table keeps none in its partition data.
-    const std::uint32_t busType = queryBusType(device.GetFileHandle());
+    const std::uint32_t busType = QueryBusType(device.GetFileHandle());
     DriveFacts facts;
     facts.number = driveNumber;
     facts.driveType = driveTypeText(systemDriveType, busType);
@@ -228,6 +216,17 @@ void removeFile(const std::wstring& path) {
 }
 
 }  // namespace
+
+std::uint32_t QueryBusType(Handle device) {
+    const Bytes query(storage::kQuerySize, 0);  // StorageDeviceProperty, PropertyStandardQuery
+    const IoResult answer = platform().deviceIoControl(device, win::IOCTL_STORAGE_QUERY_PROPERTY_, query,
+                                                       storage::kDescriptorFixedSize);
+    const PER::ByteReader descriptor(answer.output);
+    if (!answer.ok || answer.bytesReturned < storage::kDescriptorBusType + 4) {
+        return kBusTypeUnknown;
+    }
+    return descriptor.u32(storage::kDescriptorBusType);
+}
 
 }  // namespace kvph::inventory
 

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/Platform.h"
+
 namespace kvph::inventory {
 
 inline constexpr wchar_t kFileName[] = L"Partition.ini";
@@ -53,6 +55,10 @@ int readCount(const std::wstring& iniPath);
 // drive's volume is created with (an NTFS primary partition at sector 2048 or 128 of a fixed file-backed
 // virtual disk).
 std::optional<int> FindVirtualDiskEntry(const std::wstring& iniPath);
+
+// STORAGE_BUS_TYPE of a physical drive, through its open handle; 0 (no bus) when the drive does not
+// answer, so that it counts as neither USB, NVMe/eMMC nor file-backed virtual.
+std::uint32_t QueryBusType(Handle device);
 
 // 16 GUID bytes as 36 upper-case hexadecimal characters in 8-4-4-4-12 groups, without braces. nullopt
 // (after logging "GUID change error") when the system cannot produce the text.

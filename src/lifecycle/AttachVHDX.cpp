@@ -1,32 +1,62 @@
 // PH_AttachVHDX: attaches the VHDX drive, fits its size to the room on the drive that holds the file,
 // and keeps AutoRun off for every drive type while diskpart brings the disk in.
-#include <cstdlib>
-
 #include "KvPartitionHelper.h"
 #include "frame/DiskpartCommands.h"
 #include "frame/ExportGuard.h"
 #include "frame/Operations.h"
 #include "frame/Text.h"
-#include "lifecycle/DwordRegHelper.h"
+#include "inventory/PartitionInventory.h"
+#include "lifecycle/AutoRunSuppression.h"
 #include "lifecycle/SizeSettings.h"
 #include "lifecycle/VhdxDrive.h"
+#include "per/DriveManager.h"
+#include "per/VolumeLocation.h"
 #include "platform/Platform.h"
+#include "platform/WinConstants.h"
 
 namespace kvph {
 
 namespace {
 
 constexpr wchar_t kExportName[] = L"PH_AttachVHDX";
-constexpr wchar_t kAutoRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
-constexpr wchar_t kAutoRunValue[] = L"NoDriveTypeAutoRun";
-constexpr std::uint32_t kAutoRunOffForAllDrives = 255;
-constexpr std::uint32_t kPauseAfterSuppressMs = 500;
-constexpr std::uint32_t kPauseAfterRestoreMs = 250;
+constexpr wchar_t kNoLabel[] = L"NONAME";     // how Partition.ini records a volume without a label
+constexpr std::uint32_t kBusTypeUnknown = 0;  // what the bus query gives when the drive does not answer
 constexpr std::uint32_t kPauseBeforeReattachMs = 3000;
 
 bool countsAsVhdx(const std::wstring& path) {
     const std::size_t dot = path.find_last_of(L".\\");
     return dot != std::wstring::npos && path[dot] == L'.' && equalsNoCase(path.substr(dot), L".vhdx");
+}
+
+// The bus type of the physical drive holding the volume of `letter`; nullopt when no drive holds it or
+// the drive does not say.
+std::optional<std::uint32_t> busTypeOfDriveHolding(const std::wstring& letter) {
+    PER::DriveManagerLease lease;
+    const std::optional<PER::VolumeLocation> location =
+        PER::FindLetteredVolume(lease.manager(), PER::CompleteDriveLetter(letter));
+    const PER::DriveDevice* device = location ? lease.manager().GetDrive(location->drivePosition) : nullptr;
+    const std::uint32_t busType = device != nullptr ? inventory::QueryBusType(device->GetFileHandle()) : 0;
+    return busType != kBusTypeUnknown ? std::optional<std::uint32_t>(busType) : std::nullopt;
+}
+
+bool hasRecordedLabel(const std::wstring& letter, const std::wstring& recordedLabel) {
+    const VolumeInformation volume = platform().getVolumeInformationW(PER::CompleteDriveLetter(letter));
+    const std::wstring label = volume.volumeName.empty() ? kNoLabel : volume.volumeName;
+    return volume.ok && equalsNoCase(label, recordedLabel);
+}
+
+// Whether the volume now mounted under the recorded letter is the VHDX drive's own. Another disk may have
+// taken the letter while the drive was detached (a USB stick): it must neither be reported as the drive
+// nor be resized. A volume on a known disk is the drive's only on a file-backed virtual disk, whatever its
+// label now says; without a disk (a network drive, a substituted folder) or a bus the disk reports, only
+// when it carries the label the drive was listed with. Judging the drive's own volume foreign would
+// have the attach fail and its retry detach a volume in use.
+bool isTheDrivesVolume(const RecordedVhdxVolume& recorded) {
+    const std::optional<std::uint32_t> busType = busTypeOfDriveHolding(recorded.letter);
+    if (busType) {
+        return *busType == win::storage::BusTypeFileBackedVirtual;
+    }
+    return hasRecordedLabel(recorded.letter, recorded.label);
 }
 
 std::optional<std::string> attachScript(const std::string& ansiPath, int readOnly) {
@@ -64,8 +94,7 @@ int retryAfterFailedAttach(const std::string& ansiPath, const std::wstring& lett
                            int difference, int readOnly) {
     int result = 0;
     if (!isVhdx) {
-        ReattachVHDX(ansiPath, readOnly);
-        result = 1;
+        result = ReattachVHDX(ansiPath, readOnly);
     } else if (difference >= 0) {
         result = ReattachVHDX(ansiPath, readOnly);
         ExtendPartition(letter);
@@ -96,9 +125,15 @@ int AttachVHDX(const wchar_t* vhdxPath, int readOnly) {
     if (!ansiPath) {
         return 0;
     }
-    const std::wstring letter = recordedVhdxLetter();
+    const RecordedVhdxVolume recorded = recordedVhdxVolume();
+    std::wstring letter = recorded.letter;
     if (!letter.empty() && platform().pathFileExistsW(letter)) {
-        return 1;
+        if (isTheDrivesVolume(recorded)) {
+            return 1;
+        }
+        logLine(std::wstring(kLogPrefix) + letter +
+                L" is not the VHDX drive's volume; attaching without a resize.");
+        letter.clear();
     }
     const bool isVhdx = countsAsVhdx(*path);
     std::uint32_t newSizeMB = 0;
@@ -107,21 +142,11 @@ int AttachVHDX(const wchar_t* vhdxPath, int readOnly) {
         difference = 0;
     }
 
-    DwordRegHelper autoRun(RegistryRoot::LocalMachine, kAutoRunKey, kAutoRunValue);
-    SavedDword saved;
-    bool suppressed = false;
+    AutoRunSuppression autoRun;
     DiskpartSettings settings;
     settings.echo = true;
     settings.successMessage = L"(KvPartitionHelper)diskpart attach successfully.";
-    settings.beforeRun = [&] {
-        saved = autoRun.Save();
-        if (!saved.known) {
-            return;  // a policy that cannot be read could not be put back: it is left alone
-        }
-        autoRun.Write(kAutoRunOffForAllDrives);
-        suppressed = true;
-        platform().sleep(kPauseAfterSuppressMs);
-    };
+    settings.beforeRun = [&autoRun] { autoRun.Suppress(); };
     const ScriptOutcome outcome =
         runComposedScript(chosenScript(*ansiPath, difference, newSizeMB, readOnly), settings);
     if (outcome == ScriptOutcome::ScriptNotWritten) {
@@ -133,9 +158,6 @@ int AttachVHDX(const wchar_t* vhdxPath, int readOnly) {
     } else {
         result = retryAfterFailedAttach(*ansiPath, letter, isVhdx, difference, readOnly);
         logLine(L"(KvPartitionHelper)re-try attach, then expand disc size.");
-    }
-    if (suppressed && autoRun.Restore(saved)) {
-        platform().sleep(kPauseAfterRestoreMs);
     }
     return result;
 }

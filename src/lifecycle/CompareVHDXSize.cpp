@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <optional>
 
 #include "frame/Log.h"
 #include "frame/Text.h"
@@ -13,30 +15,24 @@ namespace kvph {
 namespace {
 
 constexpr unsigned kMegabyteShift = 20;
-constexpr int kSimilarMB = 10;  // differences below this many MB are not worth a resize
+constexpr std::int64_t kSimilarMB = 10;  // differences below this many MB are not worth a resize
 
 std::uint64_t fileMegabytes(const std::wstring& path) {
     const FileAttributeData data = platform().getFileAttributesExW(path);
     return data.ok ? data.size >> kMegabyteShift : 0;
 }
 
-// "Size" read as a leading decimal integer: white space, a sign, digits; anything else reads as 0.
-long readSizeCap() {
-    const std::wstring text = inventory::readText(MaxSizeIniPath(), kSettingsSection, kSizeKey, L"0");
-    return std::wcstol(text.c_str(), nullptr, 10);
-}
-
 // "Total MB" of the first Partition.ini section whose "Letter" is the key letter; 0 when none is.
-std::uint64_t recordedMegabytes(const std::wstring& letter) {
+std::int64_t recordedMegabytes(const std::wstring& letter) {
     const std::wstring iniPath = inventory::PartitionIniPath();
-    std::uint64_t recorded = 0;
+    std::int64_t recorded = 0;
     if (platform().pathFileExistsW(iniPath)) {
         const std::wstring key = letter.find(L':') == std::wstring::npos ? letter + L':' : letter;
         const int count = std::min(inventory::readCount(iniPath), inventory::kMaxSectionsRead);
         for (int index = 0; index < count; ++index) {
             const std::wstring section = std::to_wstring(index);
             if (equalsNoCase(inventory::readText(iniPath, section, inventory::kLetterKey, L"C:\\"), key)) {
-                recorded = platform().getPrivateProfileIntW(section, inventory::kTotalKey, 0, iniPath);
+                recorded = readStoredNumber(iniPath, section, inventory::kTotalKey).value_or(0);
                 break;
             }
         }
@@ -45,31 +41,52 @@ std::uint64_t recordedMegabytes(const std::wstring& letter) {
     return recorded;
 }
 
+// The megabytes the drive may have: the file's own and the free space beside it, within the cap.
+std::optional<std::int64_t> availableMegabytes(const std::wstring& vhdxPath) {
+    const std::optional<std::uint64_t> freeMB = FreeMegabytesOnDriveOf(vhdxPath);
+    const std::optional<std::int64_t> cap = readStoredNumber(MaxSizeIniPath(), kSettingsSection, kSizeKey);
+    if (!freeMB) {
+        return std::nullopt;
+    }
+    // Both are byte counts shifted right by 20 bits, so their sum stays far below 2^63.
+    auto available = static_cast<std::int64_t>(fileMegabytes(vhdxPath) + *freeMB);
+    if (cap && *cap > 0) {
+        available = std::min(available, *cap);
+    }
+    return available;
+}
+
 }  // namespace
 
 int CompareVHDXSize(const std::wstring& vhdxPath, const std::wstring& letter, std::uint32_t* newSizeMB) {
-    std::uint64_t available = fileMegabytes(vhdxPath) + FreeMegabytesOnDriveOf(vhdxPath);
-    const long cap = readSizeCap();
-    if (cap > 0) {
-        available = std::min<std::uint64_t>(available, static_cast<std::uint64_t>(cap));
+    const std::optional<std::int64_t> available = availableMegabytes(vhdxPath);
+    const std::int64_t recorded = recordedMegabytes(letter);
+    if (!available) {
+        // Taking unknown free space as none would shrink the drive to nothing.
+        logLine(L"(KvPartitionHelper)free space of the VHDX's drive is unknown, represents the same.\r\n");
+        return 0;
     }
-    const std::uint64_t recorded = recordedMegabytes(letter);
     if (recorded == 0) {
         logLine(L"(KvPartitionHelper)not existed before, represents the same.\r\n");
         return 0;
     }
-    const auto difference = static_cast<std::int32_t>(static_cast<std::uint32_t>(available - recorded));
-    if (std::abs(static_cast<long long>(difference)) < kSimilarMB) {
+    const std::int64_t difference = *available - recorded;
+    if (std::abs(difference) < kSimilarMB) {
         logLine(L"(KvPartitionHelper)quite similar, represents the same.\r\n");
         return 0;
     }
-    if (available > recorded) {
+    if (difference > 0) {
+        if (*available > kLargestStoredNumber) {
+            logLine(L"(KvPartitionHelper)new size is beyond 2147483647 MB, represents the same.\r\n");
+            return 0;
+        }
         logLine(L"(KvPartitionHelper)new size is bigger, we should expand the VHDX.\r\n");
-        *newSizeMB = static_cast<std::uint32_t>(available);
-        return difference;
+        *newSizeMB = static_cast<std::uint32_t>(*available);
+        return static_cast<int>(difference);
     }
+    // recorded is at most kLargestStoredNumber and available at least 0, so the shrink fits an int.
     logLine(L"(KvPartitionHelper)new size is smaller, we should shrink the VHDX.\r\n");
-    return difference;
+    return static_cast<int>(difference);
 }
 
 }  // namespace kvph

@@ -1,5 +1,8 @@
 // PH_CreateVHDX: creates the VHDX drive with one labelled NTFS volume on a free letter, lets the listing
 // record it while attached, and leaves it detached and hidden.
+#include <algorithm>
+#include <cstdint>
+
 #include "KvPartitionHelper.h"
 #include "frame/DiskpartCommands.h"
 #include "frame/ExportGuard.h"
@@ -35,20 +38,32 @@ std::optional<std::string> labelArgument(const wchar_t* volumeLabel) {
     return ansi;
 }
 
+// The maximum argument when it is a cap, else all the free space of the holding drive (0 when unknown, as
+// diskpart then refuses the size), never more than a script's "%d" can carry.
 int sizeInMegabytes(const std::wstring& path, int maximumMB) {
-    return maximumMB > 0 ? maximumMB : static_cast<int>(FreeMegabytesOnDriveOf(path));
+    if (maximumMB > 0) {
+        return maximumMB;
+    }
+    const std::uint64_t freeMB = FreeMegabytesOnDriveOf(path).value_or(0);
+    return static_cast<int>(std::min<std::uint64_t>(freeMB, kLargestStoredNumber));
 }
 
-ScriptOutcome runCreationScript(const std::wstring& path, const std::string& ansiPath,
-                                const std::string& ansiLabel, int maximumMB, int expandable) {
+// The creation script, or nullopt after one log line when the create would be refused or certainly fail.
+std::optional<std::string> creationScript(const std::wstring& path, const std::string& ansiPath,
+                                          const std::string& ansiLabel, int maximumMB, int expandable) {
     const std::optional<std::string> letter = scriptArgument(FindFreeDriveLetter());
+    if (!letter || letter->empty()) {
+        logExportFailure(kExportName, L"no drive letter is free for the new volume.");
+        return std::nullopt;
+    }
     const char* type = expandable != 0 ? "expandable" : "fixed";
-    DiskpartSettings settings;
-    settings.successMessage = L"(KvPartitionHelper)diskpart create vhdx successfully.";
-    return runComposedScript(composeScript(kScriptBytes, scripts::kCreateVhdx, ansiPath.c_str(), type,
-                                           sizeInMegabytes(path, maximumMB), ansiPath.c_str(),
-                                           ansiLabel.c_str(), letter.value_or("").c_str()),
-                             settings);
+    auto script =
+        composeScript(kScriptBytes, scripts::kCreateVhdx, ansiPath.c_str(), type,
+                      sizeInMegabytes(path, maximumMB), ansiPath.c_str(), ansiLabel.c_str(), letter->c_str());
+    if (!script) {
+        logLine(L"(KvPartitionHelper)Script too long.\r\n");
+    }
+    return script;
 }
 
 }  // namespace
@@ -63,11 +78,20 @@ int CreateVHDX(const wchar_t* vhdxPath, const wchar_t* volumeLabel, int maximumM
     Platform& os = platform();
     // Whatever stands at the path, under either form of its name, is the caller's: never replaced.
     if (os.pathFileExistsW(*path) || os.pathFileExistsA(*ansiPath)) {
+        logExportFailure(kExportName, L"something exists at the VHDX path already.");
+        return 0;
+    }
+    // Everything that would refuse the create is settled before the first change to the machine.
+    const std::optional<std::string> script =
+        creationScript(*path, *ansiPath, *ansiLabel, maximumMB, expandable);
+    if (!script) {
         return 0;
     }
     EnsureDirectory(*path);
     WriteMaxSize(maximumMB);
-    const ScriptOutcome outcome = runCreationScript(*path, *ansiPath, *ansiLabel, maximumMB, expandable);
+    DiskpartSettings settings;
+    settings.successMessage = L"(KvPartitionHelper)diskpart create vhdx successfully.";
+    const ScriptOutcome outcome = RunDiskpartScript(*script, settings);
     if (outcome == ScriptOutcome::ScriptNotWritten) {
         return 0;
     }

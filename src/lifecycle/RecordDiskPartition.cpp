@@ -8,26 +8,32 @@ namespace kvph {
 
 namespace {
 
-void writeUserData(const PER::VolumeLocation& location) {
+// False when the folder could not be protected or a key could not be written.
+bool writeUserData(const PER::VolumeLocation& location) {
     Platform& os = platform();
     if (!SecureDataDirectory(DataDirectory())) {
-        return;
+        return false;
     }
     const std::wstring path = UserDataIniPath();
     os.setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
     os.deleteFileW(path);
-    os.writePrivateProfileStringW(kSettingsSection, kDiskKey, std::to_wstring(location.diskNumber), path);
-    os.writePrivateProfileStringW(kSettingsSection, kPartitionKey, std::to_wstring(location.position), path);
+    const bool disk =
+        os.writePrivateProfileStringW(kSettingsSection, kDiskKey, std::to_wstring(location.diskNumber), path)
+            .ok;
+    return disk && os.writePrivateProfileStringW(kSettingsSection, kPartitionKey,
+                                                 std::to_wstring(location.position), path)
+                       .ok;
+}
+
+std::optional<PER::VolumeLocation> findVolume(const std::wstring& letter) {
+    PER::DriveManagerLease lease;
+    return PER::FindLetteredVolume(lease.manager(), PER::CompleteDriveLetter(letter));
 }
 
 }  // namespace
 
 std::optional<PER::VolumeLocation> RecordVolumeLocation(const std::wstring& letter) {
-    std::optional<PER::VolumeLocation> location;
-    {
-        PER::DriveManagerLease lease;
-        location = PER::FindLetteredVolume(lease.manager(), PER::CompleteDriveLetter(letter));
-    }
+    const std::optional<PER::VolumeLocation> location = findVolume(letter);
     if (location) {
         writeUserData(*location);
     }
@@ -35,7 +41,8 @@ std::optional<PER::VolumeLocation> RecordVolumeLocation(const std::wstring& lett
 }
 
 int RecordDiskPartition(const std::wstring& letter) {
-    return RecordVolumeLocation(letter) ? 1 : 0;
+    const std::optional<PER::VolumeLocation> location = findVolume(letter);
+    return location && writeUserData(*location) ? 1 : 0;
 }
 
 }  // namespace kvph

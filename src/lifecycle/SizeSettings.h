@@ -25,15 +25,27 @@ std::wstring UserDataIniPath();
 void WriteMaxSize(int maximumMB);
 
 // Free megabytes available to the caller on the drive that holds `path` ("D:" of "D:\vd\x.vhdx");
-// 0 when that cannot be determined.
-std::uint64_t FreeMegabytesOnDriveOf(const std::wstring& path);
+// nullopt when that cannot be determined: the query fails, or the path has no drive component (a UNC
+// path, a relative path).
+std::optional<std::uint64_t> FreeMegabytesOnDriveOf(const std::wstring& path);
+
+// The largest number the INI files may hold and a script may carry: INT_MAX, what "%d" writes.
+constexpr std::int64_t kLargestStoredNumber = 2147483647;
+
+// A number the library wrote into one of its INI files and reads back: whole decimal digits from 0 to
+// kLargestStoredNumber. Anything else (a sign, other characters, too many digits) reads as absent, with
+// one log line naming the file and key; an empty or missing value reads as absent without one.
+std::optional<std::int64_t> readStoredNumber(const std::wstring& iniPath, const std::wstring& section,
+                                             const std::wstring& key);
 
 // 0: keep the size; above 0: expand by that many MB to *newSizeMB; below 0: shrink by its absolute value.
 int CompareVHDXSize(const std::wstring& vhdxPath, const std::wstring& letter, std::uint32_t* newSizeMB);
 
 // Finds the volume carrying `letter` ("E", "E:" or "E:\") and records its disk and 1-based record
-// position in UserData.ini. The location found, with diskpart's own partition number, or nullopt.
+// position in UserData.ini. The location found, with diskpart's own partition number, or nullopt; the
+// resize acts on what it found even when UserData.ini could not be written.
 std::optional<PER::VolumeLocation> RecordVolumeLocation(const std::wstring& letter);
+// 1 when the volume was found and UserData.ini written with both keys.
 int RecordDiskPartition(const std::wstring& letter);
 
 // Resize the volume carrying `letter` with a diskpart script on the disk and partition found by

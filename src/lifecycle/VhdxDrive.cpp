@@ -32,11 +32,19 @@ std::optional<std::string> vhdxScriptPath(const wchar_t* exportName, const std::
     return ansi;
 }
 
-std::wstring recordedVhdxLetter() {
+RecordedVhdxVolume recordedVhdxVolume() {
     const std::wstring iniPath = inventory::PartitionIniPath();
     const std::optional<int> entry = inventory::FindVirtualDiskEntry(iniPath);
-    return entry ? inventory::readText(iniPath, std::to_wstring(*entry), inventory::kLetterKey, L"")
-                 : std::wstring();
+    if (!entry) {
+        return {};
+    }
+    const std::wstring section = std::to_wstring(*entry);
+    return {inventory::readText(iniPath, section, inventory::kLetterKey, L""),
+            inventory::readText(iniPath, section, inventory::kLabelKey, L"")};
+}
+
+std::wstring recordedVhdxLetter() {
+    return recordedVhdxVolume().letter;
 }
 
 ScriptOutcome runComposedScript(const std::optional<std::string>& script, const DiskpartSettings& settings) {

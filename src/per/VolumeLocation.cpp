@@ -50,7 +50,7 @@ std::optional<VolumeLocation> FindLetteredVolume(DriveManager& manager, const st
                 continue;
             }
             if (kvph::equalsNoCase(record->letter, completedLetter)) {
-                found = VolumeLocation{data->GetDiskNumber(), static_cast<int>(position) + 1,
+                found = VolumeLocation{drive, data->GetDiskNumber(), static_cast<int>(position) + 1,
                                        DiskpartPartitionNumber(*data, position)};
                 break;
             }

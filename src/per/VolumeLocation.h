@@ -21,6 +21,7 @@ bool IsDiskpartPartition(const PartitionRecord& record);
 int DiskpartPartitionNumber(const DriveData& data, std::size_t position);
 
 struct VolumeLocation {
+    std::size_t drivePosition = 0;  // the drive's position in the manager's list
     std::uint32_t diskNumber = 0;
     int position = 0;        // 1-based position in the disk's record list, gaps and containers counted
     int diskpartNumber = 0;  // diskpart's own partition number

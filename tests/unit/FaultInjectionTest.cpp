@@ -78,6 +78,7 @@ std::vector<Scenario> scenarios() {
         {"CreateVHDX", 0x91, nothing, create},
         {"AttachVHDX", 0x91, created, [] { return PH_AttachVHDX(kVhdx, 0); }},
         {"AttachVHDX without AutoRun value", std::nullopt, created, [] { return PH_AttachVHDX(kVhdx, 1); }},
+        {"AttachVHDX while attached", 0x91, attached, [] { return PH_AttachVHDX(kVhdx, 0); }},
         {"DetachVHDX", 0x91, attached, [] { return PH_DetachVHDX(kVhdx, 0); }},
         {"DetachVHDX removing files", 0x91, attached, [] { return PH_DetachVHDX(kVhdx, 1); }},
         {"CheckExistVHDX", 0x91, attached, [] { return PH_CheckExistVHDX(kVhdx); }},

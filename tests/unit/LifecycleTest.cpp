@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <new>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,7 +30,8 @@ constexpr char kAttachReadOnly[] =
 constexpr char kDetach[] = "select vdisk file=\"D:\\vd\\drive.vhdx\"\r\ndetach vdisk\r\nexit\r\n";
 constexpr std::uint64_t kSectorsPerMiB = 2048;
 
-// Remembers the AutoRun value each started diskpart saw.
+// Remembers the AutoRun value each started diskpart saw and the steps of a call in their order, and can
+// make a diskpart start throw.
 class LifecycleMachine : public TestMachine {
 public:
     explicit LifecycleMachine(sim::MachineModel model) { this->model() = std::move(model); }
@@ -38,7 +41,38 @@ public:
             model().registry.count(autoRunKey()) != 0
                 ? regQueryDword(RegistryRoot::LocalMachine, kAutoRunKey, kAutoRunValue)
                 : std::nullopt);
+        steps.push_back("diskpart sees " + autoRunText(autoRunDuringRuns.back()));
+        if (throwAtRun == autoRunDuringRuns.size()) {
+            throw std::bad_alloc();
+        }
         return TestMachine::createProcessAndWait(commandLine, flags);
+    }
+    HandleResult createFileW(const std::wstring& path, std::uint32_t access, std::uint32_t sharing,
+                             std::uint32_t disposition, std::uint32_t attributes,
+                             const std::wstring& security = std::wstring()) override {
+        if (path == kScriptFile) {
+            steps.push_back("script created");
+        }
+        return TestMachine::createFileW(path, access, sharing, disposition, attributes, security);
+    }
+    void outputDebugStringA(const std::string& message) override {
+        steps.push_back("echo " + message);
+        TestMachine::outputDebugStringA(message);
+    }
+    std::uint32_t regSetValueExDword(Handle key, const std::wstring& name, std::uint32_t value) override {
+        steps.push_back("AutoRun " + autoRunText(value));
+        return TestMachine::regSetValueExDword(key, name, value);
+    }
+    void sleep(std::uint32_t milliseconds) override {
+        steps.push_back(std::to_string(milliseconds) + " ms");
+        TestMachine::sleep(milliseconds);
+    }
+    BoolResult writePrivateProfileStringW(const std::wstring& section, const std::wstring& key,
+                                          const std::wstring& value, const std::wstring& file) override {
+        if (key == L"Count" && file == kPartitionIni) {
+            steps.push_back("listing");
+        }
+        return TestMachine::writePrivateProfileStringW(section, key, value, file);
     }
 
     // The simulator's registry keys are upper-cased full paths.
@@ -68,7 +102,13 @@ public:
         return nullptr;
     }
 
+    static std::string autoRunText(std::optional<std::uint32_t> value) {
+        return value ? std::to_string(*value) : "absent";
+    }
+
     std::vector<std::optional<std::uint32_t>> autoRunDuringRuns;
+    std::vector<std::string> steps;
+    std::size_t throwAtRun = 0;  // 1-based: the diskpart start that throws instead; 0: none
 };
 
 // A system disk C: and a data disk whose D: holds the VHDX drive's file; AutoRun policy 0x91.
@@ -120,30 +160,19 @@ TEST_F(LifecycleTest, CreateMakesALabelledDriveOnTheHighestFreeLetterAndLeavesIt
     EXPECT_EQ(machine.iniText(kUserDataIni, L"Main", L"Partition"), L"1");
     ASSERT_NE(machine.vdisk(kVhdx), nullptr);
     EXPECT_FALSE(machine.vdisk(kVhdx)->attached);
-    EXPECT_EQ(machine.sleeps(), (std::vector<std::uint32_t>{1000}));
+    EXPECT_EQ(machine.steps, (std::vector<std::string>{"script created", "diskpart sees 145", "listing",
+                                                       "1000 ms", "script created", "diskpart sees 145"}));
     EXPECT_TRUE(logged(L"(KvPartitionHelper)diskpart create vhdx successfully."));
     EXPECT_TRUE(logged(L"(KvPartitionHelper)diskpart detach successfully."));
     // An expandable file starts small and grows with what its volume holds once detached.
     EXPECT_LT(freeBefore - freeOnD(), 300 * sim::kMiB);
     EXPECT_GT(freeBefore - freeOnD(), 0u);
-
-    machine.clearLog();
-    EXPECT_EQ(PH_CreateVHDX(kVhdx, L"Other", 100, 0), 0);
-    EXPECT_EQ(runCount(), 2u);
-    EXPECT_EQ(machine.iniText(kMaxSizeIni, L"Main", L"Size"), L"20480");
-    EXPECT_TRUE(machine.logTexts().empty());
 }
 
 TEST_F(LifecycleTest, CreateFixedWithoutCapAsksForTheHoldingDrivesFreeSpaceAndTakesItAtOnce) {
     machine.model().disks[1].volumes[0].freeBytes = 30000 * sim::kMiB;
-    for (wchar_t letter = L'E'; letter <= L'Z'; ++letter) {
-        if (letter != L'F') {
-            machine.model().letters.push_back(letter);
-        }
-    }
     ASSERT_EQ(PH_CreateVHDX(kVhdx, L"Duskvale", 0, 0), 1);
     EXPECT_NE(machine.scripts().at(0).find("type=fixed maximum=30000\r\n"), std::string::npos);
-    EXPECT_NE(machine.scripts().at(0).find("Assign Letter=\"F:\"\r\n"), std::string::npos);
     EXPECT_EQ(machine.iniText(kMaxSizeIni, L"Main", L"Size"), L"0");
     EXPECT_EQ(freeOnD(), 0u);
 }
@@ -159,13 +188,12 @@ TEST_F(LifecycleTest, WholeLifeAttachResizeQueryCompactAndRemove) {
     EXPECT_EQ(machine.autoRun(), 0x91u);
     EXPECT_TRUE(logged(L"(KvPartitionHelper)success attach, size is similar."));
     EXPECT_TRUE(logged(L"(KvPartitionHelper)diskpart attach successfully."));
-    EXPECT_EQ(std::vector<std::uint32_t>(machine.sleeps().end() - 2, machine.sleeps().end()),
-              (std::vector<std::uint32_t>{500, 250}));
     EXPECT_EQ(runCount(), created + 1);
 
-    SCOPED_TRACE("fast path: mounted already");
+    SCOPED_TRACE("fast path: mounted already, on a virtual disk, also after its label was changed");
     machine.clearLog();
     machine.resetCallCounts();
+    machine.model().vdisks.at(0).disk.volumes.at(0).label = L"Renamed";
     EXPECT_EQ(PH_AttachVHDX(kVhdx, 1), 1);
     EXPECT_EQ(runCount(), created + 1);
     EXPECT_TRUE(machine.logTexts().empty());
@@ -189,15 +217,20 @@ TEST_F(LifecycleTest, WholeLifeAttachResizeQueryCompactAndRemove) {
     EXPECT_EQ(PH_CheckVHDXReadOnly(kVhdx, &readOnly), 1);
     EXPECT_EQ(readOnly, 0);
 
-    SCOPED_TRACE("expand then extend when more room is allowed");
+    SCOPED_TRACE("expand then extend when more room is allowed, also for \".VHDX\"");
     ASSERT_EQ(PH_DetachVHDX(kVhdx, 0), 1);
     machine.putFile(kMaxSizeIni, "[Main]\r\nSize=25000\r\n", 0x2);
     machine.clearLog();
-    ASSERT_EQ(PH_AttachVHDX(kVhdx, 1), 1);
+    machine.steps.clear();
+    const char kExpand[] =
+        "select vdisk file=\"D:\\vd\\drive.VHDX\"\r\nexpand vdisk maximum=25000\r\nattach vdisk\r\nexit\r\n";
+    ASSERT_EQ(PH_AttachVHDX(L"D:\\vd\\drive.VHDX", 1), 1);
+    EXPECT_EQ(machine.steps,
+              (std::vector<std::string>{"script created", "echo " + std::string(kExpand), "AutoRun 255",
+                                        "500 ms", "diskpart sees 255", "script created", "diskpart sees 255",
+                                        "listing", "AutoRun 145", "250 ms"}));
     const auto scripts = machine.scripts();
-    EXPECT_EQ(
-        scripts[scripts.size() - 2],
-        "select vdisk file=\"D:\\vd\\drive.vhdx\"\r\nexpand vdisk maximum=25000\r\nattach vdisk\r\nexit\r\n");
+    EXPECT_EQ(scripts[scripts.size() - 2], kExpand);
     EXPECT_EQ(scripts.back(), "select disk=\"2\"\r\nselect partition=\"1\"\r\nextend\r\nexit\r\n");
     EXPECT_TRUE(logged(L"(KvPartitionHelper)new size is bigger, we should expand the VHDX.\r\n"));
     EXPECT_TRUE(logged(L"(KvPartitionHelper)diskpart expand successfully."));
@@ -234,14 +267,15 @@ TEST_F(LifecycleTest, WholeLifeAttachResizeQueryCompactAndRemove) {
 
 struct SizeCase {
     const char* name;
-    std::uint64_t freeMB;
+    const wchar_t* vhdxPath;
+    std::optional<std::uint64_t> freeMB;  // nullopt: the free-space query fails
     std::uint64_t fileMB;
     const char* maxSizeIni;    // nullptr: no MaxSize.ini
     const char* partitionIni;  // nullptr: no Partition.ini
     const wchar_t* letter;
     int result;
     std::uint32_t newSize;  // 77: left as it was
-    const wchar_t* message;
+    std::vector<std::wstring> log;
 };
 
 constexpr char kRecorded4991[] =
@@ -252,12 +286,35 @@ constexpr wchar_t kSimilar[] = L"(KvPartitionHelper)quite similar, represents th
 constexpr wchar_t kBigger[] = L"(KvPartitionHelper)new size is bigger, we should expand the VHDX.\r\n";
 constexpr wchar_t kSmaller[] = L"(KvPartitionHelper)new size is smaller, we should shrink the VHDX.\r\n";
 constexpr wchar_t kNew[] = L"(KvPartitionHelper)not existed before, represents the same.\r\n";
+constexpr wchar_t kFreeUnknown[] =
+    L"(KvPartitionHelper)free space of the VHDX's drive is unknown, represents the same.\r\n";
+constexpr wchar_t kTooLarge[] =
+    L"(KvPartitionHelper)new size is beyond 2147483647 MB, represents the same.\r\n";
+
+std::wstring badNumber(const wchar_t* file, const wchar_t* key, const wchar_t* text) {
+    return std::wstring(L"(KvPartitionHelper)") + file + L": \"" + key + L"\" is \"" + text +
+           L"\", not a whole number from 0 to 2147483647; ignored.\r\n";
+}
+
+std::string recorded(const char* totalMB) {
+    return std::string("[0]\r\nLetter=E:\r\nTotal MB=") + totalMB + "\r\n[Main]\r\nCount=1\r\n";
+}
+
+void PrintTo(const SizeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CompareSizeTest : public LifecycleTest, public ::testing::WithParamInterface<SizeCase> {};
 
 TEST_P(CompareSizeTest, DecidesBetweenKeepingExpandingAndShrinking) {
     const SizeCase& c = GetParam();
-    machine.model().disks[1].volumes[0].freeBytes = c.freeMB * sim::kMiB + 12345;
+    machine.model().disks[1].volumes[0].freeBytes = c.freeMB.value_or(0) * sim::kMiB + 12345;
+    if (!c.freeMB) {
+        sim::Fault fault;
+        fault.method = "getDiskFreeSpaceExW";
+        fault.error = 21;
+        machine.injectFault(fault);
+    }
     machine.putFolder(L"D:\\vd");
     machine.putFile(kVhdx, "");
     machine.model().files[sim::Machine::pathKey(kVhdx)].logicalSize = c.fileMB * sim::kMiB + 99;
@@ -268,25 +325,135 @@ TEST_P(CompareSizeTest, DecidesBetweenKeepingExpandingAndShrinking) {
         machine.putFile(kPartitionIni, c.partitionIni);
     }
     std::uint32_t newSize = 77;
-    EXPECT_EQ(CompareVHDXSize(kVhdx, c.letter, &newSize), c.result);
+    EXPECT_EQ(CompareVHDXSize(c.vhdxPath, c.letter, &newSize), c.result);
     EXPECT_EQ(newSize, c.newSize);
-    EXPECT_EQ(machine.logTexts(), std::vector<std::wstring>{c.message});
+    EXPECT_EQ(machine.logTexts(), c.log);
     EXPECT_EQ(machine.fileAttributes(kPartitionIni),
               c.partitionIni != nullptr ? std::optional<std::uint32_t>(0x6) : std::nullopt);
 }
 
+const std::string kMinusFive = recorded("-5");
+const std::string kWrapping = recorded("3000000000");
+const std::string kTrailing = recorded("4990MB");
 const SizeCase kSizeCases[] = {
-    {"NineMegabytesAreSimilar", 4000, 1000, nullptr, kRecorded4991, L"E:", 0, 77, kSimilar},
-    {"TenMegabytesExpand", 4000, 1000, nullptr, kRecorded4990, L"E:", 10, 5000, kBigger},
-    {"LessRoomShrinks", 3000, 1000, nullptr, kRecorded5000, L"E:", -1000, 77, kSmaller},
-    {"CapMakesItShrink", 7000, 1000, "[Main]\r\nSize=3000\r\n", kRecorded5000, L"E:", -2000, 77, kSmaller},
-    {"CapOfZeroIsNoCap", 7000, 1000, "[Main]\r\nSize=0\r\n", kRecorded5000, L"E:", 3000, 8000, kBigger},
-    {"NegativeCapIsNoCap", 7000, 1000, "[Main]\r\nSize=-1\r\n", kRecorded5000, L"E:", 3000, 8000, kBigger},
-    {"TextCapIsNoCap", 7000, 1000, "[Main]\r\nSize=abc\r\n", kRecorded5000, L"E:", 3000, 8000, kBigger},
-    {"LetterWithoutColonMatchesInAnyCase", 4000, 1000, nullptr, kRecorded4990, L"e", 10, 5000, kBigger},
-    {"LetterWithBackslashDoesNotMatch", 4000, 1000, nullptr, kRecorded4990, L"E:\\", 0, 77, kNew},
-    {"EmptyLetterMatchesNothing", 4000, 1000, nullptr, kRecorded4990, L"", 0, 77, kNew},
-    {"NoInventory", 4000, 1000, nullptr, nullptr, L"E:", 0, 77, kNew},
+    {"NineMegabytesAreSimilar", kVhdx, 4000, 1000, nullptr, kRecorded4991, L"E:", 0, 77, {kSimilar}},
+    {"TenMegabytesExpand", kVhdx, 4000, 1000, nullptr, kRecorded4990, L"E:", 10, 5000, {kBigger}},
+    {"LessRoomShrinks", kVhdx, 3000, 1000, nullptr, kRecorded5000, L"E:", -1000, 77, {kSmaller}},
+    {"CapMakesItShrink",
+     kVhdx,
+     7000,
+     1000,
+     "[Main]\r\nSize=3000\r\n",
+     kRecorded5000,
+     L"E:",
+     -2000,
+     77,
+     {kSmaller}},
+    {"CapOfZeroIsNoCap",
+     kVhdx,
+     7000,
+     1000,
+     "[Main]\r\nSize=0\r\n",
+     kRecorded5000,
+     L"E:",
+     3000,
+     8000,
+     {kBigger}},
+    {"NegativeCapIsNoCap",
+     kVhdx,
+     7000,
+     1000,
+     "[Main]\r\nSize=-1\r\n",
+     kRecorded5000,
+     L"E:",
+     3000,
+     8000,
+     {badNumber(L"MaxSize.ini", L"Size", L"-1"), kBigger}},
+    {"TextCapIsNoCap",
+     kVhdx,
+     7000,
+     1000,
+     "[Main]\r\nSize=abc\r\n",
+     kRecorded5000,
+     L"E:",
+     3000,
+     8000,
+     {badNumber(L"MaxSize.ini", L"Size", L"abc"), kBigger}},
+    {"TooLargeCapIsNoCap",
+     kVhdx,
+     1000,
+     1000,
+     "[Main]\r\nSize=4294967297\r\n",
+     kRecorded5000,
+     L"E:",
+     -3000,
+     77,
+     {badNumber(L"MaxSize.ini", L"Size", L"4294967297"), kSmaller}},
+    {"NegativeTotalIsNoRecord",
+     kVhdx,
+     4000,
+     1000,
+     nullptr,
+     kMinusFive.c_str(),
+     L"E:",
+     0,
+     77,
+     {badNumber(L"Partition.ini", L"Total MB", L"-5"), kNew}},
+    {"WrappingTotalIsNoRecord",
+     kVhdx,
+     4000,
+     1000,
+     nullptr,
+     kWrapping.c_str(),
+     L"E:",
+     0,
+     77,
+     {badNumber(L"Partition.ini", L"Total MB", L"3000000000"), kNew}},
+    {"TotalWithTrailingTextIsNoRecord",
+     kVhdx,
+     4000,
+     1000,
+     nullptr,
+     kTrailing.c_str(),
+     L"E:",
+     0,
+     77,
+     {badNumber(L"Partition.ini", L"Total MB", L"4990MB"), kNew}},
+    {"NewSizeBeyondWhatAScriptTakes",
+     kVhdx,
+     2147483647,
+     1000,
+     nullptr,
+     kRecorded5000,
+     L"E:",
+     0,
+     77,
+     {kTooLarge}},
+    {"FreeSpaceUnreadable", kVhdx, std::nullopt, 1000, nullptr, kRecorded5000, L"E:", 0, 77, {kFreeUnknown}},
+    {"UncPath",
+     L"\\\\server\\share\\drive.vhdx",
+     4000,
+     1000,
+     nullptr,
+     kRecorded5000,
+     L"E:",
+     0,
+     77,
+     {kFreeUnknown}},
+    {"NoDriveComponent", L"vd\\drive.vhdx", 4000, 1000, nullptr, kRecorded5000, L"E:", 0, 77, {kFreeUnknown}},
+    {"LetterWithoutColonMatchesInAnyCase",
+     kVhdx,
+     4000,
+     1000,
+     nullptr,
+     kRecorded4990,
+     L"e",
+     10,
+     5000,
+     {kBigger}},
+    {"LetterWithBackslashDoesNotMatch", kVhdx, 4000, 1000, nullptr, kRecorded4990, L"E:\\", 0, 77, {kNew}},
+    {"EmptyLetterMatchesNothing", kVhdx, 4000, 1000, nullptr, kRecorded4990, L"", 0, 77, {kNew}},
+    {"NoInventory", kVhdx, 4000, 1000, nullptr, nullptr, L"E:", 0, 77, {kNew}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, CompareSizeTest, ::testing::ValuesIn(kSizeCases),
@@ -325,24 +492,6 @@ INSTANTIATE_TEST_SUITE_P(States, AutoRunRestoreTest,
                                            RegistryCase{"ValueAllOnes", true, 0xFFFFFFFFu}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(LifecycleTest, UnwritableScriptLeavesTheRegistryAloneAndRunsNothing) {
-    createDrive();
-    const std::size_t runs = runCount();
-    sim::Fault fault;
-    fault.method = "createFileW";
-    fault.argumentContains = L"Command.txt";
-    fault.times = -1;
-    machine.injectFault(fault);
-    machine.resetCallCounts();
-    EXPECT_EQ(PH_AttachVHDX(kVhdx, 0), 0);
-    EXPECT_EQ(PH_DetachVHDX(kVhdx, 1), 0);
-    EXPECT_EQ(PH_CompactThenAttachVHDX(kVhdx), 0);
-    EXPECT_EQ(runCount(), runs);
-    EXPECT_EQ(machine.callCounts().count("regCreateKeyExW"), 0u);
-    EXPECT_TRUE(machine.fileExists(kVhdx));
-    EXPECT_TRUE(logged(L"(KvPartitionHelper)Create file fail.\r\n"));
-}
-
 TEST_F(LifecycleTest, FailedAttachOfAVhdxRetriesThroughADetachAndExtends) {
     createDrive();
     machine.model().diskpart.exitCodes = {0x80070020u};
@@ -371,41 +520,187 @@ TEST_F(LifecycleTest, FailedAttachThatNeededAShrinkIsNotRetried) {
     EXPECT_EQ(machine.autoRun(), 0x91u);
 }
 
-TEST_F(LifecycleTest, FailedAttachOfAVhdIsRetriedAndReportsSuccessWhateverTheRetryGives) {
+// A file of another type is never resized; after a failed attach the retry decides the result.
+TEST_F(LifecycleTest, FailedAttachOfAVhdIsRetriedAndTheRetryDecides) {
     machine.putFolder(L"D:\\vd");
     machine.putFile(L"D:\\vd\\old.vhd", "");
     machine.model().diskpart.exitCodes = {0x80070020u, 0, 0x80070020u};
-    EXPECT_EQ(PH_AttachVHDX(L"D:\\vd\\old.vhd", 0), 1);
+    EXPECT_EQ(PH_AttachVHDX(L"D:\\vd\\old.vhd", 0), 0);
     EXPECT_EQ(runCount(), 3u);
-    EXPECT_TRUE(logged(L"(KvPartitionHelper)not existed before, represents the same.\r\n"));
+    EXPECT_TRUE(logged(kNew));
     EXPECT_EQ(machine.autoRun(), 0x91u);
+    EXPECT_EQ(PH_AttachVHDX(L"D:\\vd\\missing.vhd", 0), 0);
 }
 
-TEST_F(LifecycleTest, FailedDetachWithRemovalDeletesNothing) {
+// UserData.ini is written only where its folder is protected; RecordDiskPartition says when it was not.
+TEST_F(LifecycleTest, RecordDiskPartitionFailsWhenUserDataIniCannotBeWritten) {
+    EXPECT_EQ(RecordDiskPartition(L"D:"), 1);
+    EXPECT_EQ(machine.iniText(kUserDataIni, L"Main", L"Disk"), L"1");
+    for (const char* method : {"createDirectoryW", "setNamedSecurityInfoW", "writePrivateProfileStringW"}) {
+        sim::Fault fault;
+        fault.method = method;
+        fault.times = -1;
+        machine.injectFault(fault);
+        EXPECT_EQ(RecordDiskPartition(L"D:"), 0) << method;
+        machine.clearFaults();
+    }
+}
+
+TEST_F(LifecycleTest, FailedDetachWithRemovalDeletesNothingAndAFailedCompactionStillLists) {
     createDrive();
     machine.model().diskpart.exitCodes = {0x80070020u};
     EXPECT_EQ(PH_DetachVHDX(kVhdx, 1), 0);
     EXPECT_TRUE(machine.fileExists(kVhdx));
     EXPECT_TRUE(machine.fileExists(kPartitionIni));
     EXPECT_TRUE(machine.fileExists(kMaxSizeIni));
+
+    machine.putFile(kPartitionIni, "[Main]\r\nCount=0\r\n");
+    machine.model().diskpart.exitCodes = {0x80070020u};
+    EXPECT_EQ(PH_CompactThenAttachVHDX(kVhdx), 0);
+    EXPECT_EQ(machine.iniText(kPartitionIni, L"Main", L"Count"), L"2");
 }
 
-TEST_F(LifecycleTest, UnsafeOrUnconvertiblePathsAndLabelsAreRefusedBeforeAnythingIsTouched) {
-    const std::wstring quoted = L"D:\\vd\\x\".vhdx";
-    const std::wstring broken = L"D:\\vd\\a\r\nclean.vhdx";
-    const std::wstring greek = L"D:\\vd\\\u03a9.vhdx";
-    for (const std::wstring& path : {quoted, broken, greek}) {
-        EXPECT_EQ(PH_CreateVHDX(path.c_str(), L"Duskvale", 100, 1), 0);
-        EXPECT_EQ(PH_AttachVHDX(path.c_str(), 0), 0);
-        EXPECT_EQ(PH_DetachVHDX(path.c_str(), 1), 0);
-        EXPECT_EQ(PH_CompactThenAttachVHDX(path.c_str()), 0);
+// Without the drive's section the detach still runs, and the volume recorded before stays recorded.
+TEST_F(LifecycleTest, DetachWithoutTheDrivesSectionLeavesUserDataIniAlone) {
+    createDrive();
+    ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
+    machine.putFile(kPartitionIni, "[Main]\r\nCount=0\r\n");
+    machine.putFile(kUserDataIni, "[Main]\r\nDisk=7\r\nPartition=9\r\n");
+    EXPECT_EQ(PH_DetachVHDX(kVhdx, 0), 1);
+    EXPECT_EQ(lastScript(), kDetach);
+    EXPECT_EQ(machine.fileBytes(kUserDataIni), "[Main]\r\nDisk=7\r\nPartition=9\r\n");
+}
+
+// Whatever would refuse a create, or make it certainly fail, is found before anything changes.
+struct CreateRefusal {
+    const char* name;
+    std::wstring path;
+    bool fileExists;
+    bool everyLetterTaken;
+};
+
+void PrintTo(const CreateRefusal& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CreateRefusalTest : public LifecycleTest, public ::testing::WithParamInterface<CreateRefusal> {};
+
+TEST_P(CreateRefusalTest, RefusesWithOneLineBeforeAnyFolderIniFileOrScript) {
+    const CreateRefusal& c = GetParam();
+    machine.putFile(kMaxSizeIni, "[Main]\r\nSize=20480\r\n", 0x2);
+    const std::wstring folder = c.path.substr(0, c.path.rfind(L'\\'));
+    if (c.fileExists) {
+        machine.putFolder(folder);
+        machine.putFile(c.path, "data");
     }
-    EXPECT_EQ(PH_CreateVHDX(kVhdx, L"x\"\r\nclean", 100, 1), 0);
-    EXPECT_EQ(machine.logTexts().size(), 13u);
+    for (wchar_t letter = L'E'; c.everyLetterTaken && letter <= L'Z'; ++letter) {
+        machine.model().letters.push_back(letter);
+    }
+    EXPECT_EQ(PH_CreateVHDX(c.path.c_str(), L"Duskvale", 1000, 1), 0);
+    EXPECT_EQ(machine.logTexts().size(), 1u);
     EXPECT_EQ(runCount(), 0u);
-    EXPECT_FALSE(machine.fileExists(kMaxSizeIni));
-    EXPECT_FALSE(machine.fileExists(L"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt"));
+    EXPECT_EQ(machine.iniText(kMaxSizeIni, L"Main", L"Size"), L"20480");
+    EXPECT_EQ(machine.pathFileExistsW(folder), c.fileExists);
+    EXPECT_FALSE(machine.fileExists(kScriptFile));
+    EXPECT_FALSE(machine.fileExists(kPartitionIni));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CreateRefusalTest,
+    ::testing::Values(CreateRefusal{"FileExists", kVhdx, true, false},
+                      CreateRefusal{"ScriptTooLong", L"D:\\" + std::wstring(190, L'v') + L"\\drive.vhdx",
+                                    false, false},
+                      CreateRefusal{"NoFreeLetter", L"D:\\new\\drive.vhdx", false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What holds the letter recorded for the drive: a plain attach without a resize unless it is the drive.
+enum class Holder { OpenedDisk, UnopenedDisk, NetworkDrive };
+struct LetterHolder {
+    const char* name;
+    Holder holder;
+    std::optional<std::uint32_t> bus;  // nullopt: the drive does not answer the property query
+    const wchar_t* label;
+    const wchar_t* recordedLabel;  // nullptr: the label the creation recorded
+    bool fastPath;
+};
+
+void PrintTo(const LetterHolder& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RecordedLetterTest : public LifecycleTest, public ::testing::WithParamInterface<LetterHolder> {};
+
+TEST_P(RecordedLetterTest, TakesTheFastPathOnlyForTheDrivesOwnVolume) {
+    const LetterHolder& c = GetParam();
+    createDrive();
+    machine.putFile(kMaxSizeIni, "[Main]\r\nSize=10000\r\n", 0x2);  // a shrink would be due
+    if (c.holder == Holder::NetworkDrive) {
+        machine.model().letters.push_back(L'Z');
+    } else {
+        sim::MachineBuilder disk;
+        disk.mbrDisk(3, 16 * sim::kGiB)
+            .primary(2048, 8 * sim::kGiB / 512, 0x07)
+            .volume(L'Z', L"NTFS", c.label);
+        disk.bus(c.bus);
+        if (c.holder == Holder::UnopenedDisk) {
+            disk.failOpen();
+        }
+        machine.model().disks.push_back(disk.build().disks.at(0));
+    }
+    if (c.recordedLabel != nullptr) {
+        machine.writePrivateProfileStringW(L"2", L"Label Name", c.recordedLabel, kPartitionIni);
+    }
+    machine.clearLog();
+    const std::size_t runs = runCount();
+    EXPECT_EQ(PH_AttachVHDX(kVhdx, 1), 1);
+    const std::vector<std::string> scripts = machine.scripts();
+    EXPECT_EQ(std::vector<std::string>(scripts.begin() + runs, scripts.end()),
+              c.fastPath ? std::vector<std::string>{} : std::vector<std::string>{kAttachReadOnly});
+    EXPECT_EQ(machine.logTexts().empty(), c.fastPath);
+    EXPECT_EQ(logged(L"(KvPartitionHelper)Z: is not the VHDX drive's volume; attaching without a resize."),
+              !c.fastPath);
+    EXPECT_EQ(logged(kNew), !c.fastPath);
     EXPECT_EQ(machine.autoRun(), 0x91u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RecordedLetterTest,
+    ::testing::Values(
+        LetterHolder{"UsbStick", Holder::OpenedDisk, 7, L"STICK", nullptr, false},
+        LetterHolder{"FixedDiskWithTheLabel", Holder::OpenedDisk, 11, L"Duskvale", nullptr, false},
+        LetterHolder{"NoBusAnswerOtherLabel", Holder::OpenedDisk, std::nullopt, L"STICK", nullptr, false},
+        LetterHolder{"NoBusAnswerTheLabel", Holder::OpenedDisk, std::nullopt, L"Duskvale", nullptr, true},
+        LetterHolder{"NetworkDrive", Holder::NetworkDrive, 0, L"", nullptr, false},
+        LetterHolder{"NoDiskOtherLabel", Holder::UnopenedDisk, 11, L"Backup", nullptr, false},
+        LetterHolder{"NoDiskLabelInOtherCase", Holder::UnopenedDisk, 11, L"DUSKVALE", nullptr, true},
+        LetterHolder{"NoDiskNoLabelAsNONAME", Holder::UnopenedDisk, 11, L"", L"NONAME", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LifecycleTest, AnErrorAfterTheRunStillRestoresAutoRun) {
+    createDrive();
+    machine.model().diskpart.exitCodes = {0x80070020u};
+    machine.throwAtRun = machine.autoRunDuringRuns.size() + 2;  // the detach of the retry
+    EXPECT_EQ(PH_AttachVHDX(kVhdx, 0), 0);
+    EXPECT_EQ(machine.autoRunDuringRuns.back(), 255u);
+    EXPECT_EQ(machine.autoRun(), 0x91u);
+    EXPECT_EQ(machine.sleeps().back(), 250u);
+}
+
+// Each export's text arguments may hold spaces; the scripts quote them whole.
+TEST_F(LifecycleTest, SpacesInThePathAndLabel) {
+    const wchar_t path[] = L"D:\\my drives\\drive one.vhdx";
+    const std::string select = "select vdisk file=\"D:\\my drives\\drive one.vhdx\"\r\n";
+    ASSERT_EQ(PH_CreateVHDX(path, L"Dusk vale", 2048, 1), 1);
+    EXPECT_NE(machine.scripts().at(0).find("format quick fs=ntfs label=\"Dusk vale\"\r\n"),
+              std::string::npos);
+    EXPECT_EQ(machine.iniText(kPartitionIni, L"2", L"Label Name"), L"Dusk vale");
+    ASSERT_EQ(PH_AttachVHDX(path, 1), 1);
+    EXPECT_EQ(lastScript(), select + "attach vdisk readonly\r\nexit\r\n");
+    ASSERT_EQ(PH_CompactThenAttachVHDX(path), 1);
+    EXPECT_EQ(lastScript(), select + "compact vdisk\r\ndetach vdisk\r\nattach vdisk\r\nexit\r\n");
+    ASSERT_EQ(PH_DetachVHDX(path, 1), 1);
+    EXPECT_EQ(lastScript(), select + "detach vdisk\r\nexit\r\n");
+    EXPECT_FALSE(machine.fileExists(path));
 }
 
 // A volume with unallocated space in front of it: UserData.ini keeps the record's position, the script
@@ -467,33 +762,6 @@ TEST_F(LifecycleTest, ANeighbourWhoseNameContinuesTheDrivesIsNeverTouched) {
     EXPECT_TRUE(machine.fileExists(neighbour));
     ASSERT_NE(machine.vdisk(neighbour), nullptr);
     EXPECT_TRUE(machine.vdisk(neighbour)->attached);
-}
-
-// Another attached virtual disk of the default shape, labelled otherwise, on a lower disk number: the
-// attach does not take its letter for the VHDX drive's.
-TEST_F(LifecycleTest, AShapedDiskOnALowerNumberDoesNotAnswerForTheDrive) {
-    createDrive();
-    sim::VirtualDisk other = *machine.vdisk(kVhdx);
-    other.path = L"D:\\vd\\other.vhdx";
-    other.disk.volumes[0].letter = L'K';
-    other.disk.volumes[0].label = L"Backup";
-    machine.putFile(other.path, "");
-    machine.model().vdisks.push_back(other);
-    ASSERT_EQ(RunDiskpartScript("select vdisk file=\"D:\\vd\\other.vhdx\"\r\nattach vdisk\r\nexit\r\n"),
-              ScriptOutcome::DiskpartSucceeded);
-    // Listed while both are attached, then the drive is detached: its section follows the other's.
-    ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
-    ASSERT_EQ(PH_DetachVHDX(kVhdx, 0), 1);
-    EXPECT_EQ(machine.iniText(kPartitionIni, L"2", L"Letter"), L"K:");
-    EXPECT_EQ(machine.iniText(kPartitionIni, L"3", L"Letter"), L"Z:");
-
-    const std::size_t runs = runCount();
-    ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
-    EXPECT_EQ(runCount(), runs + 1);
-    EXPECT_TRUE(machine.vdisk(kVhdx)->attached);
-    wchar_t letter[260] = L"";
-    EXPECT_EQ(PH_GetVHDXVolumeLabel(kVhdx, letter), 1);
-    EXPECT_EQ(std::wstring(letter), L"Z:");
 }
 
 }  // namespace

@@ -785,6 +785,29 @@ test_lifecycle_exports() {
         fi
     done
 
+    # A Wine drive letter has no disk behind it, so its label (.windows-label at its root) decides
+    # whether the recorded letter is the drive's volume. Wine keeps a label it has read until the
+    # wineserver ends.
+    local label
+    for label in Other Duskvale; do
+        printf '%s' "$label" >"$DRIVE_C/.windows-label"
+        wineserver -k >/dev/null 2>&1
+        printf '[0]\r\nLetter=C:\r\nLabel Name=Duskvale\r\nDisk Type=MBR\r\n[Main]\r\nCount=1\r\n' >"$TOOL/Partition.ini"
+        stand_in "" 0
+        output=$(tool attach "$drive")
+        runs=$(runs_log 2>/dev/null)
+        if [ "$label" = Other ] && grep -qF '"result":1' <<<"$output" && grep -qxF 'attach vdisk' <<<"$runs" \
+            && grep -qF "C: is not the VHDX drive's volume" <<<"$output"; then
+            pass "PH_AttachVHDX, recorded letter C: labelled otherwise: one line, a plain attach"
+        elif [ "$label" = Duskvale ] && grep -qF '"result":1' <<<"$output" && [ ! -f "$STAND_IN/runs.log" ]; then
+            pass "PH_AttachVHDX, recorded letter C: with the recorded label: 1 at once, nothing run"
+        else
+            fail "PH_AttachVHDX with C: labelled $label recorded" "$output" "$runs"
+        fi
+    done
+    rm -f "$DRIVE_C/.windows-label"
+    wineserver -k >/dev/null 2>&1
+
     stand_in "" 0
     output=$(tool compact "$drive")
     runs=$(runs_log)
