@@ -38,13 +38,16 @@ std::optional<std::string> labelArgument(const wchar_t* volumeLabel) {
     return ansi;
 }
 
-// The maximum argument when it is a cap, else all the free space of the holding drive (0 when unknown, as
-// diskpart then refuses the size), never more than a script's "%d" can carry.
-int sizeInMegabytes(const std::wstring& path, int maximumMB) {
+// The maximum argument when it is a cap, else all the free space of the holding drive, never more than a
+// script's "%d" can carry; nullopt when that space is unknown or under 1 MB, as diskpart then refuses.
+std::optional<int> sizeInMegabytes(const std::wstring& path, int maximumMB) {
     if (maximumMB > 0) {
         return maximumMB;
     }
     const std::uint64_t freeMB = FreeMegabytesOnDriveOf(path).value_or(0);
+    if (freeMB == 0) {
+        return std::nullopt;
+    }
     return static_cast<int>(std::min<std::uint64_t>(freeMB, kLargestStoredNumber));
 }
 
@@ -56,10 +59,15 @@ std::optional<std::string> creationScript(const std::wstring& path, const std::s
         logExportFailure(kExportName, L"no drive letter is free for the new volume.");
         return std::nullopt;
     }
+    const std::optional<int> sizeMB = sizeInMegabytes(path, maximumMB);
+    if (!sizeMB) {
+        logExportFailure(kExportName, L"no maximum size was given and the free space of the VHDX's drive is "
+                                      L"unknown or under 1 MB.");
+        return std::nullopt;
+    }
     const char* type = expandable != 0 ? "expandable" : "fixed";
-    auto script =
-        composeScript(kScriptBytes, scripts::kCreateVhdx, ansiPath.c_str(), type,
-                      sizeInMegabytes(path, maximumMB), ansiPath.c_str(), ansiLabel.c_str(), letter->c_str());
+    auto script = composeScript(kScriptBytes, scripts::kCreateVhdx, ansiPath.c_str(), type, *sizeMB,
+                                ansiPath.c_str(), ansiLabel.c_str(), letter->c_str());
     if (!script) {
         logLine(L"(KvPartitionHelper)Script too long.\r\n");
     }

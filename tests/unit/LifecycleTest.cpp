@@ -577,6 +577,7 @@ struct CreateRefusal {
     std::wstring path;
     bool fileExists;
     bool everyLetterTaken;
+    int maximumMB;
 };
 
 void PrintTo(const CreateRefusal& c, std::ostream* os) {
@@ -596,7 +597,7 @@ TEST_P(CreateRefusalTest, RefusesWithOneLineBeforeAnyFolderIniFileOrScript) {
     for (wchar_t letter = L'E'; c.everyLetterTaken && letter <= L'Z'; ++letter) {
         machine.model().letters.push_back(letter);
     }
-    EXPECT_EQ(PH_CreateVHDX(c.path.c_str(), L"Duskvale", 1000, 1), 0);
+    EXPECT_EQ(PH_CreateVHDX(c.path.c_str(), L"Duskvale", c.maximumMB, 1), 0);
     EXPECT_EQ(machine.logTexts().size(), 1u);
     EXPECT_EQ(runCount(), 0u);
     EXPECT_EQ(machine.iniText(kMaxSizeIni, L"Main", L"Size"), L"20480");
@@ -607,10 +608,12 @@ TEST_P(CreateRefusalTest, RefusesWithOneLineBeforeAnyFolderIniFileOrScript) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, CreateRefusalTest,
-    ::testing::Values(CreateRefusal{"FileExists", kVhdx, true, false},
+    ::testing::Values(CreateRefusal{"FileExists", kVhdx, true, false, 1000},
                       CreateRefusal{"ScriptTooLong", L"D:\\" + std::wstring(190, L'v') + L"\\drive.vhdx",
-                                    false, false},
-                      CreateRefusal{"NoFreeLetter", L"D:\\new\\drive.vhdx", false, true}),
+                                    false, false, 1000},
+                      CreateRefusal{"NoFreeLetter", L"D:\\new\\drive.vhdx", false, true, 1000},
+                      // No cap, and Q: is no volume whose free space could size the drive.
+                      CreateRefusal{"NoSizeKnown", L"Q:\\new\\drive.vhdx", false, false, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What holds the letter recorded for the drive: a plain attach without a resize unless it is the drive.
