@@ -62,17 +62,21 @@ bool holdsNoPartition(const PER::DriveData& data) {
     return unusedSpace;
 }
 
-// Whether the clean would take more than the record at `ownPosition` (0-based). Unallocated space and a
-// Microsoft reserved partition hold no data; any other partition (a volume, a letterless or hidden one,
-// EFI, recovery, an unlisted type, an extended container) does, or may.
+// A Microsoft reserved partition holds no data, and an extended container none of its own: its logical
+// drives are records of their own.
+bool holdsData(const PER::PartitionRecord& record) {
+    return record.kind != PER::PartitionKind::Reserved && record.kind != PER::PartitionKind::Extended;
+}
+
+// Whether the clean would take more than the record at `ownPosition` (0-based): any other partition (a
+// volume, a letterless or hidden one, EFI, recovery, an unlisted type) holds data, or may.
 bool holdsOtherPartitions(const PER::DriveData& data, std::size_t ownPosition) {
     for (std::size_t position = 0; position < data.GetPartitionCount(); ++position) {
         const PER::PartitionRecord* record = data.GetPartition(position);
         if (position == ownPosition) {
             continue;
         }
-        if (record == nullptr ||
-            (PER::IsDiskpartPartition(*record) && record->kind != PER::PartitionKind::Reserved)) {
+        if (record == nullptr || (PER::IsDiskpartPartition(*record) && holdsData(*record))) {
             return true;
         }
     }

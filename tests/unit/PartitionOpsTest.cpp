@@ -95,6 +95,14 @@ std::string twoVolumesImage() {
     return path;
 }
 
+// An extended partition whose only logical drive is at kOnlyLogical.
+constexpr std::uint64_t kOnlyLogical = 4096;
+std::string onlyLogicalImage() {
+    static const std::string path = DiskImages::withSfdisk(
+        "ops-only-logical.img", kGiB, "label: dos\nstart=2048, size=1000000, type=f\nstart=4096, size=204800, type=7\n");
+    return path;
+}
+
 std::string unlistedGptImage() {
     static const std::string path =
         DiskImages::withSgdisk("ops-linux.img", kGiB, "-o -n 1:2048:+100M -t 1:8300");
@@ -399,6 +407,8 @@ TEST_F(PartitionOpsTest, FormatTakesTheVolumesDiskOnlyWhenTheVolumeIsAloneOnIt) 
          nullptr, 0},
         {"only a Microsoft reserved partition", gptVolumeImage("ops-msr.img", "-n 2:206848:239615 -t 2:0c01"),
          kGptVolume, nullptr, 1},
+        // The container holds nothing but E:, which is a record of its own.
+        {"the only logical drive", onlyLogicalImage(), kOnlyLogical, nullptr, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
