@@ -61,8 +61,9 @@ std::optional<std::string> creationScript(const std::wstring& path, const std::s
     }
     const std::optional<int> sizeMB = sizeInMegabytes(path, maximumMB);
     if (!sizeMB) {
-        logExportFailure(kExportName, L"no maximum size was given and the free space of the VHDX's drive is "
-                                      L"unknown or under 1 MB.");
+        logExportFailure(kExportName,
+                         L"no maximum size was given and the free space of the VHDX's drive is "
+                         L"unknown or under 1 MB.");
         return std::nullopt;
     }
     const char* type = expandable != 0 ? "expandable" : "fixed";

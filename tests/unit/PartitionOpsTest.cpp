@@ -99,7 +99,8 @@ std::string twoVolumesImage() {
 constexpr std::uint64_t kOnlyLogical = 4096;
 std::string onlyLogicalImage() {
     static const std::string path = DiskImages::withSfdisk(
-        "ops-only-logical.img", kGiB, "label: dos\nstart=2048, size=1000000, type=f\nstart=4096, size=204800, type=7\n");
+        "ops-only-logical.img", kGiB,
+        "label: dos\nstart=2048, size=1000000, type=f\nstart=4096, size=204800, type=7\n");
     return path;
 }
 
