@@ -615,8 +615,9 @@ test_kvph_check() {
     "$WINE" reg add "$AUTORUN_KEY" /v NoDriveTypeAutoRun /t REG_DWORD /d 145 /f >/dev/null 2>&1
     stand_in "" 0
     before=$(machine_state "$folder")
-    output=$("$WINE" 'C:\check\kvph.exe' check 2>>"$WINE_ERRORS" | tr -d '\r')
-    status=${PIPESTATUS[0]}
+    output=$("$WINE" 'C:\check\kvph.exe' check 2>>"$WINE_ERRORS")
+    status=$?
+    output=$(tr -d '\r' <<<"$output")
     after=$(machine_state "$folder")
     if [ "$status" -eq 1 ] && grep -qE '^[0-9]+ passed, [1-9][0-9]* failed$' <<<"$output" \
         && grep -qF 'expected 1 and the file made: FAILED (there is no file at the path)' <<<"$output" \
@@ -628,8 +629,9 @@ test_kvph_check() {
             "before: $before" "after: $after"
     fi
 
-    output=$("$WINE" 'C:\tool\kvph.exe' check 2>&1 >/dev/null | tr -d '\r')
-    status=${PIPESTATUS[0]}
+    output=$("$WINE" 'C:\tool\kvph.exe' check 2>&1 >/dev/null)
+    status=$?
+    output=$(tr -d '\r' <<<"$output")
     if [ "$status" -eq 1 ] && [ "$(wc -l <<<"$output")" -eq 1 ] \
         && grep -qF 'Partition.ini exists: a host service keeps its drive in this folder' <<<"$output"; then
         pass "kvph.exe check refuses, in one line, a folder that holds Partition.ini"

@@ -104,8 +104,8 @@ std::set<wchar_t> lettersInUse() {
     return letters;
 }
 
-// "X:" for a letter the check may use: one that was free before the check began, so that nothing the
-// check writes can land on a volume it did not make.
+// Whether `output` is a letter ("X:") that was free before the check began: only on such a letter may
+// the check write, so that nothing it writes lands on a volume it did not make.
 bool isNewLetter(const Run& run, const std::optional<std::string>& output) {
     return output && output->size() == 2 && (*output)[1] == ':' &&
            std::isupper(static_cast<unsigned char>((*output)[0])) &&
