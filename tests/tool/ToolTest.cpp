@@ -133,7 +133,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"NumberOutOfRange", {"create", "D:\\a.vhdx", "L", "2147483648"}, "MAXMB"},
         UsageCase{"UnknownFlag", {"attach", "D:\\a.vhdx", "--readonly"}, "--readonly"},
         UsageCase{"OptionWithoutValue", {"--machine"}, "--machine"},
-        UsageCase{"LaterCommandWrong", {"list", "--", "hide"}, "LETTER"}),
+        UsageCase{"LaterCommandWrong", {"list", "--", "hide"}, "LETTER"},
+        UsageCase{"CheckSizeNotPositive", {"check", "--size", "0"}, "--size: Value 0 not in range"}),
     [](const ::testing::TestParamInfo<UsageCase>& info) { return std::string(info.param.name); });
 
 TEST(KvphTest, RunTimeFailuresExitWithOneAndSayWhy) {
