@@ -29,6 +29,11 @@ bool Machine::fileExists(const std::wstring& path) const {
     return files_.findFile(pathKey(path)) != nullptr;
 }
 
+bool Machine::removeEmptyFolder(const std::wstring& path) {
+    const Lock lock(mutex_);
+    return files_.removeEmptyFolder(path);
+}
+
 std::optional<std::string> Machine::fileBytes(const std::wstring& path) const {
     const File* file = files_.findFile(pathKey(path));
     if (file == nullptr) {

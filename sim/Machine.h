@@ -77,6 +77,7 @@ public:
         files_.putFile(path, bytes, attributes);
     }
     void putFolder(const std::wstring& path) { files_.putFolder(path); }
+    bool removeEmptyFolder(const std::wstring& path);
     // The security descriptor (SDDL) of a file or folder: empty when it has the one it inherits, nullopt
     // when there is no such file or folder. setSecurity gives one without the platform's checks.
     std::optional<std::wstring> security(const std::wstring& path) const;

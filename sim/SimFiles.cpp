@@ -207,6 +207,23 @@ void Files::putFolder(const std::wstring& path) {
     model_.folders[pathKey(folderPath)] = File{folderPath, {}, win::FILE_ATTRIBUTE_DIRECTORY_};
 }
 
+bool Files::removeEmptyFolder(const std::wstring& path) {
+    const std::wstring key = pathKey(path);
+    if (findFolder(key) == nullptr) {
+        return false;
+    }
+    const std::wstring inside = key + L"\\";
+    const auto holds = [&](const std::map<std::wstring, File>& entries) {
+        auto next = entries.upper_bound(inside);
+        return next != entries.end() && next->first.compare(0, inside.size(), inside) == 0;
+    };
+    if (holds(model_.files) || holds(model_.folders)) {
+        return false;
+    }
+    model_.folders.erase(key);
+    return true;
+}
+
 std::optional<std::wstring> Files::shGetSpecialFolderPathW(int csidl, bool create) {
     if (calls_.enter("shGetSpecialFolderPathW") || csidl != win::CSIDL_COMMON_APPDATA_) {
         return std::nullopt;

@@ -43,6 +43,8 @@ public:
     // Direct edits for tests and tools, without the platform's checks.
     void putFile(const std::wstring& path, const std::string& bytes, std::uint32_t attributes);
     void putFolder(const std::wstring& path);
+    // Removes a folder that holds nothing, as RemoveDirectoryW does: false when it is missing or not empty.
+    bool removeEmptyFolder(const std::wstring& path);
 
     std::optional<std::wstring> shGetSpecialFolderPathW(int csidl, bool create);
     std::optional<std::wstring> getModuleFileNameW(std::uint32_t bufferUnits);

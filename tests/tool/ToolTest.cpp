@@ -1,5 +1,5 @@
-// The kvph tool run as a process: exit statuses and messages, --json, --save, --trace, the demo, and
-// machines that once crashed or hung it.
+// The kvph tool run as a process: exit statuses and messages, --json, --save, --trace, the demo, the
+// check, and machines that once crashed or hung it.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -132,7 +133,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"NumberOutOfRange", {"create", "D:\\a.vhdx", "L", "2147483648"}, "MAXMB"},
         UsageCase{"UnknownFlag", {"attach", "D:\\a.vhdx", "--readonly"}, "--readonly"},
         UsageCase{"OptionWithoutValue", {"--machine"}, "--machine"},
-        UsageCase{"LaterCommandWrong", {"list", "--", "hide"}, "LETTER"}),
+        UsageCase{"LaterCommandWrong", {"list", "--", "hide"}, "LETTER"},
+        UsageCase{"CheckSizeNotPositive", {"check", "--size", "0"}, "--size: Value 0 not in range"}),
     [](const ::testing::TestParamInfo<UsageCase>& info) { return std::string(info.param.name); });
 
 TEST(KvphTest, RunTimeFailuresExitWithOneAndSayWhy) {
@@ -157,7 +159,7 @@ TEST(KvphTest, HelpForTheToolAndEachCommand) {
     const ToolRun tool = kvph({"--help"});
     EXPECT_EQ(tool.status, 0);
     for (const char* command : {"list", "exists", "letter", "readonly", "free-letter", "create", "attach",
-                                "detach", "compact", "hide", "unhide", "format", "disks", "demo"}) {
+                                "detach", "compact", "hide", "unhide", "format", "disks", "demo", "check"}) {
         EXPECT_NE(tool.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
     }
     EXPECT_NE(tool.out.find("Exit status"), std::string::npos);
@@ -165,6 +167,9 @@ TEST(KvphTest, HelpForTheToolAndEachCommand) {
     EXPECT_EQ(create.status, 0);
     EXPECT_NE(create.out.find("kvph create [OPTIONS] PATH LABEL MAXMB"), std::string::npos) << create.out;
     EXPECT_NE(create.out.find("--expandable"), std::string::npos);
+    const ToolRun check = kvph({"check", "--help"});
+    EXPECT_NE(check.out.find("--size MB"), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("--folder DIR"), std::string::npos) << check.out;
 }
 
 TEST(KvphTest, JsonGivesOneObjectPerCommandInItsShape) {
@@ -324,5 +329,128 @@ TEST(KvphTest, DisksStaysBoundedOnBrokenTables) {
         }
     }
 }
+
+// The built-in machine as a machine file, with `change` applied to its JSON.
+fs::path machineFile(const fs::path& folder, const std::string& name,
+                     const std::function<void(json&)>& change) {
+    const fs::path base = folder / "base.json";
+    if (!fs::exists(base)) {
+        kvph({"--save", base.string(), "disks"});
+    }
+    json machine = json::parse(readText(base));
+    change(machine);
+    // Loaded and saved once, so that it reads as every saved machine does.
+    const fs::path edited = writeFile(folder / ("edited-" + name), machine.dump(2));
+    kvph({"--machine", edited.string(), "--save", (folder / name).string(), "disks"});
+    return folder / name;
+}
+
+json withoutDiskpartQueue(json machine) {
+    machine.erase("diskpart");
+    return machine;
+}
+
+struct CheckCase {
+    const char* name;
+    std::vector<unsigned> exitCodes;  // queued for diskpart's runs
+    std::vector<int> failingSteps;
+};
+
+class CheckTest : public ::testing::TestWithParam<CheckCase> {};
+
+// Whatever a step gives, the machine saved after the check is the one it started on.
+TEST_P(CheckTest, JudgesEachStepAndLeavesTheMachineAsItWas) {
+    const CheckCase& row = GetParam();
+    const fs::path folder = workFolder();
+    const fs::path before = machineFile(folder, "before.json", [&](json& machine) {
+        machine["diskpart"]["exitCodes"] = row.exitCodes;
+        machine["files"].push_back({{"path", "C:\\ProgramData\\Norvel\\Quillmark\\UserData.ini"},
+                                    {"text", "[Main]\r\nDisk=7\r\nPartition=2\r\n"}});
+        machine["folders"].push_back("C:\\ProgramData\\Norvel\\Quillmark");
+        machine["folders"].push_back("C:\\ProgramData\\Norvel");
+    });
+    const fs::path after = folder / "after.json";
+    const ToolRun run = kvph({"--machine", before.string(), "--save", after.string(), "--json", "check"});
+    const std::vector<json> steps = jsonLines(run.out);
+    ASSERT_EQ(steps.size(), 15u) << run.out << run.err;
+    std::vector<int> failed;
+    for (const json& step : steps) {
+        if (!step["passed"].get<bool>()) {
+            failed.push_back(step["step"].get<int>());
+        }
+    }
+    EXPECT_EQ(failed, row.failingSteps) << run.out;
+    EXPECT_EQ(run.status, failed.empty() ? 0 : 1);
+    EXPECT_NE(run.err.find(std::to_string(15 - failed.size()) + " passed, " + std::to_string(failed.size()) +
+                           " failed"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(steps.back()["call"].get<std::string>().rfind("detach and delete the scratch drive", 0), 0u);
+    EXPECT_TRUE(steps.back()["passed"].get<bool>()) << steps.back().dump();
+    EXPECT_EQ(withoutDiskpartQueue(json::parse(readText(after))),
+              withoutDiskpartQueue(json::parse(readText(before))));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kvph, CheckTest,
+    ::testing::Values(CheckCase{"EveryStepPasses", {}, {}},
+                      // Every later step then fails on a drive that is not there.
+                      CheckCase{"CreationFails", {5}, {3, 5, 6, 7, 8, 9, 10, 11, 12, 13}},
+                      // The attach, and the detach and attach again it falls back to.
+                      CheckCase{"AttachFails", {0, 0, 0, 5, 5, 5, 5, 5}, {5, 6, 7, 8, 9}},
+                      // The drive stays attached until the clean-up detaches and removes it.
+                      CheckCase{"RemovalFails", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5}, {13, 14}}),
+    [](const ::testing::TestParamInfo<CheckCase>& info) { return std::string(info.param.name); });
+
+TEST(KvphTest, CheckInTextEndsWithTheCount) {
+    const ToolRun run = kvph({"check", "--size", "128"});
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("PH_CreateVHDX(L\"C:\\\\Windows\\\\Temp\\\\kvph-check-1\\\\KvphCheck.vhdx\", "
+                           "L\"KvphCheck\", 128, 1) = 1\n    expected 1 and the file made: passed"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(linesOf(run.out).back(), "15 passed, 0 failed");
+}
+
+struct RefusalCase {
+    const char* name;
+    std::vector<std::string> files;  // put on the built-in machine
+    std::vector<std::string> options;
+    const char* message;
+};
+
+class CheckRefusalTest : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(CheckRefusalTest, SaysWhyInOneLineAndTouchesNothing) {
+    const fs::path folder = workFolder();
+    const fs::path before = machineFile(folder, "before.json", [&](json& machine) {
+        for (const std::string& path : GetParam().files) {
+            machine["files"].push_back({{"path", path}, {"text", "kept"}});
+        }
+    });
+    const fs::path after = folder / "after.json";
+    std::vector<std::string> arguments = {"--machine",    before.string(), "--save",
+                                          after.string(), "--json",        "check"};
+    arguments.insert(arguments.end(), GetParam().options.begin(), GetParam().options.end());
+    const ToolRun run = kvph(arguments);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    ASSERT_EQ(linesOf(run.err).size(), 1u) << run.err;
+    EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
+    EXPECT_EQ(json::parse(readText(after)), json::parse(readText(before)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kvph, CheckRefusalTest,
+    ::testing::Values(
+        RefusalCase{"HostDriveInTheFolder",
+                    {"C:\\Program Files\\Host\\Partition.ini"},
+                    {},
+                    "Partition.ini exists: a host service keeps its drive in this folder. Copy kvph.exe and "
+                    "KvPartitionHelper.dll into a folder of their own"},
+        RefusalCase{
+            "HostDriveSizeInTheFolder", {"C:\\Program Files\\Host\\MaxSize.ini"}, {}, "MaxSize.ini exists"},
+        RefusalCase{"DriveFileThere", {"D:\\vd\\KvphCheck.vhdx"}, {"--folder", "D:\\vd"}, "exists already"}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

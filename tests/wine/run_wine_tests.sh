@@ -3,7 +3,8 @@
 # checks its export table, its imports and PH_CheckExistVHDX end to end (batch file, cmd.exe, the
 # captured listing, the files left behind, the debug output and machine-wide serialisation), the volume
 # queries and the listing on a machine without physical drives, the takeover of an abandoned lock, and
-# the package: its install layout, its zip, and a host project built against it (tests/consumer).
+# the package: its install layout, its zip, and a host project built against it (tests/consumer), and
+# kvph.exe: its commands, capture and check.
 #
 # Usage: tests/wine/run_wine_tests.sh [mingw build folder]   (default: build/mingw, configured and
 # built here when needed). Ends with "N passed, M failed"; exits non-zero when anything failed.
@@ -718,6 +719,58 @@ test_stand_in_detects_overlap() {
     fi
 }
 
+# What `kvph.exe check` must leave as it found it: the folder it runs from, the data directory with
+# UserData.ini, the AutoRun policy and the temporary folders.
+machine_state() {
+    local folder=$1
+    (cd "$folder" && find . -type f -exec md5sum {} + | sort)
+    (cd "$DATA_DIR" && find . -exec stat -c '%n %s' {} + | sort)
+    md5sum "$DATA_DIR/UserData.ini" 2>&1
+    echo "autorun $(autorun_now) key $(autorun_key_exists && echo yes || echo no)"
+    find "$DRIVE_C/users" -name 'kvph-check-*' 2>/dev/null
+}
+
+# kvph.exe check from a folder of its own against the stand-in diskpart, which makes no drive: the steps
+# that need a real volume fail with their reason, and afterwards the machine is as it was. From a folder
+# that holds a host service's drive (Partition.ini) it refuses to start.
+test_kvph_check() {
+    if [ "$KVPH_BUILT" != yes ]; then
+        fail "kvph.exe builds for the check" "see $BUILD/wine-tests-build.log"
+        return
+    fi
+    local folder=$DRIVE_C/check output status before after
+    rm -rf "$folder"
+    mkdir -p "$folder" "$DATA_DIR"
+    cp "$BUILD/kvph.exe" "$DLL" "$folder/"
+    printf '[Main]\r\nDisk=7\r\nPartition=2\r\n' >"$DATA_DIR/UserData.ini"
+    "$WINE" reg add "$AUTORUN_KEY" /v NoDriveTypeAutoRun /t REG_DWORD /d 145 /f >/dev/null 2>&1
+    stand_in "" 0
+    before=$(machine_state "$folder")
+    output=$("$WINE" 'C:\check\kvph.exe' check 2>>"$WINE_ERRORS")
+    status=$?
+    output=$(tr -d '\r' <<<"$output")
+    after=$(machine_state "$folder")
+    if [ "$status" -eq 1 ] && grep -qE '^[0-9]+ passed, [1-9][0-9]* failed$' <<<"$output" \
+        && grep -qF 'expected 1 and the file made: FAILED (there is no file at the path)' <<<"$output" \
+        && grep -qF 'expected the same bytes: FAILED (no letter for the scratch drive'"'"'s volume)' <<<"$output" \
+        && grep -qF 'expected nothing left changed: passed' <<<"$output" && [ "$before" = "$after" ]; then
+        pass "kvph.exe check: $(tail -n1 <<<"$output"), each failure with its reason; folder, UserData.ini, AutoRun as before"
+    else
+        fail "kvph.exe check against the stand-in diskpart" "status $status" "$output" \
+            "before: $before" "after: $after"
+    fi
+
+    output=$("$WINE" 'C:\tool\kvph.exe' check 2>&1 >/dev/null)
+    status=$?
+    output=$(tr -d '\r' <<<"$output")
+    if [ "$status" -eq 1 ] && [ "$(wc -l <<<"$output")" -eq 1 ] \
+        && grep -qF 'Partition.ini exists: a host service keeps its drive in this folder' <<<"$output"; then
+        pass "kvph.exe check refuses, in one line, a folder that holds Partition.ini"
+    else
+        fail "kvph.exe check beside a host service's Partition.ini" "status $status" "$output"
+    fi
+}
+
 # The VHDX drive's exports through kvph.exe against the stand-in diskpart: their scripts, files and the
 # AutoRun policy value diskpart sees (255) and finds again afterwards.
 AUTORUN_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Policies\Explorer'
@@ -883,6 +936,7 @@ test_partition_ops_find_no_disk
 test_quote_look_alikes_stay_out_of_scripts
 test_kvph_tool
 test_kvph_capture
+test_kvph_check
 test_lifecycle_exports
 test_package
 test_two_processes_never_overlap

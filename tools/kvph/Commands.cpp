@@ -1,5 +1,6 @@
 #include "Commands.h"
 #include "CaptureCommand.h"
+#include "CheckCommand.h"
 #include "DemoCommand.h"
 #include "DisksCommand.h"
 #include "InventoryCommands.h"
@@ -106,6 +107,18 @@ const std::vector<CommandSpec>& commandTable() {
          nullptr,
          nullptr,
          captureMachineFile},
+        {"check",
+         "prove the library on this machine: a scratch VHDX drive's whole life, each step judged, and the "
+         "machine put back as it was",
+         {},
+         nullptr,
+         nullptr,
+         nullptr,
+         false,
+         {{"--folder", "DIR",
+           "make the scratch drive in DIR (default: a new folder under the temporary folder)"},
+          {"--size", "MB", "the scratch drive's largest size in MB (default 64)", true}},
+         runCheck},
     };
     return table;
 }

@@ -25,6 +25,14 @@ struct Parameter {
     bool number = false;  // a whole number in the signed 32-bit range
 };
 
+// An option that takes a value, e.g. "--size MB".
+struct ValueOption {
+    const char* name;       // "--size"
+    const char* valueName;  // "MB", shown in the usage
+    const char* description;
+    bool number = false;  // a whole number from 1 to the signed 32-bit maximum
+};
+
 struct CommandSpec {
     const char* name;
     const char* summary;  // one line: what it does, and the export it calls
@@ -38,6 +46,13 @@ struct CommandSpec {
     // The command tells its own story on the output (the demo): its output is printed as it stands,
     // without the result and log lines around it.
     bool narrated = false;
+    // Options with a value; those given are handed over after the parameters, each as two arguments:
+    // its name and its value.
+    std::vector<ValueOption> options = {};
+    // Set for a command that reports as it goes and whose verdict is the exit status (check): it prints
+    // its own output, JSON lines with --json, and returns 0 when all it judged passed, else 1. Such a
+    // command has no `run`.
+    int (*judged)(Host& host, const std::vector<std::wstring>& arguments, bool json) = nullptr;
 };
 
 const std::vector<CommandSpec>& commandTable();

@@ -49,10 +49,24 @@ public:
     virtual std::uint32_t codePage() = 0;
     // Writes the machine description after the commands; false with a message where not possible.
     virtual bool save(const std::string& path, std::string& error) = 0;
+    // Whether the tool runs with an administrator's rights (the simulated machine's user is one).
+    virtual bool isAdministrator() = 0;
+    // The temporary folder of the machine the library runs on, ending with a backslash.
+    virtual std::wstring temporaryFolder() = 0;
+    // Removes a folder that holds nothing; false when it is missing, not empty or cannot be removed.
+    virtual bool removeEmptyFolder(const std::wstring& path) = 0;
     // From now on reports each change the library makes to the machine (see TracingPlatform.h); false
     // where the host cannot see the library's calls (the real DLL).
     virtual bool startTrace(std::function<void(const std::string&)> report) = 0;
 };
+
+// Ctrl+C (and on Windows closing the console) asks a long command to stop at its next safe point
+// instead of ending the process, so that it can put the machine back first. Until the watch starts the
+// platform's default applies.
+void watchForInterrupts();
+bool interruptRequested();
+// The command has put everything back; on Windows a console that is being closed may go now.
+void interruptHandled();
 
 // The program's arguments as UTF-8 (on Windows read from the wide command line, so that paths with
 // characters outside the ANSI code page survive).

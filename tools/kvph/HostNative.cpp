@@ -128,6 +128,12 @@ public:
         return content.has_value();
     }
 
+    bool isAdministrator() override { return true; }
+
+    std::wstring temporaryFolder() override { return machine_.model().windowsDirectory + L"\\Temp\\"; }
+
+    bool removeEmptyFolder(const std::wstring& path) override { return machine_.removeEmptyFolder(path); }
+
     bool save(const std::string& path, std::string& error) override {
         if (fs::is_directory(path)) {
             error = path + ": is a folder";

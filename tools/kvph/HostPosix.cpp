@@ -1,4 +1,6 @@
 // The kvph tool off Windows: there is no real library to load, so every run is on a simulated machine.
+#include <csignal>
+
 #include "Host.h"
 
 namespace kvph::tool {
@@ -6,6 +8,27 @@ namespace kvph::tool {
 std::vector<std::string> utf8Arguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
 }
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void noteInterrupt(int) {
+    interrupted = 1;
+}
+
+}  // namespace
+
+void watchForInterrupts() {
+    std::signal(SIGINT, noteInterrupt);
+    std::signal(SIGTERM, noteInterrupt);
+}
+
+bool interruptRequested() {
+    return interrupted != 0;
+}
+
+void interruptHandled() {}
 
 std::unique_ptr<Host> makeHost(const std::string& machineFile, std::string& error) {
     return makeSimulatedHost(machineFile, error);

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -168,6 +169,30 @@ public:
 
     bool startTrace(std::function<void(const std::string&)>) override { return false; }
 
+    bool isAdministrator() override {
+        SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+        PSID administrators = nullptr;
+        if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS,
+                                      0, 0, 0, 0, 0, 0, &administrators)) {
+            return false;
+        }
+        // Membership of the token, so that a filtered token of an elevation-capable user counts as not one.
+        BOOL member = FALSE;
+        const BOOL checked = CheckTokenMembership(nullptr, administrators, &member);
+        FreeSid(administrators);
+        return checked != FALSE && member != FALSE;
+    }
+
+    std::wstring temporaryFolder() override {
+        std::vector<wchar_t> buffer(MAX_PATH + 1, L'\0');
+        const DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+        return length == 0 || length >= buffer.size() ? std::wstring() : std::wstring(buffer.data(), length);
+    }
+
+    bool removeEmptyFolder(const std::wstring& path) override {
+        return RemoveDirectoryW(path.c_str()) != FALSE;
+    }
+
     bool save(const std::string&, std::string& error) override {
         error = "a machine description can only be saved from the simulated machine";
         return false;
@@ -179,6 +204,41 @@ private:
 };
 
 }  // namespace
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+HANDLE interruptHandledEvent = nullptr;
+
+// Runs on a thread of its own. Ctrl+C and Ctrl+Break only ask; when the console closes or the session
+// ends, the process ends as soon as this returns, so it waits for the command to put the machine back
+// (the system allows a few seconds for that).
+BOOL WINAPI onConsoleControl(DWORD event) {
+    interrupted = true;
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && interruptHandledEvent != nullptr) {
+        WaitForSingleObject(interruptHandledEvent, INFINITE);
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+void watchForInterrupts() {
+    if (interruptHandledEvent == nullptr) {
+        interruptHandledEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+}
+
+bool interruptRequested() {
+    return interrupted;
+}
+
+void interruptHandled() {
+    if (interruptHandledEvent != nullptr) {
+        SetEvent(interruptHandledEvent);
+    }
+}
 
 std::vector<std::string> utf8Arguments(int argc, char** argv) {
     int count = 0;

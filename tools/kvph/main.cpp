@@ -57,7 +57,8 @@ const char* const kFooter =
     "cannot be seen. With --json, trace lines go to standard error.\n"
     "\n"
     "Exit status: 0 when every command ran, whatever the exports returned; 1 when a command, loading\n"
-    "the machine or saving it failed; 2 for a usage error (unknown command or option, wrong arguments).";
+    "the machine or saving it failed, or a step of check failed; 2 for a usage error (unknown command or\n"
+    "option, wrong arguments).";
 
 // The program's own parser: global options (first group only) and one subcommand per table row.
 class Parser {
@@ -114,6 +115,12 @@ public:
         if (values.flag) {
             invocation.arguments.push_back(command->flag);
         }
+        for (std::size_t i = 0; i < command->options.size(); ++i) {
+            if (selected->get_option(command->options[i].name)->count() > 0) {
+                invocation.arguments.push_back(command->options[i].name);
+                invocation.arguments.push_back(values.options[i]);
+            }
+        }
         return invocation;
     }
 
@@ -121,6 +128,7 @@ private:
     struct Values {
         std::vector<std::string> parameters;
         bool flag = false;
+        std::vector<std::string> options;
     };
 
     std::string commandName() const { return "'" + app_.get_subcommands().front()->get_name() + "'"; }
@@ -140,6 +148,15 @@ private:
         }
         if (command.flag != nullptr) {
             sub->add_flag(command.flag, values.flag, command.flagDescription);
+        }
+        values.options.resize(command.options.size());
+        for (std::size_t i = 0; i < command.options.size(); ++i) {
+            const ValueOption& spec = command.options[i];
+            CLI::Option* option = sub->add_option(spec.name, values.options[i], spec.description);
+            option->type_name(spec.valueName);
+            if (spec.number) {
+                option->check(CLI::Range(1, INT32_MAX).description(""));
+            }
         }
     }
 
@@ -260,11 +277,16 @@ void printJson(const Invocation& invocation, const Outcome& outcome) {
     std::cout << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
 }
 
-Outcome run(Host& host, const Invocation& invocation) {
+std::vector<std::wstring> wideArguments(const Invocation& invocation) {
     std::vector<std::wstring> arguments;
     for (const std::string& argument : invocation.arguments) {
         arguments.push_back(fromUtf8(argument));
     }
+    return arguments;
+}
+
+Outcome run(Host& host, const Invocation& invocation) {
+    const std::vector<std::wstring> arguments = wideArguments(invocation);
     Outcome outcome;
     outcome.result = invocation.command->run(host, arguments);
     outcome.log = host.takeLog();
@@ -290,13 +312,19 @@ void startTrace(Host& host, bool json) {
     }
 }
 
-int runCommands(Host& host, const Options& options) {
+// Runs the commands in order; `verdict` becomes 1 when a command that judges its own run (check) found
+// a failure. The result is 1 when a command could not run at all.
+int runCommands(Host& host, const Options& options, int& verdict) {
     for (const Invocation& invocation : options.invocations) {
         if (!options.json) {
             printHeader(invocation);
         }
         Outcome outcome;
         try {
+            if (invocation.command->judged != nullptr) {
+                verdict |= invocation.command->judged(host, wideArguments(invocation), options.json);
+                continue;
+            }
             outcome = run(host, invocation);
         } catch (const std::exception& failure) {
             std::cout.flush();
@@ -337,7 +365,8 @@ int runTool(const std::vector<std::string>& arguments) {
     } catch (const UsageError& failure) {
         return usageError(failure.message);
     }
-    const int status = runCommands(*host, options);
+    int verdict = 0;
+    const int status = runCommands(*host, options, verdict);
     std::cout.flush();
     if (status != 0) {
         return status;
@@ -346,7 +375,7 @@ int runTool(const std::vector<std::string>& arguments) {
         std::cerr << "kvph: cannot save the machine: " << escaped(fromUtf8(error)) << "\n";
         return kRunFailure;
     }
-    return 0;
+    return verdict == 0 ? 0 : kRunFailure;
 }
 
 }  // namespace
