@@ -1,6 +1,6 @@
-#include "Machine.h"
+#include "sim/Machine.h"
 
-#include "SimText.h"
+#include "sim/windows/Text.h"
 
 namespace sim {
 

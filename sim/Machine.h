@@ -4,15 +4,15 @@
 //
 // Machine owns the model and forwards each platform call to the object of its role, each with its own
 // state, header and source:
-//   Files      (SimFiles)      files and folders, file handles, the folder paths the machine reports
-//   Profiles   (SimProfiles)   private-profile (INI) files
-//   Processes  (SimProcesses)  process starts and batch files
-//   Diskpart   (SimDiskpart)   the stand-in diskpart; its commands are tables, see SimDiskpart.h
-//   Drives     (SimDrives)     physical drives and volumes: geometry, layout, property query, ATA
-//                              pass-through, letters, DOS devices, symbolic links, vdisk plug-in
-//   Registry   (SimRegistry)   registry keys and values
-//   System     (SimSystem)     debug log, virtual clock, call lock mutex, handle closing, text calls
-// and the pieces they share (SimShared): Calls, through which every seam method is counted and can be
+//   Files      (windows/Files)       files and folders, file handles, the folder paths the machine reports
+//   Profiles   (windows/Profiles)    private-profile (INI) files
+//   Processes  (diskpart/Processes)  process starts and batch files
+//   Diskpart   (diskpart/Runner)     the stand-in diskpart; its commands are tables, see diskpart/Runner.h
+//   Drives     (windows/Drives)      physical drives and volumes: geometry, layout, property query, ATA
+//                                    pass-through, letters, DOS devices, symbolic links, vdisk plug-in
+//   Registry   (windows/Registry)    registry keys and values
+//   System     (windows/System)      debug log, virtual clock, call lock mutex, handle closing, text calls
+// and the pieces they share (windows/Shared): Calls, through which every seam method is counted and can be
 // made to fail (injectFault), the handle table and the ANSI code page. Roles reach each other through
 // the references they are built with. Machine routes only what crosses roles: CreateFileW/A open files
 // or devices, and each reaches the other through the virtual seam as the platform does.
@@ -25,16 +25,16 @@
 #include <string>
 #include <vector>
 
-#include "Model.h"
-#include "SimDiskpart.h"
-#include "SimDrives.h"
-#include "SimFiles.h"
-#include "SimProcesses.h"
-#include "SimProfiles.h"
-#include "SimRegistry.h"
-#include "SimShared.h"
-#include "SimSystem.h"
 #include "platform/Platform.h"
+#include "sim/diskpart/Processes.h"
+#include "sim/diskpart/Runner.h"
+#include "sim/machine/Model.h"
+#include "sim/windows/Drives.h"
+#include "sim/windows/Files.h"
+#include "sim/windows/Profiles.h"
+#include "sim/windows/Registry.h"
+#include "sim/windows/Shared.h"
+#include "sim/windows/System.h"
 
 namespace sim {
 

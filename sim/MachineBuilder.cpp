@@ -1,10 +1,10 @@
-#include "MachineBuilder.h"
+#include "sim/MachineBuilder.h"
 
 #include <stdexcept>
 
-#include "DiskImage.h"
-#include "MbrChain.h"
 #include "per/PartitionTypes.h"
+#include "sim/machine/DiskImage.h"
+#include "sim/machine/MbrChain.h"
 
 namespace sim {
 

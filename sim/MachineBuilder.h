@@ -18,8 +18,8 @@
 #include <optional>
 #include <string>
 
-#include "Machine.h"
-#include "Model.h"
+#include "sim/Machine.h"
+#include "sim/machine/Model.h"
 
 namespace sim {
 

@@ -14,7 +14,7 @@
 
 #include "KvPartitionHelper.h"
 #include "sim/Machine.h"
-#include "sim/MachineJson.h"
+#include "sim/format/MachineJson.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/WinConstants.h"
-#include "sim/SimStorageQuery.h"
+#include "sim/windows/StorageQuery.h"
 
 namespace kvph::test {
 namespace {

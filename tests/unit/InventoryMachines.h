@@ -7,7 +7,7 @@
 #include <string>
 
 #include "FrameFixture.h"
-#include "sim/Model.h"
+#include "sim/machine/Model.h"
 
 namespace kvph::test {
 

@@ -3,10 +3,10 @@
 #include "KvPartitionHelper.h"
 #include "MachineCapture.h"
 #include "platform/Platform.h"
-#include "sim/DefaultMachine.h"
 #include "sim/Machine.h"
 #include "sim/MachineBuilder.h"
-#include "sim/MachineJson.h"
+#include "sim/format/DefaultMachine.h"
+#include "sim/format/MachineJson.h"
 
 namespace kvph::test {
 namespace {

@@ -9,10 +9,10 @@
 
 #include "per/ByteReader.h"
 #include "platform/WinConstants.h"
-#include "sim/DiskLayout.h"
 #include "sim/Machine.h"
 #include "sim/MachineBuilder.h"
-#include "sim/MachineJson.h"
+#include "sim/format/MachineJson.h"
+#include "sim/machine/DiskLayout.h"
 
 namespace kvph::test {
 namespace {

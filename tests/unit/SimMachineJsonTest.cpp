@@ -6,9 +6,9 @@
 #include <sys/stat.h>
 
 #include "platform/WinConstants.h"
-#include "sim/DefaultMachine.h"
 #include "sim/Machine.h"
-#include "sim/MachineJson.h"
+#include "sim/format/DefaultMachine.h"
+#include "sim/format/MachineJson.h"
 
 namespace sim {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "platform/WinConstants.h"
 #include "sim/Machine.h"
-#include "sim/SimText.h"
+#include "sim/windows/Text.h"
 
 namespace sim {
 namespace {

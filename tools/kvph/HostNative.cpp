@@ -10,10 +10,10 @@
 #include "Host.h"
 #include "TracingPlatform.h"
 #include "platform/Platform.h"
-#include "sim/DefaultMachine.h"
 #include "sim/Machine.h"
-#include "sim/MachineJson.h"
-#include "sim/SimText.h"
+#include "sim/format/DefaultMachine.h"
+#include "sim/format/MachineJson.h"
+#include "sim/windows/Text.h"
 
 namespace kvph::tool {
 namespace {
