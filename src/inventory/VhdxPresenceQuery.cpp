@@ -12,6 +12,7 @@
 #include "frame/Log.h"
 #include "frame/Operations.h"
 #include "frame/Text.h"
+#include "frame/WholeFile.h"
 #include "frame/UniqueHandle.h"
 #include "platform/Platform.h"
 #include "platform/WinConstants.h"
@@ -23,27 +24,7 @@ namespace {
 constexpr wchar_t kResultFileName[] = L"result.txt";
 constexpr wchar_t kBatchFileName[] = L"temp.bat";
 constexpr char kBatchFirstLine[] = "chcp 65001\r\n";
-constexpr std::uint32_t kReadChunkBytes = 64 * 1024;
 constexpr std::uint32_t kSystemFolderUnits = 260;
-
-std::optional<std::string> readWholeFile(const std::wstring& path) {
-    Platform& os = platform();
-    UniqueHandle file(os.createFileW(path, win::GENERIC_READ_, win::FILE_SHARE_READ_ | win::FILE_SHARE_WRITE_,
-                                     win::OPEN_EXISTING_, win::FILE_ATTRIBUTE_NORMAL_)
-                          .handle);
-    if (!file.valid()) {
-        return std::nullopt;
-    }
-    std::string bytes;
-    for (;;) {
-        const ReadResult chunk = os.readFile(file.get(), kReadChunkBytes);
-        if (!chunk.ok || chunk.data.empty()) {
-            break;
-        }
-        bytes.append(chunk.data.begin(), chunk.data.end());
-    }
-    return bytes;
-}
 
 // The listing as lines: UTF-8 (or one byte per unit), CR LF folded to LF, split at each LF.
 std::vector<std::wstring> listingLines(const std::wstring& resultPath) {

@@ -4,6 +4,7 @@
 #include "frame/Folders.h"
 #include "frame/UniqueHandle.h"
 #include "frame/UniqueRegKey.h"
+#include "frame/WholeFile.h"
 #include "platform/Platform.h"
 #include "platform/WinConstants.h"
 
@@ -15,7 +16,6 @@ namespace win = kvph::win;
 constexpr wchar_t kAutoRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
 constexpr wchar_t kAutoRunValue[] = L"NoDriveTypeAutoRun";
 constexpr char kAutoRunName[] = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
-constexpr std::uint32_t kReadChunk = 64 * 1024;
 // Partition.ini and MaxSize.ini come first: they hold a host service's drive when they exist.
 const wchar_t* const kLibraryFolderFiles[] = {L"Partition.ini", L"MaxSize.ini", L"result.txt", L"temp.bat"};
 constexpr std::size_t kHostDriveStateFiles = 2;
@@ -23,27 +23,6 @@ const wchar_t* const kDataDirectoryFiles[] = {L"UserData.ini", L"Command.txt"};
 
 std::string withError(const std::string& text, std::uint32_t error) {
     return text + " (error " + std::to_string(error) + ")";
-}
-
-std::optional<std::string> readWholeFile(const std::wstring& path) {
-    Platform& os = platform();
-    UniqueHandle file(os.createFileW(path, win::GENERIC_READ_, win::FILE_SHARE_READ_ | win::FILE_SHARE_WRITE_,
-                                     win::OPEN_EXISTING_, win::FILE_ATTRIBUTE_NORMAL_)
-                          .handle);
-    if (!file.valid()) {
-        return std::nullopt;
-    }
-    std::string bytes;
-    for (;;) {
-        const ReadResult chunk = os.readFile(file.get(), kReadChunk);
-        if (!chunk.ok) {
-            return std::nullopt;
-        }
-        if (chunk.data.empty()) {
-            return bytes;
-        }
-        bytes.append(chunk.data.begin(), chunk.data.end());
-    }
 }
 
 bool writeNewFile(const std::wstring& path, const std::string& bytes) {
