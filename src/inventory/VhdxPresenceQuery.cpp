@@ -12,8 +12,8 @@
 #include "frame/Log.h"
 #include "frame/Operations.h"
 #include "frame/Text.h"
-#include "frame/WholeFile.h"
 #include "frame/UniqueHandle.h"
+#include "frame/WholeFile.h"
 #include "platform/Platform.h"
 #include "platform/WinConstants.h"
 
