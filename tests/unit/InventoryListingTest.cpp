@@ -359,9 +359,7 @@ TEST_F(ListingTest, FailedKeyWriteLeavesOnlyThatKeyOut) {
 // The same machines on partition tables written by the real partitioning tools.
 class ListingOnImagesTest : public ListingTest {
 protected:
-    void SetUp() override {
-        DiskImages::requireTools();
-    }
+    void SetUp() override { DiskImages::requireTools(); }
 
     void addDisks(const sim::MachineBuilder& builder) {
         for (const sim::Disk& disk : builder.build().disks) {

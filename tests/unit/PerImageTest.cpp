@@ -21,9 +21,7 @@ constexpr std::uint64_t kMiB = 1024ull * 1024;
 
 class PerImageTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        DiskImages::requireTools();
-    }
+    void SetUp() override { DiskImages::requireTools(); }
     void TearDown() override { PER::DriveManager::ReleaseInstance(); }
 
     // Enumerates the machine and returns the partition data of its only drive.
