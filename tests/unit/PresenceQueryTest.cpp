@@ -196,16 +196,6 @@ TEST_F(PresenceQueryTest, CommandLineTooLongForItsBufferRunsNothingButCleansUp) 
     EXPECT_FALSE(machine.fileExists(kScriptFile));
 }
 
-TEST_F(PresenceQueryTest, RefusedArgumentsRunNothing) {
-    addVdisk(kDrive, true);
-    const std::wstring overlong = L"D:\\" + std::wstring(300, L'a') + L".vhdx";
-    EXPECT_EQ(PH_CheckExistVHDX(nullptr), 0);
-    EXPECT_EQ(PH_CheckExistVHDX(overlong.c_str()), 0);
-    EXPECT_TRUE(machine.diskpartRuns().empty());
-    EXPECT_EQ(log().size(), 2u);
-    EXPECT_FALSE(machine.fileExists(kScriptFile));
-}
-
 TEST(VdiskListTest, LinesAreReadAsUtf8OrBytes) {
     TestMachine machine;
     ScopedPlatform installed(machine);

@@ -283,22 +283,5 @@ const QueryCase kQueryCases[] = {
 INSTANTIATE_TEST_SUITE_P(FailureTable, VolumeQueryTest, ::testing::ValuesIn(kQueryCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(VolumeQueryArguments, NullAndOverlongArgumentsAreRefusedWithoutRunningDiskpart) {
-    sim::Machine machine(vhdxMachine());
-    ScopedPlatform installed(machine);
-    wchar_t letter[260] = L"stale";
-    int state = 7;
-    const std::wstring overlong(260, L'a');
-
-    EXPECT_EQ(PH_CheckVHDXReadOnly(kVhdxPath, nullptr), 0);
-    EXPECT_EQ(PH_GetVHDXVolumeLabel(kVhdxPath, nullptr), 0);
-    EXPECT_EQ(PH_CheckVHDXReadOnly(nullptr, &state), 0);
-    EXPECT_EQ(PH_CheckVHDXReadOnly(overlong.c_str(), &state), 0);
-    EXPECT_EQ(state, 7);
-    EXPECT_EQ(PH_GetVHDXVolumeLabel(nullptr, letter), 0);
-    EXPECT_EQ(std::wstring(letter), L"");
-    EXPECT_TRUE(machine.diskpartRuns().empty());
-}
-
 }  // namespace
 }  // namespace kvph::test
