@@ -457,26 +457,38 @@ EOF
 # File names one a line, the configuration in the targets file's name replaced by CONFIG.
 package_listing() { sed 's/KvPartitionHelperTargets-[a-z]*\.cmake$/KvPartitionHelperTargets-CONFIG.cmake/' | sort; }
 
+# Builds the host project tests/SOURCE against the installed package with TOOLCHAIN into PACKAGE/NAME;
+# fails the check and returns 1 when it does not build.
+build_consumer() {
+    local installed=$1 package=$2 name=$3 source=$4 toolchain=$5
+    cmake -S "$ROOT/tests/$source" -B "$package/$name" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$installed" >"$package/$name-build.log" 2>&1 \
+        && ninja -C "$package/$name" >>"$package/$name-build.log" 2>&1 && return
+    fail "package: the $name host project builds against it with find_package" "see $package/$name-build.log"
+    return 1
+}
+
+# Runs the consumer's checks from C:\NAME, the DLL it was built with beside it.
+run_consumer() {
+    local package=$1 name=$2 program=$3
+    rm -rf "${DRIVE_C:?}/$name"
+    mkdir -p "$DRIVE_C/$name"
+    cp "$package/$name/$program" "$package/$name/KvPartitionHelper.dll" "$DRIVE_C/$name/"
+    run_checks "C:\\$name\\$program" "$name"
+}
+
 # A mingw-w64 host project, built with gcc: find_package gives it libKvPartitionHelper.dll.a.
 test_gnu_consumer() {
     local installed=$1 package=$2
     local consumer=$package/consumer
-    if ! cmake -S "$ROOT/tests/consumer" -B "$consumer" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/gcc-mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_PREFIX_PATH="$installed" >"$package/consumer-build.log" 2>&1 \
-        || ! ninja -C "$consumer" >>"$package/consumer-build.log" 2>&1; then
-        fail "package: a host project builds against it with find_package" "see $package/consumer-build.log"
-    elif ! cmp -s "$consumer/KvPartitionHelper.dll" "$installed/bin/KvPartitionHelper.dll"; then
+    build_consumer "$installed" "$package" consumer consumer "$ROOT/cmake/gcc-mingw-w64-x86_64.cmake" || return
+    if ! cmp -s "$consumer/KvPartitionHelper.dll" "$installed/bin/KvPartitionHelper.dll"; then
         fail "package: the imported target's DLL is the installed one" "$(ls -l "$consumer")"
     elif ! grep -qF "$installed/lib/libKvPartitionHelper.dll.a" "$consumer/build.ninja"; then
         fail "package: a mingw-w64 host links libKvPartitionHelper.dll.a" "$(grep -F KvPartitionHelper "$consumer/build.ninja" | head -5)"
     else
         pass "package: a mingw-w64 host project builds with gcc and find_package, links libKvPartitionHelper.dll.a and gets the installed DLL next to its program"
-        local folder=$DRIVE_C/consumer
-        rm -rf "$folder"
-        mkdir -p "$folder"
-        cp "$consumer/consumer.exe" "$consumer/KvPartitionHelper.dll" "$folder/"
-        run_checks 'C:\consumer\consumer.exe' consumer
+        run_consumer "$package" consumer consumer.exe
     fi
 }
 
@@ -508,21 +520,12 @@ test_msvc_import_library() {
 test_msvc_consumer() {
     local installed=$1 package=$2
     local consumer=$package/msvc-consumer
-    if ! cmake -S "$ROOT/tests/consumer-msvc" -B "$consumer" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/tests/consumer-msvc/clang-msvc-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_PREFIX_PATH="$installed" >"$package/msvc-consumer-build.log" 2>&1 \
-        || ! ninja -C "$consumer" >>"$package/msvc-consumer-build.log" 2>&1; then
-        fail "package: an MSVC host project builds against it with find_package" "see $package/msvc-consumer-build.log"
-    elif ! grep -qF "$installed/lib/KvPartitionHelper.lib" "$consumer/build.ninja"; then
-        fail "package: an MSVC host links KvPartitionHelper.lib" "$(grep -F KvPartitionHelper "$consumer/build.ninja" | head -5)"
-    else
-        pass "package: an MSVC host project builds with clang and lld-link and find_package, linking KvPartitionHelper.lib"
-        local folder=$DRIVE_C/msvc-consumer
-        rm -rf "$folder"
-        mkdir -p "$folder"
-        cp "$consumer/msvc_consumer.exe" "$consumer/KvPartitionHelper.dll" "$folder/"
-        run_checks 'C:\msvc-consumer\msvc_consumer.exe' msvc-consumer
-    fi
+    build_consumer "$installed" "$package" msvc-consumer consumer-msvc \
+        "$ROOT/tests/consumer-msvc/clang-msvc-x86_64.cmake" || return
+    grep -qF "$installed/lib/KvPartitionHelper.lib" "$consumer/build.ninja" \
+        || { fail "package: an MSVC host links KvPartitionHelper.lib" "$(grep -F KvPartitionHelper "$consumer/build.ninja" | head -5)"; return; }
+    pass "package: an MSVC host project builds with clang and lld-link and find_package, linking KvPartitionHelper.lib"
+    run_consumer "$package" msvc-consumer msvc_consumer.exe
 }
 
 test_package() {
@@ -578,15 +581,19 @@ runs_summary() {
     grep -E '^(RUN|OVERLAP)' "$STAND_IN/runs.log" 2>&1 | tr -d '\r' | tr '\n' '|'
 }
 
+# Runs two hosts at once on the VHDX, the first with command $1, the second with $2; their output goes
+# to wine-first.out and wine-second.out.
+two_hosts() {
+    host "$1" "$VHDX" >"$BUILD/wine-first.out" &
+    local first=$!
+    host "$2" "$VHDX" >"$BUILD/wine-second.out" &
+    wait "$first" $!
+}
+
 # Each stand-in run takes 1.5 s, so two callers that did not wait for each other would meet.
 test_two_processes_never_overlap() {
     stand_in "$ATTACHED_LISTING" 0 1500
-    local first second
-    host check-exist "$VHDX" >"$BUILD/wine-first.out" &
-    first=$!
-    host check-exist "$VHDX" >"$BUILD/wine-second.out" &
-    second=$!
-    wait "$first" "$second"
+    two_hosts check-exist check-exist
     [ "$(result_of "$(cat "$BUILD/wine-first.out")")" = 1 ] && [ "$(result_of "$(cat "$BUILD/wine-second.out")")" = 1 ] \
         && [ "$(runs_one_after_another)" = 2 ] \
         && pass "two processes calling PH_CheckExistVHDX at once: both 1, their diskpart runs one after the other" \
@@ -608,12 +615,7 @@ test_attach_and_compact_never_overlap() {
         || fail "two threads never overlap" "host: $(tr '\n' '|' <"$BUILD/wine-threads.out")" "runs: $(runs_summary)"
 
     stand_in "$ATTACHED_LISTING" 0 500
-    local first second
-    host attach "$VHDX" >"$BUILD/wine-first.out" &
-    first=$!
-    host compact "$VHDX" >"$BUILD/wine-second.out" &
-    second=$!
-    wait "$first" "$second"
+    two_hosts attach compact
     count=$(runs_one_after_another)
     [ -n "$count" ] && [ "$count" -ge 2 ] && grep -q '^result ' "$BUILD/wine-first.out" \
         && grep -q '^result ' "$BUILD/wine-second.out" \
