@@ -616,20 +616,16 @@ TEST_F(LifecycleTest, SpacesInThePathAndLabel) {
 // A volume with unallocated space in front of it: UserData.ini keeps the record's position, the script
 // carries diskpart's own number, and the volume behind the gap is the one that changes.
 TEST(ResizeNumbering, AGapInFrontOfTheVolumeDoesNotShiftTheSelectedPartition) {
-    sim::MachineModel model = sim::MachineBuilder()
-                                  .gptDisk(0, 64 * sim::kGiB)
-                                  .basicData(2048, 60 * sim::kGiB / 512)
-                                  .volume(L'C', L"NTFS", L"")
-                                  .mbrDisk(1, 64 * sim::kGiB)
-                                  .primary(2048, 1024 * kSectorsPerMiB, 0x07)
-                                  .volume(L'E', L"NTFS", L"First", 512 * sim::kMiB)
-                                  .primary(4096 * kSectorsPerMiB, 2048 * kSectorsPerMiB, 0x07)
-                                  .volume(L'F', L"NTFS", L"Behind", 1024 * sim::kMiB)
-                                  .build();
-    for (const wchar_t* folder : {L"C:\\ProgramData", L"C:\\Program Files", L"C:\\Program Files\\Host"}) {
-        model.folders[sim::Machine::pathKey(folder)] = sim::File{folder, {}, 0x10};
-    }
-    LifecycleMachine machine(model);
+    LifecycleMachine machine(withHostFolders(sim::MachineBuilder()
+                                                 .gptDisk(0, 64 * sim::kGiB)
+                                                 .basicData(2048, 60 * sim::kGiB / 512)
+                                                 .volume(L'C', L"NTFS", L"")
+                                                 .mbrDisk(1, 64 * sim::kGiB)
+                                                 .primary(2048, 1024 * kSectorsPerMiB, 0x07)
+                                                 .volume(L'E', L"NTFS", L"First", 512 * sim::kMiB)
+                                                 .primary(4096 * kSectorsPerMiB, 2048 * kSectorsPerMiB, 0x07)
+                                                 .volume(L'F', L"NTFS", L"Behind", 1024 * sim::kMiB)
+                                                 .build()));
     ScopedPlatform installed(machine);
 
     EXPECT_EQ(ShrinkPartition(L"f", 100), 1);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "HostMachine.h"
 #include "KvPartitionHelper.h"
 #include "PerTestSupport.h"
 #include "per/DriveManager.h"
@@ -140,10 +141,7 @@ protected:
 
     void install(const MachineBuilder& builder) {
         guard.reset();
-        machine = builder.machine();
-        machine->putFolder(L"C:\\ProgramData");
-        machine->putFolder(L"C:\\Program Files");
-        machine->putFolder(L"C:\\Program Files\\Host");
+        machine = std::make_unique<sim::Machine>(withHostFolders(builder.build()));
         guard = std::make_unique<ScopedPlatform>(*machine);
     }
 

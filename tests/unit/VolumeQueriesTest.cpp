@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 
+#include "HostMachine.h"
 #include "InventoryMachines.h"
 #include "KvPartitionHelper.h"
 #include "inventory/PartitionInventory.h"
@@ -157,10 +158,7 @@ class VolumeQueryTest : public ::testing::TestWithParam<QueryCase> {
 protected:
     // A fresh machine per export, so that each sees the arrangement unchanged.
     std::unique_ptr<sim::Machine> arrangedMachine() const {
-        auto machine = std::make_unique<sim::Machine>(vhdxMachine());
-        machine->putFolder(L"C:\\ProgramData");
-        machine->putFolder(L"C:\\Program Files");
-        machine->putFolder(L"C:\\Program Files\\Host");
+        auto machine = std::make_unique<sim::Machine>(withHostFolders(vhdxMachine()));
         machine->putFolder(L"C:\\vd");
         machine->putFile(kVhdxPath, std::string(4096, '\0'));
         GetParam().arrange(*machine);
