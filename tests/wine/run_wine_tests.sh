@@ -187,12 +187,23 @@ test_exports_resolve_under_wine() {
         || fail "exports resolve under Wine" "$output"
 }
 
+# PH_CheckExistVHDX of PATH with the stand-in printing LISTING and exiting with CODE gives RESULT and
+# logs each LINE:  check_exist_gives NAME LISTING CODE PATH RESULT [LINE...]
+check_exist_gives() {
+    local name=$1 listing=$2 code=$3 path=$4 result=$5 output line missing=()
+    shift 5
+    stand_in "$listing" "$code"
+    output=$(host check-exist "$path")
+    for line in "$@"; do
+        has_log_line "$output" "$line" || missing+=("$line")
+    done
+    [ "$(result_of "$output")" = "$result" ] && [ ${#missing[@]} -eq 0 ] \
+        && pass "$name" || fail "$name" "$output"
+}
+
 test_attached_vhdx_is_found() {
-    stand_in "$ATTACHED_LISTING" 0
-    local output
-    output=$(host check-exist "$VHDX")
-    [ "$(result_of "$output")" = 1 ] && has_log_line "$output" '(KvPartitionHelper)diskpart list vdisk successfully.' \
-        && pass "attached VHDX: PH_CheckExistVHDX returns 1" || fail "attached VHDX returns 1" "$output"
+    check_exist_gives "attached VHDX: PH_CheckExistVHDX returns 1" "$ATTACHED_LISTING" 0 "$VHDX" 1 \
+        '(KvPartitionHelper)diskpart list vdisk successfully.'
     local runs
     runs=$(tr -d '\r' <"$STAND_IN/runs.log" 2>/dev/null)
     [ "$(grep -c '^RUN ' <<<"$runs")" -eq 1 ] \
@@ -205,32 +216,14 @@ test_attached_vhdx_is_found() {
         || fail "result.txt holds diskpart's console output" "$(od -c "$HARNESS/result.txt" 2>&1 | head -5)"
 }
 
-test_path_is_matched_without_case() {
-    stand_in "$ATTACHED_LISTING" 0
-    local output
-    output=$(host check-exist 'c:\DRIVES\duskvale.VHDX')
-    [ "$(result_of "$output")" = 1 ] \
-        && pass "the path is matched without regard to case" || fail "path matched without regard to case" "$output"
-}
-
-test_listed_but_not_attached() {
-    stand_in "$ADDED_LISTING" 0
-    local output
-    output=$(host check-exist "$VHDX")
-    [ "$(result_of "$output")" = 0 ] && has_log_line "$output" '(KvPartitionHelper)diskpart list vdisk successfully.' \
-        && pass "VHDX listed but not attached (while another is): 0" \
-        || fail "listed but not attached returns 0" "$output"
-}
-
-test_diskpart_failure() {
-    stand_in "$ATTACHED_LISTING" 2
-    local output
-    output=$(host check-exist "$VHDX")
-    [ "$(result_of "$output")" = 0 ] \
-        && has_log_line "$output" '(KvPartitionHelper)Create process OK.\r\n' \
-        && has_log_line "$output" '(KvPartitionHelper)diskpart error because of 0x00000002.' \
-        && pass "diskpart exit code 2: 0, with the error line captured from the debug output" \
-        || fail "diskpart exit code 2" "$output"
+test_check_exist_results() {
+    check_exist_gives "the path is matched without regard to case" "$ATTACHED_LISTING" 0 \
+        'c:\DRIVES\duskvale.VHDX' 1
+    check_exist_gives "VHDX listed but not attached (while another is): 0" "$ADDED_LISTING" 0 "$VHDX" 0 \
+        '(KvPartitionHelper)diskpart list vdisk successfully.'
+    check_exist_gives "diskpart exit code 2: 0, with the error line captured from the debug output" \
+        "$ATTACHED_LISTING" 2 "$VHDX" 0 '(KvPartitionHelper)Create process OK.\r\n' \
+        '(KvPartitionHelper)diskpart error because of 0x00000002.'
 }
 
 test_files_after_a_query() {
@@ -823,9 +816,7 @@ test_imports_are_system_dlls
 test_binaries_ship_with_pdb
 test_exports_resolve_under_wine
 test_attached_vhdx_is_found
-test_path_is_matched_without_case
-test_listed_but_not_attached
-test_diskpart_failure
+test_check_exist_results
 test_files_after_a_query
 test_library_folder_is_the_dlls_own
 test_percent_in_the_library_folder
