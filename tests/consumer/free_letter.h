@@ -3,6 +3,8 @@
 #ifndef KVPH_CONSUMER_FREE_LETTER_H
 #define KVPH_CONSUMER_FREE_LETTER_H
 
+#include <stddef.h> /* wchar_t, also in a freestanding compile */
+
 /* Prints "ok <name>" or "FAIL <name>: <detail>"; each program defines it for its own output. */
 static void check(const char* name, int ok, const char* detail);
 
