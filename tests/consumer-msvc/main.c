@@ -2,6 +2,7 @@
  * a C runtime, linked against KvPartitionHelper.lib. It asks the library for a free drive letter and
  * checks the answer against the drives the system reports, as tests/consumer does. Prints "ok <check>"
  * or "FAIL <check>: <detail>" per check and exits with 1 when any check failed. */
+#include "../consumer/free_letter.h"
 #include "KvPartitionHelper.h"
 
 /* The few kernel32 calls it makes; without a runtime there is no SDK header either. */
@@ -62,19 +63,7 @@ static void checkFreeLetter(void) {
     const int result = PH_FindUsableLabel(letter);
     const unsigned long drives = GetLogicalDrives();
     describe(result, letter, drives, detail);
-    const int wellFormed = result == 1 && letter[0] >= L'C' && letter[0] <= L'Z' && letter[1] == L':' &&
-                           letter[2] == L'\0';
-    check("PH_FindUsableLabel returns 1 with a letter \"C:\" to \"Z:\"", wellFormed, detail);
-    if (!wellFormed) {
-        return;
-    }
-    const int index = letter[0] - L'A';
-    check("the letter is not in use", (drives & (1UL << index)) == 0, detail);
-    int aboveInUse = 1;
-    for (int above = index + 1; above <= 'Z' - 'A'; ++above) {
-        aboveInUse = aboveInUse && (drives & (1UL << above)) != 0;
-    }
-    check("every letter above it is in use: it is the highest free one", aboveInUse, detail);
+    judgeFreeLetter(result, letter, drives, detail);
 }
 
 void consumerStart(void) {

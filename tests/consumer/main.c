@@ -8,6 +8,7 @@
 #include <wchar.h>
 
 #include "KvPartitionHelper.h"
+#include "free_letter.h"
 
 static int failures = 0;
 
@@ -40,19 +41,7 @@ static void checkFreeLetter(void) {
     const DWORD drives = GetLogicalDrives();
     snprintf(detail, sizeof detail, "result %d, letter \"%s\", logical drives 0x%08lx", result, shown,
              (unsigned long)drives);
-    const int wellFormed =
-        result == 1 && wcslen(letter) == 2 && letter[0] >= L'C' && letter[0] <= L'Z' && letter[1] == L':';
-    check("PH_FindUsableLabel returns 1 with a letter \"C:\" to \"Z:\"", wellFormed, detail);
-    if (!wellFormed) {
-        return;
-    }
-    const int index = letter[0] - L'A';
-    check("the letter is not in use", (drives & (1UL << index)) == 0, detail);
-    int aboveInUse = 1;
-    for (int above = index + 1; above <= 'Z' - 'A'; ++above) {
-        aboveInUse = aboveInUse && (drives & (1UL << above)) != 0;
-    }
-    check("every letter above it is in use: it is the highest free one", aboveInUse, detail);
+    judgeFreeLetter(result, letter, drives, detail);
 }
 
 static void checkLoadedDll(wchar_t* dllPath, DWORD units) {

@@ -125,8 +125,10 @@ std::vector<Case> cases() {
         {"CheckExistVHDX path", Use::Query, [](const wchar_t* t) { return PH_CheckExistVHDX(t); }, 0},
         {"GetVHDXVolumeLabel path", Use::Query,
          [](const wchar_t* t) {
-             wchar_t letter[KVPH_TEXT_UNITS] = {};
-             return PH_GetVHDXVolumeLabel(t, letter);
+             wchar_t letter[KVPH_TEXT_UNITS] = L"stale";
+             const int result = PH_GetVHDXVolumeLabel(t, letter);
+             // Without a letter the output is emptied, not left holding what the caller had there.
+             return result == 0 && letter[0] != L'\0' ? 2 : result;
          },
          0},
         {"CheckVHDXReadOnly path", Use::Query,
@@ -134,7 +136,7 @@ std::vector<Case> cases() {
              int state = 7;
              const int result = PH_CheckVHDXReadOnly(t, &state);
              // A drive that is not there has an undetermined state; a refusal leaves the state alone.
-             return result == 1 && state != -1 ? 2 : result;
+             return (result == 1 && state != -1) || (result == 0 && state != 7) ? 2 : result;
          },
          1},
         {"FormatNTFS letter", Use::Script, [](const wchar_t* t) { return PH_FormatNTFS(t, L"Fresh"); },

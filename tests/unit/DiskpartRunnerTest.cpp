@@ -37,18 +37,12 @@ TEST_F(RunnerTest, ReportsEachOutcomeWithItsMessages) {
         ScriptOutcome outcome;
         std::vector<std::wstring> log;
     };
+    const std::wstring exit5 = L"(KvPartitionHelper)diskpart error because of 0x00000005.";
+    const std::wstring createFail = L"(KvPartitionHelper)Create file fail.\r\n";
     const std::vector<Case> cases = {
         {"success", {}, false, ScriptOutcome::DiskpartSucceeded, {L"done"}},
-        {"exit code 5",
-         {5},
-         false,
-         ScriptOutcome::DiskpartFailed,
-         {L"(KvPartitionHelper)diskpart error because of 0x00000005."}},
-        {"script file",
-         {},
-         true,
-         ScriptOutcome::ScriptNotWritten,
-         {L"(KvPartitionHelper)Create file fail.\r\n"}},
+        {"exit code 5", {5}, false, ScriptOutcome::DiskpartFailed, {exit5}},
+        {"script file", {}, true, ScriptOutcome::ScriptNotWritten, {createFail}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

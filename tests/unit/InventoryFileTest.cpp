@@ -24,8 +24,16 @@ std::string mainSection(int count) {
     return "[Main]\r\nCount=" + std::to_string(count) + "\r\n";
 }
 
+// A file whose only section is section 0.
+std::string only(const std::string& label, const std::string& diskType, const std::string& busType,
+                 const std::string& partitionType, const std::string& driveType) {
+    return section(0, label, diskType, busType, partitionType, driveType) + mainSection(1);
+}
+
 constexpr char kShape0800[] = "00010007-0800-0000-0000-000000000000";
 constexpr char kShape0080[] = "00010007-0080-0000-1234-56789ABCDEF0";
+constexpr char kBootShape[] = "00010107-0800-0000-0000-000000000000";
+constexpr char kShape3F00[] = "00010007-3F00-0000-0000-000000000000";
 constexpr char kGptData[] = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
 
 struct LookupCase {
@@ -46,29 +54,23 @@ TEST_P(FindVirtualDiskEntryTest, PicksTheVirtualDiskSection) {
     EXPECT_EQ(inventory::FindVirtualDiskEntry(kIniPath), GetParam().expected);
 }
 
+constexpr std::nullopt_t kNone = std::nullopt;
+
 const LookupCase kLookupCases[] = {
-    {"LabelOnMbr", section(0, "Duskvale", "MBR", "7", kGptData, "Removable") + mainSection(1), 0},
-    {"LabelAndDiskTypeInAnyCase", section(0, "dUSKvALE", "mbr", "11", "", "Fixed") + mainSection(1), 0},
-    {"LabelOnGptDoesNotMatch", section(0, "Duskvale", "GPT", "15", kShape0800, "Fixed") + mainSection(1),
-     std::nullopt},
-    {"LabelMustBeWhole", section(0, "Duskvale2", "MBR", "11", "", "Fixed") + mainSection(1), std::nullopt},
-    {"ShapeAt2048", section(0, "", "MBR", "15", kShape0800, "Fixed") + mainSection(1), 0},
-    {"ShapeAt128", section(0, "Data", "MBR", "15", kShape0080, "Fixed") + mainSection(1), 0},
-    {"ShapeInsideLongerText",
-     section(0, "", "MBR", "15", std::string("X") + kShape0800, "Fixed") + mainSection(1), 0},
-    {"ShapeWithDriveTypeInOtherCase", section(0, "", "Mbr", "15", kShape0800, "FIXED") + mainSection(1), 0},
-    {"ShapeOnRemovableDrive", section(0, "", "MBR", "15", kShape0800, "Removable") + mainSection(1),
-     std::nullopt},
-    {"ShapeOnFixedUsbDrive", section(0, "", "MBR", "15", kShape0800, "Fixed_USB") + mainSection(1),
-     std::nullopt},
-    {"ShapeOnUsbBus", section(0, "", "MBR", "7", kShape0800, "Fixed") + mainSection(1), std::nullopt},
-    {"ShapeOnGpt", section(0, "", "GPT", "15", kShape0800, "Fixed") + mainSection(1), std::nullopt},
-    {"BootPartitionIsNotTheShape",
-     section(0, "", "MBR", "15", "00010107-0800-0000-0000-000000000000", "Fixed") + mainSection(1),
-     std::nullopt},
-    {"OtherStartIsNotTheShape",
-     section(0, "", "MBR", "15", "00010007-3F00-0000-0000-000000000000", "Fixed") + mainSection(1),
-     std::nullopt},
+    {"LabelOnMbr", only("Duskvale", "MBR", "7", kGptData, "Removable"), 0},
+    {"LabelAndDiskTypeInAnyCase", only("dUSKvALE", "mbr", "11", "", "Fixed"), 0},
+    {"LabelOnGptDoesNotMatch", only("Duskvale", "GPT", "15", kShape0800, "Fixed"), kNone},
+    {"LabelMustBeWhole", only("Duskvale2", "MBR", "11", "", "Fixed"), kNone},
+    {"ShapeAt2048", only("", "MBR", "15", kShape0800, "Fixed"), 0},
+    {"ShapeAt128", only("Data", "MBR", "15", kShape0080, "Fixed"), 0},
+    {"ShapeInsideLongerText", only("", "MBR", "15", std::string("X") + kShape0800, "Fixed"), 0},
+    {"ShapeWithDriveTypeInOtherCase", only("", "Mbr", "15", kShape0800, "FIXED"), 0},
+    {"ShapeOnRemovableDrive", only("", "MBR", "15", kShape0800, "Removable"), kNone},
+    {"ShapeOnFixedUsbDrive", only("", "MBR", "15", kShape0800, "Fixed_USB"), kNone},
+    {"ShapeOnUsbBus", only("", "MBR", "7", kShape0800, "Fixed"), kNone},
+    {"ShapeOnGpt", only("", "GPT", "15", kShape0800, "Fixed"), kNone},
+    {"BootPartitionIsNotTheShape", only("", "MBR", "15", kBootShape, "Fixed"), kNone},
+    {"OtherStartIsNotTheShape", only("", "MBR", "15", kShape3F00, "Fixed"), kNone},
     // The drive's own label wins over another virtual disk of the default shape listed before it.
     {"LabelWinsOverAnEarlierShape",
      section(0, "System", "GPT", "17", kGptData, "Fixed") + section(1, "", "MBR", "15", kShape0800, "Fixed") +
@@ -82,21 +84,20 @@ const LookupCase kLookupCases[] = {
      section(0, "Data", "GPT", "11", kGptData, "Fixed") + section(1, "", "MBR", "15", kShape0080, "Fixed") +
          section(2, "Backup", "MBR", "15", kShape0800, "Fixed") + mainSection(3),
      1},
-    {"MissingFile", "", std::nullopt},
-    {"NoMainSection", section(0, "Duskvale", "MBR", "15", kShape0800, "Fixed"), std::nullopt},
-    {"CountZero", section(0, "Duskvale", "MBR", "15", kShape0800, "Fixed") + mainSection(0), std::nullopt},
-    {"CountNegative", section(0, "Duskvale", "MBR", "15", kShape0800, "Fixed") + mainSection(-2),
-     std::nullopt},
+    {"MissingFile", "", kNone},
+    {"NoMainSection", section(0, "Duskvale", "MBR", "15", kShape0800, "Fixed"), kNone},
+    {"CountZero", section(0, "Duskvale", "MBR", "15", kShape0800, "Fixed") + mainSection(0), kNone},
+    {"CountNegative", section(0, "Duskvale", "MBR", "15", kShape0800, "Fixed") + mainSection(-2), kNone},
     {"SectionsBeyondCountAreNotRead",
      section(0, "Data", "GPT", "11", kGptData, "Fixed") +
          section(1, "Duskvale", "MBR", "15", kShape0800, "Fixed") + mainSection(1),
-     std::nullopt},
+     kNone},
     {"CountBeyondTheSectionsMatchesNothingMissing",
-     section(0, "Data", "GPT", "11", kGptData, "Fixed") + mainSection(5), std::nullopt},
+     section(0, "Data", "GPT", "11", kGptData, "Fixed") + mainSection(5), kNone},
     {"CountBeyondTheSectionsStillFindsAMatch",
      section(0, "Duskvale", "MBR", "15", "", "Fixed") + mainSection(5), 0},
     {"HugeCountEndsTheScan", section(0, "Data", "GPT", "11", kGptData, "Fixed") + mainSection(2147483647),
-     std::nullopt},
+     kNone},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rules, FindVirtualDiskEntryTest, ::testing::ValuesIn(kLookupCases),

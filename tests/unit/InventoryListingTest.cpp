@@ -160,6 +160,7 @@ struct DriveCase {
     std::string ssd;
     std::string driveType;
     std::vector<std::wstring> logBeforeReport;
+    bool passThroughOpenFails = false;  // only the read-write open that IDENTIFY goes through
 };
 
 // Printed by name: gtest would otherwise print the case as its bytes, unset members and padding included.
@@ -172,6 +173,9 @@ class DriveClassificationTest : public ListingTest, public ::testing::WithParamI
 TEST_P(DriveClassificationTest, DriveFactsGoIntoEverySectionOfTheDrive) {
     const DriveCase& c = GetParam();
     add(dataDisk(c.shape, L'F', L"Media"));
+    if (c.passThroughOpenFails) {
+        machine.injectFault({"createFileW", 5, 0, 1, L"\\\\.\\PhysicalDrive0"});
+    }
     listAndCheck();
     const Section expected = dataSection(c.shape, 'F', "Media", c.ssd, c.driveType);
     EXPECT_EQ(inventory(), iniText({expected}));
@@ -180,61 +184,31 @@ TEST_P(DriveClassificationTest, DriveFactsGoIntoEverySectionOfTheDrive) {
     EXPECT_EQ(log(), expectedLog);
 }
 
+constexpr sim::DriveType kFixed = sim::DriveType::Fixed;
+const std::wstring kOpenRefused = L"DeviceIoControl IOCTL_ATA_PASS_THROUGH failed with error code: 5\n";
+
 const DriveCase kDriveCases[] = {
-    {"SataSsd", {0, sim::DriveType::Fixed, 11, 1}, "1", "Fixed", {}},
-    {"SataHardDisk", {0, sim::DriveType::Fixed, 11, 7200}, "0", "Fixed", {}},
+    {"SataSsd", {0, kFixed, 11, 1}, "1", "Fixed", {}},
+    {"SataHardDisk", {0, kFixed, 11, 7200}, "0", "Fixed", {}},
     // A drive that answers IDENTIFY is judged by word 217 alone, whatever its bus.
-    {"RotationRateNotReported", {0, sim::DriveType::Fixed, 17, 0}, "0", "Fixed", {}},
-    {"RotationRateOneOnUsb", {0, sim::DriveType::Fixed, 7, 1}, "1", "Fixed_USB", {}},
-    {"NvmeRefusesPassThrough",
-     {0, sim::DriveType::Fixed, 17, std::nullopt},
-     "1",
-     "Fixed",
-     {kAtaRefused, kJudgedSsd}},
-    {"EmmcRefusesPassThrough",
-     {0, sim::DriveType::Fixed, 13, std::nullopt},
-     "1",
-     "Fixed",
-     {kAtaRefused, kJudgedSsd}},
-    {"SasRefusesPassThrough", {0, sim::DriveType::Fixed, 10, std::nullopt}, "0", "Fixed", {kAtaRefused}},
-    {"FixedUsbDisk", {0, sim::DriveType::Fixed, 7, 5400}, "0", "Fixed_USB", {}},
+    {"RotationRateNotReported", {0, kFixed, 17, 0}, "0", "Fixed", {}},
+    {"RotationRateOneOnUsb", {0, kFixed, 7, 1}, "1", "Fixed_USB", {}},
+    {"NvmeRefusesPassThrough", {0, kFixed, 17, std::nullopt}, "1", "Fixed", {kAtaRefused, kJudgedSsd}},
+    {"EmmcRefusesPassThrough", {0, kFixed, 13, std::nullopt}, "1", "Fixed", {kAtaRefused, kJudgedSsd}},
+    {"SasRefusesPassThrough", {0, kFixed, 10, std::nullopt}, "0", "Fixed", {kAtaRefused}},
+    {"FixedUsbDisk", {0, kFixed, 7, 5400}, "0", "Fixed_USB", {}},
     // Removable drives are not asked about USB: the stick says "Removable" and reports its bus.
     {"RemovableUsbStick", {1, sim::DriveType::Removable, 7, std::nullopt}, "0", "Removable", {kAtaRefused}},
     // A failed property query reports bus 0: neither USB nor NVMe/eMMC.
-    {"PropertyQueryFails",
-     {3, sim::DriveType::Fixed, std::nullopt, std::nullopt},
-     "0",
-     "Fixed",
-     {kAtaRefused}},
+    {"PropertyQueryFails", {3, kFixed, std::nullopt, std::nullopt}, "0", "Fixed", {kAtaRefused}},
+    // When only the open for IDENTIFY fails, the drive (which would answer word 217 = 1) is judged by
+    // its bus, and the open's error is the one logged.
+    {"SataPassThroughOpenFails", {0, kFixed, 11, 1}, "0", "Fixed", {kOpenRefused}, true},
+    {"NvmePassThroughOpenFails", {0, kFixed, 17, 1}, "1", "Fixed", {kOpenRefused, kJudgedSsd}, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Drives, DriveClassificationTest, ::testing::ValuesIn(kDriveCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-// IDENTIFY goes through a read-write handle of its own: when only that open fails, the drive (which
-// would answer word 217 = 1) is judged by its bus, and the open's error is the one logged.
-TEST_F(ListingTest, PassThroughHandleThatDoesNotOpenFallsBackToTheBus) {
-    const std::wstring openRefused = L"DeviceIoControl IOCTL_ATA_PASS_THROUGH failed with error code: 5\n";
-    const DriveCase cases[] = {
-        {"Sata", {0, sim::DriveType::Fixed, 11, 1}, "0", "Fixed", {openRefused}},
-        {"Nvme", {0, sim::DriveType::Fixed, 17, 1}, "1", "Fixed", {openRefused, kJudgedSsd}},
-    };
-    for (const DriveCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        machine.model().disks.clear();
-        add(dataDisk(c.shape, L'F', L"Media"));
-        sim::Fault openFails;
-        openFails.method = "createFileW";
-        openFails.argumentContains = L"\\\\.\\PhysicalDrive0";
-        machine.injectFault(openFails);
-        listAndCheck();
-        const Section expected = dataSection(c.shape, 'F', "Media", c.ssd, c.driveType);
-        EXPECT_EQ(inventory(), iniText({expected}));
-        std::vector<std::wstring> expectedLog = c.logBeforeReport;
-        expectedLog.push_back(report(expected));
-        EXPECT_EQ(log(), expectedLog);
-    }
-}
 
 // "Total MB" keeps the low 32 bits of the size in MiB, as a signed number.
 TEST_F(ListingTest, TotalSizeKeepsItsLow32Bits) {

@@ -265,23 +265,30 @@ TEST_F(LifecycleTest, WholeLifeAttachResizeQueryCompactAndRemove) {
     EXPECT_EQ(machine.autoRun(), 0x91u);
 }
 
+// The drive's file holds 1000 MB; E: is the volume recorded for it.
 struct SizeCase {
     const char* name;
-    const wchar_t* vhdxPath;
     std::optional<std::uint64_t> freeMB;  // nullopt: the free-space query fails
-    std::uint64_t fileMB;
-    const char* maxSizeIni;    // nullptr: no MaxSize.ini
-    const char* partitionIni;  // nullptr: no Partition.ini
-    const wchar_t* letter;
+    const char* cap;                      // MaxSize.ini's "Size"; nullptr: no MaxSize.ini
+    std::string partitionIni;             // empty: no Partition.ini
     int result;
     std::uint32_t newSize;  // 77: left as it was
     std::vector<std::wstring> log;
+    const wchar_t* letter = L"E:";
+    const wchar_t* vhdxPath = kVhdx;
 };
 
-constexpr char kRecorded4991[] =
+std::string recorded(const char* totalMB) {
+    return std::string("[0]\r\nLetter=E:\r\nTotal MB=") + totalMB + "\r\n[Main]\r\nCount=1\r\n";
+}
+
+const std::string kE4991 =
     "[0]\r\nLetter=C:\r\nTotal MB=1\r\n[1]\r\nLetter=E:\r\nTotal MB=4991\r\n[Main]\r\nCount=2\r\n";
-constexpr char kRecorded4990[] = "[0]\r\nLetter=E:\r\nTotal MB=4990\r\n[Main]\r\nCount=1\r\n";
-constexpr char kRecorded5000[] = "[0]\r\nLetter=E:\r\nTotal MB=5000\r\n[Main]\r\nCount=1\r\n";
+const std::string kE4990 = recorded("4990");
+const std::string kE5000 = recorded("5000");
+const std::string kEMinus5 = recorded("-5");
+const std::string kEWrapping = recorded("3000000000");
+const std::string kETrailing = recorded("4990MB");
 constexpr wchar_t kSimilar[] = L"(KvPartitionHelper)quite similar, represents the same.\r\n";
 constexpr wchar_t kBigger[] = L"(KvPartitionHelper)new size is bigger, we should expand the VHDX.\r\n";
 constexpr wchar_t kSmaller[] = L"(KvPartitionHelper)new size is smaller, we should shrink the VHDX.\r\n";
@@ -295,9 +302,11 @@ std::wstring badNumber(const wchar_t* file, const wchar_t* key, const wchar_t* t
     return std::wstring(L"(KvPartitionHelper)") + file + L": \"" + key + L"\" is \"" + text +
            L"\", not a whole number from 0 to 2147483647; ignored.\r\n";
 }
-
-std::string recorded(const char* totalMB) {
-    return std::string("[0]\r\nLetter=E:\r\nTotal MB=") + totalMB + "\r\n[Main]\r\nCount=1\r\n";
+std::wstring badCap(const wchar_t* text) {
+    return badNumber(L"MaxSize.ini", L"Size", text);
+}
+std::wstring badTotal(const wchar_t* text) {
+    return badNumber(L"Partition.ini", L"Total MB", text);
 }
 
 void PrintTo(const SizeCase& c, std::ostream* os) {
@@ -317,11 +326,11 @@ TEST_P(CompareSizeTest, DecidesBetweenKeepingExpandingAndShrinking) {
     }
     machine.putFolder(L"D:\\vd");
     machine.putFile(kVhdx, "");
-    machine.model().files[sim::Machine::pathKey(kVhdx)].logicalSize = c.fileMB * sim::kMiB + 99;
-    if (c.maxSizeIni != nullptr) {
-        machine.putFile(kMaxSizeIni, c.maxSizeIni, 0x2);
+    machine.model().files[sim::Machine::pathKey(kVhdx)].logicalSize = 1000 * sim::kMiB + 99;
+    if (c.cap != nullptr) {
+        machine.putFile(kMaxSizeIni, std::string("[Main]\r\nSize=") + c.cap + "\r\n", 0x2);
     }
-    if (c.partitionIni != nullptr) {
+    if (!c.partitionIni.empty()) {
         machine.putFile(kPartitionIni, c.partitionIni);
     }
     std::uint32_t newSize = 77;
@@ -329,131 +338,29 @@ TEST_P(CompareSizeTest, DecidesBetweenKeepingExpandingAndShrinking) {
     EXPECT_EQ(newSize, c.newSize);
     EXPECT_EQ(machine.logTexts(), c.log);
     EXPECT_EQ(machine.fileAttributes(kPartitionIni),
-              c.partitionIni != nullptr ? std::optional<std::uint32_t>(0x6) : std::nullopt);
+              !c.partitionIni.empty() ? std::optional<std::uint32_t>(0x6) : std::nullopt);
 }
 
-const std::string kMinusFive = recorded("-5");
-const std::string kWrapping = recorded("3000000000");
-const std::string kTrailing = recorded("4990MB");
 const SizeCase kSizeCases[] = {
-    {"NineMegabytesAreSimilar", kVhdx, 4000, 1000, nullptr, kRecorded4991, L"E:", 0, 77, {kSimilar}},
-    {"TenMegabytesExpand", kVhdx, 4000, 1000, nullptr, kRecorded4990, L"E:", 10, 5000, {kBigger}},
-    {"LessRoomShrinks", kVhdx, 3000, 1000, nullptr, kRecorded5000, L"E:", -1000, 77, {kSmaller}},
-    {"CapMakesItShrink",
-     kVhdx,
-     7000,
-     1000,
-     "[Main]\r\nSize=3000\r\n",
-     kRecorded5000,
-     L"E:",
-     -2000,
-     77,
-     {kSmaller}},
-    {"CapOfZeroIsNoCap",
-     kVhdx,
-     7000,
-     1000,
-     "[Main]\r\nSize=0\r\n",
-     kRecorded5000,
-     L"E:",
-     3000,
-     8000,
-     {kBigger}},
-    {"NegativeCapIsNoCap",
-     kVhdx,
-     7000,
-     1000,
-     "[Main]\r\nSize=-1\r\n",
-     kRecorded5000,
-     L"E:",
-     3000,
-     8000,
-     {badNumber(L"MaxSize.ini", L"Size", L"-1"), kBigger}},
-    {"TextCapIsNoCap",
-     kVhdx,
-     7000,
-     1000,
-     "[Main]\r\nSize=abc\r\n",
-     kRecorded5000,
-     L"E:",
-     3000,
-     8000,
-     {badNumber(L"MaxSize.ini", L"Size", L"abc"), kBigger}},
-    {"TooLargeCapIsNoCap",
-     kVhdx,
-     1000,
-     1000,
-     "[Main]\r\nSize=4294967297\r\n",
-     kRecorded5000,
-     L"E:",
-     -3000,
-     77,
-     {badNumber(L"MaxSize.ini", L"Size", L"4294967297"), kSmaller}},
-    {"NegativeTotalIsNoRecord",
-     kVhdx,
-     4000,
-     1000,
-     nullptr,
-     kMinusFive.c_str(),
-     L"E:",
-     0,
-     77,
-     {badNumber(L"Partition.ini", L"Total MB", L"-5"), kNew}},
-    {"WrappingTotalIsNoRecord",
-     kVhdx,
-     4000,
-     1000,
-     nullptr,
-     kWrapping.c_str(),
-     L"E:",
-     0,
-     77,
-     {badNumber(L"Partition.ini", L"Total MB", L"3000000000"), kNew}},
-    {"TotalWithTrailingTextIsNoRecord",
-     kVhdx,
-     4000,
-     1000,
-     nullptr,
-     kTrailing.c_str(),
-     L"E:",
-     0,
-     77,
-     {badNumber(L"Partition.ini", L"Total MB", L"4990MB"), kNew}},
-    {"NewSizeBeyondWhatAScriptTakes",
-     kVhdx,
-     2147483647,
-     1000,
-     nullptr,
-     kRecorded5000,
-     L"E:",
-     0,
-     77,
-     {kTooLarge}},
-    {"FreeSpaceUnreadable", kVhdx, std::nullopt, 1000, nullptr, kRecorded5000, L"E:", 0, 77, {kFreeUnknown}},
-    {"UncPath",
-     L"\\\\server\\share\\drive.vhdx",
-     4000,
-     1000,
-     nullptr,
-     kRecorded5000,
-     L"E:",
-     0,
-     77,
-     {kFreeUnknown}},
-    {"NoDriveComponent", L"vd\\drive.vhdx", 4000, 1000, nullptr, kRecorded5000, L"E:", 0, 77, {kFreeUnknown}},
-    {"LetterWithoutColonMatchesInAnyCase",
-     kVhdx,
-     4000,
-     1000,
-     nullptr,
-     kRecorded4990,
-     L"e",
-     10,
-     5000,
-     {kBigger}},
-    {"LetterWithBackslashDoesNotMatch", kVhdx, 4000, 1000, nullptr, kRecorded4990, L"E:\\", 0, 77, {kNew}},
-    {"EmptyLetterMatchesNothing", kVhdx, 4000, 1000, nullptr, kRecorded4990, L"", 0, 77, {kNew}},
-    {"NoInventory", kVhdx, 4000, 1000, nullptr, nullptr, L"E:", 0, 77, {kNew}},
+    {"NineMegabytesAreSimilar", 4000, nullptr, kE4991, 0, 77, {kSimilar}},
+    {"TenMegabytesExpand", 4000, nullptr, kE4990, 10, 5000, {kBigger}},
+    {"LessRoomShrinks", 3000, nullptr, kE5000, -1000, 77, {kSmaller}},
+    {"CapMakesItShrink", 7000, "3000", kE5000, -2000, 77, {kSmaller}},
+    {"CapOfZeroIsNoCap", 7000, "0", kE5000, 3000, 8000, {kBigger}},
+    {"NegativeCapIsNoCap", 7000, "-1", kE5000, 3000, 8000, {badCap(L"-1"), kBigger}},
+    {"TextCapIsNoCap", 7000, "abc", kE5000, 3000, 8000, {badCap(L"abc"), kBigger}},
+    {"TooLargeCapIsNoCap", 1000, "4294967297", kE5000, -3000, 77, {badCap(L"4294967297"), kSmaller}},
+    {"NegativeTotalIsNoRecord", 4000, nullptr, kEMinus5, 0, 77, {badTotal(L"-5"), kNew}},
+    {"WrappingTotalIsNoRecord", 4000, nullptr, kEWrapping, 0, 77, {badTotal(L"3000000000"), kNew}},
+    {"TotalWithTrailingTextIsNoRecord", 4000, nullptr, kETrailing, 0, 77, {badTotal(L"4990MB"), kNew}},
+    {"NewSizeBeyondWhatAScriptTakes", 2147483647, nullptr, kE5000, 0, 77, {kTooLarge}},
+    {"FreeSpaceUnreadable", std::nullopt, nullptr, kE5000, 0, 77, {kFreeUnknown}},
+    {"UncPath", 4000, nullptr, kE5000, 0, 77, {kFreeUnknown}, L"E:", L"\\\\server\\share\\drive.vhdx"},
+    {"NoDriveComponent", 4000, nullptr, kE5000, 0, 77, {kFreeUnknown}, L"E:", L"vd\\drive.vhdx"},
+    {"LetterWithoutColonMatchesInAnyCase", 4000, nullptr, kE4990, 10, 5000, {kBigger}, L"e"},
+    {"LetterWithBackslashDoesNotMatch", 4000, nullptr, kE4990, 0, 77, {kNew}, L"E:\\"},
+    {"EmptyLetterMatchesNothing", 4000, nullptr, kE4990, 0, 77, {kNew}, L""},
+    {"NoInventory", 4000, nullptr, "", 0, 77, {kNew}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, CompareSizeTest, ::testing::ValuesIn(kSizeCases),
@@ -709,20 +616,16 @@ TEST_F(LifecycleTest, SpacesInThePathAndLabel) {
 // A volume with unallocated space in front of it: UserData.ini keeps the record's position, the script
 // carries diskpart's own number, and the volume behind the gap is the one that changes.
 TEST(ResizeNumbering, AGapInFrontOfTheVolumeDoesNotShiftTheSelectedPartition) {
-    sim::MachineModel model = sim::MachineBuilder()
-                                  .gptDisk(0, 64 * sim::kGiB)
-                                  .basicData(2048, 60 * sim::kGiB / 512)
-                                  .volume(L'C', L"NTFS", L"")
-                                  .mbrDisk(1, 64 * sim::kGiB)
-                                  .primary(2048, 1024 * kSectorsPerMiB, 0x07)
-                                  .volume(L'E', L"NTFS", L"First", 512 * sim::kMiB)
-                                  .primary(4096 * kSectorsPerMiB, 2048 * kSectorsPerMiB, 0x07)
-                                  .volume(L'F', L"NTFS", L"Behind", 1024 * sim::kMiB)
-                                  .build();
-    for (const wchar_t* folder : {L"C:\\ProgramData", L"C:\\Program Files", L"C:\\Program Files\\Host"}) {
-        model.folders[sim::Machine::pathKey(folder)] = sim::File{folder, {}, 0x10};
-    }
-    LifecycleMachine machine(model);
+    LifecycleMachine machine(withHostFolders(sim::MachineBuilder()
+                                                 .gptDisk(0, 64 * sim::kGiB)
+                                                 .basicData(2048, 60 * sim::kGiB / 512)
+                                                 .volume(L'C', L"NTFS", L"")
+                                                 .mbrDisk(1, 64 * sim::kGiB)
+                                                 .primary(2048, 1024 * kSectorsPerMiB, 0x07)
+                                                 .volume(L'E', L"NTFS", L"First", 512 * sim::kMiB)
+                                                 .primary(4096 * kSectorsPerMiB, 2048 * kSectorsPerMiB, 0x07)
+                                                 .volume(L'F', L"NTFS", L"Behind", 1024 * sim::kMiB)
+                                                 .build()));
     ScopedPlatform installed(machine);
 
     EXPECT_EQ(ShrinkPartition(L"f", 100), 1);

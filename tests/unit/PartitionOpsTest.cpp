@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "HostMachine.h"
 #include "KvPartitionHelper.h"
 #include "PerTestSupport.h"
 #include "per/DriveManager.h"
@@ -140,10 +141,7 @@ protected:
 
     void install(const MachineBuilder& builder) {
         guard.reset();
-        machine = builder.machine();
-        machine->putFolder(L"C:\\ProgramData");
-        machine->putFolder(L"C:\\Program Files");
-        machine->putFolder(L"C:\\Program Files\\Host");
+        machine = std::make_unique<sim::Machine>(withHostFolders(builder.build()));
         guard = std::make_unique<ScopedPlatform>(*machine);
     }
 
@@ -275,12 +273,7 @@ TEST_F(PartitionOpsTest, ShowChangesOnlyThePartitionsThatHidingWrote) {
         {"no letter, no assign line", true, L"", {}, 1, {setIdScript(3, 2, "0B"), setIdScript(7, 1, "0B")}},
         // Both runs assign the same letter, so the second one finds it taken.
         {"second run finds the letter taken", true, L"K:", {}, 0, {first, setIdScript(7, 1, "0B", "K:")}},
-        {"a failing run among successes",
-         true,
-         L"",
-         {5},
-         0,
-         {setIdScript(3, 2, "0B"), setIdScript(7, 1, "0B")}},
+        {"one run of two fails", true, L"", {5}, 0, {setIdScript(3, 2, "0B"), setIdScript(7, 1, "0B")}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -350,19 +343,9 @@ TEST_F(PartitionOpsTest, FormatChoosesTheLetterOrElseOnlyAWhollyEmptyDisk) {
         {"letter wins over the empty disk", L"E:", L"", emptyDisk, 1, {formatScript(2, "Backup", "E:")}},
         {"given label", L"E:", L"Data", emptyDisk, 1, {formatScript(2, "Data", "E:")}},
         {"label with a space", L"E:", L"My Data", emptyDisk, 1, {formatScript(2, "My Data", "E:")}},
-        {"letter as given in the assign line",
-         L"e:\\",
-         L"",
-         emptyDisk,
-         1,
-         {formatScript(2, "Backup", "e:\\")}},
+        {"letter as given", L"e:\\", L"", emptyDisk, 1, {formatScript(2, "Backup", "e:\\")}},
         // Look-alikes of the double quote reach the script as the default character; U+201C has a byte.
-        {"best-fit quotes in the label",
-         L"E:",
-         L"A\uFF02\u02BA x",
-         emptyDisk,
-         1,
-         {formatScript(2, "A?? x", "E:")}},
+        {"best-fit quotes", L"E:", L"A\uFF02\u02BA x", emptyDisk, 1, {formatScript(2, "A?? x", "E:")}},
         {"curly quote in the label", L"E:", L"A\u201C", emptyDisk, 1, {formatScript(2, "A\x93", "E:")}},
         {"best-fit quote in the letter", L"X\uFF02", L"", emptyDisk, 0,
          std::vector<std::string>(3, formatScript(5, "", "X?"))},

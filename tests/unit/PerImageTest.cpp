@@ -25,7 +25,7 @@ protected:
     void TearDown() override { PER::DriveManager::ReleaseInstance(); }
 
     // Enumerates the machine and returns the partition data of its only drive.
-    const PER::DriveData& onlyDrive(MachineBuilder& builder) {
+    const PER::DriveData& onlyDrive(const MachineBuilder& builder) {
         machine = std::make_unique<ObservedMachine>(builder.build());
         guard = std::make_unique<ScopedPlatform>(*machine);
         PER::DriveManager* manager = PER::DriveManager::GetInstance();
@@ -60,16 +60,14 @@ std::string mixedMbrImage() {
 TEST_F(PerImageTest, MbrWalkListsPrimariesByStartAndLogicalDrivesWithTheirGaps) {
     const std::string image = mixedMbrImage();
     ASSERT_FALSE(image.empty());
-    MachineBuilder builder;
-    builder.imageDisk(0, image)
-        .onPartitionAt(kP2)
-        .volume(L'C', L"NTFS", L"System")
-        .onPartitionAt(kP1)
-        .volume(L'E', L"NTFS", L"")
-        .onPartitionAt(kL1)
-        .volume(L'F', L"FAT32", L"Photos");
-
-    const PER::DriveData& disk = onlyDrive(builder);
+    const PER::DriveData& disk = onlyDrive(MachineBuilder()
+                                               .imageDisk(0, image)
+                                               .onPartitionAt(kP2)
+                                               .volume(L'C', L"NTFS", L"System")
+                                               .onPartitionAt(kP1)
+                                               .volume(L'E', L"NTFS", L"")
+                                               .onPartitionAt(kL1)
+                                               .volume(L'F', L"FAT32", L"Photos"));
 
     const std::vector<RecordView> expected = {
         {PartitionKind::Data, 2, mbOfSectors(kP2Size), L"C:\\", L"NTFS"},
@@ -154,10 +152,7 @@ std::string emptyExtendedImage(const std::string& name) {
 TEST_F(PerImageTest, EmptyExtendedPartitionWithABootRecordIsFreeSpace) {
     const std::string image = emptyExtendedImage("empty-extended.img");
     ASSERT_FALSE(image.empty());
-    MachineBuilder builder;
-    builder.imageDisk(0, image);
-
-    const PER::DriveData& disk = onlyDrive(builder);
+    const PER::DriveData& disk = onlyDrive(MachineBuilder().imageDisk(0, image));
 
     EXPECT_EQ(static_cast<const PER::MBRData&>(disk).GetLayoutPartitionCount(), 8u);
     const std::vector<RecordView> expected = {
@@ -177,10 +172,7 @@ TEST_F(PerImageTest, EmptyExtendedPartitionWithoutABootRecordIsOneUnusedLogicalR
     const std::string image = emptyExtendedImage("empty-extended-blank.img");
     ASSERT_FALSE(image.empty());
     ASSERT_TRUE(DiskImages::zeroSector(image, kEmptyExt));
-    MachineBuilder builder;
-    builder.imageDisk(0, image);
-
-    const PER::DriveData& disk = onlyDrive(builder);
+    const PER::DriveData& disk = onlyDrive(MachineBuilder().imageDisk(0, image));
 
     EXPECT_EQ(static_cast<const PER::MBRData&>(disk).GetLayoutPartitionCount(), 4u);
     const std::vector<RecordView> expected = {
@@ -215,18 +207,16 @@ TEST_F(PerImageTest, GptWalkClassifiesTypesAndRecordsGapsOverTwoMegabytes) {
             partitionArguments(4, kRecovery, kRecoverySize, "2700") +
             partitionArguments(5, kLinux, kLinuxSize, "8300"));
     ASSERT_FALSE(image.empty());
-    MachineBuilder builder;
-    builder.imageDisk(0, image)
-        .onPartitionAt(kEfi)
-        .volume(L'S', L"FAT32", L"")
-        .onPartitionAt(kData)
-        .volume(L'C', L"NTFS", L"Windows")
-        .onPartitionAt(kRecovery)
-        .volumeWithoutLetter(L"NTFS", L"Recovery")
-        .onPartitionAt(kLinux)
-        .volume(L'L', L"ext4", L"");
-
-    const PER::DriveData& disk = onlyDrive(builder);
+    const PER::DriveData& disk = onlyDrive(MachineBuilder()
+                                               .imageDisk(0, image)
+                                               .onPartitionAt(kEfi)
+                                               .volume(L'S', L"FAT32", L"")
+                                               .onPartitionAt(kData)
+                                               .volume(L'C', L"NTFS", L"Windows")
+                                               .onPartitionAt(kRecovery)
+                                               .volumeWithoutLetter(L"NTFS", L"Recovery")
+                                               .onPartitionAt(kLinux)
+                                               .volume(L'L', L"ext4", L""));
 
     const std::vector<RecordView> expected = {
         {PartitionKind::EfiSystem, 1, mbOfSectors(kEfiSize), L"S:\\", L"EFI system partition"},
@@ -251,10 +241,7 @@ TEST_F(PerImageTest, GptWalkClassifiesTypesAndRecordsGapsOverTwoMegabytes) {
 TEST_F(PerImageTest, EmptyGptDiskGivesOneEmptyRecord) {
     const std::string image = DiskImages::withSgdisk("empty-gpt.img", 64 * kMiB, "-o");
     ASSERT_FALSE(image.empty());
-    MachineBuilder builder;
-    builder.imageDisk(0, image);
-
-    const PER::DriveData& disk = onlyDrive(builder);
+    const PER::DriveData& disk = onlyDrive(MachineBuilder().imageDisk(0, image));
 
     const std::vector<RecordView> expected = {{PartitionKind::Unused, 0, 0, L"", L"Entry Unused"}};
     EXPECT_EQ(recordsOf(disk), expected);
@@ -265,10 +252,7 @@ TEST_F(PerImageTest, ImageWithoutBootSignatureIsRaw) {
     const std::string image = DiskImages::withSgdisk("blank.img", 64 * kMiB, "-o");
     ASSERT_FALSE(image.empty());
     ASSERT_TRUE(DiskImages::zeroSector(image, 0));
-    MachineBuilder builder;
-    builder.imageDisk(0, image);
-
-    const PER::DriveData& disk = onlyDrive(builder);
+    const PER::DriveData& disk = onlyDrive(MachineBuilder().imageDisk(0, image));
 
     EXPECT_EQ(disk.GetPartitionStyle(), 2);
     EXPECT_EQ(disk.GetPartitionCount(), 0u);

@@ -25,9 +25,7 @@ Handle openDrive(sim::Machine& machine, int number) {
 }
 
 TEST(SimDrives, GeometryAnswersWhatTheBufferHolds) {
-    MachineBuilder builder;
-    builder.mbrDisk(1, 8 * sim::kGiB, 0xCAFEF00D).geometry(4096, 32, 64);
-    auto machine = builder.machine();
+    auto machine = MachineBuilder().mbrDisk(1, 8 * sim::kGiB, 0xCAFEF00D).geometry(4096, 32, 64).machine();
     const Handle drive = openDrive(*machine, 1);
 
     const IoResult full = machine->deviceIoControl(drive, win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX_, {}, 56);
@@ -56,9 +54,7 @@ TEST(SimDrives, GeometryAnswersWhatTheBufferHolds) {
 }
 
 TEST(SimDrives, LayoutNeedsRoomForEveryEntry) {
-    MachineBuilder builder;
-    builder.gptDisk(0).basicData(2048, 2048).basicData(4096, 2048);
-    auto machine = builder.machine();
+    auto machine = MachineBuilder().gptDisk(0).basicData(2048, 2048).basicData(4096, 2048).machine();
     const Handle drive = openDrive(*machine, 0);
 
     const IoResult shortBuffer =
@@ -93,9 +89,7 @@ TEST(SimDrives, LayoutAnswerFollowsEveryChangeOfTheDisk) {
         {"MBR slot", [](sim::Disk& d) { d.mbr.primary[0].type = 0x07; }},
         {"MBR chain", [](sim::Disk& d) { d.mbr.chain.push_back({}); }},
     };
-    MachineBuilder builder;
-    builder.gptDisk(0).basicData(2048, 2048).basicData(4096, 2048);
-    auto machine = builder.machine();
+    auto machine = MachineBuilder().gptDisk(0).basicData(2048, 2048).basicData(4096, 2048).machine();
     const Handle drive = openDrive(*machine, 0);
     sim::Disk& disk = machine->model().disks[0];
     for (const auto& [name, change] : changes) {
@@ -114,9 +108,7 @@ TEST(SimDrives, LayoutAnswerFollowsEveryChangeOfTheDisk) {
 }
 
 TEST(SimDrives, OpeningFollowsTheDisksAndTheirFailures) {
-    MachineBuilder builder;
-    builder.gptDisk(0).gptDisk(3).failOpen();
-    auto machine = builder.machine();
+    auto machine = MachineBuilder().gptDisk(0).gptDisk(3).failOpen().machine();
 
     EXPECT_NE(openDrive(*machine, 0), kInvalidHandle);
     EXPECT_EQ(machine->createFileA("\\\\.\\PhysicalDrive3", 0, 3, 3, 0).error, win::ERROR_ACCESS_DENIED_);
@@ -147,18 +139,19 @@ TEST(SimDrives, DriveTypesOfDrivesAndTheirVolumes) {
         EXPECT_EQ(machine->getDriveTypeW(L"\\\\.\\PHYSICALDRIVE2\\"), c.expected);
         EXPECT_EQ(machine->getDriveTypeW(L"G:\\"), c.expected);
     }
-    MachineBuilder builder;
-    builder.networkLetter(L'Z');
-    auto machine = builder.machine();
+    auto machine = MachineBuilder().networkLetter(L'Z').machine();
     EXPECT_EQ(machine->getDriveTypeW(L"\\\\.\\PHYSICALDRIVE2\\"), win::DRIVE_NO_ROOT_DIR_);
     EXPECT_EQ(machine->getDriveTypeW(L"Z:\\"), win::DRIVE_REMOTE_);
     EXPECT_EQ(machine->getDriveTypeW(L"Q:\\"), win::DRIVE_NO_ROOT_DIR_);
 }
 
 TEST(SimVolumesTest, VolumeInformationAndFreeSpace) {
-    MachineBuilder builder;
-    builder.mbrDisk(0).primary(2048, 204800, 7).volume(L'E', L"NTFS", L"Data", 5 * sim::kMiB).readOnly();
-    auto machine = builder.machine();
+    auto machine = MachineBuilder()
+                       .mbrDisk(0)
+                       .primary(2048, 204800, 7)
+                       .volume(L'E', L"NTFS", L"Data", 5 * sim::kMiB)
+                       .readOnly()
+                       .machine();
 
     const VolumeInformation volume = machine->getVolumeInformationW(L"e:\\");
     ASSERT_TRUE(volume.ok);

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 
+#include "HostMachine.h"
 #include "InventoryMachines.h"
 #include "KvPartitionHelper.h"
 #include "inventory/PartitionInventory.h"
@@ -157,10 +158,7 @@ class VolumeQueryTest : public ::testing::TestWithParam<QueryCase> {
 protected:
     // A fresh machine per export, so that each sees the arrangement unchanged.
     std::unique_ptr<sim::Machine> arrangedMachine() const {
-        auto machine = std::make_unique<sim::Machine>(vhdxMachine());
-        machine->putFolder(L"C:\\ProgramData");
-        machine->putFolder(L"C:\\Program Files");
-        machine->putFolder(L"C:\\Program Files\\Host");
+        auto machine = std::make_unique<sim::Machine>(withHostFolders(vhdxMachine()));
         machine->putFolder(L"C:\\vd");
         machine->putFile(kVhdxPath, std::string(4096, '\0'));
         GetParam().arrange(*machine);
@@ -282,23 +280,6 @@ const QueryCase kQueryCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(FailureTable, VolumeQueryTest, ::testing::ValuesIn(kQueryCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST(VolumeQueryArguments, NullAndOverlongArgumentsAreRefusedWithoutRunningDiskpart) {
-    sim::Machine machine(vhdxMachine());
-    ScopedPlatform installed(machine);
-    wchar_t letter[260] = L"stale";
-    int state = 7;
-    const std::wstring overlong(260, L'a');
-
-    EXPECT_EQ(PH_CheckVHDXReadOnly(kVhdxPath, nullptr), 0);
-    EXPECT_EQ(PH_GetVHDXVolumeLabel(kVhdxPath, nullptr), 0);
-    EXPECT_EQ(PH_CheckVHDXReadOnly(nullptr, &state), 0);
-    EXPECT_EQ(PH_CheckVHDXReadOnly(overlong.c_str(), &state), 0);
-    EXPECT_EQ(state, 7);
-    EXPECT_EQ(PH_GetVHDXVolumeLabel(nullptr, letter), 0);
-    EXPECT_EQ(std::wstring(letter), L"");
-    EXPECT_TRUE(machine.diskpartRuns().empty());
-}
 
 }  // namespace
 }  // namespace kvph::test

@@ -45,6 +45,8 @@
 
 namespace {
 
+using kvph::tool::Host;
+
 struct ExpectedExport {
     const char* name;
     unsigned ordinal;
@@ -112,58 +114,48 @@ int checkExports(const wchar_t* dllPath) {
     return mismatches == 0 ? 0 : 1;
 }
 
-std::unique_ptr<kvph::tool::Host> loadHost() {
+// Runs a command through the kvph tool's host: the DLL next to this program, its debug output captured.
+template <typename Command>
+int throughHost(Command command) {
     std::string error;
-    auto host = kvph::tool::makeLibraryHost(error);
+    const auto host = kvph::tool::makeLibraryHost(error);
     if (!host) {
         std::printf("FAIL %s\n", error.c_str());
-        return nullptr;
+        return 1;
     }
     host->takeLog();
-    return host;
+    return command(*host);
 }
 
-void printLog(kvph::tool::Host& host) {
+void printLog(Host& host) {
     for (const std::wstring& line : host.takeLog()) {
         std::printf("log %s\n", escaped(line).c_str());
     }
 }
 
-int checkExistThroughHost(const wchar_t* vhdxPath) {
-    auto host = loadHost();
-    if (!host) {
-        return 1;
-    }
-    std::printf("result %d\n", host->exports().checkExistVHDX(vhdxPath));
-    printLog(*host);
+int checkExist(Host& host, const wchar_t* vhdxPath) {
+    std::printf("result %d\n", host.exports().checkExistVHDX(vhdxPath));
+    printLog(host);
     return 0;
 }
 
-int readOnlyThroughHost(const wchar_t* vhdxPath, bool withState) {
-    auto host = loadHost();
-    if (!host) {
-        return 1;
-    }
+int readOnly(Host& host, const wchar_t* vhdxPath, bool withState) {
     int state = 7;
-    std::printf("result %d\n", host->exports().checkVHDXReadOnly(vhdxPath, withState ? &state : nullptr));
+    std::printf("result %d\n", host.exports().checkVHDXReadOnly(vhdxPath, withState ? &state : nullptr));
     if (withState) {
         std::printf("state %d\n", state);
     }
-    printLog(*host);
+    printLog(host);
     return 0;
 }
 
-int letterThroughHost(const wchar_t* vhdxPath) {
-    auto host = loadHost();
-    if (!host) {
-        return 1;
-    }
+int volumeLetter(Host& host, const wchar_t* vhdxPath) {
     wchar_t letter[260];
     std::wmemset(letter, L'#', 259);
     letter[259] = L'\0';
-    std::printf("result %d\n", host->exports().getVHDXVolumeLabel(vhdxPath, letter));
+    std::printf("result %d\n", host.exports().getVHDXVolumeLabel(vhdxPath, letter));
     std::printf("output %s\n", escaped(letter).c_str());
-    printLog(*host);
+    printLog(host);
     return 0;
 }
 
@@ -174,11 +166,7 @@ DWORD WINAPI takeAndEnd(LPVOID mutex) {
     return WaitForSingleObject(static_cast<HANDLE>(mutex), INFINITE);
 }
 
-int checkExistAfterAbandonedLock(const wchar_t* vhdxPath) {
-    auto host = loadHost();
-    if (!host) {
-        return 1;
-    }
+int checkExistAfterAbandonedLock(Host& host, const wchar_t* vhdxPath) {
     // This handle keeps the mutex alive after its owner thread has gone, so the library finds it abandoned.
     const HANDLE mutex = CreateMutexW(nullptr, FALSE, kCallMutexName);
     const HANDLE owner = mutex != nullptr ? CreateThread(nullptr, 0, takeAndEnd, mutex, 0, nullptr) : nullptr;
@@ -192,22 +180,18 @@ int checkExistAfterAbandonedLock(const wchar_t* vhdxPath) {
         std::printf("FAIL the owner thread did not take the mutex (%lu)\n", ownerWait);
         return 1;
     }
-    std::printf("result %d\n", host->exports().checkExistVHDX(vhdxPath));
-    std::printf("again %d\n", host->exports().checkExistVHDX(vhdxPath));
-    printLog(*host);
+    std::printf("result %d\n", host.exports().checkExistVHDX(vhdxPath));
+    std::printf("again %d\n", host.exports().checkExistVHDX(vhdxPath));
+    printLog(host);
     CloseHandle(mutex);
     return 0;
 }
 
-int freeLetterThroughHost() {
-    auto host = loadHost();
-    if (!host) {
-        return 1;
-    }
+int freeLetter(Host& host) {
     wchar_t letter[260];
     std::wmemset(letter, L'#', 259);
     letter[259] = L'\0';
-    std::printf("result %d\n", host->exports().findUsableLabel(letter));
+    std::printf("result %d\n", host.exports().findUsableLabel(letter));
     std::printf("output %s\n", escaped(letter).c_str());
     const DWORD drives = GetLogicalDrives();
     std::string expected;
@@ -217,17 +201,13 @@ int freeLetterThroughHost() {
         }
     }
     std::printf("expected %s\n", expected.c_str());
-    printLog(*host);
+    printLog(host);
     return 0;
 }
 
 // Characters that best fit would write into a script as a double quote, and one the code page holds.
-int quoteLookAlikesThroughHost(const std::wstring& folder) {
-    auto host = loadHost();
-    if (!host) {
-        return 1;
-    }
-    const kvph::tool::Exports& exports = host->exports();
+int quoteLookAlikes(Host& host, const std::wstring& folder) {
+    const kvph::tool::Exports& exports = host.exports();
     const wchar_t lookAlikes[] = {L'\uFF02', L'\u02BA', L'\u201C'};
     for (std::size_t i = 0; i < std::size(lookAlikes); ++i) {
         const std::wstring c(1, lookAlikes[i]);
@@ -240,30 +220,22 @@ int quoteLookAlikesThroughHost(const std::wstring& folder) {
     return 0;
 }
 
-int partitionOpsThroughHost() {
-    auto host = loadHost();
-    if (!host) {
-        return 1;
-    }
-    const kvph::tool::Exports& exports = host->exports();
+int partitionOps(Host& host) {
+    const kvph::tool::Exports& exports = host.exports();
     std::printf("PH_SetHidden %d\n", exports.setHidden(L"E:"));
     std::printf("PH_SetNonHidden %d\n", exports.setNonHidden(L"E:"));
     std::printf("PH_SetNonHidden %d\n", exports.setNonHidden(L""));
     std::printf("PH_FormatNTFS %d\n", exports.formatNTFS(L"E:", L"Data"));
     std::printf("PH_FormatNTFS %d\n", exports.formatNTFS(L"", L""));
-    printLog(*host);
+    printLog(host);
     return 0;
 }
 
-int listFixedThroughHost() {
-    auto host = loadHost();
-    if (!host) {
-        return 1;
-    }
-    std::printf("result %d\n", host->exports().listFixedPartition());
-    printLog(*host);
+int listFixed(Host& host) {
+    std::printf("result %d\n", host.exports().listFixedPartition());
+    printLog(host);
     std::string inventory;
-    if (host->readFile(host->libraryFolder() + L"Partition.ini", inventory)) {
+    if (host.readFile(host.libraryFolder() + L"Partition.ini", inventory)) {
         std::size_t start = 0;
         while (start < inventory.size()) {
             const std::size_t end = std::min(inventory.find('\n', start), inventory.size());
@@ -278,12 +250,8 @@ int listFixedThroughHost() {
     return 0;
 }
 
-int attachThroughHost(const wchar_t* vhdxPath, bool compact) {
-    auto host = loadHost();
-    if (!host) {
-        return 1;
-    }
-    const kvph::tool::Exports& exports = host->exports();
+int attach(Host& host, const wchar_t* vhdxPath, bool compact) {
+    const kvph::tool::Exports& exports = host.exports();
     std::printf("result %d\n",
                 compact ? exports.compactThenAttachVHDX(vhdxPath) : exports.attachVHDX(vhdxPath, 0));
     return 0;
@@ -305,14 +273,10 @@ DWORD WINAPI raceCall(LPVOID parameter) {
     return 0;
 }
 
-int attachAndCompactOnTwoThreads(const wchar_t* vhdxPath) {
-    auto host = loadHost();
-    if (!host) {
-        return 1;
-    }
+int attachAndCompactOnTwoThreads(Host& host, const wchar_t* vhdxPath) {
     const HANDLE start = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    RacingCall calls[] = {{&host->exports(), vhdxPath, start, false, -1},
-                          {&host->exports(), vhdxPath, start, true, -1}};
+    RacingCall calls[] = {{&host.exports(), vhdxPath, start, false, -1},
+                          {&host.exports(), vhdxPath, start, true, -1}};
     HANDLE threads[2] = {};
     for (int i = 0; i < 2; ++i) {
         threads[i] = CreateThread(nullptr, 0, raceCall, &calls[i], 0, nullptr);
@@ -372,9 +336,9 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"exports" && argc == 3) {
         status = checkExports(argv[2]);
     } else if (command == L"check-exist" && argc == 3) {
-        status = checkExistThroughHost(argv[2]);
+        status = throughHost([&](Host& host) { return checkExist(host, argv[2]); });
     } else if (command == L"list-fixed" && argc == 2) {
-        status = listFixedThroughHost();
+        status = throughHost([](Host& host) { return listFixed(host); });
     } else if (command == L"check-exist-at" && argc == 4) {
         status = checkExistAt(argv[2], argv[3]);
     } else if (command == L"attributes" && argc == 3) {
@@ -382,23 +346,23 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == L"set-attributes" && argc == 4) {
         status = setAttributes(argv[2], argv[3]);
     } else if (command == L"readonly" && argc == 3) {
-        status = readOnlyThroughHost(argv[2], true);
+        status = throughHost([&](Host& host) { return readOnly(host, argv[2], true); });
     } else if (command == L"readonly-null" && argc == 3) {
-        status = readOnlyThroughHost(argv[2], false);
+        status = throughHost([&](Host& host) { return readOnly(host, argv[2], false); });
     } else if (command == L"letter" && argc == 3) {
-        status = letterThroughHost(argv[2]);
+        status = throughHost([&](Host& host) { return volumeLetter(host, argv[2]); });
     } else if (command == L"abandoned-lock" && argc == 3) {
-        status = checkExistAfterAbandonedLock(argv[2]);
+        status = throughHost([&](Host& host) { return checkExistAfterAbandonedLock(host, argv[2]); });
     } else if (command == L"free-letter" && argc == 2) {
-        status = freeLetterThroughHost();
+        status = throughHost([](Host& host) { return freeLetter(host); });
     } else if (command == L"quote-look-alikes" && argc == 3) {
-        status = quoteLookAlikesThroughHost(argv[2]);
+        status = throughHost([&](Host& host) { return quoteLookAlikes(host, argv[2]); });
     } else if (command == L"partition-ops" && argc == 2) {
-        status = partitionOpsThroughHost();
+        status = throughHost([](Host& host) { return partitionOps(host); });
     } else if ((command == L"attach" || command == L"compact") && argc == 3) {
-        status = attachThroughHost(argv[2], command == L"compact");
+        status = throughHost([&](Host& host) { return attach(host, argv[2], command == L"compact"); });
     } else if (command == L"attach-and-compact" && argc == 3) {
-        status = attachAndCompactOnTwoThreads(argv[2]);
+        status = throughHost([&](Host& host) { return attachAndCompactOnTwoThreads(host, argv[2]); });
     } else {
         std::printf(
             "usage: wine_host "

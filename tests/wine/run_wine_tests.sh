@@ -41,6 +41,8 @@ fi
 DLL=$BUILD/KvPartitionHelper.dll
 KVPH_BUILT=yes
 ninja -C "$BUILD" -j2 kvph >>"$BUILD/wine-tests-build.log" 2>&1 || KVPH_BUILT=no
+# Fails the check named $1 when kvph.exe did not build.
+kvph_built() { [ "$KVPH_BUILT" = yes ] || { fail "$1" "see $BUILD/wine-tests-build.log"; return 1; }; }
 
 # The private prefix: headless, quiet, without the Mono and Gecko installers.
 export WINEPREFIX=$BUILD/wine-prefix
@@ -121,11 +123,9 @@ PH_SetHidden 21
 PH_SetNonHidden 22
 EOF
 )
-    if [ "$actual" = "$expected" ]; then
-        pass "export table holds exactly the twelve names with ordinals 1-10, 21, 22"
-    else
-        fail "export table" "expected: $(tr '\n' ';' <<<"$expected")" "actual:   $(tr '\n' ';' <<<"$actual")"
-    fi
+    [ "$actual" = "$expected" ] \
+        && pass "export table holds exactly the twelve names with ordinals 1-10, 21, 22" \
+        || fail "export table" "expected: $(tr '\n' ';' <<<"$expected")" "actual:   $(tr '\n' ';' <<<"$actual")"
 }
 
 # The DLL and kvph.exe carry their C and C++ runtimes: they import only DLLs every Windows has.
@@ -134,11 +134,9 @@ test_imports_are_system_dlls() {
     for binary in "$DLL" "$BUILD/kvph.exe"; do
         imports=$("$OBJDUMP" -p "$binary" 2>&1 | sed -n 's/^[[:space:]]*DLL Name: //p')
         foreign=$(grep -viE '^(kernel32|advapi32|user32|gdi32|shell32|shlwapi|ole32|oleaut32|msvcrt|ucrtbase|ntdll|api-ms-win-[a-z0-9-]+)\.dll$' <<<"$imports")
-        if [ -n "$imports" ] && [ -z "$foreign" ]; then
-            pass "$(basename "$binary") imports only system DLLs ($(tr '\n' ' ' <<<"$imports"))"
-        else
-            fail "$(basename "$binary") imports only system DLLs" "not a system DLL: $(tr '\n' ' ' <<<"$foreign")"
-        fi
+        [ -n "$imports" ] && [ -z "$foreign" ] \
+            && pass "$(basename "$binary") imports only system DLLs ($(tr '\n' ' ' <<<"$imports"))" \
+            || fail "$(basename "$binary") imports only system DLLs" "not a system DLL: $(tr '\n' ' ' <<<"$foreign")"
     done
 }
 
@@ -173,11 +171,9 @@ test_binaries_ship_with_pdb() {
         for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
             "$READOBJ" --file-headers "$binary" | grep -q "IMAGE_DLL_CHARACTERISTICS_$flag " || problems+=("$flag is off")
         done
-        if [ ${#problems[@]} -eq 0 ]; then
-            pass "$name: no debug sections, its PDB beside it named by the CodeView record, ASLR, high-entropy ASLR and NX on"
-        else
-            fail "$name ships with its PDB" "${problems[@]}"
-        fi
+        [ ${#problems[@]} -eq 0 ] \
+            && pass "$name: no debug sections, its PDB beside it named by the CodeView record, ASLR, high-entropy ASLR and NX on" \
+            || fail "$name ships with its PDB" "${problems[@]}"
     done
 }
 
@@ -186,71 +182,48 @@ test_exports_resolve_under_wine() {
     local status
     output=$(host exports 'C:\kvph\KvPartitionHelper.dll')
     status=$?
-    if [ "$status" -eq 0 ] && [ "$(grep -c '^ok ' <<<"$output")" -eq 12 ] && ! grep -q '^FAIL' <<<"$output"; then
-        pass "Wine's loader resolves every export by name and by ordinal, and no other ordinal"
-    else
-        fail "exports resolve under Wine" "$output"
-    fi
+    [ "$status" -eq 0 ] && [ "$(grep -c '^ok ' <<<"$output")" -eq 12 ] && ! grep -q '^FAIL' <<<"$output" \
+        && pass "Wine's loader resolves every export by name and by ordinal, and no other ordinal" \
+        || fail "exports resolve under Wine" "$output"
+}
+
+# PH_CheckExistVHDX of PATH with the stand-in printing LISTING and exiting with CODE gives RESULT and
+# logs each LINE:  check_exist_gives NAME LISTING CODE PATH RESULT [LINE...]
+check_exist_gives() {
+    local name=$1 listing=$2 code=$3 path=$4 result=$5 output line missing=()
+    shift 5
+    stand_in "$listing" "$code"
+    output=$(host check-exist "$path")
+    for line in "$@"; do
+        has_log_line "$output" "$line" || missing+=("$line")
+    done
+    [ "$(result_of "$output")" = "$result" ] && [ ${#missing[@]} -eq 0 ] \
+        && pass "$name" || fail "$name" "$output"
 }
 
 test_attached_vhdx_is_found() {
-    stand_in "$ATTACHED_LISTING" 0
-    local output
-    output=$(host check-exist "$VHDX")
-    if [ "$(result_of "$output")" = 1 ] && has_log_line "$output" '(KvPartitionHelper)diskpart list vdisk successfully.'; then
-        pass "attached VHDX: PH_CheckExistVHDX returns 1"
-    else
-        fail "attached VHDX returns 1" "$output"
-    fi
+    check_exist_gives "attached VHDX: PH_CheckExistVHDX returns 1" "$ATTACHED_LISTING" 0 "$VHDX" 1 \
+        '(KvPartitionHelper)diskpart list vdisk successfully.'
     local runs
     runs=$(tr -d '\r' <"$STAND_IN/runs.log" 2>/dev/null)
-    if [ "$(grep -c '^RUN ' <<<"$runs")" -eq 1 ] \
+    [ "$(grep -c '^RUN ' <<<"$runs")" -eq 1 ] \
         && grep -qF 'COMMAND diskpart /s "C:\ProgramData\Norvel\Quillmark\Command.txt"' <<<"$runs" \
-        && [ "$(sed -n '/^SCRIPT-BEGIN$/,/^SCRIPT-END$/p' <<<"$runs")" = $'SCRIPT-BEGIN\nlist vdisk\nexit\nSCRIPT-END' ]; then
-        pass "diskpart ran once through the batch file on Command.txt holding \"list vdisk\", \"exit\""
-    else
-        fail "diskpart command line and script" "$runs"
-    fi
-    if cmp -s "$HARNESS/result.txt" <(printf '%s' "$ATTACHED_LISTING"); then
-        pass "result.txt next to the DLL holds diskpart's console output"
-    else
-        fail "result.txt holds diskpart's console output" "$(od -c "$HARNESS/result.txt" 2>&1 | head -5)"
-    fi
+        && [ "$(sed -n '/^SCRIPT-BEGIN$/,/^SCRIPT-END$/p' <<<"$runs")" = $'SCRIPT-BEGIN\nlist vdisk\nexit\nSCRIPT-END' ] \
+        && pass "diskpart ran once through the batch file on Command.txt holding \"list vdisk\", \"exit\"" \
+        || fail "diskpart command line and script" "$runs"
+    cmp -s "$HARNESS/result.txt" <(printf '%s' "$ATTACHED_LISTING") \
+        && pass "result.txt next to the DLL holds diskpart's console output" \
+        || fail "result.txt holds diskpart's console output" "$(od -c "$HARNESS/result.txt" 2>&1 | head -5)"
 }
 
-test_path_is_matched_without_case() {
-    stand_in "$ATTACHED_LISTING" 0
-    local output
-    output=$(host check-exist 'c:\DRIVES\duskvale.VHDX')
-    if [ "$(result_of "$output")" = 1 ]; then
-        pass "the path is matched without regard to case"
-    else
-        fail "path matched without regard to case" "$output"
-    fi
-}
-
-test_listed_but_not_attached() {
-    stand_in "$ADDED_LISTING" 0
-    local output
-    output=$(host check-exist "$VHDX")
-    if [ "$(result_of "$output")" = 0 ] && has_log_line "$output" '(KvPartitionHelper)diskpart list vdisk successfully.'; then
-        pass "VHDX listed but not attached (while another is): 0"
-    else
-        fail "listed but not attached returns 0" "$output"
-    fi
-}
-
-test_diskpart_failure() {
-    stand_in "$ATTACHED_LISTING" 2
-    local output
-    output=$(host check-exist "$VHDX")
-    if [ "$(result_of "$output")" = 0 ] \
-        && has_log_line "$output" '(KvPartitionHelper)Create process OK.\r\n' \
-        && has_log_line "$output" '(KvPartitionHelper)diskpart error because of 0x00000002.'; then
-        pass "diskpart exit code 2: 0, with the error line captured from the debug output"
-    else
-        fail "diskpart exit code 2" "$output"
-    fi
+test_check_exist_results() {
+    check_exist_gives "the path is matched without regard to case" "$ATTACHED_LISTING" 0 \
+        'c:\DRIVES\duskvale.VHDX' 1
+    check_exist_gives "VHDX listed but not attached (while another is): 0" "$ADDED_LISTING" 0 "$VHDX" 0 \
+        '(KvPartitionHelper)diskpart list vdisk successfully.'
+    check_exist_gives "diskpart exit code 2: 0, with the error line captured from the debug output" \
+        "$ATTACHED_LISTING" 2 "$VHDX" 0 '(KvPartitionHelper)Create process OK.\r\n' \
+        '(KvPartitionHelper)diskpart error because of 0x00000002.'
 }
 
 test_files_after_a_query() {
@@ -263,11 +236,9 @@ test_files_after_a_query() {
     if [ "$attributes" = missing ] || [ $((attributes & 0x6)) -ne 6 ]; then
         problems+=("result.txt attributes: $attributes (hidden and system expected)")
     fi
-    if [ ${#problems[@]} -eq 0 ]; then
-        pass "afterwards Command.txt and temp.bat are gone and result.txt is hidden+system ($attributes)"
-    else
-        fail "files after a query" "${problems[@]}"
-    fi
+    [ ${#problems[@]} -eq 0 ] \
+        && pass "afterwards Command.txt and temp.bat are gone and result.txt is hidden+system ($attributes)" \
+        || fail "files after a query" "${problems[@]}"
 }
 
 test_library_folder_is_the_dlls_own() {
@@ -275,11 +246,9 @@ test_library_folder_is_the_dlls_own() {
     rm -f "$OTHER/result.txt" "$HARNESS/result.txt"
     local output
     output=$(host check-exist-at 'C:\other\KvPartitionHelper.dll' "$VHDX")
-    if [ "$(result_of "$output")" = 1 ] && [ -f "$OTHER/result.txt" ] && [ ! -e "$HARNESS/result.txt" ]; then
-        pass "a DLL loaded from another folder than the program keeps its files in its own folder"
-    else
-        fail "library folder of a DLL loaded from elsewhere" "$output" "$(ls "$OTHER" "$HARNESS")"
-    fi
+    [ "$(result_of "$output")" = 1 ] && [ -f "$OTHER/result.txt" ] && [ ! -e "$HARNESS/result.txt" ] \
+        && pass "a DLL loaded from another folder than the program keeps its files in its own folder" \
+        || fail "library folder of a DLL loaded from elsewhere" "$output" "$(ls "$OTHER" "$HARNESS")"
 }
 
 # cmd expands '%' in batch files: a library folder holding one still gets the listing in its own folder.
@@ -291,11 +260,9 @@ test_percent_in_the_library_folder() {
     cp "$DLL" "$folder/"
     local output
     output=$(host check-exist-at 'C:\100% Host\KvPartitionHelper.dll' "$VHDX")
-    if [ "$(result_of "$output")" = 1 ] && cmp -s "$folder/result.txt" <(printf '%s' "$ATTACHED_LISTING"); then
-        pass "a library folder named \"100% Host\" gets the listing in its result.txt and finds the VHDX"
-    else
-        fail "library folder holding '%'" "$output" "$(ls -a "$folder" "$DRIVE_C")"
-    fi
+    [ "$(result_of "$output")" = 1 ] && cmp -s "$folder/result.txt" <(printf '%s' "$ATTACHED_LISTING") \
+        && pass "a library folder named \"100% Host\" gets the listing in its result.txt and finds the VHDX" \
+        || fail "library folder holding '%'" "$output" "$(ls -a "$folder" "$DRIVE_C")"
     rm -rf "$folder"
 }
 
@@ -306,12 +273,10 @@ test_list_fixed_partition() {
     local output attributes
     output=$(host list-fixed)
     attributes=$(attributes_of 'C:\kvph\Partition.ini')
-    if [ "$(result_of "$output")" = 1 ] && [ "$(sed -n 's/^ini //p' <<<"$output")" = $'[Main]\nCount=0' ] \
-        && [ "$attributes" != missing ] && [ $((attributes & 0x6)) -eq 6 ]; then
-        pass "PH_ListFixedPartition: 1, Partition.ini next to the DLL holds Count=0 and is hidden+system"
-    else
-        fail "PH_ListFixedPartition under Wine" "$output" "attributes: $attributes"
-    fi
+    [ "$(result_of "$output")" = 1 ] && [ "$(sed -n 's/^ini //p' <<<"$output")" = $'[Main]\nCount=0' ] \
+        && [ "$attributes" != missing ] && [ $((attributes & 0x6)) -eq 6 ] \
+        && pass "PH_ListFixedPartition: 1, Partition.ini next to the DLL holds Count=0 and is hidden+system" \
+        || fail "PH_ListFixedPartition under Wine" "$output" "attributes: $attributes"
 }
 
 # A leftover inventory, hidden, read-only and full of junk, is replaced whole by the listing.
@@ -322,14 +287,12 @@ test_listing_replaces_a_leftover_inventory() {
     set=$(host set-attributes 'C:\kvph\Partition.ini' 3)
     attributes=$(attributes_of 'C:\kvph\Partition.ini')
     output=$(host list-fixed)
-    if [ "$set" = "set 1" ] && [ "$attributes" != missing ] && [ $((attributes & 3)) -eq 3 ] \
+    [ "$set" = "set 1" ] && [ "$attributes" != missing ] && [ $((attributes & 3)) -eq 3 ] \
         && [ "$(result_of "$output")" = 1 ] \
-        && cmp -s "$HARNESS/Partition.ini" <(printf '[Main]\r\nCount=0\r\n'); then
-        pass "a hidden read-only Partition.ini full of junk is replaced by exactly [Main] Count=0"
-    else
-        fail "leftover Partition.ini replaced" "set-attributes: $set, attributes before: $attributes" "$output" \
+        && cmp -s "$HARNESS/Partition.ini" <(printf '[Main]\r\nCount=0\r\n') \
+        && pass "a hidden read-only Partition.ini full of junk is replaced by exactly [Main] Count=0" \
+        || fail "leftover Partition.ini replaced" "set-attributes: $set, attributes before: $attributes" "$output" \
             "$(od -c "$HARNESS/Partition.ini" 2>&1 | head -5)"
-    fi
 }
 
 # Wine shows no physical drives, so with the VHDX attached no section of the inventory matches it.
@@ -338,32 +301,26 @@ test_volume_queries_without_a_matching_section() {
     local output runs
     output=$(host readonly "$VHDX")
     runs=$(grep -c '^RUN ' "$STAND_IN/runs.log" 2>/dev/null)
-    if [ "$(result_of "$output")" = 1 ] && [ "$(sed -n 's/^state //p' <<<"$output")" = -1 ] \
-        && has_log_line "$output" '(KvPartitionHelper)diskpart list vdisk successfully.' && [ "$runs" = 1 ]; then
-        pass "PH_CheckVHDXReadOnly on the attached VHDX without its section: 1, state -1"
-    else
-        fail "PH_CheckVHDXReadOnly without a matching section" "$output" "diskpart runs: $runs"
-    fi
+    [ "$(result_of "$output")" = 1 ] && [ "$(sed -n 's/^state //p' <<<"$output")" = -1 ] \
+        && has_log_line "$output" '(KvPartitionHelper)diskpart list vdisk successfully.' && [ "$runs" = 1 ] \
+        && pass "PH_CheckVHDXReadOnly on the attached VHDX without its section: 1, state -1" \
+        || fail "PH_CheckVHDXReadOnly without a matching section" "$output" "diskpart runs: $runs"
     stand_in "$ATTACHED_LISTING" 0
     output=$(host letter "$VHDX")
     runs=$(grep -c '^RUN ' "$STAND_IN/runs.log" 2>/dev/null)
-    if [ "$(result_of "$output")" = 0 ] && grep -qx 'output ' <<<"$output" \
-        && ! grep -q '^log Halloway' <<<"$output" && [ "$runs" = 1 ]; then
-        pass "PH_GetVHDXVolumeLabel on the attached VHDX without its section: 0, empty buffer"
-    else
-        fail "PH_GetVHDXVolumeLabel without a matching section" "$output" "diskpart runs: $runs"
-    fi
+    [ "$(result_of "$output")" = 0 ] && grep -qx 'output ' <<<"$output" \
+        && ! grep -q '^log Halloway' <<<"$output" && [ "$runs" = 1 ] \
+        && pass "PH_GetVHDXVolumeLabel on the attached VHDX without its section: 0, empty buffer" \
+        || fail "PH_GetVHDXVolumeLabel without a matching section" "$output" "diskpart runs: $runs"
 }
 
 test_null_state_pointer() {
     stand_in "$ATTACHED_LISTING" 0
     local output
     output=$(host readonly-null "$VHDX")
-    if [ "$(result_of "$output")" = 0 ] && [ ! -e "$STAND_IN/runs.log" ]; then
-        pass "PH_CheckVHDXReadOnly with a null state pointer: 0, diskpart not started"
-    else
-        fail "PH_CheckVHDXReadOnly with a null state pointer" "$output" "$(cat "$STAND_IN/runs.log" 2>&1)"
-    fi
+    [ "$(result_of "$output")" = 0 ] && [ ! -e "$STAND_IN/runs.log" ] \
+        && pass "PH_CheckVHDXReadOnly with a null state pointer: 0, diskpart not started" \
+        || fail "PH_CheckVHDXReadOnly with a null state pointer" "$output" "$(cat "$STAND_IN/runs.log" 2>&1)"
 }
 
 # A caller that died holding the call mutex leaves it abandoned; the next call takes it over.
@@ -371,12 +328,10 @@ test_abandoned_call_lock() {
     stand_in "$ATTACHED_LISTING" 0
     local output
     output=$(host abandoned-lock "$VHDX")
-    if [ "$(result_of "$output")" = 1 ] && [ "$(sed -n 's/^again //p' <<<"$output")" = 1 ] \
-        && ! grep -q 'call lock' <<<"$output" && [ "$(grep -c '^RUN ' "$STAND_IN/runs.log")" = 2 ]; then
-        pass "an abandoned call mutex is taken over: both calls after it return 1"
-    else
-        fail "abandoned call mutex taken over" "$output"
-    fi
+    [ "$(result_of "$output")" = 1 ] && [ "$(sed -n 's/^again //p' <<<"$output")" = 1 ] \
+        && ! grep -q 'call lock' <<<"$output" && [ "$(grep -c '^RUN ' "$STAND_IN/runs.log")" = 2 ] \
+        && pass "an abandoned call mutex is taken over: both calls after it return 1" \
+        || fail "abandoned call mutex taken over" "$output"
 }
 
 # The free letter is the highest of Z: to C: that Wine does not map, as the program sees it itself.
@@ -385,11 +340,9 @@ test_free_letter() {
     output=$(host free-letter)
     local expected
     expected=$(sed -n 's/^expected //p' <<<"$output")
-    if [ -n "$expected" ] && [ "$(result_of "$output")" = 1 ] && grep -qxF "output $expected" <<<"$output"; then
-        pass "PH_FindUsableLabel: 1 with $expected, the highest letter Wine leaves free"
-    else
-        fail "PH_FindUsableLabel against Wine's drive letters" "$output"
-    fi
+    [ -n "$expected" ] && [ "$(result_of "$output")" = 1 ] && grep -qxF "output $expected" <<<"$output" \
+        && pass "PH_FindUsableLabel: 1 with $expected, the highest letter Wine leaves free" \
+        || fail "PH_FindUsableLabel against Wine's drive letters" "$output"
 }
 
 # Wine shows no physical drives, so hiding, showing and formatting find no disk and start no diskpart.
@@ -397,12 +350,10 @@ test_partition_ops_find_no_disk() {
     stand_in "$ATTACHED_LISTING" 0
     local output
     output=$(host partition-ops)
-    if [ "$(grep -c ' 0$' <<<"$output")" -eq 5 ] && ! grep -q ' 1$' <<<"$output" \
-        && ! grep -q '^log ' <<<"$output" && [ ! -e "$STAND_IN/runs.log" ]; then
-        pass "PH_SetHidden, PH_SetNonHidden and PH_FormatNTFS without disks: 0, no diskpart, no log line"
-    else
-        fail "hide, unhide and format without disks" "$output" "$(cat "$STAND_IN/runs.log" 2>&1)"
-    fi
+    [ "$(grep -c ' 0$' <<<"$output")" -eq 5 ] && ! grep -q ' 1$' <<<"$output" \
+        && ! grep -q '^log ' <<<"$output" && [ ! -e "$STAND_IN/runs.log" ] \
+        && pass "PH_SetHidden, PH_SetNonHidden and PH_FormatNTFS without disks: 0, no diskpart, no log line" \
+        || fail "hide, unhide and format without disks" "$output" "$(cat "$STAND_IN/runs.log" 2>&1)"
 }
 
 # Labels and letters holding U+FF02, U+02BA or U+201C: best fit would write the first two as a double
@@ -417,14 +368,12 @@ test_quote_look_alikes_stay_out_of_scripts() {
     output=$(host quote-look-alikes 'C:\Quotes')
     runs=$(tr -d '\r' <"$STAND_IN/runs.log" 2>/dev/null)
     stray=$(sed -n '/^SCRIPT-BEGIN$/,/^SCRIPT-END$/p' <<<"$runs" | LC_ALL=C awk -F'"' 'NF != 1 && NF != 3')
-    if [ "$(grep -c '^PH_CreateVHDX 1$' <<<"$output")" = 3 ] && [ "$(grep -c ' 0$' <<<"$output")" = 6 ] \
+    [ "$(grep -c '^PH_CreateVHDX 1$' <<<"$output")" = 3 ] && [ "$(grep -c ' 0$' <<<"$output")" = 6 ] \
         && [ "$(grep -c '^create vdisk file=' <<<"$runs")" = 3 ] && [ -z "$stray" ] \
         && [ "$(grep -cxF 'format quick fs=ntfs label="A? x"' <<<"$runs")" = 2 ] \
-        && LC_ALL=C grep -qxF "format quick fs=ntfs label=\"A$(printf '\223') x\"" <<<"$runs"; then
-        pass "labels and letters holding U+FF02, U+02BA, U+201C: no script line carries a stray double quote"
-    else
-        fail "quote look-alikes in labels and letters" "$output" "stray lines: $stray"
-    fi
+        && LC_ALL=C grep -qxF "format quick fs=ntfs label=\"A$(printf '\223') x\"" <<<"$runs" \
+        && pass "labels and letters holding U+FF02, U+02BA, U+201C: no script line carries a stray double quote" \
+        || fail "quote look-alikes in labels and letters" "$output" "stray lines: $stray"
     rm -f "$HARNESS/MaxSize.ini"
     [ "$saved_cap" = yes ] && mv "$HARNESS/MaxSize.ini.saved" "$HARNESS/MaxSize.ini"
     rm -rf "$DRIVE_C/Quotes"
@@ -432,10 +381,7 @@ test_quote_look_alikes_stay_out_of_scripts() {
 
 # The kvph tool as shipped: kvph.exe loads the DLL from its own folder.
 test_kvph_tool() {
-    if [ "$KVPH_BUILT" != yes ]; then
-        fail "kvph.exe builds" "see $BUILD/wine-tests-build.log"
-        return
-    fi
+    kvph_built "kvph.exe builds" || return
     cp "$BUILD/kvph.exe" "$DLL" "$TOOL/"
     stand_in "$ATTACHED_LISTING" 0
     local output
@@ -443,56 +389,45 @@ test_kvph_tool() {
     local exists list
     exists=$(grep -F '"command":"exists"' <<<"$output")
     list=$(grep -F '"command":"list"' <<<"$output")
-    if grep -qF '"result":1' <<<"$exists" && grep -qF 'diskpart list vdisk successfully.' <<<"$exists" \
-        && grep -qF '"result":1' <<<"$list" && [ -f "$TOOL/result.txt" ] && [ -f "$TOOL/Partition.ini" ]; then
-        pass "kvph.exe --json exists PATH -- list: both 1, the DLL's log and files next to the tool"
-    else
-        fail "kvph.exe under Wine" "$output"
-    fi
+    grep -qF '"result":1' <<<"$exists" && grep -qF 'diskpart list vdisk successfully.' <<<"$exists" \
+        && grep -qF '"result":1' <<<"$list" && [ -f "$TOOL/result.txt" ] && [ -f "$TOOL/Partition.ini" ] \
+        && pass "kvph.exe --json exists PATH -- list: both 1, the DLL's log and files next to the tool" \
+        || fail "kvph.exe under Wine" "$output"
 
     # Text output: each command's echo, result and the DLL's own log lines, captured in-process.
     stand_in "$ATTACHED_LISTING" 0
     output=$("$WINE" 'C:\tool\kvph.exe' list -- exists "$VHDX" -- free-letter 2>>"$WINE_ERRORS" | tr -d '\r')
     local letter
     letter=$(sed -n '/^> free-letter$/,/^> /{s/^output: //p}' <<<"$output")
-    if grep -qxF '> list' <<<"$output" && grep -qxF "> exists $VHDX" <<<"$output" \
+    grep -qxF '> list' <<<"$output" && grep -qxF "> exists $VHDX" <<<"$output" \
         && grep -qF '  (KvPartitionHelper)diskpart list vdisk successfully.' <<<"$output" \
-        && [ "$(grep -cxF 'result: 1' <<<"$output")" -eq 3 ] && [[ "$letter" =~ ^[D-Z]:$ ]]; then
-        pass "kvph.exe list -- exists PATH -- free-letter: results 1, the DLL's log lines, letter $letter"
-    else
-        fail "kvph.exe text output under Wine" "$output"
-    fi
+        && [ "$(grep -cxF 'result: 1' <<<"$output")" -eq 3 ] && [[ "$letter" =~ ^[D-Z]:$ ]] \
+        && pass "kvph.exe list -- exists PATH -- free-letter: results 1, the DLL's log lines, letter $letter" \
+        || fail "kvph.exe text output under Wine" "$output"
 
     # A usage error exits 2 and names the problem.
     local status
     output=$("$WINE" 'C:\tool\kvph.exe' free-letter --json 2>&1 >/dev/null)
     status=$?
     output=$(tr -d '\r' <<<"$output")
-    if [ "$status" -eq 2 ] && grep -qF -- '--json goes before the first command' <<<"$output"; then
-        pass "kvph.exe: an option after the command exits 2 and names the option"
-    else
-        fail "kvph.exe usage error under Wine" "status $status" "$output"
-    fi
+    [ "$status" -eq 2 ] && grep -qF -- '--json goes before the first command' <<<"$output" \
+        && pass "kvph.exe: an option after the command exits 2 and names the option" \
+        || fail "kvph.exe usage error under Wine" "status $status" "$output"
 }
 
 # kvph.exe capture reads the machine through the Win32 backend and writes a description that kvph.exe
 # --machine then rehearses on, without loading the DLL.
 test_kvph_capture() {
-    if [ "$KVPH_BUILT" != yes ]; then
-        fail "kvph.exe builds" "see $BUILD/wine-tests-build.log"
-        return
-    fi
+    kvph_built "kvph.exe builds" || return
     cp "$BUILD/kvph.exe" "$DLL" "$TOOL/"
     rm -f "$TOOL/captured.json"
     local captured rehearsed
     captured=$("$WINE" 'C:\tool\kvph.exe' --json capture 'C:\tool\captured.json' 2>>"$WINE_ERRORS" | tr -d '\r')
     rehearsed=$("$WINE" 'C:\tool\kvph.exe' --machine 'C:\tool\captured.json' --json list 2>&1 | tr -d '\r')
-    if grep -qF '"result":1' <<<"$captured" && grep -qF '"disks"' "$TOOL/captured.json" \
-        && grep -qF '"command":"list"' <<<"$rehearsed" && grep -qF '"diskpart":[' <<<"$rehearsed"; then
-        pass "kvph.exe capture writes this machine; kvph.exe --machine rehearses list on the copy"
-    else
-        fail "kvph.exe capture and --machine under Wine" "$captured" "$rehearsed" "$(head -c 2000 "$TOOL/captured.json" 2>&1)"
-    fi
+    grep -qF '"result":1' <<<"$captured" && grep -qF '"disks"' "$TOOL/captured.json" \
+        && grep -qF '"command":"list"' <<<"$rehearsed" && grep -qF '"diskpart":[' <<<"$rehearsed" \
+        && pass "kvph.exe capture writes this machine; kvph.exe --machine rehearses list on the copy" \
+        || fail "kvph.exe capture and --machine under Wine" "$captured" "$rehearsed" "$(head -c 2000 "$TOOL/captured.json" 2>&1)"
 }
 
 # The package as a host project gets it: `cmake --install` lays out exactly bin/, lib/, include/ and the
@@ -515,26 +450,38 @@ EOF
 # File names one a line, the configuration in the targets file's name replaced by CONFIG.
 package_listing() { sed 's/KvPartitionHelperTargets-[a-z]*\.cmake$/KvPartitionHelperTargets-CONFIG.cmake/' | sort; }
 
+# Builds the host project tests/SOURCE against the installed package with TOOLCHAIN into PACKAGE/NAME;
+# fails the check and returns 1 when it does not build.
+build_consumer() {
+    local installed=$1 package=$2 name=$3 source=$4 toolchain=$5
+    cmake -S "$ROOT/tests/$source" -B "$package/$name" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$installed" >"$package/$name-build.log" 2>&1 \
+        && ninja -C "$package/$name" >>"$package/$name-build.log" 2>&1 && return
+    fail "package: the $name host project builds against it with find_package" "see $package/$name-build.log"
+    return 1
+}
+
+# Runs the consumer's checks from C:\NAME, the DLL it was built with beside it.
+run_consumer() {
+    local package=$1 name=$2 program=$3
+    rm -rf "${DRIVE_C:?}/$name"
+    mkdir -p "$DRIVE_C/$name"
+    cp "$package/$name/$program" "$package/$name/KvPartitionHelper.dll" "$DRIVE_C/$name/"
+    run_checks "C:\\$name\\$program" "$name"
+}
+
 # A mingw-w64 host project, built with gcc: find_package gives it libKvPartitionHelper.dll.a.
 test_gnu_consumer() {
     local installed=$1 package=$2
     local consumer=$package/consumer
-    if ! cmake -S "$ROOT/tests/consumer" -B "$consumer" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/gcc-mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_PREFIX_PATH="$installed" >"$package/consumer-build.log" 2>&1 \
-        || ! ninja -C "$consumer" >>"$package/consumer-build.log" 2>&1; then
-        fail "package: a host project builds against it with find_package" "see $package/consumer-build.log"
-    elif ! cmp -s "$consumer/KvPartitionHelper.dll" "$installed/bin/KvPartitionHelper.dll"; then
+    build_consumer "$installed" "$package" consumer consumer "$ROOT/cmake/gcc-mingw-w64-x86_64.cmake" || return
+    if ! cmp -s "$consumer/KvPartitionHelper.dll" "$installed/bin/KvPartitionHelper.dll"; then
         fail "package: the imported target's DLL is the installed one" "$(ls -l "$consumer")"
     elif ! grep -qF "$installed/lib/libKvPartitionHelper.dll.a" "$consumer/build.ninja"; then
         fail "package: a mingw-w64 host links libKvPartitionHelper.dll.a" "$(grep -F KvPartitionHelper "$consumer/build.ninja" | head -5)"
     else
         pass "package: a mingw-w64 host project builds with gcc and find_package, links libKvPartitionHelper.dll.a and gets the installed DLL next to its program"
-        local folder=$DRIVE_C/consumer
-        rm -rf "$folder"
-        mkdir -p "$folder"
-        cp "$consumer/consumer.exe" "$consumer/KvPartitionHelper.dll" "$folder/"
-        run_checks 'C:\consumer\consumer.exe' consumer
+        run_consumer "$package" consumer consumer.exe
     fi
 }
 
@@ -546,22 +493,18 @@ test_msvc_import_library() {
     members=$("$READOBJ" "$installed/lib/KvPartitionHelper.lib" 2>&1)
     names=$(sed -n 's/^Symbol: __imp_//p' <<<"$members" | sort)
     expected=$(awk '$1 ~ /^PH_/ { print $1 }' "$ROOT/src/frame/exports.def" | sort)
-    if [ "$names" = "$expected" ] && [ "$(grep -c '^Name type: name$' <<<"$members")" -eq 12 ] \
+    [ "$names" = "$expected" ] && [ "$(grep -c '^Name type: name$' <<<"$members")" -eq 12 ] \
         && [ "$(awk '/^File: / { file = $2 } /^Format: COFF-import-file$/ { print file }' <<<"$members" | sort -u)" \
-            = KvPartitionHelper.dll ]; then
-        pass "package: KvPartitionHelper.lib imports the twelve exports by name from KvPartitionHelper.dll"
-    else
-        fail "package: KvPartitionHelper.lib" "imports: $(tr '\n' ' ' <<<"$names")" "$(head -c 1500 <<<"$members")"
-    fi
+            = KvPartitionHelper.dll ] \
+        && pass "package: KvPartitionHelper.lib imports the twelve exports by name from KvPartitionHelper.dll" \
+        || fail "package: KvPartitionHelper.lib" "imports: $(tr '\n' ' ' <<<"$names")" "$(head -c 1500 <<<"$members")"
     local language output
     for language in c c++; do
         output=$(clang --target=x86_64-pc-windows-msvc -ffreestanding -fsyntax-only -Wall -Wextra -pedantic -Werror \
             -x "$language" "$installed/include/KvPartitionHelper.h" 2>&1)
-        if [ $? -eq 0 ] && [ -z "$output" ]; then
-            pass "package: KvPartitionHelper.h compiles as $language for the MSVC target without a runtime, without warnings"
-        else
-            fail "package: KvPartitionHelper.h as $language for the MSVC target" "$output"
-        fi
+        [ $? -eq 0 ] && [ -z "$output" ] \
+            && pass "package: KvPartitionHelper.h compiles as $language for the MSVC target without a runtime, without warnings" \
+            || fail "package: KvPartitionHelper.h as $language for the MSVC target" "$output"
     done
 }
 
@@ -570,28 +513,16 @@ test_msvc_import_library() {
 test_msvc_consumer() {
     local installed=$1 package=$2
     local consumer=$package/msvc-consumer
-    if ! cmake -S "$ROOT/tests/consumer-msvc" -B "$consumer" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/tests/consumer-msvc/clang-msvc-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_PREFIX_PATH="$installed" >"$package/msvc-consumer-build.log" 2>&1 \
-        || ! ninja -C "$consumer" >>"$package/msvc-consumer-build.log" 2>&1; then
-        fail "package: an MSVC host project builds against it with find_package" "see $package/msvc-consumer-build.log"
-    elif ! grep -qF "$installed/lib/KvPartitionHelper.lib" "$consumer/build.ninja"; then
-        fail "package: an MSVC host links KvPartitionHelper.lib" "$(grep -F KvPartitionHelper "$consumer/build.ninja" | head -5)"
-    else
-        pass "package: an MSVC host project builds with clang and lld-link and find_package, linking KvPartitionHelper.lib"
-        local folder=$DRIVE_C/msvc-consumer
-        rm -rf "$folder"
-        mkdir -p "$folder"
-        cp "$consumer/msvc_consumer.exe" "$consumer/KvPartitionHelper.dll" "$folder/"
-        run_checks 'C:\msvc-consumer\msvc_consumer.exe' msvc-consumer
-    fi
+    build_consumer "$installed" "$package" msvc-consumer consumer-msvc \
+        "$ROOT/tests/consumer-msvc/clang-msvc-x86_64.cmake" || return
+    grep -qF "$installed/lib/KvPartitionHelper.lib" "$consumer/build.ninja" \
+        || { fail "package: an MSVC host links KvPartitionHelper.lib" "$(grep -F KvPartitionHelper "$consumer/build.ninja" | head -5)"; return; }
+    pass "package: an MSVC host project builds with clang and lld-link and find_package, linking KvPartitionHelper.lib"
+    run_consumer "$package" msvc-consumer msvc_consumer.exe
 }
 
 test_package() {
-    if [ "$KVPH_BUILT" != yes ]; then
-        fail "package: kvph.exe builds" "see $BUILD/wine-tests-build.log"
-        return
-    fi
+    kvph_built "package: kvph.exe builds" || return
     local package=$BUILD/package-test
     local installed=$package/install
     rm -rf "$package"
@@ -602,11 +533,9 @@ test_package() {
     fi
     local listing
     listing=$(cd "$installed" && find . -type f | sed 's|^\./||' | package_listing)
-    if [ "$listing" = "$PACKAGE_FILES" ]; then
-        pass "package: cmake --install lays out the DLL, kvph.exe, their PDBs, both import libraries, the header and the package config, nothing else"
-    else
-        fail "package: install layout" "expected: $(tr '\n' ' ' <<<"$PACKAGE_FILES")" "actual:   $(tr '\n' ' ' <<<"$listing")"
-    fi
+    [ "$listing" = "$PACKAGE_FILES" ] \
+        && pass "package: cmake --install lays out the DLL, kvph.exe, their PDBs, both import libraries, the header and the package config, nothing else" \
+        || fail "package: install layout" "expected: $(tr '\n' ' ' <<<"$PACKAGE_FILES")" "actual:   $(tr '\n' ' ' <<<"$listing")"
 
     test_gnu_consumer "$installed" "$package"
     test_msvc_import_library "$installed"
@@ -622,13 +551,11 @@ test_package() {
     zip=$package/zip/KvPartitionHelper-$version-win64.zip
     entries=$(unzip -Z1 "$zip" 2>&1 | grep -v '/$')
     listing=$(sed -n "s|^KvPartitionHelper-$version-win64/||p" <<<"$entries" | package_listing)
-    if [ -n "$version" ] && [ "$listing" = "$PACKAGE_FILES" ] && [ "$(wc -l <<<"$entries")" -eq "$(wc -l <<<"$listing")" ] \
+    [ -n "$version" ] && [ "$listing" = "$PACKAGE_FILES" ] && [ "$(wc -l <<<"$entries")" -eq "$(wc -l <<<"$listing")" ] \
         && cmp -s <(unzip -p "$zip" "KvPartitionHelper-$version-win64/bin/KvPartitionHelper.dll") \
-            "$installed/bin/KvPartitionHelper.dll"; then
-        pass "package: KvPartitionHelper-$version-win64.zip holds the installed files under one folder"
-    else
-        fail "package: the zip" "version: $version" "entries: $(tr '\n' ' ' <<<"$entries")" "$(ls "$package/zip")"
-    fi
+            "$installed/bin/KvPartitionHelper.dll" \
+        && pass "package: KvPartitionHelper-$version-win64.zip holds the installed files under one folder" \
+        || fail "package: the zip" "version: $version" "entries: $(tr '\n' ' ' <<<"$entries")" "$(ls "$package/zip")"
 }
 
 # The stand-in's runs since it was set up: how many there were when none overlapped (no OVERLAP record,
@@ -647,22 +574,24 @@ runs_summary() {
     grep -E '^(RUN|OVERLAP)' "$STAND_IN/runs.log" 2>&1 | tr -d '\r' | tr '\n' '|'
 }
 
+# Runs two hosts at once on the VHDX, the first with command $1, the second with $2; their output goes
+# to wine-first.out and wine-second.out.
+two_hosts() {
+    host "$1" "$VHDX" >"$BUILD/wine-first.out" &
+    local first=$!
+    host "$2" "$VHDX" >"$BUILD/wine-second.out" &
+    wait "$first" $!
+}
+
 # Each stand-in run takes 1.5 s, so two callers that did not wait for each other would meet.
 test_two_processes_never_overlap() {
     stand_in "$ATTACHED_LISTING" 0 1500
-    local first second
-    host check-exist "$VHDX" >"$BUILD/wine-first.out" &
-    first=$!
-    host check-exist "$VHDX" >"$BUILD/wine-second.out" &
-    second=$!
-    wait "$first" "$second"
-    if [ "$(result_of "$(cat "$BUILD/wine-first.out")")" = 1 ] && [ "$(result_of "$(cat "$BUILD/wine-second.out")")" = 1 ] \
-        && [ "$(runs_one_after_another)" = 2 ]; then
-        pass "two processes calling PH_CheckExistVHDX at once: both 1, their diskpart runs one after the other"
-    else
-        fail "two processes never overlap" "first: $(tr '\n' '|' <"$BUILD/wine-first.out")" \
+    two_hosts check-exist check-exist
+    [ "$(result_of "$(cat "$BUILD/wine-first.out")")" = 1 ] && [ "$(result_of "$(cat "$BUILD/wine-second.out")")" = 1 ] \
+        && [ "$(runs_one_after_another)" = 2 ] \
+        && pass "two processes calling PH_CheckExistVHDX at once: both 1, their diskpart runs one after the other" \
+        || fail "two processes never overlap" "first: $(tr '\n' '|' <"$BUILD/wine-first.out")" \
             "second: $(tr '\n' '|' <"$BUILD/wine-second.out")" "runs: $(runs_summary)"
-    fi
 }
 
 # PH_AttachVHDX and PH_CompactThenAttachVHDX at once, from two threads of one host and from two hosts: each
@@ -674,27 +603,18 @@ test_attach_and_compact_never_overlap() {
     host attach-and-compact "$VHDX" >"$BUILD/wine-threads.out"
     local count
     count=$(runs_one_after_another)
-    if [ -n "$count" ] && [ "$count" -ge 2 ] && grep -q '^attach ' "$BUILD/wine-threads.out"; then
-        pass "two threads calling PH_AttachVHDX and PH_CompactThenAttachVHDX at once: $count diskpart runs, one after the other"
-    else
-        fail "two threads never overlap" "host: $(tr '\n' '|' <"$BUILD/wine-threads.out")" "runs: $(runs_summary)"
-    fi
+    [ -n "$count" ] && [ "$count" -ge 2 ] && grep -q '^attach ' "$BUILD/wine-threads.out" \
+        && pass "two threads calling PH_AttachVHDX and PH_CompactThenAttachVHDX at once: $count diskpart runs, one after the other" \
+        || fail "two threads never overlap" "host: $(tr '\n' '|' <"$BUILD/wine-threads.out")" "runs: $(runs_summary)"
 
     stand_in "$ATTACHED_LISTING" 0 500
-    local first second
-    host attach "$VHDX" >"$BUILD/wine-first.out" &
-    first=$!
-    host compact "$VHDX" >"$BUILD/wine-second.out" &
-    second=$!
-    wait "$first" "$second"
+    two_hosts attach compact
     count=$(runs_one_after_another)
-    if [ -n "$count" ] && [ "$count" -ge 2 ] && grep -q '^result ' "$BUILD/wine-first.out" \
-        && grep -q '^result ' "$BUILD/wine-second.out"; then
-        pass "two processes calling PH_AttachVHDX and PH_CompactThenAttachVHDX at once: $count diskpart runs, one after the other"
-    else
-        fail "two processes never overlap in attach and compact" "first: $(tr '\n' '|' <"$BUILD/wine-first.out")" \
+    [ -n "$count" ] && [ "$count" -ge 2 ] && grep -q '^result ' "$BUILD/wine-first.out" \
+        && grep -q '^result ' "$BUILD/wine-second.out" \
+        && pass "two processes calling PH_AttachVHDX and PH_CompactThenAttachVHDX at once: $count diskpart runs, one after the other" \
+        || fail "two processes never overlap in attach and compact" "first: $(tr '\n' '|' <"$BUILD/wine-first.out")" \
             "second: $(tr '\n' '|' <"$BUILD/wine-second.out")" "runs: $(runs_summary)"
-    fi
     rm -rf "$DRIVE_C/Drives"
 }
 
@@ -712,11 +632,9 @@ test_stand_in_detects_overlap() {
     "$WINE" 'C:\windows\system32\diskpart.exe' /s 'C:\stand-in\script.txt' >/dev/null 2>>"$WINE_ERRORS"
     local second_status=$?
     wait "$first"
-    if [ "$second_status" -eq 99 ] && grep -q '^OVERLAP' "$STAND_IN/runs.log"; then
-        pass "the stand-in diskpart reports runs that overlap (exit 99, OVERLAP)"
-    else
-        fail "the stand-in detects overlap" "second run exit code $second_status" "$(cat "$STAND_IN/runs.log" 2>&1)"
-    fi
+    [ "$second_status" -eq 99 ] && grep -q '^OVERLAP' "$STAND_IN/runs.log" \
+        && pass "the stand-in diskpart reports runs that overlap (exit 99, OVERLAP)" \
+        || fail "the stand-in detects overlap" "second run exit code $second_status" "$(cat "$STAND_IN/runs.log" 2>&1)"
 }
 
 # What `kvph.exe check` must leave as it found it: the folder it runs from, the data directory with
@@ -734,10 +652,7 @@ machine_state() {
 # that need a real volume fail with their reason, and afterwards the machine is as it was. From a folder
 # that holds a host service's drive (Partition.ini) it refuses to start.
 test_kvph_check() {
-    if [ "$KVPH_BUILT" != yes ]; then
-        fail "kvph.exe builds for the check" "see $BUILD/wine-tests-build.log"
-        return
-    fi
+    kvph_built "kvph.exe builds for the check" || return
     local folder=$DRIVE_C/check output status before after
     rm -rf "$folder"
     mkdir -p "$folder" "$DATA_DIR"
@@ -750,25 +665,21 @@ test_kvph_check() {
     status=$?
     output=$(tr -d '\r' <<<"$output")
     after=$(machine_state "$folder")
-    if [ "$status" -eq 1 ] && grep -qE '^[0-9]+ passed, [1-9][0-9]* failed$' <<<"$output" \
+    [ "$status" -eq 1 ] && grep -qE '^[0-9]+ passed, [1-9][0-9]* failed$' <<<"$output" \
         && grep -qF 'expected 1 and the file made: FAILED (there is no file at the path)' <<<"$output" \
         && grep -qF 'expected the same bytes: FAILED (no letter for the scratch drive'"'"'s volume)' <<<"$output" \
-        && grep -qF 'expected nothing left changed: passed' <<<"$output" && [ "$before" = "$after" ]; then
-        pass "kvph.exe check: $(tail -n1 <<<"$output"), each failure with its reason; folder, UserData.ini, AutoRun as before"
-    else
-        fail "kvph.exe check against the stand-in diskpart" "status $status" "$output" \
+        && grep -qF 'expected nothing left changed: passed' <<<"$output" && [ "$before" = "$after" ] \
+        && pass "kvph.exe check: $(tail -n1 <<<"$output"), each failure with its reason; folder, UserData.ini, AutoRun as before" \
+        || fail "kvph.exe check against the stand-in diskpart" "status $status" "$output" \
             "before: $before" "after: $after"
-    fi
 
     output=$("$WINE" 'C:\tool\kvph.exe' check 2>&1 >/dev/null)
     status=$?
     output=$(tr -d '\r' <<<"$output")
-    if [ "$status" -eq 1 ] && [ "$(wc -l <<<"$output")" -eq 1 ] \
-        && grep -qF 'Partition.ini exists: a host service keeps its drive in this folder' <<<"$output"; then
-        pass "kvph.exe check refuses, in one line, a folder that holds Partition.ini"
-    else
-        fail "kvph.exe check beside a host service's Partition.ini" "status $status" "$output"
-    fi
+    [ "$status" -eq 1 ] && [ "$(wc -l <<<"$output")" -eq 1 ] \
+        && grep -qF 'Partition.ini exists: a host service keeps its drive in this folder' <<<"$output" \
+        && pass "kvph.exe check refuses, in one line, a folder that holds Partition.ini" \
+        || fail "kvph.exe check beside a host service's Partition.ini" "status $status" "$output"
 }
 
 # The VHDX drive's exports through kvph.exe against the stand-in diskpart: their scripts, files and the
@@ -783,10 +694,7 @@ autorun_now() {
 autorun_key_exists() { "$WINE" reg query "$AUTORUN_KEY" >/dev/null 2>&1; }
 
 test_lifecycle_exports() {
-    if [ "$KVPH_BUILT" != yes ]; then
-        fail "kvph.exe builds for the lifecycle exports" "see $BUILD/wine-tests-build.log"
-        return
-    fi
+    kvph_built "kvph.exe builds for the lifecycle exports" || return
     cp "$BUILD/kvph.exe" "$DLL" "$TOOL/"
     local drive='C:\Drives\Life.vhdx' output runs
     rm -rf "$DRIVE_C/Drives/Life.vhdx" "$TOOL/MaxSize.ini"
@@ -795,24 +703,20 @@ test_lifecycle_exports() {
     stand_in "" 0
     output=$(tool create "$drive" Duskvale 2048 --expandable)
     runs=$(runs_log)
-    if grep -qF '"result":1' <<<"$output" && [ "$(grep -c '^RUN ' <<<"$runs")" = 2 ] \
+    grep -qF '"result":1' <<<"$output" && [ "$(grep -c '^RUN ' <<<"$runs")" = 2 ] \
         && grep -qxF 'create vdisk file="C:\Drives\Life.vhdx" type=expandable maximum=2048' <<<"$runs" \
         && grep -qxF 'format quick fs=ntfs label="Duskvale"' <<<"$runs" \
         && grep -qxF 'detach vdisk' <<<"$runs" && grep -qF 'Size=2048' "$TOOL/MaxSize.ini" \
-        && [ $(($(attributes_of 'C:\tool\MaxSize.ini') & 0x6)) -eq 2 ]; then
-        pass "PH_CreateVHDX: creation and detach scripts, MaxSize.ini hidden (not system) with the cap"
-    else
-        fail "PH_CreateVHDX" "$output" "$runs"
-    fi
+        && [ $(($(attributes_of 'C:\tool\MaxSize.ini') & 0x6)) -eq 2 ] \
+        && pass "PH_CreateVHDX: creation and detach scripts, MaxSize.ini hidden (not system) with the cap" \
+        || fail "PH_CreateVHDX" "$output" "$runs"
 
     stand_in "" 0
     printf 'x' >"$DRIVE_C/Drives/Life.vhdx"
     output=$(tool create "$drive" Duskvale 100)
-    if grep -qF '"result":0' <<<"$output" && [ ! -f "$STAND_IN/runs.log" ] && grep -qF 'Size=2048' "$TOOL/MaxSize.ini"; then
-        pass "PH_CreateVHDX over an existing file: 0, nothing run, MaxSize.ini unchanged"
-    else
-        fail "PH_CreateVHDX over an existing file" "$output"
-    fi
+    grep -qF '"result":0' <<<"$output" && [ ! -f "$STAND_IN/runs.log" ] && grep -qF 'Size=2048' "$TOOL/MaxSize.ini" \
+        && pass "PH_CreateVHDX over an existing file: 0, nothing run, MaxSize.ini unchanged" \
+        || fail "PH_CreateVHDX over an existing file" "$output"
 
     local state before after
     for state in value absent-value absent-key all-ones; do
@@ -830,12 +734,10 @@ test_lifecycle_exports() {
         local key_kept=yes
         if [ "$state" = absent-key ] && autorun_key_exists; then key_kept=no; fi
         if [ "$state" != absent-key ] && ! autorun_key_exists; then key_kept=no; fi
-        if grep -qF '"result":1' <<<"$output" && grep -qF 'autorun=255' <<<"$runs" \
-            && grep -qxF 'attach vdisk' <<<"$runs" && [ "$after" = "$before" ] && [ "$key_kept" = yes ]; then
-            pass "PH_AttachVHDX with AutoRun $state: diskpart sees 255, the value is restored exactly (${after:-none})"
-        else
-            fail "PH_AttachVHDX with AutoRun $state" "before: $before after: $after key kept: $key_kept" "$output" "$runs"
-        fi
+        grep -qF '"result":1' <<<"$output" && grep -qF 'autorun=255' <<<"$runs" \
+            && grep -qxF 'attach vdisk' <<<"$runs" && [ "$after" = "$before" ] && [ "$key_kept" = yes ] \
+            && pass "PH_AttachVHDX with AutoRun $state: diskpart sees 255, the value is restored exactly (${after:-none})" \
+            || fail "PH_AttachVHDX with AutoRun $state" "before: $before after: $after key kept: $key_kept" "$output" "$runs"
     done
 
     # A Wine drive letter has no disk behind it, so its label (.windows-label at its root) decides
@@ -864,29 +766,23 @@ test_lifecycle_exports() {
     stand_in "" 0
     output=$(tool compact "$drive")
     runs=$(runs_log)
-    if grep -qF '"result":1' <<<"$output" && grep -qxF 'compact vdisk' <<<"$runs" \
-        && grep -qxF 'attach vdisk' <<<"$runs"; then
-        pass "PH_CompactThenAttachVHDX: the compaction script, 1"
-    else
-        fail "PH_CompactThenAttachVHDX" "$output" "$runs"
-    fi
+    grep -qF '"result":1' <<<"$output" && grep -qxF 'compact vdisk' <<<"$runs" \
+        && grep -qxF 'attach vdisk' <<<"$runs" \
+        && pass "PH_CompactThenAttachVHDX: the compaction script, 1" \
+        || fail "PH_CompactThenAttachVHDX" "$output" "$runs"
 
     stand_in "" 5
     output=$(tool detach "$drive" --remove)
-    if grep -qF '"result":0' <<<"$output" && [ -f "$DRIVE_C/Drives/Life.vhdx" ] && [ -f "$TOOL/MaxSize.ini" ]; then
-        pass "PH_DetachVHDX with removal, diskpart failing: 0 and nothing deleted"
-    else
-        fail "PH_DetachVHDX with removal, diskpart failing" "$output"
-    fi
+    grep -qF '"result":0' <<<"$output" && [ -f "$DRIVE_C/Drives/Life.vhdx" ] && [ -f "$TOOL/MaxSize.ini" ] \
+        && pass "PH_DetachVHDX with removal, diskpart failing: 0 and nothing deleted" \
+        || fail "PH_DetachVHDX with removal, diskpart failing" "$output"
     stand_in "" 0
     output=$(tool detach "$drive" --remove)
     runs=$(runs_log)
-    if grep -qF '"result":1' <<<"$output" && grep -qxF 'select vdisk file="C:\Drives\Life.vhdx"' <<<"$runs" \
-        && [ ! -e "$DRIVE_C/Drives/Life.vhdx" ] && [ ! -e "$TOOL/MaxSize.ini" ] && [ ! -e "$TOOL/Partition.ini" ]; then
-        pass "PH_DetachVHDX with removal: the file, Partition.ini and MaxSize.ini are gone"
-    else
-        fail "PH_DetachVHDX with removal" "$output" "$runs"
-    fi
+    grep -qF '"result":1' <<<"$output" && grep -qxF 'select vdisk file="C:\Drives\Life.vhdx"' <<<"$runs" \
+        && [ ! -e "$DRIVE_C/Drives/Life.vhdx" ] && [ ! -e "$TOOL/MaxSize.ini" ] && [ ! -e "$TOOL/Partition.ini" ] \
+        && pass "PH_DetachVHDX with removal: the file, Partition.ini and MaxSize.ini are gone" \
+        || fail "PH_DetachVHDX with removal" "$output" "$runs"
 }
 
 # Runs a Windows program that prints "ok <check>" or "FAIL <check>: <detail>" per check and counts one
@@ -920,9 +816,7 @@ test_imports_are_system_dlls
 test_binaries_ship_with_pdb
 test_exports_resolve_under_wine
 test_attached_vhdx_is_found
-test_path_is_matched_without_case
-test_listed_but_not_attached
-test_diskpart_failure
+test_check_exist_results
 test_files_after_a_query
 test_library_folder_is_the_dlls_own
 test_percent_in_the_library_folder
