@@ -28,7 +28,6 @@ namespace ata = win::ata;
 constexpr wchar_t kDriveRootFormat[] = L"\\\\.\\PHYSICALDRIVE%d\\";
 constexpr wchar_t kPhysicalDriveFormat[] = L"\\\\.\\PhysicalDrive%d";
 constexpr std::uint16_t kNonRotatingMedia = 1;
-constexpr std::uint32_t kBusTypeUnknown = 0;
 constexpr int kMegabyteShift = 20;
 
 constexpr wchar_t kVolumeReportFormat[] =

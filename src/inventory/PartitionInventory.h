@@ -56,8 +56,9 @@ int readCount(const std::wstring& iniPath);
 // virtual disk).
 std::optional<int> FindVirtualDiskEntry(const std::wstring& iniPath);
 
-// STORAGE_BUS_TYPE of a physical drive, through its open handle; 0 (no bus) when the drive does not
+// STORAGE_BUS_TYPE of a physical drive, through its open handle; kBusTypeUnknown when the drive does not
 // answer, so that it counts as neither USB, NVMe/eMMC nor file-backed virtual.
+inline constexpr std::uint32_t kBusTypeUnknown = 0;
 std::uint32_t QueryBusType(Handle device);
 
 // 16 GUID bytes as 36 upper-case hexadecimal characters in 8-4-4-4-12 groups, without braces. nullopt

@@ -19,8 +19,6 @@ namespace kvph {
 namespace {
 
 constexpr wchar_t kExportName[] = L"PH_AttachVHDX";
-constexpr wchar_t kNoLabel[] = L"NONAME";     // how Partition.ini records a volume without a label
-constexpr std::uint32_t kBusTypeUnknown = 0;  // what the bus query gives when the drive does not answer
 constexpr std::uint32_t kPauseBeforeReattachMs = 3000;
 
 bool countsAsVhdx(const std::wstring& path) {
@@ -35,13 +33,14 @@ std::optional<std::uint32_t> busTypeOfDriveHolding(const std::wstring& letter) {
     const std::optional<PER::VolumeLocation> location =
         PER::FindLetteredVolume(lease.manager(), PER::CompleteDriveLetter(letter));
     const PER::DriveDevice* device = location ? lease.manager().GetDrive(location->drivePosition) : nullptr;
-    const std::uint32_t busType = device != nullptr ? inventory::QueryBusType(device->GetFileHandle()) : 0;
-    return busType != kBusTypeUnknown ? std::optional<std::uint32_t>(busType) : std::nullopt;
+    const std::uint32_t busType =
+        device != nullptr ? inventory::QueryBusType(device->GetFileHandle()) : inventory::kBusTypeUnknown;
+    return busType != inventory::kBusTypeUnknown ? std::optional<std::uint32_t>(busType) : std::nullopt;
 }
 
 bool hasRecordedLabel(const std::wstring& letter, const std::wstring& recordedLabel) {
     const VolumeInformation volume = platform().getVolumeInformationW(PER::CompleteDriveLetter(letter));
-    const std::wstring label = volume.volumeName.empty() ? kNoLabel : volume.volumeName;
+    const std::wstring label = volume.volumeName.empty() ? PER::kNoLabel : volume.volumeName;
     return volume.ok && equalsNoCase(label, recordedLabel);
 }
 

@@ -16,7 +16,6 @@ namespace kvph {
 namespace {
 
 constexpr wchar_t kExport[] = L"PH_FormatNTFS";
-constexpr wchar_t kNoLabel[] = L"NONAME";
 
 struct FormatTarget {
     std::uint32_t diskNumber = 0;
@@ -84,7 +83,7 @@ bool holdsOtherPartitions(const PER::DriveData& data, std::size_t ownPosition) {
 }
 
 std::wstring scriptLabelOf(const PER::PartitionRecord& record) {
-    return equalsNoCase(record.label, kNoLabel) ? std::wstring() : record.label;
+    return equalsNoCase(record.label, PER::kNoLabel) ? std::wstring() : record.label;
 }
 
 // The disk of the volume with the letter, when wiping it loses nothing but that volume.

@@ -18,7 +18,6 @@ namespace {
 constexpr std::uint32_t kGeometryBytes = 40;      // DISK_GEOMETRY_EX with its first 8 data bytes
 constexpr std::uint16_t kLinkTargetBytes = 1024;  // a target of up to 512 characters
 constexpr std::size_t kLinkNameUnits = 64;
-constexpr wchar_t kNoLabel[] = L"NONAME";
 constexpr wchar_t kRootSuffix[] = L":\\";
 
 // The target of an object-namespace symbolic link; nullopt when it cannot be opened or read.

@@ -19,6 +19,9 @@ enum class PartitionKind : std::uint32_t {
 // "Data", "Extended", ... as the kind is named in listings.
 const char* PartitionKindName(PartitionKind kind);
 
+// The label of a volume that has none, in records and in Partition.ini.
+inline constexpr wchar_t kNoLabel[] = L"NONAME";
+
 constexpr std::size_t kPartitionInfoBytes = 144;  // sizeof(PARTITION_INFORMATION_EX)
 
 struct PartitionRecord {
@@ -28,7 +31,7 @@ struct PartitionRecord {
     PartitionKind kind = PartitionKind::Data;
     std::wstring letter;  // "", "E", or after a volume query "E:\" / ":\"
     std::wstring fileSystem;
-    std::wstring label;          // "NONAME" for a queried volume with an empty label
+    std::wstring label;          // kNoLabel for a queried volume with an empty label
     std::int32_t readOnly = -1;  // -1 until a volume query succeeds, then 1 or 0
     std::array<std::uint8_t, kPartitionInfoBytes> info{};  // the layout entry, all zero for gaps
 };
