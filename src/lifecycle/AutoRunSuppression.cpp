@@ -8,8 +8,6 @@ namespace kvph {
 
 namespace {
 
-constexpr wchar_t kAutoRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
-constexpr wchar_t kAutoRunValue[] = L"NoDriveTypeAutoRun";
 constexpr std::uint32_t kAutoRunOffForAllDrives = 255;
 constexpr std::uint32_t kPauseAfterSuppressMs = 500;
 constexpr std::uint32_t kPauseAfterRestoreMs = 250;

@@ -6,6 +6,10 @@
 
 namespace kvph {
 
+// The machine-wide AutoRun policy: a REG_DWORD of drive-type bits under HKEY_LOCAL_MACHINE.
+inline constexpr wchar_t kAutoRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
+inline constexpr wchar_t kAutoRunValue[] = L"NoDriveTypeAutoRun";
+
 class AutoRunSuppression {
 public:
     AutoRunSuppression();

@@ -5,7 +5,6 @@
 #include <climits>
 #include <cstdio>
 #include <cwchar>
-#include <cwctype>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -15,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "InventoryCommands.h"
+#include "MachineCapture.h"
 #include "PartitionCommands.h"
 #include "SavedMachineState.h"
 #include "ToolText.h"
@@ -31,7 +31,6 @@ constexpr int kDefaultSizeMB = 64;
 constexpr int kPassed = 0;
 constexpr int kFailed = 1;
 constexpr int kMaxScratchFolders = 1000;
-constexpr std::uint32_t kDriveStringsUnits = 105;  // 26 roots "X:\" with terminators, and the last one
 constexpr wchar_t kLabel[] = L"KvphCheck";
 constexpr wchar_t kDriveFileName[] = L"KvphCheck.vhdx";
 constexpr wchar_t kProbeFileName[] = L"kvph-check.txt";
@@ -88,20 +87,6 @@ StepOutcome withCondition(StepOutcome outcome, bool holds, const std::string& re
 
 bool fileExists(const std::wstring& path) {
     return platform().getFileAttributesW(path).has_value();
-}
-
-std::set<wchar_t> lettersInUse() {
-    const std::wstring roots = platform().getLogicalDriveStringsW(kDriveStringsUnits).strings;
-    std::set<wchar_t> letters;
-    for (std::size_t at = 0; at < roots.size() && roots[at] != L'\0';) {
-        letters.insert(static_cast<wchar_t>(std::towupper(roots[at])));
-        const std::size_t end = roots.find(L'\0', at);
-        if (end == std::wstring::npos) {
-            break;
-        }
-        at = end + 1;
-    }
-    return letters;
 }
 
 // Whether `output` is a letter ("X:") that was free before the check began: only on such a letter may
@@ -489,7 +474,7 @@ int runCheck(Host& host, const std::vector<std::wstring>& arguments, bool json) 
     }
 
     watchForInterrupts();
-    Run run{host, drivePath, cQuoted(drivePath), lettersInUse(), {}};
+    Run run{host, drivePath, cQuoted(drivePath), logicalDriveLetters(), {}};
     Report report(json);
     Cleanup cleanup(host, std::move(*saved), drivePath);
     if (!cleanup.folders().make(folder)) {

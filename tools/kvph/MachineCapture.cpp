@@ -1,6 +1,7 @@
 #include "MachineCapture.h"
 
 #include <array>
+#include <cwctype>
 #include <optional>
 #include <set>
 #include <string>
@@ -9,6 +10,7 @@
 #include "frame/Folders.h"
 #include "frame/UniqueHandle.h"
 #include "frame/Utf8.h"
+#include "lifecycle/AutoRunSuppression.h"
 #include "per/AtaIdentify.h"
 #include "per/ByteReader.h"
 #include "per/DriveData.h"
@@ -24,8 +26,6 @@ namespace {
 namespace win = kvph::win;
 using json = nlohmann::ordered_json;
 
-constexpr wchar_t kAutoRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
-constexpr wchar_t kAutoRunValue[] = L"NoDriveTypeAutoRun";
 constexpr std::uint32_t kGeometryBytes = win::geometry::kSize + win::geometry::kPartitionInfoBytes;
 constexpr std::uint32_t kDriveStringsUnits = 105;  // 26 roots "X:\" with terminators, and the last one
 constexpr std::uint32_t kPathUnits = 260;
@@ -313,15 +313,10 @@ json captureDisks(std::set<wchar_t>& usedLetters) {
 
 // Every root the system lists that is not a captured volume: network drives, optical drives and the like.
 json otherLetters(const std::set<wchar_t>& usedLetters) {
-    const DriveStrings roots = platform().getLogicalDriveStringsW(kDriveStringsUnits);
     json letters = json::array();
-    for (std::size_t at = 0; at < roots.strings.size(); at = roots.strings.find(L'\0', at) + 1) {
-        const wchar_t letter = roots.strings[at];
+    for (const wchar_t letter : logicalDriveLetters()) {
         if (letter >= L'A' && letter <= L'Z' && usedLetters.count(letter) == 0) {
             letters.push_back(std::string(1, static_cast<char>(letter)));
-        }
-        if (roots.strings.find(L'\0', at) == std::wstring::npos) {
-            break;
         }
     }
     return letters;
@@ -376,6 +371,20 @@ json captureMachine(const CaptureSettings& settings) {
     machine["folders"] = libraryFolders(settings.libraryPath);
     machine["registry"] = autoRunPolicy();
     return machine;
+}
+
+std::set<wchar_t> logicalDriveLetters() {
+    const std::wstring roots = platform().getLogicalDriveStringsW(kDriveStringsUnits).strings;
+    std::set<wchar_t> letters;
+    for (std::size_t at = 0; at < roots.size() && roots[at] != L'\0';) {
+        letters.insert(static_cast<wchar_t>(std::towupper(roots[at])));
+        const std::size_t end = roots.find(L'\0', at);
+        if (end == std::wstring::npos) {
+            break;
+        }
+        at = end + 1;
+    }
+    return letters;
 }
 
 }  // namespace kvph::tool

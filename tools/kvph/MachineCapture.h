@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -17,5 +18,8 @@ struct CaptureSettings {
 };
 
 nlohmann::ordered_json captureMachine(const CaptureSettings& settings);
+
+// The letters of the drive roots the system lists, in capitals.
+std::set<wchar_t> logicalDriveLetters();
 
 }  // namespace kvph::tool

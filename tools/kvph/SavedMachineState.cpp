@@ -2,9 +2,11 @@
 
 #include "ToolText.h"
 #include "frame/Folders.h"
+#include "frame/Text.h"
 #include "frame/UniqueHandle.h"
 #include "frame/UniqueRegKey.h"
 #include "frame/WholeFile.h"
+#include "lifecycle/AutoRunSuppression.h"
 #include "platform/Platform.h"
 #include "platform/WinConstants.h"
 
@@ -13,13 +15,18 @@ namespace {
 
 namespace win = kvph::win;
 
-constexpr wchar_t kAutoRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
-constexpr wchar_t kAutoRunValue[] = L"NoDriveTypeAutoRun";
-constexpr char kAutoRunName[] = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
 // Partition.ini and MaxSize.ini come first: they hold a host service's drive when they exist.
 const wchar_t* const kLibraryFolderFiles[] = {L"Partition.ini", L"MaxSize.ini", L"result.txt", L"temp.bat"};
 constexpr std::size_t kHostDriveStateFiles = 2;
 const wchar_t* const kDataDirectoryFiles[] = {L"UserData.ini", L"Command.txt"};
+
+std::string autoRunKeyName() {
+    return "HKLM\\" + toUtf8(kAutoRunKey);
+}
+
+std::string autoRunValueName() {
+    return autoRunKeyName() + "\\" + toUtf8(kAutoRunValue);
+}
 
 std::string withError(const std::string& text, std::uint32_t error) {
     return text + " (error " + std::to_string(error) + ")";
@@ -61,7 +68,7 @@ std::optional<SavedAutoRun> readAutoRun(std::string& why) {
         if (opened.error == win::ERROR_FILE_NOT_FOUND_) {
             return SavedAutoRun{false, std::nullopt};
         }
-        why = withError(std::string("cannot read ") + kAutoRunName, opened.error);
+        why = withError("cannot read " + autoRunKeyName(), opened.error);
         return std::nullopt;
     }
     const RegDwordQuery query = os.regQueryValueExDword(key.get(), kAutoRunValue);
@@ -69,7 +76,7 @@ std::optional<SavedAutoRun> readAutoRun(std::string& why) {
         return SavedAutoRun{true, std::nullopt};
     }
     if (query.status != win::ERROR_SUCCESS_ || query.type != win::REG_DWORD_) {
-        why = std::string(kAutoRunName) + "\\NoDriveTypeAutoRun is not a REG_DWORD the check could put back";
+        why = autoRunValueName() + " is not a REG_DWORD the check could put back";
         return std::nullopt;
     }
     return SavedAutoRun{true, query.value};
@@ -98,7 +105,7 @@ void restoreFile(const SavedFile& saved, std::vector<std::string>& problems) {
 
 void restoreAutoRun(const SavedAutoRun& saved, std::vector<std::string>& problems) {
     Platform& os = platform();
-    const std::string name = std::string(kAutoRunName) + "\\NoDriveTypeAutoRun";
+    const std::string name = autoRunValueName();
     if (saved.value) {
         const RegCreateResult created =
             os.regCreateKeyExW(RegistryRoot::LocalMachine, kAutoRunKey, win::KEY_SET_VALUE_);
@@ -115,7 +122,7 @@ void restoreAutoRun(const SavedAutoRun& saved, std::vector<std::string>& problem
     UniqueRegKey key(opened.error == win::ERROR_SUCCESS_ ? opened.handle : kNullHandle);
     if (!key.valid()) {
         if (opened.error != win::ERROR_FILE_NOT_FOUND_) {
-            problems.push_back(withError(std::string("cannot open ") + kAutoRunName, opened.error));
+            problems.push_back(withError("cannot open " + autoRunKeyName(), opened.error));
         }
         return;
     }
@@ -130,13 +137,12 @@ void restoreAutoRun(const SavedAutoRun& saved, std::vector<std::string>& problem
     const RegKeyInfo info = os.regQueryInfoKeyW(key.get());
     key.reset();
     if (info.status != win::ERROR_SUCCESS_ || info.subKeys != 0 || info.values != 0) {
-        problems.push_back(std::string("kept ") + kAutoRunName +
-                           ": it was made during the check and holds more now");
+        problems.push_back("kept " + autoRunKeyName() + ": it was made during the check and holds more now");
         return;
     }
     const std::uint32_t removed = os.regDeleteKeyExW(RegistryRoot::LocalMachine, kAutoRunKey);
     if (removed != win::ERROR_SUCCESS_ && removed != win::ERROR_FILE_NOT_FOUND_) {
-        problems.push_back(withError(std::string("cannot delete ") + kAutoRunName, removed));
+        problems.push_back(withError("cannot delete " + autoRunKeyName(), removed));
     }
 }
 

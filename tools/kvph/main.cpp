@@ -151,10 +151,10 @@ private:
         }
         values.options.resize(command.options.size());
         for (std::size_t i = 0; i < command.options.size(); ++i) {
-            const ValueOption& spec = command.options[i];
-            CLI::Option* option = sub->add_option(spec.name, values.options[i], spec.description);
-            option->type_name(spec.valueName);
-            if (spec.number) {
+            const ValueOption& described = command.options[i];
+            CLI::Option* option = sub->add_option(described.name, values.options[i], described.description);
+            option->type_name(described.valueName);
+            if (described.number) {
                 option->check(CLI::Range(1, INT32_MAX).description(""));
             }
         }
