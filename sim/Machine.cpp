@@ -235,6 +235,11 @@ kvph::BoolResult Machine::deleteFileW(const std::wstring& path) {
     const Lock lock(mutex_);
     return files_.deleteFileW(path);
 }
+kvph::BoolResult Machine::moveFileExW(const std::wstring& existing, const std::wstring& replacement,
+                                      std::uint32_t flags) {
+    const Lock lock(mutex_);
+    return files_.moveFileExW(existing, replacement, flags);
+}
 int Machine::wmkdir(const std::wstring& path) {
     const Lock lock(mutex_);
     return files_.wmkdir(path);
@@ -278,9 +283,10 @@ kvph::BoolResult Machine::writePrivateProfileStringW(const std::wstring& section
     return profiles_.writePrivateProfileStringW(section, key, value, file);
 }
 
-kvph::ProcessOutcome Machine::createProcessAndWait(const std::wstring& commandLine, std::uint32_t) {
+kvph::ProcessOutcome Machine::createProcessAndWait(const std::wstring& applicationName,
+                                                   const std::wstring& commandLine, std::uint32_t) {
     const Lock lock(mutex_);
-    return processes_.createProcessAndWait(commandLine);
+    return processes_.createProcessAndWait(applicationName, commandLine);
 }
 kvph::ProcessOutcome Machine::shellExecuteAndWait(const std::wstring& verb, const std::wstring& file,
                                                   const std::wstring&, const std::wstring& directory, int) {
@@ -324,6 +330,10 @@ std::uint32_t Machine::getDriveTypeW(const std::wstring& rootPath) {
 kvph::DriveStrings Machine::getLogicalDriveStringsW(std::uint32_t bufferUnits) {
     const Lock lock(mutex_);
     return drives_.getLogicalDriveStringsW(bufferUnits);
+}
+kvph::DriveMask Machine::getLogicalDrives() {
+    const Lock lock(mutex_);
+    return drives_.getLogicalDrives();
 }
 std::optional<std::wstring> Machine::queryDosDeviceW(const std::wstring& deviceName,
                                                      std::uint32_t bufferUnits) {

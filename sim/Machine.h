@@ -99,6 +99,8 @@ public:
     kvph::BoolResult setFileAttributesW(const std::wstring& path, std::uint32_t attributes) override;
     std::optional<std::uint32_t> getFileAttributesW(const std::wstring& path) override;
     kvph::BoolResult deleteFileW(const std::wstring& path) override;
+    kvph::BoolResult moveFileExW(const std::wstring& existing, const std::wstring& replacement,
+                                 std::uint32_t flags) override;
     kvph::FileAttributeData getFileAttributesExW(const std::wstring& path) override;
     bool pathFileExistsA(const std::string& path) override;
     kvph::BoolResult setFileAttributesA(const std::string& path, std::uint32_t attributes) override;
@@ -128,7 +130,8 @@ public:
     kvph::BoolResult writePrivateProfileStringW(const std::wstring& section, const std::wstring& key,
                                                 const std::wstring& value, const std::wstring& file) override;
 
-    kvph::ProcessOutcome createProcessAndWait(const std::wstring& commandLine,
+    kvph::ProcessOutcome createProcessAndWait(const std::wstring& applicationName,
+                                              const std::wstring& commandLine,
                                               std::uint32_t creationFlags) override;
     kvph::ProcessOutcome shellExecuteAndWait(const std::wstring& verb, const std::wstring& file,
                                              const std::wstring& parameters, const std::wstring& directory,
@@ -169,6 +172,7 @@ public:
     kvph::DiskFreeSpace getDiskFreeSpaceExW(const std::wstring& directory) override;
     std::uint32_t getDriveTypeW(const std::wstring& rootPath) override;
     kvph::DriveStrings getLogicalDriveStringsW(std::uint32_t bufferUnits) override;
+    kvph::DriveMask getLogicalDrives() override;
     std::optional<std::wstring> queryDosDeviceW(const std::wstring& deviceName,
                                                 std::uint32_t bufferUnits) override;
 

@@ -16,6 +16,7 @@ constexpr std::uint32_t kCommandNotFound = 9009;
 constexpr std::uint32_t kDiskpartBadArguments = 2;
 constexpr std::uint32_t kDiskpartScriptUnreadable = 3;
 constexpr std::uint32_t kUtf8CodePage = 65001;
+constexpr wchar_t kSystemDiskpart[] = L"\\System32\\diskpart.exe";
 
 // Words of a command line: blanks separate them except inside double quotes, which are removed.
 std::vector<std::wstring> splitCommandLine(const std::wstring& line) {
@@ -145,13 +146,17 @@ std::wstring expandPercents(const std::wstring& line) {
 
 }  // namespace
 
-kvph::ProcessOutcome Processes::createProcessAndWait(const std::wstring& commandLine) {
+kvph::ProcessOutcome Processes::createProcessAndWait(const std::wstring& applicationName,
+                                                     const std::wstring& commandLine) {
     using Stage = kvph::ProcessOutcome::Stage;
     if (auto error = calls_.enter("createProcessAndWait", commandLine)) {
         return {Stage::NotStarted, 0, *error};
     }
     const std::vector<std::wstring> words = splitCommandLine(commandLine);
-    if (!isDiskpart(words) || model_.diskpart.cannotStart) {
+    const bool program = applicationName.empty()
+                             ? isDiskpart(words)
+                             : pathKey(applicationName) == pathKey(model_.windowsDirectory + kSystemDiskpart);
+    if (!program || model_.diskpart.cannotStart) {
         return {Stage::NotStarted, 0, win::ERROR_FILE_NOT_FOUND_};
     }
     std::string output;

@@ -19,7 +19,10 @@ public:
     Processes(MachineModel& model, Calls& calls, Files& files, Diskpart& diskpart, const CodePage& codePage)
         : model_(model), calls_(calls), files_(files), diskpart_(diskpart), codePage_(codePage) {}
 
-    kvph::ProcessOutcome createProcessAndWait(const std::wstring& commandLine);
+    // With an application name the program is that file: only the system folder's diskpart.exe runs.
+    // Without one the command line's first word names it, as the platform's search finds it.
+    kvph::ProcessOutcome createProcessAndWait(const std::wstring& applicationName,
+                                              const std::wstring& commandLine);
     kvph::ProcessOutcome shellExecuteAndWait(const std::wstring& verb, const std::wstring& file,
                                              const std::wstring& directory);
 

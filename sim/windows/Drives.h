@@ -46,6 +46,7 @@ public:
     kvph::DiskFreeSpace getDiskFreeSpaceExW(const std::wstring& directory);
     std::uint32_t getDriveTypeW(const std::wstring& rootPath);
     kvph::DriveStrings getLogicalDriveStringsW(std::uint32_t bufferUnits);
+    kvph::DriveMask getLogicalDrives();
     std::optional<std::wstring> queryDosDeviceW(const std::wstring& deviceName, std::uint32_t bufferUnits);
 
     bool loadSymbolicLinkCalls();

@@ -12,6 +12,7 @@ namespace {
 namespace win = kvph::win;
 
 constexpr std::uint32_t kErrorWriteProtect = 19;
+constexpr std::uint32_t kErrorNotSameDevice = 17;
 constexpr std::uint32_t kErrorSharingViolation = 32;
 constexpr std::uint32_t kErrorFileExists = 80;
 constexpr std::uint32_t kErrorInvalidName = 123;
@@ -347,6 +348,51 @@ kvph::BoolResult Files::deleteFileW(const std::wstring& path) {
     // A detached virtual disk whose file is gone is no longer known to the system.
     model_.vdisks.erase(std::remove_if(model_.vdisks.begin(), model_.vdisks.end(), sameFile),
                         model_.vdisks.end());
+    return {true, 0};
+}
+
+kvph::BoolResult Files::moveFileExW(const std::wstring& existing, const std::wstring& replacement,
+                                    std::uint32_t flags) {
+    if (auto error = calls_.enter("moveFileExW", existing)) {
+        return {false, *error};
+    }
+    const std::wstring from = pathKey(existing);
+    const std::wstring to = pathKey(replacement);
+    File* file = findFile(from);
+    if (file == nullptr) {
+        return {false, parentFolderExists(from) ? win::ERROR_FILE_NOT_FOUND_ : win::ERROR_PATH_NOT_FOUND_};
+    }
+    if (!hasDriveLetter(to) || to[0] != from[0]) {
+        return {false, kErrorNotSameDevice};
+    }
+    if (!parentFolderExists(to)) {
+        return {false, win::ERROR_PATH_NOT_FOUND_};
+    }
+    if (onReadOnlyVolume(from)) {
+        return {false, kErrorWriteProtect};
+    }
+    if (handles_.fileIsOpen(from)) {
+        return {false, kErrorSharingViolation};
+    }
+    if (from == to) {
+        file->path = replacement;
+        return {true, 0};
+    }
+    if (folderExists(to)) {
+        return {false, win::ERROR_ACCESS_DENIED_};
+    }
+    if (const File* target = findFile(to)) {
+        if ((flags & win::MOVEFILE_REPLACE_EXISTING_) == 0) {
+            return {false, kErrorAlreadyExists};
+        }
+        if (isReadOnly(*target) || handles_.fileIsOpen(to)) {
+            return {false, isReadOnly(*target) ? win::ERROR_ACCESS_DENIED_ : kErrorSharingViolation};
+        }
+    }
+    File moved = *file;
+    moved.path = replacement;
+    model_.files.erase(from);
+    model_.files[to] = std::move(moved);
     return {true, 0};
 }
 

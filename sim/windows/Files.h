@@ -54,6 +54,9 @@ public:
     kvph::BoolResult setFileAttributesW(const std::wstring& path, std::uint32_t attributes);
     std::optional<std::uint32_t> getFileAttributesW(const std::wstring& path);
     kvph::BoolResult deleteFileW(const std::wstring& path);
+    // Renames a file within its volume; MOVEFILE_REPLACE_EXISTING lets it take the place of another file.
+    kvph::BoolResult moveFileExW(const std::wstring& existing, const std::wstring& replacement,
+                                 std::uint32_t flags);
     kvph::FileAttributeData getFileAttributesExW(const std::wstring& path);
     // The ANSI calls name the file that the path's wide form in the machine's code page names.
     bool pathFileExistsA(const std::wstring& widePath);

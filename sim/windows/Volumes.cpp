@@ -192,6 +192,20 @@ kvph::DriveStrings Drives::getLogicalDriveStringsW(std::uint32_t bufferUnits) {
     return result;
 }
 
+kvph::DriveMask Drives::getLogicalDrives() {
+    kvph::DriveMask result;
+    if (auto error = calls_.enter("getLogicalDrives")) {
+        result.error = *error;
+        return result;
+    }
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        if (rootExists(letter)) {
+            result.mask |= 1u << (letter - L'A');
+        }
+    }
+    return result;
+}
+
 std::optional<std::wstring> Drives::queryDosDeviceW(const std::wstring& deviceName,
                                                     std::uint32_t bufferUnits) {
     if (calls_.enter("queryDosDeviceW", deviceName)) {

@@ -17,6 +17,8 @@ namespace {
 
 constexpr wchar_t kScriptFileName[] = L"Command.txt";
 constexpr wchar_t kDiskpart[] = L"diskpart";
+constexpr wchar_t kDiskpartProgram[] = L"diskpart.exe";
+constexpr std::uint32_t kSystemFolderUnits = 260;
 constexpr std::uint32_t kScriptFileAccess = win::GENERIC_READ_ | win::GENERIC_WRITE_ | win::GENERIC_EXECUTE_;
 constexpr std::uint32_t kScriptFileSharing = win::FILE_SHARE_READ_ | win::FILE_SHARE_WRITE_;
 
@@ -26,6 +28,14 @@ std::nullopt_t discardScriptFile(UniqueHandle& file, const std::wstring& path, c
     file.reset();
     platform().deleteFileW(path);
     return std::nullopt;
+}
+
+// diskpart.exe of the system folder, named outright: a search by the command line's first word would look
+// in the host program's folder and the current folder first, where anyone might have put a diskpart.exe
+// that would then run with the host's rights. Empty when the system folder cannot be named.
+std::wstring systemDiskpart() {
+    const std::optional<std::wstring> folder = platform().getSystemDirectoryW(kSystemFolderUnits);
+    return folder && !folder->empty() ? PathAppend(*folder, kDiskpartProgram) : std::wstring();
 }
 
 bool attemptSucceeded(const std::wstring& commandLine, std::uint32_t& exitCode) {
@@ -56,7 +66,10 @@ int RunProcessAndWait(const std::wstring& commandLine, std::uint32_t* exitCode) 
         logLine(L"(KvPartitionHelper)Command line too long.\r\n");
         return 0;
     }
-    const ProcessOutcome outcome = platform().createProcessAndWait(commandLine, win::CREATE_NO_WINDOW_);
+    const std::wstring program = systemDiskpart();
+    const ProcessOutcome outcome =
+        program.empty() ? ProcessOutcome{}
+                        : platform().createProcessAndWait(program, commandLine, win::CREATE_NO_WINDOW_);
     switch (outcome.stage) {
         case ProcessOutcome::Stage::NotStarted:
             logLine(L"(KvPartitionHelper)Create process fail.\r\n");

@@ -32,7 +32,8 @@ constexpr std::size_t kListScriptBytes = 260;  // the "list vdisk" script of the
 // would not fit (it is refused, never cut). Arguments are ANSI texts (from scriptArgument) and ints.
 std::optional<std::string> composeScript(std::size_t bufferBytes, const char* format, ...);
 
-// Starts the command line and waits for it: 1 with the exit code stored when it ran to its end.
+// Starts diskpart.exe of the system folder with the command line and waits for it: 1 with the exit code
+// stored when it ran to its end.
 int RunProcessAndWait(const std::wstring& commandLine, std::uint32_t* exitCode);
 
 // Logs errorFormat with the exit code after each failed run and successMessage after the run that

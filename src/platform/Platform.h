@@ -121,6 +121,12 @@ struct DriveStrings {
     std::uint32_t error = 0;
 };
 
+// GetLogicalDrives: one bit per drive letter that is assigned (bit 0 is A), 0 with the error on failure.
+struct DriveMask {
+    std::uint32_t mask = 0;
+    std::uint32_t error = 0;
+};
+
 // An NTSTATUS (0 = success) with an optional handle or text.
 struct NtHandleResult {
     std::int32_t status = 0;
@@ -156,6 +162,9 @@ public:
     // GetFileAttributesW; nullopt for INVALID_FILE_ATTRIBUTES.
     virtual std::optional<std::uint32_t> getFileAttributesW(const std::wstring& path) = 0;
     virtual BoolResult deleteFileW(const std::wstring& path) = 0;
+    // MoveFileExW(existing, replacement, flags).
+    virtual BoolResult moveFileExW(const std::wstring& existing, const std::wstring& replacement,
+                                   std::uint32_t flags) = 0;
     // GetFileAttributesExW(path, GetFileExInfoStandard, ...): works on files that others hold open.
     virtual FileAttributeData getFileAttributesExW(const std::wstring& path) = 0;
     // The same file calls with a path in the ANSI code page, as diskpart sees the path.
@@ -197,9 +206,10 @@ public:
 
     // Processes. Both start the process, close what they must, wait without a time-out and read the
     // exit code (see ProcessOutcome).
-    // CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, creationFlags, nullptr, nullptr, &si,
-    // &pi).
-    virtual ProcessOutcome createProcessAndWait(const std::wstring& commandLine,
+    // CreateProcessW(applicationName or nullptr when empty, commandLine, nullptr, nullptr, FALSE,
+    // creationFlags, nullptr, nullptr, &si, &pi).
+    virtual ProcessOutcome createProcessAndWait(const std::wstring& applicationName,
+                                                const std::wstring& commandLine,
                                                 std::uint32_t creationFlags) = 0;
     // ShellExecuteExW with SEE_MASK_NOCLOSEPROCESS and the given fields.
     virtual ProcessOutcome shellExecuteAndWait(const std::wstring& verb, const std::wstring& file,
@@ -255,6 +265,7 @@ public:
     virtual DiskFreeSpace getDiskFreeSpaceExW(const std::wstring& directory) = 0;
     virtual std::uint32_t getDriveTypeW(const std::wstring& rootPath) = 0;
     virtual DriveStrings getLogicalDriveStringsW(std::uint32_t bufferUnits) = 0;
+    virtual DriveMask getLogicalDrives() = 0;
     // QueryDosDeviceW(deviceName, buffer of bufferUnits): the first string of the result.
     virtual std::optional<std::wstring> queryDosDeviceW(const std::wstring& deviceName,
                                                         std::uint32_t bufferUnits) = 0;

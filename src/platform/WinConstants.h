@@ -41,6 +41,8 @@ constexpr std::uint32_t FILE_ATTRIBUTE_ARCHIVE_ = 0x20;
 constexpr std::uint32_t FILE_ATTRIBUTE_NORMAL_ = 0x80;
 constexpr std::uint32_t FILE_FLAG_WRITE_THROUGH_ = 0x80000000u;
 constexpr std::uint32_t FILE_FLAG_RANDOM_ACCESS_ = 0x10000000u;
+constexpr std::uint32_t MOVEFILE_REPLACE_EXISTING_ = 0x1;
+constexpr std::uint32_t MOVEFILE_WRITE_THROUGH_ = 0x8;
 
 // SECURITY_INFORMATION bits for SetNamedSecurityInfoW.
 constexpr std::uint32_t OWNER_SECURITY_INFORMATION_ = 0x1;

@@ -22,6 +22,8 @@ TEST_F(RunnerTest, WritesTheScriptBytesAndStartsDiskpartOnIt) {
     EXPECT_EQ(run.script.size(), 18u);
     EXPECT_EQ(run.commandLine, L"diskpart /s \"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt\"");
     EXPECT_EQ(machine.processCreationFlags, std::vector<std::uint32_t>{win::CREATE_NO_WINDOW_});
+    EXPECT_EQ(machine.processApplicationNames,
+              std::vector<std::wstring>{L"C:\\Windows\\System32\\diskpart.exe"});
     // Read, write and execute access; shared for reading and writing; a new file only, after the old
     // one was deleted.
     const TestMachine::FileOpen scriptOpen{kScriptFile, 0xE0000000u, 3u, win::CREATE_NEW_, 0x80u};

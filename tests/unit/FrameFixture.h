@@ -40,10 +40,11 @@ public:
         return sim::Machine::shellExecuteAndWait(verb, file, parameters, directory, showCommand);
     }
 
-    ProcessOutcome createProcessAndWait(const std::wstring& commandLine,
+    ProcessOutcome createProcessAndWait(const std::wstring& applicationName, const std::wstring& commandLine,
                                         std::uint32_t creationFlags) override {
         processCreationFlags.push_back(creationFlags);
-        return sim::Machine::createProcessAndWait(commandLine, creationFlags);
+        processApplicationNames.push_back(applicationName);
+        return sim::Machine::createProcessAndWait(applicationName, commandLine, creationFlags);
     }
 
     HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
@@ -71,6 +72,7 @@ public:
     std::wstring startedDirectory;
     int startedShowCommand = -1;
     std::vector<std::uint32_t> processCreationFlags;
+    std::vector<std::wstring> processApplicationNames;
     struct FileOpen {
         std::wstring path;
         std::uint32_t access, sharing, disposition, attributes;

@@ -36,7 +36,8 @@ class LifecycleMachine : public TestMachine {
 public:
     explicit LifecycleMachine(sim::MachineModel model) { this->model() = std::move(model); }
 
-    ProcessOutcome createProcessAndWait(const std::wstring& commandLine, std::uint32_t flags) override {
+    ProcessOutcome createProcessAndWait(const std::wstring& applicationName, const std::wstring& commandLine,
+                                        std::uint32_t flags) override {
         autoRunDuringRuns.push_back(
             model().registry.count(autoRunKey()) != 0
                 ? regQueryDword(RegistryRoot::LocalMachine, kAutoRunKey, kAutoRunValue)
@@ -45,7 +46,7 @@ public:
         if (throwAtRun == autoRunDuringRuns.size()) {
             throw std::bad_alloc();
         }
-        return TestMachine::createProcessAndWait(commandLine, flags);
+        return TestMachine::createProcessAndWait(applicationName, commandLine, flags);
     }
     HandleResult createFileW(const std::wstring& path, std::uint32_t access, std::uint32_t sharing,
                              std::uint32_t disposition, std::uint32_t attributes,

@@ -40,7 +40,7 @@ class SimDiskpartDisksTest : public ::testing::Test {
 protected:
     std::uint32_t run(const std::string& script) {
         machine->putFile(kScript, script);
-        return machine->createProcessAndWait(kRunScript, 0).exitCode;
+        return machine->createProcessAndWait(L"", kRunScript, 0).exitCode;
     }
     const Disk& disk(int number) const {
         for (const Disk* d : machine->allDisks()) {

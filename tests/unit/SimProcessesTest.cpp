@@ -26,7 +26,7 @@ protected:
 
     kvph::ProcessOutcome runScript(const std::string& script) {
         machine.putFile(kScript, script);
-        return machine.createProcessAndWait(kRunScript, win::CREATE_NO_WINDOW_);
+        return machine.createProcessAndWait(L"", kRunScript, win::CREATE_NO_WINDOW_);
     }
 
     kvph::ProcessOutcome runBatch(const std::string& batch = kBatchText) {
@@ -107,16 +107,16 @@ TEST_F(SimProcessesTest, QueuedExitCodesFailWholeScripts) {
 
 TEST_F(SimProcessesTest, StartsThatFail) {
     machine.putFile(kScript, "list vdisk\r\n");
-    EXPECT_EQ(machine.createProcessAndWait(L"notepad.exe x", 0).stage, Stage::NotStarted);
-    EXPECT_EQ(machine.createProcessAndWait(L"diskpart /s \"C:\\Work\\none.txt\"", 0).exitCode, 3u);
+    EXPECT_EQ(machine.createProcessAndWait(L"", L"notepad.exe x", 0).stage, Stage::NotStarted);
+    EXPECT_EQ(machine.createProcessAndWait(L"", L"diskpart /s \"C:\\Work\\none.txt\"", 0).exitCode, 3u);
 
     machine.injectFault({"processWait", 6, 0, 1, L""});
-    EXPECT_EQ(machine.createProcessAndWait(kRunScript, 0).stage, Stage::WaitFailed);
+    EXPECT_EQ(machine.createProcessAndWait(L"", kRunScript, 0).stage, Stage::WaitFailed);
     machine.injectFault({"processExitCode", 6, 0, 1, L"temp.bat"});
     EXPECT_EQ(runBatch().stage, Stage::ExitCodeUnreadable);
 
     machine.model().diskpart.cannotStart = true;
-    const auto outcome = machine.createProcessAndWait(kRunScript, 0);
+    const auto outcome = machine.createProcessAndWait(L"", kRunScript, 0);
     EXPECT_EQ(outcome.stage, Stage::NotStarted);
     EXPECT_EQ(outcome.error, win::ERROR_FILE_NOT_FOUND_);
     EXPECT_EQ(machine.shellExecuteAndWait(L"Open", L"C:\\Work\\missing.bat", L"", L"", 0).stage,

@@ -173,12 +173,12 @@ void writeBatch(Platform& os, const std::wstring& path, const std::string& text)
 }
 
 void checkProcesses(Platform& os) {
-    const ProcessOutcome exited = os.createProcessAndWait(L"cmd.exe /c exit 7", w::CREATE_NO_WINDOW_);
+    const ProcessOutcome exited = os.createProcessAndWait(L"", L"cmd.exe /c exit 7", w::CREATE_NO_WINDOW_);
     check("CreateProcessW, wait and exit code",
           exited.stage == ProcessOutcome::Stage::Exited && exited.exitCode == 7,
           std::to_string(static_cast<int>(exited.stage)) + " " + std::to_string(exited.exitCode));
     const ProcessOutcome missing =
-        os.createProcessAndWait(L"no-such-program-kvph.exe /s x", w::CREATE_NO_WINDOW_);
+        os.createProcessAndWait(L"", L"no-such-program-kvph.exe /s x", w::CREATE_NO_WINDOW_);
     check("CreateProcessW of a missing program is not started",
           missing.stage == ProcessOutcome::Stage::NotStarted && missing.error == w::ERROR_FILE_NOT_FOUND_,
           std::to_string(static_cast<int>(missing.stage)) + " " + std::to_string(missing.error));

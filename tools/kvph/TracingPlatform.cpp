@@ -90,6 +90,15 @@ BoolResult TracingPlatform::deleteFileW(const std::wstring& path) {
     return result;
 }
 
+BoolResult TracingPlatform::moveFileExW(const std::wstring& existing, const std::wstring& replacement,
+                                        std::uint32_t flags) {
+    const BoolResult result = inner_.moveFileExW(existing, replacement, flags);
+    if (result.ok) {
+        report("moved " + shown(existing) + " to " + shown(replacement));
+    }
+    return result;
+}
+
 BoolResult TracingPlatform::deleteFileA(const std::string& path) {
     const BoolResult result = inner_.deleteFileA(path);
     if (result.ok) {
@@ -181,9 +190,10 @@ std::string TracingPlatform::scriptOf(const std::wstring& commandLine) const {
     return content == lastContent_.end() ? std::string() : content->second;
 }
 
-ProcessOutcome TracingPlatform::createProcessAndWait(const std::wstring& commandLine,
+ProcessOutcome TracingPlatform::createProcessAndWait(const std::wstring& applicationName,
+                                                     const std::wstring& commandLine,
                                                      std::uint32_t creationFlags) {
-    const ProcessOutcome outcome = inner_.createProcessAndWait(commandLine, creationFlags);
+    const ProcessOutcome outcome = inner_.createProcessAndWait(applicationName, commandLine, creationFlags);
     std::string event = "ran " + shown(commandLine) + ": " + processEnd(outcome);
     const std::string script = scriptOf(commandLine);
     if (!script.empty()) {

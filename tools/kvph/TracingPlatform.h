@@ -40,6 +40,8 @@ public:
         return inner_.getFileAttributesW(path);
     }
     BoolResult deleteFileW(const std::wstring& path) override;
+    BoolResult moveFileExW(const std::wstring& existing, const std::wstring& replacement,
+                           std::uint32_t flags) override;
     FileAttributeData getFileAttributesExW(const std::wstring& path) override {
         return inner_.getFileAttributesExW(path);
     }
@@ -76,7 +78,7 @@ public:
     BoolResult writePrivateProfileStringW(const std::wstring& section, const std::wstring& key,
                                           const std::wstring& value, const std::wstring& file) override;
 
-    ProcessOutcome createProcessAndWait(const std::wstring& commandLine,
+    ProcessOutcome createProcessAndWait(const std::wstring& applicationName, const std::wstring& commandLine,
                                         std::uint32_t creationFlags) override;
     ProcessOutcome shellExecuteAndWait(const std::wstring& verb, const std::wstring& file,
                                        const std::wstring& parameters, const std::wstring& directory,
@@ -137,6 +139,7 @@ public:
     DriveStrings getLogicalDriveStringsW(std::uint32_t bufferUnits) override {
         return inner_.getLogicalDriveStringsW(bufferUnits);
     }
+    DriveMask getLogicalDrives() override { return inner_.getLogicalDrives(); }
     std::optional<std::wstring> queryDosDeviceW(const std::wstring& deviceName,
                                                 std::uint32_t bufferUnits) override {
         return inner_.queryDosDeviceW(deviceName, bufferUnits);

@@ -28,6 +28,8 @@ static_assert(win::IOCTL_ATA_PASS_THROUGH_ == IOCTL_ATA_PASS_THROUGH);
 
 static_assert(win::WC_NO_BEST_FIT_CHARS_ == WC_NO_BEST_FIT_CHARS);
 static_assert(win::ERROR_INVALID_FLAGS_ == ERROR_INVALID_FLAGS);
+static_assert(win::MOVEFILE_REPLACE_EXISTING_ == MOVEFILE_REPLACE_EXISTING);
+static_assert(win::MOVEFILE_WRITE_THROUGH_ == MOVEFILE_WRITE_THROUGH);
 
 // Partition styles and bus types.
 static_assert(win::PARTITION_STYLE_MBR_ == PARTITION_STYLE_MBR);

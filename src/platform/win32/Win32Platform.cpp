@@ -173,6 +173,11 @@ public:
         return boolResult(DeleteFileW(path.c_str()));
     }
 
+    BoolResult moveFileExW(const std::wstring& existing, const std::wstring& replacement,
+                           std::uint32_t flags) override {
+        return boolResult(MoveFileExW(existing.c_str(), replacement.c_str(), flags));
+    }
+
     FileAttributeData getFileAttributesExW(const std::wstring& path) override {
         WIN32_FILE_ATTRIBUTE_DATA data{};
         if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
@@ -278,7 +283,7 @@ public:
             WritePrivateProfileStringW(section.c_str(), key.c_str(), value.c_str(), file.c_str()));
     }
 
-    ProcessOutcome createProcessAndWait(const std::wstring& commandLine,
+    ProcessOutcome createProcessAndWait(const std::wstring& applicationName, const std::wstring& commandLine,
                                         std::uint32_t creationFlags) override {
         // CreateProcessW may write into the command line, so it gets a copy of its own.
         std::vector<wchar_t> writableLine(commandLine.begin(), commandLine.end());
@@ -287,8 +292,8 @@ public:
         std::memset(&startup, 0, sizeof startup);
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process = {};
-        if (!CreateProcessW(nullptr, writableLine.data(), nullptr, nullptr, FALSE, creationFlags, nullptr,
-                            nullptr, &startup, &process)) {
+        if (!CreateProcessW(textOrNull(applicationName), writableLine.data(), nullptr, nullptr, FALSE,
+                            creationFlags, nullptr, nullptr, &startup, &process)) {
             return {ProcessOutcome::Stage::NotStarted, 0, GetLastError()};
         }
         CloseHandle(process.hThread);
@@ -532,6 +537,13 @@ public:
 
     std::uint32_t getDriveTypeW(const std::wstring& rootPath) override {
         return GetDriveTypeW(rootPath.c_str());
+    }
+
+    DriveMask getLogicalDrives() override {
+        DriveMask drives;
+        drives.mask = GetLogicalDrives();
+        drives.error = drives.mask == 0 ? GetLastError() : ERROR_SUCCESS;
+        return drives;
     }
 
     DriveStrings getLogicalDriveStringsW(std::uint32_t bufferUnits) override {
