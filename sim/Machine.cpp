@@ -16,6 +16,11 @@ Machine::Machine(MachineModel model) : model_(std::move(model)) {
 
 Machine::~Machine() = default;
 
+void Machine::killAtCall(std::uint64_t index) {
+    const Lock lock(mutex_);
+    calls_.killAt(index, [this] { killedModel_ = model_; });
+}
+
 std::vector<std::wstring> Machine::logTexts() const {
     std::vector<std::wstring> texts;
     texts.reserve(log().size());

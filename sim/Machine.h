@@ -63,6 +63,13 @@ public:
     const Handles& handles() const { return handles_; }
     void injectFault(Fault fault) { calls_.inject(std::move(fault)); }
     void clearFaults() { calls_.clearFaults(); }
+    // Seam calls made so far, and a kill of the calling process as the call with this 0-based index
+    // enters: killedModel() is then the machine as the process left it (files, disks, registry; its
+    // handles die with it), which a new Machine takes up as the machine after the kill. Calls after the
+    // kill fail and change nothing that killedModel() holds.
+    std::uint64_t totalCalls() const { return calls_.total(); }
+    void killAtCall(std::uint64_t index);
+    const std::optional<MachineModel>& killedModel() const { return killedModel_; }
     // Every physical drive the machine has now: its disks, then attached vdisks with their numbers.
     std::vector<const Disk*> allDisks() const { return drives_.allDisks(); }
     // Text in the machine's ANSI code page.
@@ -189,6 +196,7 @@ private:
     // and nested seam calls happen under it. The call lock's wait is the one call made without it.
     mutable std::recursive_mutex mutex_;
     MachineModel model_;
+    std::optional<MachineModel> killedModel_;
     Calls calls_;
     Handles handles_;
     CodePage codePage_{model_};

@@ -7,7 +7,29 @@
 
 namespace sim {
 
+namespace {
+
+// What a call of a process that was killed gets: it never returns to a caller that could act on it.
+constexpr std::uint32_t kErrorProcessAborted = 1067;
+
+}  // namespace
+
+void Calls::killAt(std::uint64_t index, std::function<void()> onKill) {
+    killAt_ = index;
+    onKill_ = std::move(onKill);
+}
+
 std::optional<std::uint32_t> Calls::enter(const char* method, const std::wstring& argument) {
+    if (!killed_ && killAt_ && total_ == *killAt_) {
+        killed_ = true;
+        if (onKill_) {
+            onKill_();
+        }
+    }
+    if (killed_) {
+        return kErrorProcessAborted;
+    }
+    ++total_;
     ++counts_[method];
     for (Fault& fault : faults_) {
         if (fault.method != method || fault.times == 0) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -39,9 +40,21 @@ public:
     void inject(Fault fault) { faults_.push_back(std::move(fault)); }
     void clearFaults() { faults_.clear(); }
 
+    // Seam calls entered since the machine was made.
+    std::uint64_t total() const { return total_; }
+    // Kills the calling process as the call with this 0-based index enters: `onKill` runs first (it keeps
+    // the machine as the killed process leaves it), and that call and every later one fail, so that what
+    // the library does after its death changes nothing that counts.
+    void killAt(std::uint64_t index, std::function<void()> onKill);
+    bool killed() const { return killed_; }
+
 private:
     std::map<std::string, int> counts_;
     std::vector<Fault> faults_;
+    std::uint64_t total_ = 0;
+    std::optional<std::uint64_t> killAt_;
+    std::function<void()> onKill_;
+    bool killed_ = false;
 };
 
 struct OpenFile {

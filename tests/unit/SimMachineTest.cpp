@@ -40,6 +40,22 @@ TEST(SimMachineTest, FaultsHitTheCallsTheyDescribe) {
     EXPECT_TRUE(machine.deleteFileW(L"C:\\a.txt").ok);
 }
 
+TEST(SimMachineTest, AKillKeepsTheMachineAsTheProcessLeftIt) {
+    Machine machine;
+    machine.model().letters.push_back(L'C');
+    machine.putFile(L"C:\\a.txt", "a");
+    machine.putFile(L"C:\\b.txt", "b");
+    machine.killAtCall(1);
+    EXPECT_TRUE(machine.deleteFileW(L"C:\\a.txt").ok);
+    EXPECT_FALSE(machine.deleteFileW(L"C:\\b.txt").ok);  // the process is dead from this call on
+    EXPECT_FALSE(machine.pathFileExistsW(L"C:\\b.txt"));
+    EXPECT_EQ(machine.totalCalls(), 1u);
+    ASSERT_TRUE(machine.killedModel().has_value());
+    Machine after(*machine.killedModel());
+    EXPECT_FALSE(after.fileExists(L"C:\\a.txt"));
+    EXPECT_EQ(after.fileBytes(L"C:\\b.txt"), std::optional<std::string>("b"));
+}
+
 TEST(SimMachineTest, LogClockAndFolders) {
     Machine machine;
     machine.outputDebugStringW(std::wstring(L"wide\r\n\0cut", 10));
