@@ -2,6 +2,7 @@
 
 #include "frame/Folders.h"
 #include "frame/Log.h"
+#include "frame/ProfileReplacement.h"
 #include "platform/Platform.h"
 #include "platform/WinConstants.h"
 
@@ -26,12 +27,15 @@ std::wstring UserDataIniPath() {
 }
 
 void WriteMaxSize(int maximumMB) {
-    Platform& os = platform();
     const std::wstring path = MaxSizeIniPath();
-    os.setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
-    os.deleteFileW(path);
-    os.writePrivateProfileStringW(kSettingsSection, kSizeKey, std::to_wstring(maximumMB), path);
-    os.setFileAttributesW(path, win::FILE_ATTRIBUTE_HIDDEN_);
+    ProfileReplacement maxSize(path);
+    if (maxSize.write(kSettingsSection, kSizeKey, std::to_wstring(maximumMB)) &&
+        maxSize.commit(win::FILE_ATTRIBUTE_HIDDEN_)) {
+        return;
+    }
+    // No cap rather than another drive's.
+    platform().setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
+    platform().deleteFileW(path);
 }
 
 std::optional<std::uint64_t> FreeMegabytesOnDriveOf(const std::wstring& path) {

@@ -21,7 +21,7 @@ inline constexpr wchar_t kPartitionKey[] = L"Partition";
 std::wstring MaxSizeIniPath();
 std::wstring UserDataIniPath();
 
-// Replaces MaxSize.ini with the one "Size" key, then hides it.
+// Replaces MaxSize.ini with the one "Size" key, then hides it. When it cannot, no MaxSize.ini is left.
 void WriteMaxSize(int maximumMB);
 
 // Free megabytes available to the caller on the drive that holds `path` ("D:" of "D:\vd\x.vhdx");

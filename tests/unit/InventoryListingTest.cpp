@@ -302,17 +302,20 @@ TEST_F(ListingTest, GuidTextFailureAbandonsTheListing) {
     conversionFails.method = "stringFromCLSID";
     conversionFails.skip = 3;  // the first volume's two GUIDs and the second volume's identifier
     machine.injectFault(conversionFails);
+    machine.putFile(kIniPath, "[Main]\r\nCount=0\r\n");  // an older listing, no longer the machine's
     machine.clearLog();
 
     EXPECT_EQ(PH_ListFixedPartition(), 0);
 
-    const std::string firstSectionOnly = iniText({systemSection("1", "11")});
-    EXPECT_EQ(inventory(), firstSectionOnly.substr(0, firstSectionOnly.find("[Main]")));
+    EXPECT_EQ(inventory(), "<no Partition.ini>");
+    EXPECT_FALSE(machine.fileExists(std::wstring(kIniPath) + L".tmp"));
     EXPECT_EQ(log(), (std::vector<std::wstring>{report(systemSection("1", "11")), L"GUID change error"}));
     EXPECT_EQ(machine.openHandleCount(), 0u);
     EXPECT_EQ(inventory::FindVirtualDiskEntry(kIniPath), std::nullopt);
 
-    // The manager was released: the next listing starts afresh and succeeds.
+    // The manager was released: the next listing starts afresh and succeeds, and takes nothing from a
+    // temporary file a killed listing left behind.
+    machine.putFile(std::wstring(kIniPath) + L".tmp", "[7]\r\nLabel Name=Junk\r\n");
     listAndCheck();
     EXPECT_EQ(inventory(), iniText({systemSection("1", "11"), dataSection({1, sim::DriveType::Fixed, 11, 1},
                                                                           'E', "Backup", "1", "Fixed")}));

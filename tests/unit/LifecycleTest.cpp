@@ -68,12 +68,12 @@ public:
         steps.push_back(std::to_string(milliseconds) + " ms");
         TestMachine::sleep(milliseconds);
     }
-    BoolResult writePrivateProfileStringW(const std::wstring& section, const std::wstring& key,
-                                          const std::wstring& value, const std::wstring& file) override {
-        if (key == L"Count" && file == kPartitionIni) {
+    BoolResult moveFileExW(const std::wstring& existing, const std::wstring& replacement,
+                           std::uint32_t flags) override {
+        if (replacement == kPartitionIni) {
             steps.push_back("listing");
         }
-        return TestMachine::writePrivateProfileStringW(section, key, value, file);
+        return TestMachine::moveFileExW(existing, replacement, flags);
     }
 
     // The simulator's registry keys are upper-cased full paths.
