@@ -277,6 +277,7 @@ struct SizeCase {
     std::vector<std::wstring> log;
     const wchar_t* letter = L"E:";
     const wchar_t* vhdxPath = kVhdx;
+    std::uint32_t fileSizeError = 0;  // the error reading the file's size fails with; 0: it is read
 };
 
 std::string recorded(const char* totalMB) {
@@ -296,6 +297,9 @@ constexpr wchar_t kSmaller[] = L"(KvPartitionHelper)new size is smaller, we shou
 constexpr wchar_t kNew[] = L"(KvPartitionHelper)not existed before, represents the same.\r\n";
 constexpr wchar_t kFreeUnknown[] =
     L"(KvPartitionHelper)free space of the VHDX's drive is unknown, represents the same.\r\n";
+constexpr wchar_t kFileUnknown[] =
+    L"(KvPartitionHelper)size of the VHDX file is unknown, represents the same.\r\n";
+constexpr wchar_t kCapUnknown[] = L"(KvPartitionHelper)size cap is unknown, the VHDX is not expanded.\r\n";
 constexpr wchar_t kTooLarge[] =
     L"(KvPartitionHelper)new size is beyond 2147483647 MB, represents the same.\r\n";
 
@@ -325,6 +329,9 @@ TEST_P(CompareSizeTest, DecidesBetweenKeepingExpandingAndShrinking) {
         fault.error = 21;
         machine.injectFault(fault);
     }
+    if (c.fileSizeError != 0) {
+        machine.injectFault(sim::Fault{"getFileAttributesExW", c.fileSizeError, 0, 1, {}});
+    }
     machine.putFolder(L"D:\\vd");
     machine.putFile(kVhdx, "");
     machine.model().files[sim::Machine::pathKey(kVhdx)].logicalSize = 1000 * sim::kMiB + 99;
@@ -344,21 +351,24 @@ TEST_P(CompareSizeTest, DecidesBetweenKeepingExpandingAndShrinking) {
 
 const SizeCase kSizeCases[] = {
     {"NineMegabytesAreSimilar", 4000, nullptr, kE4991, 0, 77, {kSimilar}},
-    {"TenMegabytesExpand", 4000, nullptr, kE4990, 10, 5000, {kBigger}},
+    {"TenMegabytesExpand", 4000, "0", kE4990, 10, 5000, {kBigger}},
     {"LessRoomShrinks", 3000, nullptr, kE5000, -1000, 77, {kSmaller}},
     {"CapMakesItShrink", 7000, "3000", kE5000, -2000, 77, {kSmaller}},
     {"CapOfZeroIsNoCap", 7000, "0", kE5000, 3000, 8000, {kBigger}},
-    {"NegativeCapIsNoCap", 7000, "-1", kE5000, 3000, 8000, {badCap(L"-1"), kBigger}},
-    {"TextCapIsNoCap", 7000, "abc", kE5000, 3000, 8000, {badCap(L"abc"), kBigger}},
-    {"TooLargeCapIsNoCap", 1000, "4294967297", kE5000, -3000, 77, {badCap(L"4294967297"), kSmaller}},
+    {"NegativeCapIsNoCap", 7000, "-1", kE5000, 3000, 8000, {kBigger}},
+    {"NoCapFileIsNoExpand", 7000, nullptr, kE5000, 0, 77, {kCapUnknown}},
+    {"TextCapIsNoExpand", 7000, "abc", kE5000, 0, 77, {badCap(L"abc"), kCapUnknown}},
+    {"TooLargeCapStillShrinks", 1000, "4294967297", kE5000, -3000, 77, {badCap(L"4294967297"), kSmaller}},
+    {"FileSizeUnreadable", 4000, "0", kE5000, 0, 77, {kFileUnknown}, L"E:", kVhdx, 5},
+    {"FileNotThereHoldsNothing", 4000, "0", kE5000, -1000, 77, {kSmaller}, L"E:", kVhdx, 2},
     {"NegativeTotalIsNoRecord", 4000, nullptr, kEMinus5, 0, 77, {badTotal(L"-5"), kNew}},
     {"WrappingTotalIsNoRecord", 4000, nullptr, kEWrapping, 0, 77, {badTotal(L"3000000000"), kNew}},
     {"TotalWithTrailingTextIsNoRecord", 4000, nullptr, kETrailing, 0, 77, {badTotal(L"4990MB"), kNew}},
-    {"NewSizeBeyondWhatAScriptTakes", 2147483647, nullptr, kE5000, 0, 77, {kTooLarge}},
+    {"NewSizeBeyondWhatAScriptTakes", 2147483647, "0", kE5000, 0, 77, {kTooLarge}},
     {"FreeSpaceUnreadable", std::nullopt, nullptr, kE5000, 0, 77, {kFreeUnknown}},
     {"UncPath", 4000, nullptr, kE5000, 0, 77, {kFreeUnknown}, L"E:", L"\\\\server\\share\\drive.vhdx"},
     {"NoDriveComponent", 4000, nullptr, kE5000, 0, 77, {kFreeUnknown}, L"E:", L"vd\\drive.vhdx"},
-    {"LetterWithoutColonMatchesInAnyCase", 4000, nullptr, kE4990, 10, 5000, {kBigger}, L"e"},
+    {"LetterWithoutColonMatchesInAnyCase", 4000, "0", kE4990, 10, 5000, {kBigger}, L"e"},
     {"LetterWithBackslashDoesNotMatch", 4000, nullptr, kE4990, 0, 77, {kNew}, L"E:\\"},
     {"EmptyLetterMatchesNothing", 4000, nullptr, kE4990, 0, 77, {kNew}, L""},
     {"NoInventory", 4000, nullptr, "", 0, 77, {kNew}},
