@@ -377,38 +377,90 @@ const SizeCase kSizeCases[] = {
 INSTANTIATE_TEST_SUITE_P(Table, CompareSizeTest, ::testing::ValuesIn(kSizeCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-struct RegistryCase {
+// The AutoRun policy an attach finds, with or without the journal of an attach killed before it put the
+// policy back: diskpart sees 255, and afterwards the policy is as it was before any attach (a journal is
+// acted on while the policy is still as its attach may have left it; the killed calls test has the
+// journals such an attach leaves, these rows the ones it cannot).
+struct PolicyCase {
     const char* name;
-    bool keyExists;
-    std::optional<std::uint32_t> value;
+    bool keyBefore;
+    std::optional<std::uint32_t> valueBefore;
+    bool keyAfter;
+    std::optional<std::uint32_t> valueAfter;
+    std::string journal = {};  // empty: none
+    const wchar_t* line = nullptr;
 };
 
-class AutoRunRestoreTest : public LifecycleTest, public ::testing::WithParamInterface<RegistryCase> {};
+void PrintTo(const PolicyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
-TEST_P(AutoRunRestoreTest, DiskpartSeesAutoRunOffAndTheValueIsRestoredExactly) {
+std::string journal(int keyExisted, int valueExisted, const char* value) {
+    return "[Main]\r\nKeyExisted=" + std::to_string(keyExisted) +
+           "\r\nValueExisted=" + std::to_string(valueExisted) + "\r\nValue=" + value + "\r\n";
+}
+
+constexpr wchar_t kJournal[] = L"C:\\ProgramData\\Norvel\\Quillmark\\AutoRun.ini";
+constexpr wchar_t kPutBack[] =
+    L"(KvPartitionHelper)AutoRun policy put back as it was before an unfinished attach.\r\n";
+constexpr wchar_t kUnreadable[] =
+    L"(KvPartitionHelper)AutoRun journal cannot be read; the policy is left as it is.\r\n";
+
+class AutoRunRestoreTest : public LifecycleTest, public ::testing::WithParamInterface<PolicyCase> {};
+
+TEST_P(AutoRunRestoreTest, DiskpartSeesAutoRunOffAndThePolicyIsRestoredExactly) {
+    const PolicyCase& c = GetParam();
     createDrive();
     auto& registry = machine.model().registry;
     registry.erase(LifecycleMachine::autoRunKey());
-    if (GetParam().keyExists) {
+    if (c.keyBefore) {
         auto& key = registry[LifecycleMachine::autoRunKey()];
-        if (GetParam().value) {
-            key.dwords[kAutoRunValue] = *GetParam().value;
+        if (c.valueBefore) {
+            key.dwords[kAutoRunValue] = *c.valueBefore;
         }
+    }
+    if (!c.journal.empty()) {
+        machine.putFile(kJournal, c.journal);
     }
     ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
     EXPECT_EQ(machine.autoRunDuringRuns.back(), 255u);
-    EXPECT_EQ(machine.autoRunKeyExists(), GetParam().keyExists);
-    EXPECT_EQ(machine.autoRunKeyExists() ? machine.autoRun() : std::nullopt, GetParam().value);
+    EXPECT_EQ(machine.autoRunKeyExists(), c.keyAfter);
+    EXPECT_EQ(machine.autoRunKeyExists() ? machine.autoRun() : std::nullopt, c.valueAfter);
+    EXPECT_EQ(logged(kPutBack), c.line == kPutBack);
+    EXPECT_EQ(logged(kUnreadable), c.line == kUnreadable);
+    EXPECT_FALSE(machine.fileExists(kJournal));
     EXPECT_EQ(machine.sleeps().back(), 250u);
     EXPECT_EQ(machine.openHandleCount(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(States, AutoRunRestoreTest,
-                         ::testing::Values(RegistryCase{"Value0x91", true, 0x91},
-                                           RegistryCase{"ValueAbsent", true, std::nullopt},
-                                           RegistryCase{"KeyAbsent", false, std::nullopt},
-                                           RegistryCase{"ValueAllOnes", true, 0xFFFFFFFFu}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    States, AutoRunRestoreTest,
+    ::testing::Values(
+        PolicyCase{"Value0x91", true, 0x91, true, 0x91},
+        PolicyCase{"ValueAbsent", true, std::nullopt, true, std::nullopt},
+        PolicyCase{"KeyAbsent", false, std::nullopt, false, std::nullopt},
+        PolicyCase{"ValueAllOnes", true, 0xFFFFFFFFu, true, 0xFFFFFFFFu},
+        PolicyCase{"JournalOfAnAddedValue", true, 255, true, std::nullopt, journal(1, 0, "0"), kPutBack},
+        PolicyCase{"JournalOfAPolicySetSince", true, 0x91, true, 0x91, journal(1, 1, "145")},
+        PolicyCase{"JournalWithoutValue", true, 255, true, 255, journal(1, 1, ""), kUnreadable},
+        PolicyCase{"JournalValueWithoutKey", true, 255, true, 255, journal(0, 1, "145"), kUnreadable}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A journal whose policy could not be put back stays, and an attach meanwhile leaves the policy alone
+// rather than take the 255 it finds for the policy to put back.
+TEST_F(LifecycleTest, AJournalThatCouldNotBePutBackWaitsForTheNextCall) {
+    createDrive();
+    machine.model().registry[LifecycleMachine::autoRunKey()].dwords[kAutoRunValue] = 255;
+    machine.putFile(kJournal, journal(1, 1, "145"));
+    machine.injectFault(sim::Fault{"regOpenKeyExW", 5, 0, 1, {}});
+    EXPECT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
+    EXPECT_TRUE(
+        logged(L"(KvPartitionHelper)AutoRun journal cannot be written; AutoRun is left as it is.\r\n"));
+    EXPECT_EQ(machine.callCounts().count("regSetValueExDword"), 0u);
+    EXPECT_EQ(PH_ListFixedPartition(), 1);
+    EXPECT_EQ(machine.autoRun(), 145u);
+    EXPECT_FALSE(machine.fileExists(kJournal));
+}
 
 TEST_F(LifecycleTest, FailedAttachOfAVhdxRetriesThroughADetachAndExtends) {
     createDrive();
