@@ -118,12 +118,14 @@ CaptureOutcome runBatchFile(const std::wstring& batchPath, const std::wstring& s
     return {outcome.exitCode == 0, outcome.exitCode};
 }
 
-int checkExist(const std::wstring& vhdxPath) {
+}  // namespace
+
+VhdxPresence QueryVhdxPresence(const std::wstring& vhdxPath) {
     Platform& os = platform();
     const auto script = composeScript(kListScriptBytes, scripts::kListVdisk);
     const auto scriptPath = script ? WriteScriptFile(*script, false) : std::nullopt;
     if (!scriptPath) {
-        return 0;
+        return VhdxPresence::Unknown;
     }
 
     const std::wstring libraryFolder = LibraryFolder();
@@ -151,10 +153,11 @@ int checkExist(const std::wstring& vhdxPath) {
         capture = runBatchFile(batchPath, systemFolder);
     }
 
-    int result = 0;
+    VhdxPresence presence = VhdxPresence::Unknown;
     if (capture.succeeded) {
         logLine(L"(KvPartitionHelper)diskpart list vdisk successfully.");
-        result = FindAttachedInVdiskList(resultPath, vhdxPath);
+        presence = FindAttachedInVdiskList(resultPath, vhdxPath) == 1 ? VhdxPresence::Attached
+                                                                      : VhdxPresence::NotAttached;
     } else {
         logLine(formatBounded(kTextUnits, L"(KvPartitionHelper)diskpart error because of 0x%08x.",
                               capture.exitCode));
@@ -162,10 +165,8 @@ int checkExist(const std::wstring& vhdxPath) {
     os.deleteFileW(batchPath);
     os.deleteFileW(*scriptPath);
     os.setFileAttributesW(resultPath, win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
-    return result;
+    return presence;
 }
-
-}  // namespace
 
 int FindAttachedInVdiskList(const std::wstring& resultPath, const std::wstring& vhdxPath) {
     const std::wstring extension = extensionOf(vhdxPath);
@@ -186,7 +187,7 @@ int FindAttachedInVdiskList(const std::wstring& resultPath, const std::wstring& 
 
 int CheckExistVHDX(const wchar_t* vhdxPath) {
     const auto path = textArgument(L"PH_CheckExistVHDX", L"the VHDX path", vhdxPath);
-    return path ? checkExist(*path) : 0;
+    return path && QueryVhdxPresence(*path) == VhdxPresence::Attached ? 1 : 0;
 }
 
 }  // namespace kvph

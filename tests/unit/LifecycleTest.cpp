@@ -516,8 +516,11 @@ TEST_F(LifecycleTest, RecordDiskPartitionFailsWhenUserDataIniCannotBeWritten) {
     }
 }
 
-TEST_F(LifecycleTest, FailedDetachWithRemovalDeletesNothingAndAFailedCompactionStillLists) {
+// A removal whose detach diskpart refuses removes nothing of an attached drive, and all of a drive that is
+// detached already.
+TEST_F(LifecycleTest, FailedDetachRemovesOnlyADetachedDriveAndAFailedCompactionStillLists) {
     createDrive();
+    ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
     machine.model().diskpart.exitCodes = {0x80070020u};
     EXPECT_EQ(PH_DetachVHDX(kVhdx, 1), 0);
     EXPECT_TRUE(machine.fileExists(kVhdx));
@@ -527,7 +530,15 @@ TEST_F(LifecycleTest, FailedDetachWithRemovalDeletesNothingAndAFailedCompactionS
     machine.putFile(kPartitionIni, "[Main]\r\nCount=0\r\n");
     machine.model().diskpart.exitCodes = {0x80070020u};
     EXPECT_EQ(PH_CompactThenAttachVHDX(kVhdx), 0);
-    EXPECT_EQ(machine.iniText(kPartitionIni, L"Main", L"Count"), L"2");
+    EXPECT_EQ(machine.iniText(kPartitionIni, L"Main", L"Count"), L"3");
+
+    ASSERT_EQ(PH_DetachVHDX(kVhdx, 0), 1);
+    EXPECT_EQ(PH_DetachVHDX(kVhdx, 0), 0);
+    EXPECT_EQ(PH_DetachVHDX(kVhdx, 1), 1);
+    EXPECT_TRUE(logged(L"(KvPartitionHelper)the VHDX is not attached; its files are removed."));
+    for (const wchar_t* removed : {kVhdx, kPartitionIni, kMaxSizeIni}) {
+        EXPECT_FALSE(machine.fileExists(removed));
+    }
 }
 
 // Without the drive's section the detach still runs, and the volume recorded before stays recorded.
