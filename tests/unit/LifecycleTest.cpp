@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FrameFixture.h"
@@ -45,6 +46,9 @@ public:
         steps.push_back("diskpart sees " + autoRunText(autoRunDuringRuns.back()));
         if (throwAtRun == autoRunDuringRuns.size()) {
             throw std::bad_alloc();
+        }
+        if (letterTakenAtRun != 0) {
+            model().letters.push_back(std::exchange(letterTakenAtRun, L'\0'));
         }
         return TestMachine::createProcessAndWait(applicationName, commandLine, flags);
     }
@@ -109,7 +113,8 @@ public:
 
     std::vector<std::optional<std::uint32_t>> autoRunDuringRuns;
     std::vector<std::string> steps;
-    std::size_t throwAtRun = 0;  // 1-based: the diskpart start that throws instead; 0: none
+    std::size_t throwAtRun = 0;    // 1-based: the diskpart start that throws instead; 0: none
+    wchar_t letterTakenAtRun = 0;  // a letter another device takes as the next diskpart starts
 };
 
 // A system disk C: and a data disk whose D: holds the VHDX drive's file; AutoRun policy 0x91.
@@ -552,6 +557,21 @@ TEST_F(LifecycleTest, DetachWithoutTheDrivesSectionLeavesUserDataIniAlone) {
     EXPECT_EQ(machine.fileBytes(kUserDataIni), "[Main]\r\nDisk=7\r\nPartition=9\r\n");
 }
 
+// A creation that diskpart fails half-way leaves nothing of it, and its retry works: Z:, free when it was
+// chosen, is taken by another device before the script assigns it.
+TEST_F(LifecycleTest, AFailedCreationLeavesNoFileNoFolderAndTheSizeCapAsItWas) {
+    const wchar_t path[] = L"D:\\new\\vd\\drive.vhdx";
+    machine.putFile(kMaxSizeIni, "[Main]\r\nSize=7\r\n", 0x2);  // an older drive's
+    machine.letterTakenAtRun = L'Z';
+    EXPECT_EQ(PH_CreateVHDX(path, L"Duskvale", 20480, 1), 0);
+    EXPECT_FALSE(machine.fileExists(path));
+    EXPECT_EQ(machine.vdisk(path), nullptr);
+    EXPECT_FALSE(machine.pathFileExistsW(L"D:\\new"));
+    EXPECT_EQ(machine.fileBytes(kMaxSizeIni), "[Main]\r\nSize=7\r\n");
+    EXPECT_EQ(machine.fileAttributes(kMaxSizeIni), 0x2u);
+    EXPECT_EQ(PH_CreateVHDX(path, L"Duskvale", 20480, 1), 1);
+}
+
 // Whatever would refuse a create, or make it certainly fail, is found before anything changes.
 struct CreateRefusal {
     const char* name;
@@ -559,6 +579,8 @@ struct CreateRefusal {
     bool fileExists;
     bool everyLetterTaken;
     int maximumMB;
+    const wchar_t* label = L"Duskvale";
+    const wchar_t* unmakeableFolder = L"";  // a folder along the path whose making fails
 };
 
 void PrintTo(const CreateRefusal& c, std::ostream* os) {
@@ -571,6 +593,7 @@ TEST_P(CreateRefusalTest, RefusesWithOneLineBeforeAnyFolderIniFileOrScript) {
     const CreateRefusal& c = GetParam();
     machine.putFile(kMaxSizeIni, "[Main]\r\nSize=20480\r\n", 0x2);
     const std::wstring folder = c.path.substr(0, c.path.rfind(L'\\'));
+    const std::wstring outermostFolder = c.path.substr(0, c.path.find(L'\\', 3));
     if (c.fileExists) {
         machine.putFolder(folder);
         machine.putFile(c.path, "data");
@@ -578,11 +601,14 @@ TEST_P(CreateRefusalTest, RefusesWithOneLineBeforeAnyFolderIniFileOrScript) {
     for (wchar_t letter = L'E'; c.everyLetterTaken && letter <= L'Z'; ++letter) {
         machine.model().letters.push_back(letter);
     }
-    EXPECT_EQ(PH_CreateVHDX(c.path.c_str(), L"Duskvale", c.maximumMB, 1), 0);
+    if (*c.unmakeableFolder != L'\0') {
+        machine.injectFault(sim::Fault{"wmkdir", 5, 0, 1, c.unmakeableFolder});
+    }
+    EXPECT_EQ(PH_CreateVHDX(c.path.c_str(), c.label, c.maximumMB, 1), 0);
     EXPECT_EQ(machine.logTexts().size(), 1u);
     EXPECT_EQ(runCount(), 0u);
     EXPECT_EQ(machine.iniText(kMaxSizeIni, L"Main", L"Size"), L"20480");
-    EXPECT_EQ(machine.pathFileExistsW(folder), c.fileExists);
+    EXPECT_EQ(machine.pathFileExistsW(outermostFolder), c.fileExists);
     EXPECT_FALSE(machine.fileExists(kScriptFile));
     EXPECT_FALSE(machine.fileExists(kPartitionIni));
 }
@@ -594,7 +620,12 @@ INSTANTIATE_TEST_SUITE_P(
                                     false, false, 1000},
                       CreateRefusal{"NoFreeLetter", L"D:\\new\\drive.vhdx", false, true, 1000},
                       // No cap, and Q: is no volume whose free space could size the drive.
-                      CreateRefusal{"NoSizeKnown", L"Q:\\new\\drive.vhdx", false, false, 0}),
+                      CreateRefusal{"NoSizeKnown", L"Q:\\new\\drive.vhdx", false, false, 0},
+                      CreateRefusal{"NoSuchDrive", L"Q:\\new\\drive.vhdx", false, false, 1000},
+                      CreateRefusal{"FolderCannotBeMade", L"D:\\new\\inner\\drive.vhdx", false, false, 1000,
+                                    L"Duskvale", L"inner"},
+                      CreateRefusal{"LabelLongerThanNtfsTakes", kVhdx, false, false, 1000,
+                                    L"A label of thirty-six letters, sorry"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What holds the letter recorded for the drive: a plain attach without a resize unless it is the drive.
