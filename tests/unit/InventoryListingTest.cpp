@@ -121,20 +121,6 @@ TEST_F(ListingTest, GptSystemDiskCountsItsUnletteredPartitions) {
     EXPECT_EQ(log(), std::vector<std::wstring>{report(systemSection("1", "11"))});
 }
 
-TEST_F(ListingTest, NoLetteredVolumeGivesOnlyTheCount) {
-    sim::Disk disk = systemDisk({0});
-    disk.volumes.back().letter.reset();
-    add(disk);
-    listAndCheck();
-    EXPECT_EQ(inventory(), "[Main]\r\nCount=0\r\n");
-    EXPECT_TRUE(log().empty());
-}
-
-TEST_F(ListingTest, NoDrivesAtAll) {
-    listAndCheck();
-    EXPECT_EQ(inventory(), "[Main]\r\nCount=0\r\n");
-}
-
 TEST_F(ListingTest, OldInventoryIsReplacedWhole) {
     machine.putFile(
         kIniPath, "[7]\r\nLetter=Q:\r\n[Main]\r\nCount=8\r\nStale=1\r\n",
@@ -243,6 +229,7 @@ TEST_F(ListingTest, DrivesNeitherFixedNorRemovableAreLeftOutUnqueried) {
     }
 }
 
+// A drive whose volumes have no letter gives only the count, and is still classified.
 TEST_F(ListingTest, DriveWithoutLetteredVolumesIsStillClassified) {
     sim::Disk disk = dataDisk({0, sim::DriveType::Fixed, 17, std::nullopt}, L'F', L"");
     disk.volumes.back().letter.reset();
