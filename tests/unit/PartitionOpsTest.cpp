@@ -120,11 +120,12 @@ std::string setIdScript(int disk, int partition, const std::string& id, const st
     return script + "exit\r\n";
 }
 
-std::string formatScript(int disk, const std::string& label, const std::string& letter) {
+// A GPT disk's script has no "active" line: diskpart marks only MBR partitions active.
+std::string formatScript(int disk, const std::string& label, const std::string& letter, bool gpt = false) {
     const std::string formatLine =
         label.empty() ? "format quick fs=ntfs " : "format quick fs=ntfs label=\"" + label + "\"";
     return "select disk=\"" + std::to_string(disk) + "\"\r\nclean\r\ncreate partition primary\r\n" +
-           formatLine + "\r\nactive\r\nassign letter=\"" + letter + "\"\r\nexit\r\n";
+           formatLine + (gpt ? "" : "\r\nactive") + "\r\nassign letter=\"" + letter + "\"\r\nexit\r\n";
 }
 
 // Disk 0 is the system disk with C:; the builder's further disks follow.
@@ -311,6 +312,10 @@ void emptyDisk(MachineBuilder& builder) {
 void twoEmptyDisks(MachineBuilder& builder) {
     builder.imageDisk(5, emptyImage()).imageDisk(6, emptyImage());
 }
+// What a clean leaves of a GPT disk: the table without partitions.
+void emptyGptDisk(MachineBuilder& builder) {
+    builder.gptDisk(5, kGiB);
+}
 void unlistedGptDisk(MachineBuilder& builder) {
     builder.imageDisk(5, unlistedGptImage());
 }
@@ -351,9 +356,9 @@ TEST_F(PartitionOpsTest, FormatChoosesTheLetterOrElseOnlyAWhollyEmptyDisk) {
          std::vector<std::string>(3, formatScript(5, "", "X?"))},
         {"no such volume: the empty disk", L"X:", L"", emptyDisk, 1, {formatScript(5, "", "X:")}},
         {"two empty disks: the last one", L"X:", L"", twoEmptyDisks, 1, {formatScript(6, "", "X:")}},
-        // "E\" is no volume's letter, so the empty disk is wiped, and diskpart cannot give it E.
-        {"no colon matches no volume", L"E", L"", emptyDisk, 0,
-         std::vector<std::string>(3, formatScript(5, "", "E"))},
+        {"an empty GPT disk", L"X:", L"", emptyGptDisk, 1, {formatScript(5, "", "X:", true)}},
+        // "E" names the volume E: too; the assign line keeps the text as given, as diskpart takes it.
+        {"a letter without a colon", L"E", L"", emptyDisk, 1, {formatScript(2, "Backup", "E")}},
         // "\" neither; diskpart refuses the empty letter after the clean.
         {"empty letter", L"", L"", emptyDisk, 0, std::vector<std::string>(3, formatScript(5, "", ""))},
         {"no such volume and no empty disk", L"X:", L"", noExtraDisk, 0, {}},
@@ -405,9 +410,11 @@ TEST_F(PartitionOpsTest, FormatTakesTheVolumesDiskOnlyWhenTheVolumeIsAloneOnIt) 
         }
         install(builder);
         machine->putFile(L"E:\\kept.txt", "x");
+        const bool gpt = machine->model().disks[1].style == sim::PartitionStyle::Gpt;
         EXPECT_EQ(PH_FormatNTFS(L"E:", L""), c.result);
         if (c.result == 1) {
-            EXPECT_EQ(scripts(), std::vector<std::string>{formatScript(2, "Backup", "E:")});
+            EXPECT_EQ(scripts(), std::vector<std::string>{formatScript(2, "Backup", "E:", gpt)});
+            EXPECT_TRUE(machine->pathFileExistsW(L"E:"));
             continue;
         }
         EXPECT_TRUE(scripts().empty());
