@@ -199,7 +199,7 @@ std::uint32_t selectVdisk(DiskpartContext& context, const DiskpartArguments& arg
 
 std::optional<wchar_t> freeLetter(const Drives& drives) {
     for (wchar_t letter = L'D'; letter <= L'Z'; ++letter) {
-        if (!drives.rootExists(letter)) {
+        if (!drives.letterAssigned(letter)) {
             return letter;
         }
     }
@@ -220,7 +220,7 @@ std::uint32_t attachVdisk(DiskpartContext& context, const DiskpartArguments& arg
     }
     // A volume comes back under its letter unless something else took that letter meanwhile.
     for (Volume& volume : vdisk->disk.volumes) {
-        if (volume.letter && context.drives.rootExists(*volume.letter)) {
+        if (volume.letter && context.drives.letterAssigned(*volume.letter)) {
             volume.letter = freeLetter(context.drives);
         }
     }

@@ -130,6 +130,9 @@ struct DiskpartRun {
     std::string script;        // the script file's bytes
     std::uint32_t exitCode = 0;
     std::string output;  // what it printed (captured by the batch redirection)
+    // The file that ran: the system folder's diskpart.exe, or another diskpart.exe that a start without
+    // an application name found first (it runs nothing of the script and exits with 0).
+    std::wstring program;
 };
 
 struct MachineModel {
@@ -137,8 +140,15 @@ struct MachineModel {
     std::wstring windowsDirectory = L"C:\\Windows";
     std::wstring commonAppData = L"C:\\ProgramData";
     std::wstring libraryPath = L"C:\\Program Files\\Host\\KvPartitionHelper.dll";
+    // The host program that loaded the library, and its current folder: where a start without an
+    // application name looks for the program before the system folder.
+    std::wstring programPath = L"C:\\Program Files\\Host\\HostService.exe";
+    std::wstring currentDirectory = L"C:\\Windows\\System32";
     std::vector<Disk> disks;
     std::vector<wchar_t> letters;  // letters that exist without a volume (network drives and the like)
+    // Letters assigned without a ready volume (an empty card reader or optical drive, a mapped drive out
+    // of service): GetLogicalDrives reports them, yet no path "X:" exists.
+    std::vector<wchar_t> notReadyLetters;
     // Files and folders are keyed by their upper-cased full path (Machine::pathKey); each keeps the
     // path as it was created. Drive roots ("C:\\") are not folders: they exist when a volume or an
     // entry of `letters` has that letter.

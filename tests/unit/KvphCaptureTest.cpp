@@ -61,6 +61,7 @@ sim::MachineModel mixedMachine() {
                                   .bus(std::nullopt)
                                   .rotationRate(7200)
                                   .networkLetter(L'Z')
+                                  .notReadyLetter(L'Q')
                                   .build();
     model.registry[L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\POLICIES\\EXPLORER"]
         .dwords[L"NoDriveTypeAutoRun"] = 145;

@@ -35,6 +35,7 @@ TEST(SimMachineJsonTest, RejectsWhatTheFormatDoesNotHave) {
         {R"({"codePage": 932})", "codePage: code page 932 is not supported"},
         {R"({"codePage": "1252"})", "codePage: expected an integer"},
         {R"({"letters": ["ZZ"]})", "letters[0]: expected a drive letter"},
+        {R"({"letters": ["Z", {"letter": "G", "ready": 0}]})", "letters[1].ready: expected true or false"},
         {R"({"folders": ["relative\\path"]})", "folders[0]: expected a full Windows path"},
         {R"({"files": [{"path": "C:\\a", "colour": 1}]})", "files[0].colour: unknown key"},
         {R"({"files": [{"size": 1}]})", "files[0].path: required"},
@@ -89,6 +90,8 @@ TEST(SimMachineJsonTest, DefaultsAndContents) {
 TEST(SimMachineJsonTest, SavedMachinesLoadBackTheSame) {
     Machine machine(defaultMachine());
     machine.model().letters.push_back(L'Y');
+    machine.model().notReadyLetters.push_back(L'G');
+    machine.model().currentDirectory = L"D:\\vd";
     machine.putFolder(L"D:\\vd");
     machine.setFileAttributesW(L"D:\\vd", win::FILE_ATTRIBUTE_HIDDEN_);
     machine.putFile(L"D:\\vd\\bytes.bin", std::string("\0\x81\xff\r\n", 5), win::FILE_ATTRIBUTE_SYSTEM_);
@@ -201,6 +204,9 @@ TEST(SimMachineJsonTest, ImpossibleMachinesAreRefusedWithTheirPath) {
          "disks[0].volumes[1].letter: drive letter E is already taken by disks[0].volumes[0].letter"},
         {mbrMachine("[" + primary + "]", R"([{"start": 2048, "letter": "Z"}])", R"(, "letters": ["Z"])"),
          "letters[0]: drive letter Z is already taken by disks[0].volumes[0].letter"},
+        {mbrMachine("[" + primary + "]", R"([{"start": 2048, "letter": "Z"}])",
+                    R"(, "letters": [{"letter": "z", "ready": false}])"),
+         "drive letter Z is already taken by disks[0].volumes[0].letter"},
         {R"({"disks": [{"number": 32, "sizeBytes": 1048576}]})", "disks[0].number: must be at most 31"},
         {thirtyThreeDrives,
          "vdisks[0].attached: no physical drive number is left for it (32 drives at most)"},

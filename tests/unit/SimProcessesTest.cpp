@@ -94,6 +94,39 @@ TEST_F(SimProcessesTest, VirtualDiskCommandsCheckTheirPreconditions) {
     EXPECT_FALSE(vdisk(0).attached);
 }
 
+// Without an application name the platform looks in the host program's folder and the current folder
+// before the system folder, so a diskpart.exe put there runs instead of the system's.
+TEST_F(SimProcessesTest, AStartWithoutAnApplicationNameRunsTheFirstDiskpartTheSearchFinds) {
+    const std::wstring system = L"C:\\Windows\\System32\\diskpart.exe";
+    const std::wstring inProgramFolder = L"C:\\Program Files\\Host\\diskpart.exe";
+    const std::wstring inCurrentFolder = L"C:\\Work\\diskpart.exe";
+    struct Case {
+        const char* name;
+        std::vector<std::wstring> planted;  // besides what earlier rows planted
+        std::wstring applicationName;
+        std::wstring ran;
+    };
+    const Case cases[] = {
+        {"in the current folder", {inCurrentFolder}, L"", inCurrentFolder},
+        {"in the program's folder first", {inProgramFolder}, L"", inProgramFolder},
+        {"the system's named outright", {}, system, system},
+    };
+    machine.model().currentDirectory = L"C:\\Work";
+    machine.putFolder(L"C:\\Program Files\\Host");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const std::wstring& path : c.planted) {
+            machine.putFile(path, "planted");
+        }
+        machine.putFile(kScript, "create vdisk file=\"D:\\vd\\a.vhdx\" type=fixed maximum=50\r\n");
+        const auto outcome = machine.createProcessAndWait(c.applicationName, kRunScript, 0);
+        EXPECT_EQ(outcome.exitCode, 0u);
+        EXPECT_EQ(machine.diskpartRuns().back().program, c.ran);
+        // Only the system's diskpart runs the script.
+        EXPECT_EQ(machine.model().vdisks.size(), c.ran == system ? 1u : 0u);
+    }
+}
+
 TEST_F(SimProcessesTest, QueuedExitCodesFailWholeScripts) {
     machine.model().diskpart.exitCodes = {5, 0};
     const std::string create = "create vdisk file=\"D:\\vd\\a.vhdx\" type=fixed maximum=50\r\n";
