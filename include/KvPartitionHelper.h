@@ -80,10 +80,12 @@ int PH_CheckExistVHDX(const wchar_t* vhdxPath);
  * partitions, or diskpart failed. */
 int PH_FormatNTFS(const wchar_t* driveLetter, const wchar_t* volumeLabel);
 
-/* Proposes a free drive letter. Despite its name it returns a drive letter, not a volume label.
+/* Proposes a free drive letter. Despite its name it returns a drive letter, not a volume label. A
+ * letter is free when the system reports no drive under it and no path of that name exists: an empty
+ * card reader or optical drive, or a mapped drive out of service, holds its letter.
  *   letterOut  out  buffer of KVPH_TEXT_UNITS units; receives a letter such as "Z:"
  * Returns 1 with the highest free letter, searching from "Z:" down to "C:"; 0 with the buffer emptied
- * when every letter is in use. */
+ * when every letter is in use, or when the letters in use cannot be read. */
 int PH_FindUsableLabel(wchar_t* letterOut);
 
 /* Compacts the VHDX file, then attaches it again.
