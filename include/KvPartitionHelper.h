@@ -116,7 +116,10 @@ int PH_SetHidden(const wchar_t* driveLetter);
 
 /* Shows hidden volumes again: every partition of an MBR disk that has type 1B (what PH_SetHidden
  * writes) and no drive letter gets type 0B; no other partition is changed.
- *   driveLetter  in   drive letter text such as "E:" that the volume shown is given; may be empty
+ *   driveLetter  in   drive letter that the first volume shown is given, such as "E:" ("E" and "E:"
+ *                     are taken too); may be empty. The others shown get no letter. A letter that is
+ *                     not one of A to Z, or that is in use (as PH_FindUsableLabel judges it), is
+ *                     refused before anything is changed.
  * Returns 1 when at least one partition was found and every type change succeeded; 0 otherwise. */
 int PH_SetNonHidden(const wchar_t* driveLetter);
 

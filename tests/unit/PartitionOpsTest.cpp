@@ -226,7 +226,8 @@ TEST_F(PartitionOpsTest, HideThenShowGivesTheLetterBackAndTheInventorySaysSo) {
 
 // The system disk with System Reserved, C: and recovery; disk 3 with one partition PH_SetHidden hid
 // and a logical drive of another hidden type; a letterless GPT partition; a removable drive and a
-// CD-ROM drive with letterless partitions; and, when asked, a second hidden partition on disk 7.
+// CD-ROM drive with letterless partitions; G: held by an empty card reader; and, when asked, a second
+// hidden partition on disk 7.
 MachineBuilder hiddenMachine(bool secondHidden) {
     MachineBuilder builder;
     builder.imageDisk(0, reservedSystemImage())
@@ -255,7 +256,7 @@ MachineBuilder hiddenMachine(bool secondHidden) {
     if (secondHidden) {
         builder.imageDisk(7, oneHiddenImage()).onPartitionAt(2048).volumeWithoutLetter(L"NTFS", L"Older");
     }
-    return builder;
+    return builder.notReadyLetter(L'G');
 }
 
 TEST_F(PartitionOpsTest, ShowChangesOnlyThePartitionsThatHidingWrote) {
@@ -266,15 +267,27 @@ TEST_F(PartitionOpsTest, ShowChangesOnlyThePartitionsThatHidingWrote) {
         std::vector<std::uint32_t> exitCodes;
         int result;
         std::vector<std::string> scripts;
+        bool shown;                // the hidden partition on disk 3 has type 0B
+        wchar_t letterAfter;       // its volume's letter, 0 for none
+        const char* refusal = {};  // the one log line of a call refused before any change
     };
-    const std::string first = setIdScript(3, 2, "0B", "K:");
+    const std::string firstK = setIdScript(3, 2, "0B", "K:");
+    const std::string first = setIdScript(3, 2, "0B");
+    const std::string second = setIdScript(7, 1, "0B");
+    const std::string refusedLetter = "(KvPartitionHelper)PH_SetNonHidden: the drive letter ";
+    const char* notOneLetter = "K:x is not one letter from A to Z, alone or followed by \":\" or \":\\\".";
     const Case cases[] = {
-        {"the hidden partition gets the letter", false, L"K:", {}, 1, {first}},
-        {"its run fails", false, L"K:", {5}, 0, {first}},
-        {"no letter, no assign line", true, L"", {}, 1, {setIdScript(3, 2, "0B"), setIdScript(7, 1, "0B")}},
-        // Both runs assign the same letter, so the second one finds it taken.
-        {"second run finds the letter taken", true, L"K:", {}, 0, {first, setIdScript(7, 1, "0B", "K:")}},
-        {"one run of two fails", true, L"", {5}, 0, {setIdScript(3, 2, "0B"), setIdScript(7, 1, "0B")}},
+        {"the hidden partition gets the letter", false, L"K:", {}, 1, {firstK}, true, L'K'},
+        {"a letter alone", false, L"k", {}, 1, {setIdScript(3, 2, "0B", "k")}, true, L'K'},
+        {"its run fails", false, L"K:", {5}, 0, {firstK}, false, 0},
+        {"no letter, no assign line", true, L"", {}, 1, {first, second}, true, 0},
+        // One letter names one volume: the second partition is shown without one.
+        {"the letter goes to the first only", true, L"K:", {}, 1, {firstK, second}, true, L'K'},
+        {"one run of two fails", true, L"", {5}, 0, {first, second}, false, 0},
+        // diskpart would refuse these only after "set id" had shown the partitions without a letter.
+        {"a letter in use", true, L"F:", {}, 0, {}, false, 0, "F: is in use."},
+        {"a letter an empty card reader holds", true, L"g:\\", {}, 0, {}, false, 0, "g:\\ is in use."},
+        {"not one letter", true, L"K:x", {}, 0, {}, false, 0, notOneLetter},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -283,9 +296,12 @@ TEST_F(PartitionOpsTest, ShowChangesOnlyThePartitionsThatHidingWrote) {
         EXPECT_EQ(PH_SetNonHidden(c.letter), c.result);
         // Scripts are the only way the library changes a disk: nothing else was retyped.
         EXPECT_EQ(scripts(), c.scripts);
-        EXPECT_EQ(machine->model().disks[1].mbr.primary[1].type, c.exitCodes.empty() ? 0x0B : 0x1B);
-        // K: is given by the first run, whatever the second one does.
-        EXPECT_EQ(machine->pathFileExistsW(L"K:"), c.exitCodes.empty() && c.letter[0] != L'\0');
+        const sim::Disk& disk = machine->model().disks[1];
+        EXPECT_EQ(disk.mbr.primary[1].type, c.shown ? 0x0B : 0x1B);
+        EXPECT_EQ(disk.volumes[1].letter.value_or(0), c.letterAfter);
+        if (c.refusal != nullptr) {
+            EXPECT_EQ(log(), std::vector<std::string>{refusedLetter + c.refusal});
+        }
     }
 }
 
