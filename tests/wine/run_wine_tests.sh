@@ -785,6 +785,22 @@ test_lifecycle_exports() {
         || fail "PH_DetachVHDX with removal" "$output" "$runs"
 }
 
+# A diskpart.exe beside the host program would run first if diskpart were found by a search of its name;
+# the library starts the system folder's, which each run of the stand-in records as its PROGRAM.
+test_diskpart_from_the_system_folder() {
+    kvph_built "kvph.exe builds for the diskpart search" || return
+    cp "$BUILD/kvph.exe" "$DLL" "$TOOL/"
+    cp "$BUILD/tests/wine/diskpart.exe" "$TOOL/diskpart.exe"
+    stand_in "" 0
+    local output programs
+    output=$(tool detach 'C:\Drives\Planted.vhdx')
+    programs=$(runs_log | sed -n 's/^PROGRAM //p' | sort -u)
+    [ -n "$programs" ] && [ "$(tr '[:upper:]' '[:lower:]' <<<"$programs")" = 'c:\windows\system32\diskpart.exe' ] \
+        && pass "with a diskpart.exe beside kvph.exe, the library runs the system folder's diskpart.exe" \
+        || fail "diskpart from the system folder" "programs: $programs" "$output"
+    rm -f "$TOOL/diskpart.exe"
+}
+
 # Runs a Windows program that prints "ok <check>" or "FAIL <check>: <detail>" per check and counts one
 # result per line, each named after the check with a prefix; an exit code that no FAIL line explains fails.
 run_checks() {
@@ -832,6 +848,7 @@ test_kvph_tool
 test_kvph_capture
 test_kvph_check
 test_lifecycle_exports
+test_diskpart_from_the_system_folder
 test_package
 test_two_processes_never_overlap
 test_attach_and_compact_never_overlap
