@@ -95,7 +95,13 @@ int SetNonHidden(const wchar_t* driveLetter) {
     if (!letter->empty() && !letterCanBeGiven(*letter)) {
         return 0;
     }
-    const auto ansiLetter = scriptArgument(*letter);
+    // diskpart's assign takes "K" and "K:"; "K:\" is not known to be taken, and an assign refused after
+    // "set id" would leave the partition shown without a letter.
+    std::wstring assigned = *letter;
+    if (!assigned.empty() && assigned.back() == L'\\') {
+        assigned.pop_back();
+    }
+    const auto ansiLetter = scriptArgument(assigned);
     if (!ansiLetter) {
         logExportFailure(kExport, L"the drive letter cannot be written into a diskpart script.");
         return 0;

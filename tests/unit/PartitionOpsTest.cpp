@@ -279,6 +279,7 @@ TEST_F(PartitionOpsTest, ShowChangesOnlyThePartitionsThatHidingWrote) {
     const Case cases[] = {
         {"the hidden partition gets the letter", false, L"K:", {}, 1, {firstK}, true, L'K'},
         {"a letter alone", false, L"k", {}, 1, {setIdScript(3, 2, "0B", "k")}, true, L'K'},
+        {"a letter with its root", false, L"k:\\", {}, 1, {setIdScript(3, 2, "0B", "k:")}, true, L'K'},
         {"its run fails", false, L"K:", {5}, 0, {firstK}, false, 0},
         {"no letter, no assign line", true, L"", {}, 1, {first, second}, true, 0},
         // One letter names one volume: the second partition is shown without one.
