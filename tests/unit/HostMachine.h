@@ -2,6 +2,9 @@
 // drive's file, and the folders of the common application data and the library.
 #pragma once
 
+#include <map>
+#include <string>
+
 #include "sim/Machine.h"
 #include "sim/MachineBuilder.h"
 
@@ -24,6 +27,24 @@ inline sim::MachineModel withHostFolders(sim::MachineModel model) {
         model.folders[sim::Machine::pathKey(folder)] = sim::File{folder, {}, 0x10};
     }
     return model;
+}
+
+// diskpart's listing in a display language no rule could know: invented words in another script, some
+// wider than the English ones, none of them "Attached".
+inline std::map<std::wstring, std::wstring> inventedListWords() {
+    return {{L"VDisk ###", L"\u039e\u03bf\u03bb\u03bf\u03b2 ###"},
+            {L"Disk ###", L"\u03a6\u03b9\u03ba\u03bf\u03c4\u03c1\u03c5 ###"},
+            {L"State", L"\u0394\u03b5\u03c1\u03bc"},
+            {L"Type", L"\u03a4\u03c5\u03c0"},
+            {L"File", L"\u03a8"},
+            {L"VDisk", L"\u039e\u03bf\u03bb\u03bf\u03b2"},
+            {L"Disk", L"\u03a6\u03b9\u03ba\u03bf\u03c4\u03c1\u03c5"},
+            {L"Attached not open", L"\u03a9\u03bc\u03b5\u03b3 \u03bb\u03bf\u03ba"},
+            {L"Added", L"\u03a0\u03c1\u03bf\u03c3"},
+            {L"Expandable", L"\u0395\u03bb\u03b1\u03c3\u03c4\u03bf\u03ba\u03bf\u03c1\u03b1\u03be"},
+            {L"Fixed", L"\u03a3\u03c4\u03b1\u03b8"},
+            {L"Unknown", L"\u0391\u03b3\u03bd"},
+            {L"There are no virtual disks to show.", L"\u039f\u03c5\u03b4\u03b5\u03bd."}};
 }
 
 }  // namespace kvph::test

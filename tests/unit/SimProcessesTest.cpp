@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+
+#include "HostMachine.h"
 #include "platform/WinConstants.h"
 #include "sim/Machine.h"
+#include "sim/windows/Text.h"
 
 namespace sim {
 namespace {
@@ -141,11 +146,11 @@ TEST_F(SimProcessesTest, BatchCaptureAppendsDiskpartOutput) {
 }
 
 TEST_F(SimProcessesTest, BatchCaptureWithoutChcpWritesTheAnsiCodePage) {
-    machine.model().vdisks.push_back({L"D:\\vd\\Caf\u00e9.vhdx", true, 100, false, false, {}});
+    machine.model().vdisks.push_back({L"D:\\vd\\Caf\u00e9.vhdx", true, 100, true, false, {}});
     machine.putFile(kScript, "list vdisk\r\n");
     runBatch("diskpart /s \"C:\\Work\\Command.txt\" >> \"C:\\Work\\result.txt\"\r\n");
     const std::string result = machine.fileBytes(kResult).value_or("");
-    EXPECT_NE(result.find("Added                 Unknown     D:\\vd\\Caf\xe9.vhdx"), std::string::npos)
+    EXPECT_NE(result.find("Attached not open     Expandable  D:\\vd\\Caf\xe9.vhdx"), std::string::npos)
         << result;
 }
 
@@ -197,27 +202,56 @@ TEST_F(SimProcessesTest, BatchExitCodeIsTheLastCommands) {
     EXPECT_EQ(machine.fileBytes(kResult), std::string());  // the redirection made the file anyway
 }
 
-TEST_F(SimProcessesTest, VdiskListShowsEachDiskOnOneLine) {
+// The attached virtual disks, and a detached one only while the run has it selected; in English exactly
+// as diskpart prints them, in other words with the columns widened to fit.
+TEST_F(SimProcessesTest, VdiskListShowsTheAttachedDisksAndTheSelectedOne) {
     machine.model().vdisks.push_back({L"D:\\vd\\a.vhdx", true, 100, true, false, {}});
     machine.model().vdisks.push_back({L"D:\\vd\\b.vhdx", false, 100, false, false, {}});
     machine.model().vdisks.push_back({L"D:\\vd\\two  blanks.vhdx", false, 100, true, false, {}});
+    machine.model().vdisks[0].disk.number = 2;
+    machine.model().vdisks[2].disk.number = 3;
     machine.putFile(L"D:\\vd\\b.vhdx", "image");
-    runScript("select vdisk file=\"D:\\vd\\b.vhdx\"\r\nlist vdisk\r\n");
-    const std::string output = machine.diskpartRuns().back().output;
-    const auto diskOf = [this](std::size_t vdisk) {
-        return std::to_string(machine.model().vdisks[vdisk].disk.number);
-    };
-    // The type takes 10 characters and two blanks: the path starts one column right of "File".
-    const std::string expected =
+    const std::string heading =
         "  VDisk ###  Disk ###  State                 Type       File\r\n"
-        "  ---------  --------  --------------------  ---------  ----\r\n"
-        "  VDisk 0    Disk " +
-        diskOf(0) +
-        "    Attached not open     Expandable  D:\\vd\\a.vhdx\r\n"
-        "* VDisk 1    Disk ---  Added                 Unknown     D:\\vd\\b.vhdx\r\n"
-        "  VDisk 2    Disk " +
-        diskOf(2) + "    Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n";
-    EXPECT_NE(output.find(expected), std::string::npos) << output;
+        "  ---------  --------  --------------------  ---------  ----\r\n";
+    // The type takes 10 characters and two blanks: the path starts one column right of "File".
+    const std::string a = "  VDisk 0    Disk 2    Attached not open     Expandable  D:\\vd\\a.vhdx\r\n";
+    const std::string blanks = "    Disk 3    Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n";
+    const std::wstring invented =
+        L"  \u039e\u03bf\u03bb\u03bf\u03b2 ###  \u03a6\u03b9\u03ba\u03bf\u03c4\u03c1\u03c5 ###  "
+        L"\u0394\u03b5\u03c1\u03bc"
+        L"                  \u03a4\u03c5\u03c0          \u03a8\r\n"
+        L"  ---------  -----------  --------------------  -----------  ----\r\n"
+        L"  \u039e\u03bf\u03bb\u03bf\u03b2 0    \u03a6\u03b9\u03ba\u03bf\u03c4\u03c1\u03c5 2    "
+        L"\u03a9\u03bc\u03b5\u03b3 "
+        L"\u03bb\u03bf\u03ba              \u0395\u03bb\u03b1\u03c3\u03c4\u03bf\u03ba\u03bf\u03c1\u03b1\u03be "
+        L" D:\\vd\\a.vhdx\r\n"
+        L"* \u039e\u03bf\u03bb\u03bf\u03b2 1    \u03a6\u03b9\u03ba\u03bf\u03c4\u03c1\u03c5 ---  "
+        L"\u03a0\u03c1\u03bf\u03c3"
+        L"                  \u0391\u03b3\u03bd          D:\\vd\\b.vhdx\r\n"
+        L"  \u039e\u03bf\u03bb\u03bf\u03b2 2    \u03a6\u03b9\u03ba\u03bf\u03c4\u03c1\u03c5 3    "
+        L"\u03a9\u03bc\u03b5\u03b3 "
+        L"\u03bb\u03bf\u03ba              \u03a3\u03c4\u03b1\u03b8         D:\\vd\\two  blanks.vhdx\r\n";
+    struct Case {
+        const char* script;
+        std::map<std::wstring, std::wstring> words;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"select vdisk file=\"D:\\vd\\b.vhdx\"\r\nlist vdisk\r\n",
+         {},
+         heading + a +
+             "* VDisk 1    Disk ---  Added                 Unknown     D:\\vd\\b.vhdx\r\n  VDisk 2" + blanks},
+        {"list vdisk\r\n", {}, heading + a + "  VDisk 1" + blanks},
+        {"select vdisk file=\"D:\\vd\\b.vhdx\"\r\nlist vdisk\r\n", kvph::test::inventedListWords(),
+         text::toUtf8(invented)},
+    };
+    for (const Case& c : cases) {
+        machine.model().diskpart.words = c.words;
+        runScript(c.script);
+        const std::string output = machine.diskpartRuns().back().output;
+        EXPECT_NE(output.find("\r\n" + c.expected + "\r\n"), std::string::npos) << output;
+    }
 }
 
 TEST_F(SimProcessesTest, AttachGivesATakenLetterUp) {
