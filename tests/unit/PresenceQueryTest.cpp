@@ -1,5 +1,7 @@
 #include "FrameFixture.h"
+#include "HostMachine.h"
 #include "KvPartitionHelper.h"
+#include "frame/Text.h"
 #include "inventory/VhdxPresenceQuery.h"
 #include "platform/WinConstants.h"
 
@@ -70,6 +72,7 @@ TEST_F(PresenceQueryTest, ResultsOfTheQuery) {
         bool attached;
         std::wstring asked;
         int result;
+        std::map<std::wstring, std::wstring> words = {};  // empty: English
     };
     const std::vector<Case> cases = {
         {"attached", kDrive, true, kDrive, 1},
@@ -81,10 +84,13 @@ TEST_F(PresenceQueryTest, ResultsOfTheQuery) {
         // The shorter path is a prefix of the attached one, not the same file.
         {"prefix of an attached path", kDrive, true, L"D:\\vd\\drive.vhd", 0},
         {"longer than an attached path", L"D:\\vd\\drive.vhd", true, kDrive, 0},
+        {"attached, in another language", kDrive, true, kDrive, 1, inventedListWords()},
+        {"not listed, in another language", L"", false, kDrive, 0, inventedListWords()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         machine.model().vdisks.clear();
+        machine.model().diskpart.words = c.words;
         if (!c.listed.empty()) {
             addVdisk(c.listed, c.attached);
         }
@@ -185,37 +191,84 @@ TEST_F(PresenceQueryTest, CommandLineTooLongForItsBufferRunsNothingButCleansUp) 
     EXPECT_FALSE(machine.fileExists(kScriptFile));
 }
 
-TEST(VdiskListTest, LinesAreReadAsUtf8OrBytes) {
+TEST(VdiskListTest, RowsInAnyLanguageAndTheirDisk) {
     TestMachine machine;
     ScopedPlatform installed(machine);
     machine.model().letters.push_back(L'C');
     const std::wstring result = L"C:\\result.txt";
+    const std::string heading =
+        "  VDisk ###  Disk ###  State                 Type       File\r\n"
+        "  ---------  --------  --------------------  ---------  ----\r\n";
+    // A table in invented words of another script, its columns wider than English ones.
+    const std::vector<std::size_t> widths = {12, 10, 8, 5};
+    const auto line = [&](const std::vector<std::wstring>& cells) {
+        std::wstring text = L" ";
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            text += L" " + cells[i];
+            if (i < widths.size()) {
+                text += std::wstring(widths[i] - cells[i].size() + 1, L' ');
+            }
+        }
+        return toUtf8(text + L"\r\n");
+    };
+    const std::string foreign =
+        line({L"\u039e\u03bf\u03bb\u03bf\u03bb\u03bf\u03bb\u03bf ###", L"\u03a6\u03b9\u03ba\u03bf\u03c2 ###",
+              L"\u0394\u03b5\u03c1\u03bc\u03b1", L"\u03a4\u03c5\u03c0", L"Q"}) +
+        line({L"------------", L"----------", L"--------", L"-----", L"-"});
+    const auto foreignRow = [&](const std::wstring& disk, const std::wstring& path) {
+        return line({L"\u039e\u03bf\u03bb\u03bf\u03bb\u03bf\u03bb\u03bf 1",
+                     L"\u03a6\u03b9\u03ba\u03bf\u03c2 " + disk, L"\u03a9\u03bc\u03b5\u03b3\u03b1",
+                     L"\u03a1\u03bf", path});
+    };
     struct Case {
         std::string bytes;
         std::wstring asked;
-        int found;
+        bool attached;
+        std::optional<int> disk;
     };
+    const std::optional<int> none;
     const std::vector<Case> cases = {
-        {"  VDisk 0    Disk 2    Attached not open     Expandable  D:\\vd\\drive.vhdx\r\n", kDrive, 1},
-        {"  VDisk 0    Disk 2    Attached not open     Expandable  D:\\vd\\drive.vhdx", kDrive, 1},
-        {"  VDisk 0    Disk 2    Attached     D:\\vd\\drive.vhdx.bak\r\n", kDrive, 0},
-        {"D:\\vd\\drive.vhdx\r\nAttached\r\n", kDrive, 0},  // path and state on separate lines
-        {"Attached  D:\\vd\\\xc3\xa9t\xc3\xa9.vhdx\r\n", L"D:\\vd\\\u00e9t\u00e9.vhdx", 1},
-        {"Attached  D:\\vd\\\xe9t\xe9.vhdx\r\n", L"D:\\vd\\\u00e9t\u00e9.vhdx", 1},  // not UTF-8: bytes
+        {heading + "  VDisk 1    Disk 2    Attached not open     Expandable  D:\\vd\\drive.vhdx\r\n", kDrive,
+         true, 2},
+        {"  VDisk 0    Disk 2    Attached not open     Expandable  D:\\vd\\drive.vhdx", kDrive, true, none},
+        {"  VDisk 0    Disk 2    Attached     D:\\vd\\drive.vhdx.bak\r\n", kDrive, false, none},
+        {"D:\\vd\\drive.vhdx\r\nAttached\r\n", kDrive, false, none},  // path and state on separate lines
+        {"Attached  D:\\vd\\\xc3\xa9t\xc3\xa9.vhdx\r\n", L"D:\\vd\\\u00e9t\u00e9.vhdx", true, none},
+        {"Attached  D:\\vd\\\xe9t\xe9.vhdx\r\n", L"D:\\vd\\\u00e9t\u00e9.vhdx", true,
+         none},  // not UTF-8: bytes
         // diskpart's own geometry: the focus marker in the indent, a type of 10 characters.
-        {"* VDisk 0    Disk 2    Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n",
-         L"D:\\vd\\two  blanks.vhdx", 1},
-        {"  VDisk 0    Disk 2    Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n",
-         L"D:\\vd\\two blanks.vhdx", 0},
+        {heading + "* VDisk 0    Disk 12   Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n",
+         L"D:\\vd\\two  blanks.vhdx", true, 12},
+        {heading + "  VDisk 0    Disk 2    Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n",
+         L"D:\\vd\\two blanks.vhdx", false, none},
         // The word in the path is not the state.
-        {"  VDisk 0    Disk ---  Added                 Unknown     D:\\Attached\\drive.vhdx\r\n",
-         L"D:\\Attached\\drive.vhdx", 0},
+        {heading + "  VDisk 0    Disk ---  Added                 Unknown     D:\\Attached\\drive.vhdx\r\n",
+         L"D:\\Attached\\drive.vhdx", false, none},
+        // Another language: the number under the second dashes, whatever the words.
+        {foreign + foreignRow(L"3", kDrive), kDrive, true, 3},
+        {foreign + foreignRow(L"---", kDrive), kDrive, false, none},
+        {heading + foreignRow(L"3", kDrive), kDrive, false, none},  // the number is not under the dashes
+        // The digits of other columns and of the path are no disk number.
+        {heading + "  VDisk 7    ---       Added 2               Unknown     D:\\vd\\drive.vhdx\r\n", kDrive,
+         false, none},
+        {heading + "  VDisk 0    Disk D:\\2\\drive.vhdx\r\n", L"D:\\2\\drive.vhdx", false, none},
+        {heading + "  VDisk 0    Disk 2 3  Added                 Unknown     D:\\vd\\drive.vhdx\r\n", kDrive,
+         false, none},
+        // Without a heading over the dashes, or without a second group of them, only the word counts.
+        {"  ---------  --------\r\n  VDisk 0    Disk 2    Added                 Unknown     "
+         "D:\\vd\\drive.vhdx\r\n",
+         kDrive, false, none},
+        {"  VDisk ###  Disk\r\n  ---------------\r\n  VDisk 0    Disk 2    Added   D:\\vd\\drive.vhdx\r\n",
+         kDrive, false, none},
+        {heading + "  VDisk 0    Disk 9999999999  Added   D:\\vd\\drive.vhdx\r\n", kDrive, false, none},
     };
     for (const Case& c : cases) {
         machine.putFile(result, c.bytes);
-        EXPECT_EQ(FindAttachedInVdiskList(result, c.asked), c.found) << c.bytes;
+        const VdiskPresence presence = FindAttachedInVdiskList(result, c.asked);
+        EXPECT_EQ(presence.attached, c.attached) << c.bytes;
+        EXPECT_EQ(presence.diskNumber, c.disk) << c.bytes;
     }
-    EXPECT_EQ(FindAttachedInVdiskList(L"C:\\missing.txt", kDrive), 0);
+    EXPECT_FALSE(FindAttachedInVdiskList(L"C:\\missing.txt", kDrive).attached);
 }
 
 }  // namespace
