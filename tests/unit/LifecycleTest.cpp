@@ -191,15 +191,6 @@ TEST_F(LifecycleTest, WholeLifeAttachResizeQueryCompactAndRemove) {
     EXPECT_TRUE(logged(L"(KvPartitionHelper)diskpart attach successfully."));
     EXPECT_EQ(runCount(), created + 1);
 
-    SCOPED_TRACE("fast path: mounted already, on a virtual disk, also after its label was changed");
-    machine.clearLog();
-    machine.resetCallCounts();
-    machine.model().vdisks.at(0).disk.volumes.at(0).label = L"Renamed";
-    EXPECT_EQ(PH_AttachVHDX(kVhdx, 1), 1);
-    EXPECT_EQ(runCount(), created + 1);
-    EXPECT_TRUE(machine.logTexts().empty());
-    EXPECT_EQ(machine.callCounts().count("regCreateKeyExW"), 0u);
-
     SCOPED_TRACE("read-only attach");
     ASSERT_EQ(PH_DetachVHDX(kVhdx, 0), 1);
     ASSERT_EQ(PH_AttachVHDX(kVhdx, 1), 1);
@@ -524,30 +515,30 @@ INSTANTIATE_TEST_SUITE_P(
                       CreateRefusal{"NoSizeKnown", L"Q:\\new\\drive.vhdx", false, false, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// What holds the letter recorded for the drive: a plain attach without a resize unless it is the drive.
-enum class Holder { OpenedDisk, UnopenedDisk, NetworkDrive };
+// What holds the letter recorded for the drive while it is detached (a disk, a network drive, another
+// virtual disk), or the drive itself attached there or elsewhere. diskpart's listing says whether the path
+// asked for is attached; without it (diskpart fails) the letter's disk and label decide.
+enum class Holder { OpenedDisk, UnopenedDisk, NetworkDrive, OtherVhdx, TheDrive, TheDriveElsewhere };
+enum class Listing { Fails, English, Invented };
+enum class Outcome { FastPath, AttachedElsewhere, PlainAttach };
 struct LetterHolder {
     const char* name;
     Holder holder;
     std::optional<std::uint32_t> bus;  // nullopt: the drive does not answer the property query
     const wchar_t* label;
     const wchar_t* recordedLabel;  // nullptr: the label the creation recorded
-    bool fastPath;
+    Listing listing;
+    Outcome outcome;
+    const wchar_t* asked = kVhdx;
 };
 
 void PrintTo(const LetterHolder& c, std::ostream* os) {
     *os << c.name;
 }
 
-class RecordedLetterTest : public LifecycleTest, public ::testing::WithParamInterface<LetterHolder> {};
-
-TEST_P(RecordedLetterTest, TakesTheFastPathOnlyForTheDrivesOwnVolume) {
-    const LetterHolder& c = GetParam();
-    createDrive();
-    machine.putFile(kMaxSizeIni, "[Main]\r\nSize=10000\r\n", 0x2);  // a shrink would be due
-    if (c.holder == Holder::NetworkDrive) {
-        machine.model().letters.push_back(L'Z');
-    } else {
+class RecordedLetterTest : public LifecycleTest, public ::testing::WithParamInterface<LetterHolder> {
+protected:
+    void addDiskAtZ(const LetterHolder& c) {
         sim::MachineBuilder disk;
         disk.mbrDisk(3, 16 * sim::kGiB)
             .primary(2048, 8 * sim::kGiB / 512, 0x07)
@@ -558,34 +549,111 @@ TEST_P(RecordedLetterTest, TakesTheFastPathOnlyForTheDrivesOwnVolume) {
         }
         machine.model().disks.push_back(disk.build().disks.at(0));
     }
+    void arrange(const LetterHolder& c) {
+        switch (c.holder) {
+            case Holder::NetworkDrive:
+                machine.model().letters.push_back(L'Z');
+                break;
+            case Holder::OtherVhdx:
+                ASSERT_EQ(RunDiskpartScript(
+                              "create vdisk file=\"D:\\vd\\backup.vhdx\" maximum=100 type=expandable\r\n"
+                              "attach vdisk\r\ncreate partition primary\r\nformat quick fs=ntfs "
+                              "label=\"Backup\"\r\nassign letter=\"Z:\"\r\nexit\r\n"),
+                          ScriptOutcome::DiskpartSucceeded);
+                break;
+            case Holder::TheDrive:
+                ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
+                machine.model().vdisks.at(0).disk.volumes.at(0).label = c.label;
+                ASSERT_EQ(
+                    RunDiskpartScript("create vdisk file=\"D:\\vd\\second.vhdx\" maximum=100\r\nexit\r\n"),
+                    ScriptOutcome::DiskpartSucceeded);
+                break;
+            case Holder::TheDriveElsewhere:  // attached while Z: was taken, not listed since
+                addDiskAtZ(c);
+                ASSERT_EQ(RunDiskpartScript(std::string(kAttach)), ScriptOutcome::DiskpartSucceeded);
+                break;
+            default:
+                addDiskAtZ(c);
+        }
+    }
+};
+
+TEST_P(RecordedLetterTest, TakesTheFastPathOnlyForTheDrivesOwnVolume) {
+    const LetterHolder& c = GetParam();
+    createDrive();
+    machine.putFile(kMaxSizeIni, "[Main]\r\nSize=10000\r\n", 0x2);  // a shrink would be due
+    arrange(c);
     if (c.recordedLabel != nullptr) {
         machine.writePrivateProfileStringW(L"2", L"Label Name", c.recordedLabel, kPartitionIni);
     }
+    machine.model().diskpart.exitCodes = {c.listing == Listing::Fails ? 5u : 0u};
+    if (c.listing == Listing::Invented) {
+        machine.model().diskpart.words = inventedListWords();
+    }
     machine.clearLog();
+    machine.resetCallCounts();
     const std::size_t runs = runCount();
-    EXPECT_EQ(PH_AttachVHDX(kVhdx, 1), 1);
+    EXPECT_EQ(PH_AttachVHDX(c.asked, 1), 1);
     const std::vector<std::string> scripts = machine.scripts();
-    EXPECT_EQ(std::vector<std::string>(scripts.begin() + runs, scripts.end()),
-              c.fastPath ? std::vector<std::string>{} : std::vector<std::string>{kAttachReadOnly});
-    EXPECT_EQ(machine.logTexts().empty(), c.fastPath);
+    const std::string path(c.asked, c.asked + std::wcslen(c.asked));
+    std::vector<std::string> expected = {"list vdisk\r\nexit\r\n"};
+    if (c.outcome == Outcome::PlainAttach) {
+        expected.push_back("select vdisk file=\"" + path + "\"\r\nattach vdisk readonly\r\nexit\r\n");
+    }
+    EXPECT_EQ(std::vector<std::string>(scripts.begin() + runs, scripts.end()), expected);
     EXPECT_EQ(logged(L"(KvPartitionHelper)Z: is not the VHDX drive's volume; attaching without a resize."),
-              !c.fastPath);
-    EXPECT_EQ(logged(kNew), !c.fastPath);
+              c.outcome == Outcome::PlainAttach);
+    EXPECT_EQ(logged(kNew), c.outcome == Outcome::PlainAttach);
+    EXPECT_EQ(
+        logged(L"(KvPartitionHelper)the VHDX is attached already, but its volume is not Z:; nothing is run."),
+        c.outcome == Outcome::AttachedElsewhere);
+    EXPECT_EQ(machine.callCounts().count("regCreateKeyExW") != 0, c.outcome == Outcome::PlainAttach);
     EXPECT_EQ(machine.autoRun(), 0x91u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, RecordedLetterTest,
-    ::testing::Values(
-        LetterHolder{"UsbStick", Holder::OpenedDisk, 7, L"STICK", nullptr, false},
-        LetterHolder{"FixedDiskWithTheLabel", Holder::OpenedDisk, 11, L"Duskvale", nullptr, false},
-        LetterHolder{"NoBusAnswerOtherLabel", Holder::OpenedDisk, std::nullopt, L"STICK", nullptr, false},
-        LetterHolder{"NoBusAnswerTheLabel", Holder::OpenedDisk, std::nullopt, L"Duskvale", nullptr, true},
-        LetterHolder{"NetworkDrive", Holder::NetworkDrive, 0, L"", nullptr, false},
-        LetterHolder{"NoDiskOtherLabel", Holder::UnopenedDisk, 11, L"Backup", nullptr, false},
-        LetterHolder{"NoDiskLabelInOtherCase", Holder::UnopenedDisk, 11, L"DUSKVALE", nullptr, true},
-        LetterHolder{"NoDiskNoLabelAsNONAME", Holder::UnopenedDisk, 11, L"", L"NONAME", true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, RecordedLetterTest,
+                         ::testing::Values(
+                             // Without a listing, the letter's disk and label judge as before.
+                             LetterHolder{"UsbStick", Holder::OpenedDisk, 7, L"STICK", nullptr,
+                                          Listing::Fails, Outcome::PlainAttach},
+                             LetterHolder{"FixedDiskWithTheLabel", Holder::OpenedDisk, 11, L"Duskvale",
+                                          nullptr, Listing::Fails, Outcome::PlainAttach},
+                             LetterHolder{"NoBusAnswerOtherLabel", Holder::OpenedDisk, std::nullopt, L"STICK",
+                                          nullptr, Listing::Fails, Outcome::PlainAttach},
+                             LetterHolder{"NoBusAnswerTheLabel", Holder::OpenedDisk, std::nullopt,
+                                          L"Duskvale", nullptr, Listing::Fails, Outcome::FastPath},
+                             LetterHolder{"NetworkDrive", Holder::NetworkDrive, 0, L"", nullptr,
+                                          Listing::Fails, Outcome::PlainAttach},
+                             LetterHolder{"NoDiskOtherLabel", Holder::UnopenedDisk, 11, L"Backup", nullptr,
+                                          Listing::Fails, Outcome::PlainAttach},
+                             LetterHolder{"NoDiskLabelInOtherCase", Holder::UnopenedDisk, 11, L"DUSKVALE",
+                                          nullptr, Listing::Fails, Outcome::FastPath},
+                             LetterHolder{"NoDiskNoLabelAsNONAME", Holder::UnopenedDisk, 11, L"", L"NONAME",
+                                          Listing::Fails, Outcome::FastPath},
+                             LetterHolder{"OtherVhdxUnlisted", Holder::OtherVhdx, 15, L"", nullptr,
+                                          Listing::Fails, Outcome::FastPath},
+                             LetterHolder{"RelabelledDriveUnlisted", Holder::TheDrive, 15, L"Renamed",
+                                          nullptr, Listing::Fails, Outcome::FastPath},
+                             // With a listing, the drive is attached or not whatever holds the letter: the
+                             // fast path only when it is, and its volume is the one on its own disk.
+                             LetterHolder{"UsbStickListed", Holder::OpenedDisk, 7, L"STICK", nullptr,
+                                          Listing::English, Outcome::PlainAttach},
+                             LetterHolder{"NoBusAnswerTheLabelListed", Holder::OpenedDisk, std::nullopt,
+                                          L"Duskvale", nullptr, Listing::English, Outcome::PlainAttach},
+                             LetterHolder{"OtherVhdxListed", Holder::OtherVhdx, 15, L"", nullptr,
+                                          Listing::English, Outcome::PlainAttach},
+                             LetterHolder{"OtherVhdxListedInAnotherLanguage", Holder::OtherVhdx, 15, L"",
+                                          nullptr, Listing::Invented, Outcome::PlainAttach},
+                             LetterHolder{"RelabelledDriveListed", Holder::TheDrive, 15, L"Renamed", nullptr,
+                                          Listing::English, Outcome::FastPath},
+                             LetterHolder{"RelabelledDriveListedInAnotherLanguage", Holder::TheDrive, 15,
+                                          L"Renamed", nullptr, Listing::Invented, Outcome::FastPath},
+                             LetterHolder{"SecondVhdxWhileTheDriveIsAttached", Holder::TheDrive, 15,
+                                          L"Duskvale", nullptr, Listing::English, Outcome::PlainAttach,
+                                          L"D:\\vd\\second.vhdx"},
+                             LetterHolder{"DriveAttachedElsewhere", Holder::TheDriveElsewhere, 7, L"STICK",
+                                          nullptr, Listing::English, Outcome::AttachedElsewhere}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LifecycleTest, AnErrorAfterTheRunStillRestoresAutoRun) {
     createDrive();
