@@ -518,7 +518,7 @@ INSTANTIATE_TEST_SUITE_P(
 // What holds the letter recorded for the drive while it is detached (a disk, a network drive, another
 // virtual disk), or the drive itself attached there or elsewhere. diskpart's listing says whether the path
 // asked for is attached; without it (diskpart fails) the letter's disk and label decide.
-enum class Holder { OpenedDisk, UnopenedDisk, NetworkDrive, OtherVhdx, TheDrive, TheDriveElsewhere };
+enum class Holder { OpenedDisk, UnopenedDisk, NetworkDrive, OtherVhdx, Drive, DriveElsewhere, DriveAndStick };
 enum class Listing { Fails, English, Invented };
 enum class Outcome { FastPath, AttachedElsewhere, PlainAttach };
 struct LetterHolder {
@@ -538,11 +538,11 @@ void PrintTo(const LetterHolder& c, std::ostream* os) {
 
 class RecordedLetterTest : public LifecycleTest, public ::testing::WithParamInterface<LetterHolder> {
 protected:
-    void addDiskAtZ(const LetterHolder& c) {
+    void addDisk(const LetterHolder& c, int number = 3, wchar_t letter = L'Z') {
         sim::MachineBuilder disk;
-        disk.mbrDisk(3, 16 * sim::kGiB)
+        disk.mbrDisk(number, 16 * sim::kGiB)
             .primary(2048, 8 * sim::kGiB / 512, 0x07)
-            .volume(L'Z', L"NTFS", c.label);
+            .volume(letter, L"NTFS", c.label);
         disk.bus(c.bus);
         if (c.holder == Holder::UnopenedDisk) {
             disk.failOpen();
@@ -561,19 +561,23 @@ protected:
                               "label=\"Backup\"\r\nassign letter=\"Z:\"\r\nexit\r\n"),
                           ScriptOutcome::DiskpartSucceeded);
                 break;
-            case Holder::TheDrive:
+            case Holder::Drive:
                 ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
                 machine.model().vdisks.at(0).disk.volumes.at(0).label = c.label;
                 ASSERT_EQ(
                     RunDiskpartScript("create vdisk file=\"D:\\vd\\second.vhdx\" maximum=100\r\nexit\r\n"),
                     ScriptOutcome::DiskpartSucceeded);
                 break;
-            case Holder::TheDriveElsewhere:  // attached while Z: was taken, not listed since
-                addDiskAtZ(c);
+            case Holder::DriveElsewhere:  // attached while Z: was taken, not listed since
+                addDisk(c);
                 ASSERT_EQ(RunDiskpartScript(std::string(kAttach)), ScriptOutcome::DiskpartSucceeded);
                 break;
+            case Holder::DriveAndStick:  // a stick with the drive's label listed before the drive
+                addDisk(c, 2, L'F');
+                ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
+                break;
             default:
-                addDiskAtZ(c);
+                addDisk(c);
         }
     }
 };
@@ -601,59 +605,72 @@ TEST_P(RecordedLetterTest, TakesTheFastPathOnlyForTheDrivesOwnVolume) {
         expected.push_back("select vdisk file=\"" + path + "\"\r\nattach vdisk readonly\r\nexit\r\n");
     }
     EXPECT_EQ(std::vector<std::string>(scripts.begin() + runs, scripts.end()), expected);
+    // One line at most, and only the outcome's, for whichever letter.
+    const auto lines = machine.logTexts();
+    const auto count = [&lines](const wchar_t* text) {
+        return std::count_if(lines.begin(), lines.end(), [text](const std::wstring& line) {
+            return line.find(text) != std::wstring::npos;
+        });
+    };
+    EXPECT_EQ(count(L" is not the VHDX drive's volume; attaching without a resize."),
+              c.outcome == Outcome::PlainAttach ? 1 : 0);
+    EXPECT_EQ(count(L"the VHDX is attached already, but its volume is not "),
+              c.outcome == Outcome::AttachedElsewhere ? 1 : 0);
     EXPECT_EQ(logged(L"(KvPartitionHelper)Z: is not the VHDX drive's volume; attaching without a resize."),
               c.outcome == Outcome::PlainAttach);
-    EXPECT_EQ(logged(kNew), c.outcome == Outcome::PlainAttach);
     EXPECT_EQ(
         logged(L"(KvPartitionHelper)the VHDX is attached already, but its volume is not Z:; nothing is run."),
         c.outcome == Outcome::AttachedElsewhere);
+    EXPECT_EQ(logged(kNew), c.outcome == Outcome::PlainAttach);
     EXPECT_EQ(machine.callCounts().count("regCreateKeyExW") != 0, c.outcome == Outcome::PlainAttach);
     EXPECT_EQ(machine.autoRun(), 0x91u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, RecordedLetterTest,
-                         ::testing::Values(
-                             // Without a listing, the letter's disk and label judge as before.
-                             LetterHolder{"UsbStick", Holder::OpenedDisk, 7, L"STICK", nullptr,
-                                          Listing::Fails, Outcome::PlainAttach},
-                             LetterHolder{"FixedDiskWithTheLabel", Holder::OpenedDisk, 11, L"Duskvale",
-                                          nullptr, Listing::Fails, Outcome::PlainAttach},
-                             LetterHolder{"NoBusAnswerOtherLabel", Holder::OpenedDisk, std::nullopt, L"STICK",
-                                          nullptr, Listing::Fails, Outcome::PlainAttach},
-                             LetterHolder{"NoBusAnswerTheLabel", Holder::OpenedDisk, std::nullopt,
-                                          L"Duskvale", nullptr, Listing::Fails, Outcome::FastPath},
-                             LetterHolder{"NetworkDrive", Holder::NetworkDrive, 0, L"", nullptr,
-                                          Listing::Fails, Outcome::PlainAttach},
-                             LetterHolder{"NoDiskOtherLabel", Holder::UnopenedDisk, 11, L"Backup", nullptr,
-                                          Listing::Fails, Outcome::PlainAttach},
-                             LetterHolder{"NoDiskLabelInOtherCase", Holder::UnopenedDisk, 11, L"DUSKVALE",
-                                          nullptr, Listing::Fails, Outcome::FastPath},
-                             LetterHolder{"NoDiskNoLabelAsNONAME", Holder::UnopenedDisk, 11, L"", L"NONAME",
-                                          Listing::Fails, Outcome::FastPath},
-                             LetterHolder{"OtherVhdxUnlisted", Holder::OtherVhdx, 15, L"", nullptr,
-                                          Listing::Fails, Outcome::FastPath},
-                             LetterHolder{"RelabelledDriveUnlisted", Holder::TheDrive, 15, L"Renamed",
-                                          nullptr, Listing::Fails, Outcome::FastPath},
-                             // With a listing, the drive is attached or not whatever holds the letter: the
-                             // fast path only when it is, and its volume is the one on its own disk.
-                             LetterHolder{"UsbStickListed", Holder::OpenedDisk, 7, L"STICK", nullptr,
-                                          Listing::English, Outcome::PlainAttach},
-                             LetterHolder{"NoBusAnswerTheLabelListed", Holder::OpenedDisk, std::nullopt,
-                                          L"Duskvale", nullptr, Listing::English, Outcome::PlainAttach},
-                             LetterHolder{"OtherVhdxListed", Holder::OtherVhdx, 15, L"", nullptr,
-                                          Listing::English, Outcome::PlainAttach},
-                             LetterHolder{"OtherVhdxListedInAnotherLanguage", Holder::OtherVhdx, 15, L"",
-                                          nullptr, Listing::Invented, Outcome::PlainAttach},
-                             LetterHolder{"RelabelledDriveListed", Holder::TheDrive, 15, L"Renamed", nullptr,
-                                          Listing::English, Outcome::FastPath},
-                             LetterHolder{"RelabelledDriveListedInAnotherLanguage", Holder::TheDrive, 15,
-                                          L"Renamed", nullptr, Listing::Invented, Outcome::FastPath},
-                             LetterHolder{"SecondVhdxWhileTheDriveIsAttached", Holder::TheDrive, 15,
-                                          L"Duskvale", nullptr, Listing::English, Outcome::PlainAttach,
-                                          L"D:\\vd\\second.vhdx"},
-                             LetterHolder{"DriveAttachedElsewhere", Holder::TheDriveElsewhere, 7, L"STICK",
-                                          nullptr, Listing::English, Outcome::AttachedElsewhere}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, RecordedLetterTest,
+    ::testing::Values(
+        // Without a listing, the letter's disk and label judge as before.
+        LetterHolder{"UsbStick", Holder::OpenedDisk, 7, L"STICK", nullptr, Listing::Fails,
+                     Outcome::PlainAttach},
+        LetterHolder{"FixedDiskWithTheLabel", Holder::OpenedDisk, 11, L"Duskvale", nullptr, Listing::Fails,
+                     Outcome::PlainAttach},
+        LetterHolder{"NoBusAnswerOtherLabel", Holder::OpenedDisk, std::nullopt, L"STICK", nullptr,
+                     Listing::Fails, Outcome::PlainAttach},
+        LetterHolder{"NoBusAnswerTheLabel", Holder::OpenedDisk, std::nullopt, L"Duskvale", nullptr,
+                     Listing::Fails, Outcome::FastPath},
+        LetterHolder{"NetworkDrive", Holder::NetworkDrive, 0, L"", nullptr, Listing::Fails,
+                     Outcome::PlainAttach},
+        LetterHolder{"NoDiskOtherLabel", Holder::UnopenedDisk, 11, L"Backup", nullptr, Listing::Fails,
+                     Outcome::PlainAttach},
+        LetterHolder{"NoDiskLabelInOtherCase", Holder::UnopenedDisk, 11, L"DUSKVALE", nullptr, Listing::Fails,
+                     Outcome::FastPath},
+        LetterHolder{"NoDiskNoLabelAsNONAME", Holder::UnopenedDisk, 11, L"", L"NONAME", Listing::Fails,
+                     Outcome::FastPath},
+        LetterHolder{"OtherVhdxUnlisted", Holder::OtherVhdx, 15, L"", nullptr, Listing::Fails,
+                     Outcome::FastPath},
+        LetterHolder{"RelabelledDriveUnlisted", Holder::Drive, 15, L"Renamed", nullptr, Listing::Fails,
+                     Outcome::FastPath},
+        // With a listing, the drive is attached or not whatever holds the letter: the
+        // fast path only when it is, and its volume is the one on its own disk.
+        LetterHolder{"UsbStickListed", Holder::OpenedDisk, 7, L"STICK", nullptr, Listing::English,
+                     Outcome::PlainAttach},
+        LetterHolder{"NoBusAnswerTheLabelListed", Holder::OpenedDisk, std::nullopt, L"Duskvale", nullptr,
+                     Listing::English, Outcome::PlainAttach},
+        LetterHolder{"OtherVhdxListed", Holder::OtherVhdx, 15, L"", nullptr, Listing::English,
+                     Outcome::PlainAttach},
+        LetterHolder{"OtherVhdxListedInAnotherLanguage", Holder::OtherVhdx, 15, L"", nullptr,
+                     Listing::Invented, Outcome::PlainAttach},
+        LetterHolder{"RelabelledDriveListed", Holder::Drive, 15, L"Renamed", nullptr, Listing::English,
+                     Outcome::FastPath},
+        LetterHolder{"RelabelledDriveListedInAnotherLanguage", Holder::Drive, 15, L"Renamed", nullptr,
+                     Listing::Invented, Outcome::FastPath},
+        LetterHolder{"SecondVhdxWhileTheDriveIsAttached", Holder::Drive, 15, L"Duskvale", nullptr,
+                     Listing::English, Outcome::PlainAttach, L"D:\\vd\\second.vhdx"},
+        LetterHolder{"StickWithTheDrivesLabelWhileTheDriveIsAttached", Holder::DriveAndStick, 7, L"DUSKVALE",
+                     nullptr, Listing::English, Outcome::FastPath},
+        LetterHolder{"DriveAttachedElsewhere", Holder::DriveElsewhere, 7, L"STICK", nullptr, Listing::English,
+                     Outcome::AttachedElsewhere}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LifecycleTest, AnErrorAfterTheRunStillRestoresAutoRun) {
     createDrive();
