@@ -242,8 +242,7 @@ TEST_F(FaultInjectionTest, ScriptFileFailuresRunNoDiskpart) {
             SCOPED_TRACE(std::string(scenario.name) + ", " + method);
             const Outcome outcome = runScenario(scenario, sim::Fault{method, 112, 0, -1, L"Command.txt"});
             // The read-only query answers 1 with an undetermined state when the drive cannot be found; the
-            // attach of the attached drive, without diskpart's listing, finds the drive's volume under its
-            // letter.
+            // attach of the attached drive, without the listing, finds the drive's volume under its letter.
             const std::string name = scenario.name;
             EXPECT_EQ(outcome.result,
                       name == "CheckVHDXReadOnly" || name == "AttachVHDX while attached" ? 1 : 0);

@@ -32,19 +32,19 @@ inline sim::MachineModel withHostFolders(sim::MachineModel model) {
 // diskpart's listing in a display language no rule could know: invented words in another script, some
 // wider than the English ones, none of them "Attached".
 inline std::map<std::wstring, std::wstring> inventedListWords() {
-    return {{L"VDisk ###", L"\u039e\u03bf\u03bb\u03bf\u03b2 ###"},
-            {L"Disk ###", L"\u03a6\u03b9\u03ba\u03bf\u03c4\u03c1\u03c5 ###"},
-            {L"State", L"\u0394\u03b5\u03c1\u03bc"},
-            {L"Type", L"\u03a4\u03c5\u03c0"},
-            {L"File", L"\u03a8"},
-            {L"VDisk", L"\u039e\u03bf\u03bb\u03bf\u03b2"},
-            {L"Disk", L"\u03a6\u03b9\u03ba\u03bf\u03c4\u03c1\u03c5"},
-            {L"Attached not open", L"\u03a9\u03bc\u03b5\u03b3 \u03bb\u03bf\u03ba"},
-            {L"Added", L"\u03a0\u03c1\u03bf\u03c3"},
-            {L"Expandable", L"\u0395\u03bb\u03b1\u03c3\u03c4\u03bf\u03ba\u03bf\u03c1\u03b1\u03be"},
-            {L"Fixed", L"\u03a3\u03c4\u03b1\u03b8"},
-            {L"Unknown", L"\u0391\u03b3\u03bd"},
-            {L"There are no virtual disks to show.", L"\u039f\u03c5\u03b4\u03b5\u03bd."}};
+    return {{L"VDisk ###", L"Ξολοβ ###"},
+            {L"Disk ###", L"Φικοτρυ ###"},
+            {L"State", L"Δερμ"},
+            {L"Type", L"Τυπ"},
+            {L"File", L"Ψ"},
+            {L"VDisk", L"Ξολοβ"},
+            {L"Disk", L"Φικοτρυ"},
+            {L"Added", L"Προσ"},
+            {L"Attached not open", L"Ωμεγ λοκ"},
+            {L"Expandable", L"Ελαστοκοραξ"},
+            {L"Fixed", L"Σταθ"},
+            {L"Unknown", L"Αγν"},
+            {L"There are no virtual disks to show.", L"Ουδεν."}};
 }
 
 }  // namespace kvph::test

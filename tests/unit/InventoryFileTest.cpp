@@ -85,14 +85,7 @@ const LookupCase kLookupCases[] = {
      section(0, "Data", "GPT", "11", kGptData, "Fixed") + section(1, "", "MBR", "15", kShape0080, "Fixed") +
          section(2, "Backup", "MBR", "15", kShape0800, "Fixed") + mainSection(3),
      1},
-    // With the drive's disk known, its first section answers, whatever the labels and shapes.
-    {"FirstSectionOnTheDrivesDisk",
-     section(0, "Duskvale", "MBR", "7", kShape0800, "Removable", "1,1") +
-         section(1, "Vault", "MBR", "15", "0001000B-0800-0000-0000-000000000000", "Fixed", "2,1") +
-         section(2, "", "MBR", "15", kShape0800, "Fixed", "2,2") + mainSection(3),
-     1, 2},
-    {"NoSectionOnTheDrivesDisk",
-     section(0, "Duskvale", "MBR", "15", kShape0800, "Fixed", "0,1") + mainSection(1), kNone, 1},
+    // With the drive's disk known, its first section answers: "Disk-Partition" is two whole numbers.
     {"DiskPartitionIsTwoWholeNumbers",
      section(0, "", "MBR", "15", "", "Fixed", "12,1") + section(1, "", "MBR", "15", "", "Fixed", "1") +
          section(2, "", "MBR", "15", "", "Fixed", "1 ,1") + section(3, "", "MBR", "15", "", "Fixed", "1,1x") +

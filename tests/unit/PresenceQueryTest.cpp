@@ -1,7 +1,8 @@
+#include <utility>
+
 #include "FrameFixture.h"
 #include "HostMachine.h"
 #include "KvPartitionHelper.h"
-#include "frame/Text.h"
 #include "inventory/VhdxPresenceQuery.h"
 #include "platform/WinConstants.h"
 
@@ -77,7 +78,6 @@ TEST_F(PresenceQueryTest, ResultsOfTheQuery) {
     const std::vector<Case> cases = {
         {"attached", kDrive, true, kDrive, 1},
         {"compared in upper case", kDrive, true, L"d:\\VD\\Drive.VHDX", 1},
-        {"only added", kDrive, false, kDrive, 0},
         {"not listed", L"", false, kDrive, 0},
         {"not a virtual disk file", L"D:\\vd\\drive.iso", true, L"D:\\vd\\drive.iso", 0},
         {"vhd extension", L"D:\\vd\\old.vhd", true, L"D:\\VD\\OLD.VHD", 1},
@@ -143,35 +143,27 @@ TEST_F(PresenceQueryTest, ScriptFileThatCannotBeWrittenStopsEverything) {
     EXPECT_TRUE(machine.diskpartRuns().empty());
 }
 
-TEST_F(PresenceQueryTest, NonAsciiFoldersAndPathsSurviveTheBatchFile) {
-    machine.putFolder(L"C:\\Program Files\\H\u00f4st \u20ac");
-    machine.model().libraryPath = L"C:\\Program Files\\H\u00f4st \u20ac\\KvPartitionHelper.dll";
+// The batch file's second line is read as UTF-8 after "chcp 65001", and cmd expands '%' there, so each is
+// written twice; the listing lands in the library's own folder all the same.
+TEST_F(PresenceQueryTest, LibraryFoldersReachTheBatchFileAsWritten) {
     const std::wstring drive = L"D:\\vd\\dr\u00efve \u4e2d.vhdx";
     addVdisk(drive, true);
-    EXPECT_EQ(PH_CheckExistVHDX(drive.c_str()), 1);
-    EXPECT_EQ(machine.fileAttributes(L"C:\\Program Files\\H\u00f4st \u20ac\\result.txt"),
-              win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
-    // The line after "chcp 65001" is UTF-8.
-    EXPECT_NE(machine.startedBatch.find(">> \"C:\\Program Files\\H\xc3\xb4st \xe2\x82\xac\\result.txt\"\r\n"),
-              std::string::npos)
-        << machine.startedBatch;
-}
-
-TEST_F(PresenceQueryTest, PercentSignsInTheLibraryFolderReachTheCommandAsWritten) {
-    const std::wstring folder = L"C:\\Program Files\\100% Host %1 %%";
-    machine.putFolder(folder);
-    machine.model().libraryPath = folder + L"\\KvPartitionHelper.dll";
-    addVdisk(kDrive, true);
-
-    EXPECT_EQ(PH_CheckExistVHDX(kDrive), 1);
-
-    EXPECT_EQ(log()[1], L"diskpart /s \"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt\" >> \"" + folder +
-                            L"\\result.txt\"");
-    EXPECT_NE(machine.startedBatch.find(">> \"C:\\Program Files\\100%% Host %%1 %%%%\\result.txt\"\r\n"),
-              std::string::npos)
-        << machine.startedBatch;
-    EXPECT_EQ(machine.fileAttributes(folder + L"\\result.txt"),
-              win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
+    const std::pair<std::wstring, std::string> cases[] = {
+        {L"C:\\Program Files\\H\u00f4st \u20ac", "C:\\Program Files\\H\xc3\xb4st \xe2\x82\xac"},
+        {L"C:\\Program Files\\100% Host %1 %%", "C:\\Program Files\\100%% Host %%1 %%%%"},
+    };
+    for (const auto& [folder, written] : cases) {
+        machine.putFolder(folder);
+        machine.model().libraryPath = folder + L"\\KvPartitionHelper.dll";
+        machine.clearLog();
+        EXPECT_EQ(PH_CheckExistVHDX(drive.c_str()), 1);
+        EXPECT_EQ(log()[1], L"diskpart /s \"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt\" >> \"" +
+                                folder + L"\\result.txt\"");
+        EXPECT_NE(machine.startedBatch.find(">> \"" + written + "\\result.txt\"\r\n"), std::string::npos)
+            << machine.startedBatch;
+        EXPECT_EQ(machine.fileAttributes(folder + L"\\result.txt"),
+                  win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
+    }
 }
 
 TEST_F(PresenceQueryTest, CommandLineTooLongForItsBufferRunsNothingButCleansUp) {
@@ -199,27 +191,6 @@ TEST(VdiskListTest, RowsInAnyLanguageAndTheirDisk) {
     const std::string heading =
         "  VDisk ###  Disk ###  State                 Type       File\r\n"
         "  ---------  --------  --------------------  ---------  ----\r\n";
-    // A table in invented words of another script, its columns wider than English ones.
-    const std::vector<std::size_t> widths = {12, 10, 8, 5};
-    const auto line = [&](const std::vector<std::wstring>& cells) {
-        std::wstring text = L" ";
-        for (std::size_t i = 0; i < cells.size(); ++i) {
-            text += L" " + cells[i];
-            if (i < widths.size()) {
-                text += std::wstring(widths[i] - cells[i].size() + 1, L' ');
-            }
-        }
-        return toUtf8(text + L"\r\n");
-    };
-    const std::string foreign =
-        line({L"\u039e\u03bf\u03bb\u03bf\u03bb\u03bf\u03bb\u03bf ###", L"\u03a6\u03b9\u03ba\u03bf\u03c2 ###",
-              L"\u0394\u03b5\u03c1\u03bc\u03b1", L"\u03a4\u03c5\u03c0", L"Q"}) +
-        line({L"------------", L"----------", L"--------", L"-----", L"-"});
-    const auto foreignRow = [&](const std::wstring& disk, const std::wstring& path) {
-        return line({L"\u039e\u03bf\u03bb\u03bf\u03bb\u03bf\u03bb\u03bf 1",
-                     L"\u03a6\u03b9\u03ba\u03bf\u03c2 " + disk, L"\u03a9\u03bc\u03b5\u03b3\u03b1",
-                     L"\u03a1\u03bf", path});
-    };
     struct Case {
         std::string bytes;
         std::wstring asked;
@@ -244,10 +215,6 @@ TEST(VdiskListTest, RowsInAnyLanguageAndTheirDisk) {
         // The word in the path is not the state.
         {heading + "  VDisk 0    Disk ---  Added                 Unknown     D:\\Attached\\drive.vhdx\r\n",
          L"D:\\Attached\\drive.vhdx", false, none},
-        // Another language: the number under the second dashes, whatever the words.
-        {foreign + foreignRow(L"3", kDrive), kDrive, true, 3},
-        {foreign + foreignRow(L"---", kDrive), kDrive, false, none},
-        {heading + foreignRow(L"3", kDrive), kDrive, false, none},  // the number is not under the dashes
         // The digits of other columns and of the path are no disk number.
         {heading + "  VDisk 7    ---       Added 2               Unknown     D:\\vd\\drive.vhdx\r\n", kDrive,
          false, none},
