@@ -22,6 +22,7 @@ namespace kvph {
 
 namespace {
 
+constexpr wchar_t kExportName[] = L"PH_CheckExistVHDX";
 constexpr wchar_t kResultFileName[] = L"result.txt";
 constexpr wchar_t kBatchFileName[] = L"temp.bat";
 constexpr char kBatchFirstLine[] = "chcp 65001\r\n";
@@ -192,42 +193,7 @@ CaptureOutcome runBatchFile(const std::wstring& batchPath, const std::wstring& s
     return {outcome.exitCode == 0, outcome.exitCode};
 }
 
-}  // namespace
-
-VdiskPresence FindAttachedInVdiskList(const std::wstring& resultPath, const std::wstring& vhdxPath) {
-    const std::wstring extension = extensionOf(vhdxPath);
-    if (!equalsNoCase(extension, L".vhdx") && !equalsNoCase(extension, L".vhd")) {
-        return {};
-    }
-    const std::wstring key = toUpperAscii(vhdxPath);
-    const std::vector<std::wstring> lines = listingLines(resultPath);
-    std::optional<Column> diskField;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::wstring upper = toUpperAscii(lines[i]);
-        if (isDashLine(upper)) {
-            const bool underHeading = i > 0 && !isBlankLine(lines[i - 1]) && !isDashLine(lines[i - 1]);
-            if (underHeading) {
-                const std::vector<Column> groups = dashGroups(upper);
-                diskField =
-                    groups.size() > kDiskColumn ? std::optional<Column>(groups[kDiskColumn]) : std::nullopt;
-            }
-            continue;
-        }
-        // The state stands in a column before the path, which may hold the word itself.
-        const std::optional<std::size_t> pathStart = wholePathStart(upper, key);
-        if (!pathStart) {
-            continue;
-        }
-        const std::optional<int> disk =
-            diskField ? diskNumberIn(upper, *diskField, *pathStart) : std::nullopt;
-        if (disk || upper.substr(0, *pathStart).find(kAttachedWord) != std::wstring::npos) {
-            return {true, disk};
-        }
-    }
-    return {};
-}
-
-std::optional<VdiskPresence> QueryVdiskPresence(const std::wstring& vhdxPath) {
+std::optional<VdiskPresence> listVdisks(const std::wstring& vhdxPath) {
     Platform& os = platform();
     const auto script = composeScript(kListScriptBytes, scripts::kListVdisk);
     const auto scriptPath = script ? WriteScriptFile(*script, false) : std::nullopt;
@@ -274,9 +240,53 @@ std::optional<VdiskPresence> QueryVdiskPresence(const std::wstring& vhdxPath) {
     return result;
 }
 
+}  // namespace
+
+VdiskPresence FindAttachedInVdiskList(const std::wstring& resultPath, const std::wstring& vhdxPath) {
+    const std::wstring extension = extensionOf(vhdxPath);
+    if (!equalsNoCase(extension, L".vhdx") && !equalsNoCase(extension, L".vhd")) {
+        return {};
+    }
+    const std::wstring key = toUpperAscii(vhdxPath);
+    const std::vector<std::wstring> lines = listingLines(resultPath);
+    std::optional<Column> diskField;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::wstring upper = toUpperAscii(lines[i]);
+        if (isDashLine(upper)) {
+            const bool underHeading = i > 0 && !isBlankLine(lines[i - 1]) && !isDashLine(lines[i - 1]);
+            if (underHeading) {
+                const std::vector<Column> groups = dashGroups(upper);
+                diskField =
+                    groups.size() > kDiskColumn ? std::optional<Column>(groups[kDiskColumn]) : std::nullopt;
+            }
+            continue;
+        }
+        // The state stands in a column before the path, which may hold the word itself.
+        const std::optional<std::size_t> pathStart = wholePathStart(upper, key);
+        if (!pathStart) {
+            continue;
+        }
+        const std::optional<int> disk =
+            diskField ? diskNumberIn(upper, *diskField, *pathStart) : std::nullopt;
+        if (disk || upper.substr(0, *pathStart).find(kAttachedWord) != std::wstring::npos) {
+            return {true, disk};
+        }
+    }
+    return {};
+}
+
+std::optional<VdiskPresence> QueryVdiskPresence(const std::wstring& vhdxPath) {
+    std::optional<VdiskPresence> presence;
+    runExport(kExportName, [&] {
+        presence = listVdisks(vhdxPath);
+        return 0;
+    });
+    return presence;
+}
+
 int CheckExistVHDX(const wchar_t* vhdxPath) {
-    const auto path = textArgument(L"PH_CheckExistVHDX", L"the VHDX path", vhdxPath);
-    const std::optional<VdiskPresence> presence = path ? QueryVdiskPresence(*path) : std::nullopt;
+    const auto path = textArgument(kExportName, L"the VHDX path", vhdxPath);
+    const std::optional<VdiskPresence> presence = path ? listVdisks(*path) : std::nullopt;
     return presence && presence->attached ? 1 : 0;
 }
 

@@ -19,8 +19,9 @@ struct VdiskPresence {
 // its headings and words in the display language, so only the dashes and the digits are relied on.
 VdiskPresence FindAttachedInVdiskList(const std::wstring& resultPath, const std::wstring& vhdxPath);
 
-// Runs diskpart's "list vdisk" through the batch capture and reads it: nullopt when no listing was read
-// (the script could not be written, diskpart could not be started or failed).
+// Runs diskpart's "list vdisk" through the batch capture and reads it, as PH_CheckExistVHDX does for the
+// exports that ask it: nullopt when no listing was read (the script could not be written, diskpart could
+// not be started or failed, or an error stopped the query, logged as the export logs it).
 std::optional<VdiskPresence> QueryVdiskPresence(const std::wstring& vhdxPath);
 
 }  // namespace kvph
