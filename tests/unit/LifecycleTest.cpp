@@ -603,7 +603,6 @@ TEST_P(RecordedLetterTest, TakesTheFastPathOnlyForTheDrivesOwnVolume) {
         expected.push_back("select vdisk file=\"" + path + "\"\r\nattach vdisk readonly\r\nexit\r\n");
     }
     EXPECT_EQ(std::vector<std::string>(scripts.begin() + runs, scripts.end()), expected);
-    // One line at most, and only the outcome's, for whichever letter.
     const auto lines = machine.logTexts();
     const auto count = [&lines](const wchar_t* text) {
         return std::count_if(lines.begin(), lines.end(), [text](const std::wstring& line) {

@@ -205,8 +205,7 @@ TEST(VdiskListTest, RowsInAnyLanguageAndTheirDisk) {
         {"  VDisk 0    Disk 2    Attached     D:\\vd\\drive.vhdx.bak\r\n", kDrive, false, none},
         {"D:\\vd\\drive.vhdx\r\nAttached\r\n", kDrive, false, none},  // path and state on separate lines
         {"Attached  D:\\vd\\\xc3\xa9t\xc3\xa9.vhdx\r\n", L"D:\\vd\\\u00e9t\u00e9.vhdx", true, none},
-        {"Attached  D:\\vd\\\xe9t\xe9.vhdx\r\n", L"D:\\vd\\\u00e9t\u00e9.vhdx", true,
-         none},  // not UTF-8: bytes
+        {"Attached  D:\\vd\\\xe9t\xe9.vhdx\r\n", L"D:\\vd\\\u00e9t\u00e9.vhdx", true, none},  // bytes
         // diskpart's own geometry: the focus marker in the indent, a type of 10 characters.
         {heading + "* VDisk 0    Disk 12   Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n",
          L"D:\\vd\\two  blanks.vhdx", true, 12},
@@ -216,17 +215,13 @@ TEST(VdiskListTest, RowsInAnyLanguageAndTheirDisk) {
         {heading + "  VDisk 0    Disk ---  Added                 Unknown     D:\\Attached\\drive.vhdx\r\n",
          L"D:\\Attached\\drive.vhdx", false, none},
         // The digits of other columns and of the path are no disk number.
-        {heading + "  VDisk 7    ---       Added 2               Unknown     D:\\vd\\drive.vhdx\r\n", kDrive,
-         false, none},
+        {heading + "  VDisk 7    ---       Added 2  D:\\vd\\drive.vhdx\r\n", kDrive, false, none},
         {heading + "  VDisk 0    Disk D:\\2\\drive.vhdx\r\n", L"D:\\2\\drive.vhdx", false, none},
-        {heading + "  VDisk 0    Disk 2 3  Added                 Unknown     D:\\vd\\drive.vhdx\r\n", kDrive,
-         false, none},
+        {heading + "  VDisk 0    Disk 2 3  Added  D:\\vd\\drive.vhdx\r\n", kDrive, false, none},
         // Without a heading over the dashes, or without a second group of them, only the word counts.
-        {"  ---------  --------\r\n  VDisk 0    Disk 2    Added                 Unknown     "
-         "D:\\vd\\drive.vhdx\r\n",
-         kDrive, false, none},
-        {"  VDisk ###  Disk\r\n  ---------------\r\n  VDisk 0    Disk 2    Added   D:\\vd\\drive.vhdx\r\n",
-         kDrive, false, none},
+        {"  ---------  --------\r\n  VDisk 0    Disk 2  Added  D:\\vd\\drive.vhdx\r\n", kDrive, false, none},
+        {"  VDisk ###  Disk\r\n  ---------------\r\n  VDisk 0    Disk 2  Added  D:\\vd\\drive.vhdx", kDrive,
+         false, none},
         {heading + "  VDisk 0    Disk 9999999999  Added   D:\\vd\\drive.vhdx\r\n", kDrive, false, none},
     };
     for (const Case& c : cases) {
