@@ -216,7 +216,7 @@ TEST(VdiskListTest, RowsInAnyLanguageAndTheirDisk) {
          L"D:\\Attached\\drive.vhdx", false, none},
         // The digits of other columns and of the path are no disk number.
         {heading + "  VDisk 7    ---       Added 2  D:\\vd\\drive.vhdx\r\n", kDrive, false, none},
-        {heading + "  VDisk 0    Disk D:\\2\\drive.vhdx\r\n", L"D:\\2\\drive.vhdx", false, none},
+        {heading + "  VDisk 0    D:\\2\\drive.vhdx\r\n", L"D:\\2\\drive.vhdx", false, none},
         {heading + "  VDisk 0    Disk 2 3  Added  D:\\vd\\drive.vhdx\r\n", kDrive, false, none},
         // Without a heading over the dashes, or without a second group of them, only the word counts.
         {"  ---------  --------\r\n  VDisk 0    Disk 2  Added  D:\\vd\\drive.vhdx\r\n", kDrive, false, none},
