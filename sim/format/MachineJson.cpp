@@ -285,8 +285,30 @@ void readVdisk(MachineModel& model, const json& value, const std::string& where,
     model.vdisks.push_back(std::move(vdisk));
 }
 
+// Replacements of the English texts "list vdisk" prints: each key one of them, each value a text of one
+// line.
+void readListWords(MachineModel& model, const json& value, const std::string& where) {
+    if (!value.is_object()) {
+        fail(where, "expected an object");
+    }
+    for (const auto& item : value.items()) {
+        const std::string at = member(where, item.key());
+        const std::wstring english = text::fromUtf8(item.key());
+        const bool known = std::any_of(std::begin(kListVdiskTexts), std::end(kListVdiskTexts),
+                                       [&](const wchar_t* text) { return english == text; });
+        if (!known) {
+            fail(at, "not a text that \"list vdisk\" prints (such as \"State\" or \"Attached not open\")");
+        }
+        const std::wstring said = readString(item.value(), at);
+        if (said.empty() || std::any_of(said.begin(), said.end(), [](wchar_t c) { return c < L' '; })) {
+            fail(at, "expected a text of one line, not empty");
+        }
+        model.diskpart.words[english] = said;
+    }
+}
+
 void readDiskpart(MachineModel& model, const json& value, const std::string& where) {
-    expectObject(value, where, {"exitCodes", "cannotStart"});
+    expectObject(value, where, {"exitCodes", "cannotStart", "words"});
     if (value.contains("exitCodes")) {
         const json& codes = expectArray(value["exitCodes"], member(where, "exitCodes"));
         for (std::size_t i = 0; i < codes.size(); ++i) {
@@ -295,6 +317,9 @@ void readDiskpart(MachineModel& model, const json& value, const std::string& whe
     }
     if (value.contains("cannotStart")) {
         model.diskpart.cannotStart = readBool(value["cannotStart"], member(where, "cannotStart"));
+    }
+    if (value.contains("words")) {
+        readListWords(model, value["words"], member(where, "words"));
     }
 }
 
@@ -563,6 +588,13 @@ json machineToJson(const MachineModel& model) {
     }
     document["diskpart"] = {{"exitCodes", model.diskpart.exitCodes},
                             {"cannotStart", model.diskpart.cannotStart}};
+    if (!model.diskpart.words.empty()) {
+        json words = json::object();
+        for (const auto& [english, said] : model.diskpart.words) {
+            words[text::toUtf8(english)] = text::toUtf8(said);
+        }
+        document["diskpart"]["words"] = words;
+    }
     return document;
 }
 

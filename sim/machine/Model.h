@@ -119,9 +119,27 @@ struct RegistryKey {
     std::map<std::wstring, std::uint32_t> dwords;  // value names as given; looked up case-insensitively
 };
 
+// The English texts that "list vdisk" prints, each of which the display language may replace: the
+// column headings, the words before the numbers, the states, the types, and the message for no rows.
+inline constexpr const wchar_t* kListVdiskTexts[] = {L"VDisk ###",
+                                                     L"Disk ###",
+                                                     L"State",
+                                                     L"Type",
+                                                     L"File",
+                                                     L"VDisk",
+                                                     L"Disk",
+                                                     L"Attached not open",
+                                                     L"Added",
+                                                     L"Expandable",
+                                                     L"Fixed",
+                                                     L"Unknown",
+                                                     L"There are no virtual disks to show."};
+
 struct DiskpartSettings {
     std::vector<std::uint32_t> exitCodes;  // queue: each run takes the next code (0 = run normally)
     bool cannotStart = false;
+    // Texts of kListVdiskTexts as another display language prints them; a text not given stays English.
+    std::map<std::wstring, std::wstring> words;
 };
 
 // One diskpart run as the stand-in saw it.

@@ -52,6 +52,10 @@ TEST(SimMachineJsonTest, RejectsWhatTheFormatDoesNotHave) {
          "vdisks[0].attached: expected true or false"},
         {R"({"diskpart": {"exitCodes": [0, "5"]}})", "diskpart.exitCodes[1]: expected an integer"},
         {R"({"diskpart": {"cannotstart": true}})", "diskpart.cannotstart: unknown key"},
+        {R"({"diskpart": {"words": {"Attached": "Angeh\u00e4ngt"}}})",
+         "diskpart.words.Attached: not a text that \"list vdisk\" prints"},
+        {R"({"diskpart": {"words": {"State": "Zu\r\nstand"}}})",
+         "diskpart.words.State: expected a text of one line"},
         {R"({"disks": [{"number": 0, "sizeBytes": 1048576, "style": "mbr", "partitions": [{"sectors": 8, "type": "07"}]}]})",
          "disks[0].partitions[0].start: required"},
         {R"({"disks": [{"number": 0, "sizeBytes": 1048576, "style": "mbr", "partitions": [{"start": 8, "sectors": 8}]}]})",
@@ -99,7 +103,7 @@ TEST(SimMachineJsonTest, SavedMachinesLoadBackTheSame) {
     machine.model().vdisks.push_back({L"D:\\vd\\spare.vhdx", false, 512, false, false, {}});
     machine.model().vdisks.back().disk.sizeBytes = std::uint64_t{512} << 20;
     machine.putFile(L"D:\\vd\\spare.vhdx", std::string(4096, '\0'));
-    machine.model().diskpart = {{0, 5}, true};
+    machine.model().diskpart = {{0, 5}, true, {{L"Attached not open", L"\u10e5\u10d0\u10e0\u10d8"}}};
     machine.regSetDword(kvph::RegistryRoot::CurrentUser, L"Software\\Test", L"Value", 7);
 
     const json saved = machineToJson(machine.model());
@@ -113,6 +117,7 @@ TEST(SimMachineJsonTest, SavedMachinesLoadBackTheSame) {
     EXPECT_EQ(loaded.registry.at(L"HKCU\\SOFTWARE\\TEST").dwords.at(L"Value"), 7u);
     EXPECT_EQ(loaded.diskpart.exitCodes, (std::vector<std::uint32_t>{0, 5}));
     EXPECT_TRUE(loaded.diskpart.cannotStart);
+    EXPECT_EQ(loaded.diskpart.words, machine.model().diskpart.words);
     ASSERT_EQ(loaded.vdisks.size(), machine.model().vdisks.size());
     EXPECT_FALSE(loaded.vdisks.back().expandable);
 }

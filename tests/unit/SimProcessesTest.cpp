@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+
+#include "HostMachine.h"
 #include "platform/WinConstants.h"
 #include "sim/Machine.h"
+#include "sim/windows/Text.h"
 
 namespace sim {
 namespace {
@@ -174,11 +179,11 @@ TEST_F(SimProcessesTest, BatchCaptureAppendsDiskpartOutput) {
 }
 
 TEST_F(SimProcessesTest, BatchCaptureWithoutChcpWritesTheAnsiCodePage) {
-    machine.model().vdisks.push_back({L"D:\\vd\\Caf\u00e9.vhdx", true, 100, false, false, {}});
+    machine.model().vdisks.push_back({L"D:\\vd\\Caf\u00e9.vhdx", true, 100, true, false, {}});
     machine.putFile(kScript, "list vdisk\r\n");
     runBatch("diskpart /s \"C:\\Work\\Command.txt\" >> \"C:\\Work\\result.txt\"\r\n");
     const std::string result = machine.fileBytes(kResult).value_or("");
-    EXPECT_NE(result.find("Added                 Unknown     D:\\vd\\Caf\xe9.vhdx"), std::string::npos)
+    EXPECT_NE(result.find("Attached not open     Expandable  D:\\vd\\Caf\xe9.vhdx"), std::string::npos)
         << result;
 }
 
@@ -230,27 +235,47 @@ TEST_F(SimProcessesTest, BatchExitCodeIsTheLastCommands) {
     EXPECT_EQ(machine.fileBytes(kResult), std::string());  // the redirection made the file anyway
 }
 
-TEST_F(SimProcessesTest, VdiskListShowsEachDiskOnOneLine) {
+// The attached virtual disks, and a detached one only while the run has it selected; in English exactly
+// as diskpart prints them, in other words with the columns widened to fit.
+TEST_F(SimProcessesTest, VdiskListShowsTheAttachedDisksAndTheSelectedOne) {
     machine.model().vdisks.push_back({L"D:\\vd\\a.vhdx", true, 100, true, false, {}});
     machine.model().vdisks.push_back({L"D:\\vd\\b.vhdx", false, 100, false, false, {}});
     machine.model().vdisks.push_back({L"D:\\vd\\two  blanks.vhdx", false, 100, true, false, {}});
+    machine.model().vdisks[0].disk.number = 2;
+    machine.model().vdisks[2].disk.number = 3;
     machine.putFile(L"D:\\vd\\b.vhdx", "image");
-    runScript("select vdisk file=\"D:\\vd\\b.vhdx\"\r\nlist vdisk\r\n");
-    const std::string output = machine.diskpartRuns().back().output;
-    const auto diskOf = [this](std::size_t vdisk) {
-        return std::to_string(machine.model().vdisks[vdisk].disk.number);
-    };
-    // The type takes 10 characters and two blanks: the path starts one column right of "File".
-    const std::string expected =
+    const std::string heading =
         "  VDisk ###  Disk ###  State                 Type       File\r\n"
-        "  ---------  --------  --------------------  ---------  ----\r\n"
-        "  VDisk 0    Disk " +
-        diskOf(0) +
-        "    Attached not open     Expandable  D:\\vd\\a.vhdx\r\n"
-        "* VDisk 1    Disk ---  Added                 Unknown     D:\\vd\\b.vhdx\r\n"
-        "  VDisk 2    Disk " +
-        diskOf(2) + "    Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n";
-    EXPECT_NE(output.find(expected), std::string::npos) << output;
+        "  ---------  --------  --------------------  ---------  ----\r\n";
+    // The type takes 10 characters and two blanks: the path starts one column right of "File".
+    const std::string a = "  VDisk 0    Disk 2    Attached not open     Expandable  D:\\vd\\a.vhdx\r\n";
+    const std::string blanks = "    Disk 3    Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n";
+    // Words no rule knows widen the Disk and Type columns.
+    const std::wstring invented =
+        L"  Ξολοβ ###  Φικοτρυ ###  Δερμ                  Τυπ          Ψ\r\n"
+        L"  ---------  -----------  --------------------  -----------  ----\r\n"
+        L"  Ξολοβ 0    Φικοτρυ 2    Ωμεγ λοκ              Ελαστοκοραξ  D:\\vd\\a.vhdx\r\n";
+    struct Case {
+        const char* script;
+        std::map<std::wstring, std::wstring> words;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"select vdisk file=\"D:\\vd\\b.vhdx\"\r\nlist vdisk\r\n",
+         {},
+         heading + a +
+             "* VDisk 1    Disk ---  Added                 Unknown     D:\\vd\\b.vhdx\r\n  VDisk 2" + blanks +
+             "\r\n"},
+        {"list vdisk\r\n", {}, heading + a + "  VDisk 1" + blanks + "\r\n"},
+        {"select vdisk file=\"D:\\vd\\b.vhdx\"\r\nlist vdisk\r\n", kvph::test::inventedListWords(),
+         text::toUtf8(invented)},
+    };
+    for (const Case& c : cases) {
+        machine.model().diskpart.words = c.words;
+        runScript(c.script);
+        const std::string output = machine.diskpartRuns().back().output;
+        EXPECT_NE(output.find("\r\n" + c.expected), std::string::npos) << output;
+    }
 }
 
 TEST_F(SimProcessesTest, AttachGivesATakenLetterUp) {
