@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Commands.h"
+#include "CommandSpec.h"
 
 namespace kvph::tool {
 

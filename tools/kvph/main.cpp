@@ -12,7 +12,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include "Commands.h"
+#include "CommandTable.h"
 #include "Host.h"
 #include "ToolText.h"
 

@@ -1,4 +1,4 @@
-#include "Commands.h"
+#include "CommandTable.h"
 #include "CaptureCommand.h"
 #include "CheckCommand.h"
 #include "DemoCommand.h"
