@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Host.h"
+#include "kvph/base/Host.h"
 
 namespace kvph::tool {
 
