@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "KvPartitionHelper.h"
-#include "MachineCapture.h"
+#include "kvph/machine/MachineCapture.h"
 #include "platform/Platform.h"
 #include "sim/Machine.h"
 #include "sim/MachineBuilder.h"

@@ -1,4 +1,4 @@
-#include "MachineCapture.h"
+#include "kvph/machine/MachineCapture.h"
 
 #include <array>
 #include <cwctype>

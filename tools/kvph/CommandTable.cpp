@@ -1,11 +1,11 @@
-#include "Commands.h"
-#include "CaptureCommand.h"
-#include "CheckCommand.h"
-#include "DemoCommand.h"
-#include "DisksCommand.h"
-#include "InventoryCommands.h"
-#include "LifecycleCommands.h"
-#include "PartitionCommands.h"
+#include "kvph/CommandTable.h"
+#include "kvph/commands/CaptureCommand.h"
+#include "kvph/commands/CheckCommand.h"
+#include "kvph/commands/DemoCommand.h"
+#include "kvph/commands/DisksCommand.h"
+#include "kvph/commands/InventoryCommands.h"
+#include "kvph/commands/LifecycleCommands.h"
+#include "kvph/commands/PartitionCommands.h"
 
 namespace kvph::tool {
 namespace {
