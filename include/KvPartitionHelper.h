@@ -60,12 +60,14 @@ int PH_CreateVHDX(const wchar_t* vhdxPath, const wchar_t* volumeLabel, int maxim
 
 /* Attaches the VHDX drive and brings its volume back under its recorded drive letter.
  *   vhdxPath  in   full path of the VHDX file
- *   readOnly  in   non-zero: attach read-only
- * Returns 1 when the drive's volume is present under its letter already or diskpart attached the disk;
- * 0 when the attachment failed. A volume of another disk that has taken the recorded letter is not the
- * drive's: the drive is then attached as it is, without a resize. The drive is never expanded while its
- * size cap is unknown (no MaxSize.ini, or no number in it), and never resized while the size of its file
- * or the free space beside it cannot be read. */
+ *   readOnly  in   non-zero: attach read-only; a drive that is to be expanded first is attached
+ *                  read-write all the same, so that its volume can grow
+ * Returns 1 when the VHDX is attached already or diskpart attached the disk; 0 when the attachment failed.
+ * When a volume answers under the recorded letter, diskpart's listing says whether the VHDX is attached:
+ * if it is, nothing is run (a line is logged when its volume is not the one under the letter); if it is
+ * not, the letter belongs to another volume and the drive is attached as it is, without a resize. The
+ * drive is never expanded while its size cap is unknown (no MaxSize.ini, or no number in it), and never
+ * resized while the size of its file or the free space beside it cannot be read. */
 int PH_AttachVHDX(const wchar_t* vhdxPath, int readOnly);
 
 /* Detaches the VHDX drive.
@@ -76,7 +78,7 @@ int PH_AttachVHDX(const wchar_t* vhdxPath, int readOnly);
  * was not detached. */
 int PH_DetachVHDX(const wchar_t* vhdxPath, int removeFiles);
 
-/* Tells whether the VHDX is attached, as diskpart lists it.
+/* Tells whether the VHDX is attached, as diskpart lists it in whatever display language.
  *   vhdxPath  in   full path of the VHDX file
  * Returns 1 when it is attached; 0 when it is not, or when diskpart could not be asked. */
 int PH_CheckExistVHDX(const wchar_t* vhdxPath);
@@ -90,26 +92,31 @@ int PH_CheckExistVHDX(const wchar_t* vhdxPath);
  * partitions, or diskpart failed. */
 int PH_FormatNTFS(const wchar_t* driveLetter, const wchar_t* volumeLabel);
 
-/* Proposes a free drive letter. Despite its name it returns a drive letter, not a volume label.
+/* Proposes a free drive letter. Despite its name it returns a drive letter, not a volume label. A
+ * letter is free when the system reports no drive under it and no path of that name exists: an empty
+ * card reader or optical drive, or a mapped drive out of service, holds its letter.
  *   letterOut  out  buffer of KVPH_TEXT_UNITS units; receives a letter such as "Z:"
  * Returns 1 with the highest free letter, searching from "Z:" down to "C:"; 0 with the buffer emptied
- * when every letter is in use. */
+ * when every letter is in use, or when the letters in use cannot be read. */
 int PH_FindUsableLabel(wchar_t* letterOut);
 
-/* Compacts the VHDX file, then attaches it again.
+/* Compacts the VHDX file, then attaches it again read-write. diskpart compacts only a virtual disk that
+ * is detached or attached read-only, so the drive is compacted while attached read-only (or detached);
+ * the script then detaches it and attaches it read-write.
  *   vhdxPath  in   full path of the VHDX file
  * Returns 1 when diskpart ran the compaction script; 0 when it did not. */
 int PH_CompactThenAttachVHDX(const wchar_t* vhdxPath);
 
-/* Gives the drive letter of the attached VHDX drive's volume. Despite its name it returns a drive
- * letter, not a volume label.
+/* Gives the drive letter of the attached VHDX drive's volume: the first lettered volume of the disk that
+ * diskpart lists the VHDX on (the drive's label and partition shape decide only when the listing shows
+ * no disk). Despite its name it returns a drive letter, not a volume label.
  *   vhdxPath   in   full path of the VHDX file
  *   letterOut  out  buffer of KVPH_TEXT_UNITS units; receives a letter such as "E:"
  * Returns 1 with the letter; 0 with the buffer emptied when the VHDX is not attached or its volume has
  * no letter. */
 int PH_GetVHDXVolumeLabel(const wchar_t* vhdxPath, wchar_t* letterOut);
 
-/* Tells whether the attached VHDX drive's volume is read-only.
+/* Tells whether the attached VHDX drive's volume (found as PH_GetVHDXVolumeLabel finds it) is read-only.
  *   vhdxPath     in   full path of the VHDX file
  *   readOnlyOut  out  receives 1 (read-only), 0 (writable) or -1 (undetermined: not attached, or the
  *                     volume could not be read)
@@ -124,7 +131,10 @@ int PH_SetHidden(const wchar_t* driveLetter);
 
 /* Shows hidden volumes again: every partition of an MBR disk that has type 1B (what PH_SetHidden
  * writes) and no drive letter gets type 0B; no other partition is changed.
- *   driveLetter  in   drive letter text such as "E:" that the volume shown is given; may be empty
+ *   driveLetter  in   drive letter that the first volume shown is given, such as "E:" ("E" and "E:"
+ *                     are taken too); may be empty. The others shown get no letter. A letter that is
+ *                     not one of A to Z, or that is in use (as PH_FindUsableLabel judges it), is
+ *                     refused before anything is changed.
  * Returns 1 when at least one partition was found and every type change succeeded; 0 otherwise. */
 int PH_SetNonHidden(const wchar_t* driveLetter);
 

@@ -199,6 +199,11 @@ MachineBuilder& MachineBuilder::networkLetter(wchar_t letter) {
     return *this;
 }
 
+MachineBuilder& MachineBuilder::notReadyLetter(wchar_t letter) {
+    model_.notReadyLetters.push_back(letter);
+    return *this;
+}
+
 MachineBuilder& MachineBuilder::vhdx(const std::wstring& path, std::int64_t maximumMB, bool attached,
                                      bool readOnly) {
     constexpr std::size_t kVhdxFileBytes = 64 * 1024;

@@ -84,6 +84,8 @@ public:
     MachineBuilder& layoutError(std::uint32_t error);
     MachineBuilder& withDisk(const std::function<void(Disk&)>& change);
     MachineBuilder& networkLetter(wchar_t letter);
+    // A letter assigned without a ready volume, such as an empty card reader's.
+    MachineBuilder& notReadyLetter(wchar_t letter);
 
     Disk& currentDisk();
     MachineModel build() const { return model_; }

@@ -18,6 +18,7 @@ constexpr std::uint64_t kAlignmentBytes = 1048576;
 constexpr std::uint8_t kNtfsType = 0x07;
 constexpr std::size_t kMaxNtfsLabel = 32;
 constexpr std::uint64_t kGptTrailingSectors = 34;
+constexpr std::uint32_t kErrorWriteProtect = 19;
 // diskpart refuses these as MBR partition ids: empty, the two container types and dynamic disks.
 constexpr std::uint8_t kRefusedIds[] = {0x00, 0x05, 0x0F, 0x42};
 
@@ -126,7 +127,7 @@ std::optional<wchar_t> letterArgument(const std::wstring& value) {
 
 std::optional<wchar_t> nextFreeLetter(const Drives& drives) {
     for (wchar_t letter = L'C'; letter <= L'Z'; ++letter) {
-        if (!drives.rootExists(letter)) {
+        if (!drives.letterAssigned(letter)) {
             return letter;
         }
     }
@@ -186,6 +187,9 @@ std::uint32_t setId(DiskpartContext& context, const DiskpartArguments& arguments
     if (const auto failure = missingSelection(context)) {
         return *failure;
     }
+    if (const auto refused = refusedWhenReadOnly(context)) {
+        return *refused;
+    }
     Disk* disk = selectedDisk(context);
     auto partition = selectedPartition(context);
     const std::wstring value = parameter(arguments, L"id").value_or(L"");
@@ -232,7 +236,7 @@ std::uint32_t assignLetter(DiskpartContext& context, const DiskpartArguments& ar
     }
     Volume* volume = volumeAt(*disk, partition->start);
     const bool ownLetter = volume != nullptr && volume->letter && text::upper(*volume->letter) == *letter;
-    if (!ownLetter && context.drives.rootExists(*letter)) {
+    if (!ownLetter && context.drives.letterAssigned(*letter)) {
         return context.fail(kLetterInUse, L"The specified drive letter is not free to be assigned.");
     }
     if (volume == nullptr) {
@@ -258,13 +262,17 @@ std::uint32_t clean(DiskpartContext& context, const DiskpartArguments&) {
             L"Clean is not allowed on the disk containing the current boot, system, pagefile, "
             L"crashdump or hibernation volume.");
     }
+    if (const auto refused = refusedWhenReadOnly(context)) {
+        return *refused;
+    }
     for (const Volume& volume : disk->volumes) {
         eraseContents(context.model, volume);
     }
+    // The disk keeps its partition style: a GPT disk stays GPT, with no partitions.
     disk->volumes.clear();
-    disk->style = PartitionStyle::Raw;
-    disk->mbr = MbrTable{};
-    disk->gpt = GptTable{};
+    disk->mbr.primary = {};
+    disk->mbr.chain.clear();
+    disk->gpt.entries.clear();
     disk->image.clear();
     context.session.partitionStart.reset();
     context.print(L"");
@@ -351,6 +359,9 @@ std::uint32_t createPartitionPrimary(DiskpartContext& context, const DiskpartArg
     if (disk == nullptr) {
         return noDisk(context);
     }
+    if (const auto refused = refusedWhenReadOnly(context)) {
+        return *refused;
+    }
     if (disk->style == PartitionStyle::Raw) {
         disk->style = PartitionStyle::Mbr;
         disk->mbr = MbrTable{};
@@ -381,6 +392,9 @@ std::uint32_t format(DiskpartContext& context, const DiskpartArguments& argument
     if (!isMountable(*partition)) {
         return context.fail(kInvalidState, L"The selected partition holds no volume that can be formatted.");
     }
+    if (const auto refused = refusedWhenReadOnly(context)) {
+        return *refused;
+    }
     Volume* volume = volumeAt(*disk, partition->start);
     if (volume != nullptr && isSystemVolume(context, *volume)) {
         return context.fail(kProtectedDisk, L"The system volume cannot be formatted.");
@@ -405,10 +419,15 @@ std::uint32_t active(DiskpartContext& context, const DiskpartArguments&) {
     Disk* disk = selectedDisk(context);
     const auto partition = selectedPartition(context);
     if (partition->mbr == nullptr) {
-        return context.fail(kNotSupported, L"The selected disk is not a fixed MBR disk.");
+        context.fail(kNotSupported, L"The selected disk is not a fixed MBR disk.");
+        context.print(L"The ACTIVE command can only be used on fixed MBR disks.");
+        return kNotSupported;
     }
     if (partition->container || partition->logical) {
         return context.fail(kInvalidState, L"Only a primary partition can be marked active.");
+    }
+    if (const auto refused = refusedWhenReadOnly(context)) {
+        return *refused;
     }
     for (MbrSlot& slot : disk->mbr.primary) {
         slot.boot = &slot == partition->mbr;
@@ -433,6 +452,16 @@ Disk* findDisk(MachineModel& model, int number) {
         }
     }
     return nullptr;
+}
+
+std::optional<std::uint32_t> refusedWhenReadOnly(DiskpartContext& context) {
+    const Disk* disk = selectedDisk(context);
+    for (const VirtualDisk& vdisk : context.model.vdisks) {
+        if (&vdisk.disk == disk && vdisk.attached && vdisk.readOnly) {
+            return context.fail(hresultFromWin32(kErrorWriteProtect), L"The media is write protected.");
+        }
+    }
+    return std::nullopt;
 }
 
 Volume* volumeAt(Disk& disk, std::uint64_t start) {

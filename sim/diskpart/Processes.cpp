@@ -16,7 +16,7 @@ constexpr std::uint32_t kCommandNotFound = 9009;
 constexpr std::uint32_t kDiskpartBadArguments = 2;
 constexpr std::uint32_t kDiskpartScriptUnreadable = 3;
 constexpr std::uint32_t kUtf8CodePage = 65001;
-constexpr wchar_t kSystemDiskpart[] = L"\\System32\\diskpart.exe";
+constexpr wchar_t kSystemFolder[] = L"\\System32";
 
 // Words of a command line: blanks separate them except inside double quotes, which are removed.
 std::vector<std::wstring> splitCommandLine(const std::wstring& line) {
@@ -153,14 +153,19 @@ kvph::ProcessOutcome Processes::createProcessAndWait(const std::wstring& applica
         return {Stage::NotStarted, 0, *error};
     }
     const std::vector<std::wstring> words = splitCommandLine(commandLine);
-    const bool program = applicationName.empty()
-                             ? isDiskpart(words)
-                             : pathKey(applicationName) == pathKey(model_.windowsDirectory + kSystemDiskpart);
-    if (!program || model_.diskpart.cannotStart) {
+    const std::wstring program = applicationName.empty() ? searchProgram(words) : applicationName;
+    const bool systemDiskpart = pathKey(program) == pathKey(systemDiskpartPath());
+    const bool otherDiskpart = !systemDiskpart && isDiskpart({program}) && files_.findFile(pathKey(program));
+    if (!(systemDiskpart || otherDiskpart) || model_.diskpart.cannotStart) {
         return {Stage::NotStarted, 0, win::ERROR_FILE_NOT_FOUND_};
     }
-    std::string output;
-    const std::uint32_t exitCode = startDiskpart(words, commandLine, L"", output);
+    std::uint32_t exitCode = 0;
+    if (otherDiskpart) {
+        diskpart_.recordRun({commandLine, "", 0, "", program});
+    } else {
+        std::string output;
+        exitCode = startDiskpart(words, commandLine, program, L"", output);
+    }
     if (auto error = calls_.enter("processWait", commandLine)) {
         return {Stage::WaitFailed, 0, *error};
     }
@@ -197,9 +202,29 @@ kvph::ProcessOutcome Processes::shellExecuteAndWait(const std::wstring& verb, co
     return {Stage::Exited, exitCode, 0};
 }
 
+std::wstring Processes::systemDiskpartPath() const {
+    return model_.windowsDirectory + kSystemFolder + L"\\diskpart.exe";
+}
+
+std::wstring Processes::searchProgram(const std::vector<std::wstring>& words) const {
+    if (words.empty() || words[0].find_first_of(L"\\/:") != std::wstring::npos) {
+        return words.empty() ? std::wstring() : words[0];
+    }
+    const std::wstring name = words[0].find(L'.') == std::wstring::npos ? words[0] + L".exe" : words[0];
+    const std::wstring& program = model_.programPath;
+    for (const std::wstring& folder : {program.substr(0, program.find_last_of(L'\\')),
+                                       model_.currentDirectory, model_.windowsDirectory + kSystemFolder}) {
+        const std::wstring candidate = resolve(name, folder);
+        if (pathKey(candidate) == pathKey(systemDiskpartPath()) || files_.findFile(pathKey(candidate))) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
 std::uint32_t Processes::startDiskpart(const std::vector<std::wstring>& words,
-                                       const std::wstring& commandLine, const std::wstring& directory,
-                                       std::string& output) {
+                                       const std::wstring& commandLine, const std::wstring& program,
+                                       const std::wstring& directory, std::string& output) {
     const auto scriptPath = scriptArgument(words);
     if (!scriptPath) {
         return kDiskpartBadArguments;
@@ -208,10 +233,11 @@ std::uint32_t Processes::startDiskpart(const std::vector<std::wstring>& words,
     if (script == nullptr) {
         const std::string message = "\r\nDiskPart was unable to open the script file.\r\n";
         output += message;
-        diskpart_.recordRun({commandLine, "", kDiskpartScriptUnreadable, message});
+        diskpart_.recordRun({commandLine, "", kDiskpartScriptUnreadable, message, program});
         return kDiskpartScriptUnreadable;
     }
-    return diskpart_.run(std::string(script->content.begin(), script->content.end()), commandLine, output);
+    return diskpart_.run(std::string(script->content.begin(), script->content.end()), commandLine, program,
+                         output);
 }
 
 // The command interpreter reads a batch file line by line in the console's code page, which starts as
@@ -257,7 +283,7 @@ std::optional<std::uint32_t> Processes::runBatchLine(const std::wstring& line, c
         return kCommandNotFound;
     }
     std::string output;
-    const std::uint32_t exitCode = startDiskpart(words, line, directory, output);
+    const std::uint32_t exitCode = startDiskpart(words, line, systemDiskpartPath(), directory, output);
     if (!target.empty()) {
         files_.storeFile(target, utf8Console ? output : codePage_.toAnsi(text::fromUtf8(output)), true);
     }

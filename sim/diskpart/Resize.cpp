@@ -63,7 +63,7 @@ std::optional<std::uint32_t> select(DiskpartContext& context, Selection& selecti
         partition->logical) {
         return context.fail(kInvalidState, L"The selected partition holds no volume that can be resized.");
     }
-    return std::nullopt;
+    return refusedWhenReadOnly(context);
 }
 
 std::uint32_t shrink(DiskpartContext& context, const DiskpartArguments& arguments) {

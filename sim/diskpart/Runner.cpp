@@ -174,9 +174,11 @@ std::uint32_t execute(DiskpartContext& context, const std::wstring& script) {
 
 }  // namespace
 
-std::uint32_t Diskpart::run(const std::string& script, const std::wstring& commandLine, std::string& output) {
+std::uint32_t Diskpart::run(const std::string& script, const std::wstring& commandLine,
+                            const std::wstring& program, std::string& output) {
     DiskpartRun run;
     run.commandLine = commandLine;
+    run.program = program;
     run.script = script;
     std::wstring printed;
     DiskpartSession session;

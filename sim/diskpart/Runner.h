@@ -89,7 +89,7 @@ constexpr std::uint32_t kInvalidState = 0x8007139Fu;
 constexpr std::uint32_t kNotSupported = 0x80070032u;
 constexpr std::uint32_t kNoSelection = 0x80042402u;
 constexpr std::uint32_t kNotEnoughSpace = 0x8004240Cu;
-constexpr std::uint32_t kLetterInUse = 0x8004240Eu;
+constexpr std::uint32_t kLetterInUse = 0x8004255Cu;
 constexpr std::uint32_t kProtectedDisk = 0x80042413u;
 constexpr std::uint32_t hresultFromWin32(std::uint32_t error) {
     return 0x80070000u | (error & 0xFFFF);
@@ -110,6 +110,9 @@ Disk* selectedDisk(DiskpartContext& context);
 std::optional<DiskpartPartition> selectedPartition(DiskpartContext& context);
 // The volume on the partition starting at this sector, if it has one.
 Volume* volumeAt(Disk& disk, std::uint64_t start);
+// Fails a command that would write to the selected disk when it is a virtual disk attached read-only.
+// Windows refuses such writes; the message and code stand in for its own, which were not recorded.
+std::optional<std::uint32_t> refusedWhenReadOnly(DiskpartContext& context);
 }  // namespace diskpart
 
 class Diskpart {
@@ -118,8 +121,9 @@ public:
         : model_(model), files_(files), drives_(drives), codePage_(codePage) {}
 
     // Runs the script (bytes in the ANSI code page) and returns its exit code, appending what it prints
-    // to `output`; the run is recorded with `commandLine`.
-    std::uint32_t run(const std::string& script, const std::wstring& commandLine, std::string& output);
+    // to `output`; the run is recorded with `commandLine` and the program file that was started.
+    std::uint32_t run(const std::string& script, const std::wstring& commandLine, const std::wstring& program,
+                      std::string& output);
     // Records a start that could not read its script.
     void recordRun(DiskpartRun run) { runs_.push_back(std::move(run)); }
     const std::vector<DiskpartRun>& runs() const { return runs_; }

@@ -111,32 +111,96 @@ std::wstring padded(std::wstring textToPad, std::size_t width) {
     return textToPad;
 }
 
+// A text of the listing in the machine's display language.
+std::wstring said(const DiskpartContext& context, const wchar_t* english) {
+    const auto& words = context.model.diskpart.words;
+    const auto replaced = words.find(english);
+    return replaced != words.end() ? replaced->second : english;
+}
+
 // What the Type column shows: diskpart reads the type from an opened disk, so an only added one is Unknown.
-std::wstring vdiskTypeText(const VirtualDisk& vdisk) {
+const wchar_t* vdiskTypeText(const VirtualDisk& vdisk) {
     if (!vdisk.attached) {
         return L"Unknown";
     }
     return vdisk.expandable ? L"Expandable" : L"Fixed";
 }
 
-// The columns as diskpart writes them: the type takes a field of 10 characters, one more than its dashes,
-// so the path starts one column right of "File"; the focus marker stands in the indent.
+// One column of the table: its heading, the texts its rows may show, and how wide its dashes and its
+// values' field are. English diskpart writes the type in a field of 10 under 9 dashes, so the path starts
+// one column right of "File"; a column whose heading or values do not fit widens its dashes and field to
+// the widest of them.
+struct ListColumn {
+    std::wstring heading;
+    std::size_t dashes;
+    std::size_t field;
+};
+
+ListColumn column(const std::wstring& heading, std::vector<std::wstring> values, std::size_t dashes,
+                  std::size_t field) {
+    values.push_back(heading);
+    std::size_t widest = 0;
+    for (const std::wstring& value : values) {
+        widest = std::max(widest, value.size());
+    }
+    return widest > field ? ListColumn{heading, widest, widest} : ListColumn{heading, dashes, field};
+}
+
+std::vector<ListColumn> listColumns(const DiskpartContext& context) {
+    // A number's field holds the word, a blank and three characters ("###", "---" or the digits).
+    const std::wstring numbered = L"   ";
+    return {
+        column(said(context, L"VDisk ###"), {said(context, L"VDisk") + L" " + numbered}, 9, 9),
+        column(said(context, L"Disk ###"), {said(context, L"Disk") + L" " + numbered}, 8, 8),
+        column(said(context, L"State"), {said(context, L"Attached not open"), said(context, L"Added")}, 20,
+               20),
+        column(said(context, L"Type"),
+               {said(context, L"Expandable"), said(context, L"Fixed"), said(context, L"Unknown")}, 9, 10),
+        column(said(context, L"File"), {}, 4, 4),
+    };
+}
+
+// The heading and the dashes stand in the dashes' width, a row's values in their field's.
+std::wstring tableLine(const std::wstring& indent, const std::vector<ListColumn>& columns,
+                       const std::vector<std::wstring>& cells, bool values) {
+    std::wstring line = indent;
+    for (std::size_t i = 0; i + 1 < columns.size(); ++i) {
+        line += padded(cells[i], values ? columns[i].field : columns[i].dashes) + L"  ";
+    }
+    return line + cells.back();
+}
+
+// diskpart lists the attached virtual disks, and a detached one only while this run has it selected.
 std::uint32_t listVdisk(DiskpartContext& context, const DiskpartArguments&) {
-    const auto& vdisks = context.model.vdisks;
+    std::vector<const VirtualDisk*> listed;
+    for (const VirtualDisk& vdisk : context.model.vdisks) {
+        if (vdisk.attached || context.session.vdiskKey == pathKey(vdisk.path)) {
+            listed.push_back(&vdisk);
+        }
+    }
     context.print(L"");
-    if (vdisks.empty()) {
-        context.print(L"There are no virtual disks to show.");
+    if (listed.empty()) {
+        context.print(said(context, L"There are no virtual disks to show."));
         return 0;
     }
-    context.print(L"  VDisk ###  Disk ###  State                 Type       File");
-    context.print(L"  ---------  --------  --------------------  ---------  ----");
-    for (std::size_t i = 0; i < vdisks.size(); ++i) {
-        const VirtualDisk& vdisk = vdisks[i];
+    const std::vector<ListColumn> columns = listColumns(context);
+    std::vector<std::wstring> headings;
+    std::vector<std::wstring> dashes;
+    for (const ListColumn& c : columns) {
+        headings.push_back(c.heading);
+        dashes.push_back(std::wstring(c.dashes, L'-'));
+    }
+    context.print(tableLine(L"  ", columns, headings, false));
+    context.print(tableLine(L"  ", columns, dashes, false));
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        const VirtualDisk& vdisk = *listed[i];
         const bool selected = context.session.vdiskKey == pathKey(vdisk.path);
-        context.print(std::wstring(selected ? L"* " : L"  ") + padded(L"VDisk " + std::to_wstring(i), 9) +
-                      L"  " + padded(L"Disk " + diskNumberText(context.drives, vdisk), 8) + L"  " +
-                      padded(vdisk.attached ? L"Attached not open" : L"Added", 20) + L"  " +
-                      padded(vdiskTypeText(vdisk), 10) + L"  " + vdisk.path);
+        context.print(tableLine(selected ? L"* " : L"  ", columns,
+                                {said(context, L"VDisk") + L" " + std::to_wstring(i),
+                                 said(context, L"Disk") + L" " + diskNumberText(context.drives, vdisk),
+                                 said(context, vdisk.attached ? L"Attached not open" : L"Added"),
+                                 said(context, vdiskTypeText(vdisk)), vdisk.path},
+                                true));
     }
     return 0;
 }
@@ -199,7 +263,7 @@ std::uint32_t selectVdisk(DiskpartContext& context, const DiskpartArguments& arg
 
 std::optional<wchar_t> freeLetter(const Drives& drives) {
     for (wchar_t letter = L'D'; letter <= L'Z'; ++letter) {
-        if (!drives.rootExists(letter)) {
+        if (!drives.letterAssigned(letter)) {
             return letter;
         }
     }
@@ -220,7 +284,7 @@ std::uint32_t attachVdisk(DiskpartContext& context, const DiskpartArguments& arg
     }
     // A volume comes back under its letter unless something else took that letter meanwhile.
     for (Volume& volume : vdisk->disk.volumes) {
-        if (volume.letter && context.drives.rootExists(*volume.letter)) {
+        if (volume.letter && context.drives.letterAssigned(*volume.letter)) {
             volume.letter = freeLetter(context.drives);
         }
     }

@@ -148,6 +148,22 @@ wchar_t readLetter(const json& value, const std::string& where) {
     return upper;
 }
 
+// An entry of `letters`: "Z" (the path "Z:" exists), or { "letter": "G", "ready": false } for a letter
+// assigned without a ready volume.
+void readLetterEntry(MachineModel& model, const json& value, const std::string& where) {
+    if (!value.is_object()) {
+        model.letters.push_back(readLetter(value, where));
+        return;
+    }
+    expectObject(value, where, {"letter", "ready"});
+    if (!value.contains("letter")) {
+        fail(member(where, "letter"), "required");
+    }
+    const wchar_t letter = readLetter(value["letter"], member(where, "letter"));
+    const bool ready = !value.contains("ready") || readBool(value["ready"], member(where, "ready"));
+    (ready ? model.letters : model.notReadyLetters).push_back(letter);
+}
+
 void readFolder(MachineModel& model, const json& value, const std::string& where) {
     std::wstring path;
     std::uint32_t attributes = 0;
@@ -269,8 +285,30 @@ void readVdisk(MachineModel& model, const json& value, const std::string& where,
     model.vdisks.push_back(std::move(vdisk));
 }
 
+// Replacements of the English texts "list vdisk" prints: each key one of them, each value a text of one
+// line.
+void readListWords(MachineModel& model, const json& value, const std::string& where) {
+    if (!value.is_object()) {
+        fail(where, "expected an object");
+    }
+    for (const auto& item : value.items()) {
+        const std::string at = member(where, item.key());
+        const std::wstring english = text::fromUtf8(item.key());
+        const bool known = std::any_of(std::begin(kListVdiskTexts), std::end(kListVdiskTexts),
+                                       [&](const wchar_t* text) { return english == text; });
+        if (!known) {
+            fail(at, "not a text that \"list vdisk\" prints (such as \"State\" or \"Attached not open\")");
+        }
+        const std::wstring said = readString(item.value(), at);
+        if (said.empty() || std::any_of(said.begin(), said.end(), [](wchar_t c) { return c < L' '; })) {
+            fail(at, "expected a text of one line, not empty");
+        }
+        model.diskpart.words[english] = said;
+    }
+}
+
 void readDiskpart(MachineModel& model, const json& value, const std::string& where) {
-    expectObject(value, where, {"exitCodes", "cannotStart"});
+    expectObject(value, where, {"exitCodes", "cannotStart", "words"});
     if (value.contains("exitCodes")) {
         const json& codes = expectArray(value["exitCodes"], member(where, "exitCodes"));
         for (std::size_t i = 0; i < codes.size(); ++i) {
@@ -279,6 +317,9 @@ void readDiskpart(MachineModel& model, const json& value, const std::string& whe
     }
     if (value.contains("cannotStart")) {
         model.diskpart.cannotStart = readBool(value["cannotStart"], member(where, "cannotStart"));
+    }
+    if (value.contains("words")) {
+        readListWords(model, value["words"], member(where, "words"));
     }
 }
 
@@ -428,14 +469,18 @@ void checkDrivesAndLetters(const MachineModel& model) {
     for (std::size_t i = 0; i < model.letters.size(); ++i) {
         claim(model.letters[i], element("letters", i));
     }
+    for (std::size_t i = 0; i < model.notReadyLetters.size(); ++i) {
+        claim(model.notReadyLetters[i], "letters");
+    }
 }
 
 }  // namespace
 
 MachineModel machineFromJson(const json& document, const std::string& baseDir) {
-    expectObject(document, "",
-                 {"codePage", "windowsDirectory", "commonAppData", "libraryPath", "disks", "letters",
-                  "folders", "files", "registry", "vdisks", "diskpart"});
+    expectObject(
+        document, "",
+        {"codePage", "windowsDirectory", "commonAppData", "libraryPath", "programPath", "currentDirectory",
+         "disks", "letters", "folders", "files", "registry", "vdisks", "diskpart"});
     MachineModel model;
     if (document.contains("codePage")) {
         model.codePage = readUint32(document["codePage"], "codePage");
@@ -452,11 +497,17 @@ MachineModel machineFromJson(const json& document, const std::string& baseDir) {
     if (document.contains("libraryPath")) {
         model.libraryPath = readPath(document["libraryPath"], "libraryPath");
     }
+    if (document.contains("programPath")) {
+        model.programPath = readPath(document["programPath"], "programPath");
+    }
+    if (document.contains("currentDirectory")) {
+        model.currentDirectory = readPath(document["currentDirectory"], "currentDirectory");
+    }
     if (document.contains("disks")) {
         readDisks(model, document["disks"], baseDir);
     }
     forEachElement(document, "letters",
-                   [&](const json& v, const std::string& w) { model.letters.push_back(readLetter(v, w)); });
+                   [&](const json& v, const std::string& w) { readLetterEntry(model, v, w); });
     forEachElement(document, "folders",
                    [&](const json& v, const std::string& w) { readFolder(model, v, w); });
     forEachElement(document, "files", [&](const json& v, const std::string& w) { readFile(model, v, w); });
@@ -501,7 +552,9 @@ json machineToJson(const MachineModel& model) {
     json document = {{"codePage", model.codePage},
                      {"windowsDirectory", text::toUtf8(model.windowsDirectory)},
                      {"commonAppData", text::toUtf8(model.commonAppData)},
-                     {"libraryPath", text::toUtf8(model.libraryPath)}};
+                     {"libraryPath", text::toUtf8(model.libraryPath)},
+                     {"programPath", text::toUtf8(model.programPath)},
+                     {"currentDirectory", text::toUtf8(model.currentDirectory)}};
     document["disks"] = json::array();
     for (const Disk& disk : model.disks) {
         document["disks"].push_back(diskToJson(disk, true));
@@ -509,6 +562,9 @@ json machineToJson(const MachineModel& model) {
     document["letters"] = json::array();
     for (wchar_t letter : model.letters) {
         document["letters"].push_back(text::toUtf8(std::wstring(1, letter)));
+    }
+    for (wchar_t letter : model.notReadyLetters) {
+        document["letters"].push_back({{"letter", text::toUtf8(std::wstring(1, letter))}, {"ready", false}});
     }
     document["folders"] = json::array();
     for (const auto& entry : model.folders) {
@@ -532,6 +588,13 @@ json machineToJson(const MachineModel& model) {
     }
     document["diskpart"] = {{"exitCodes", model.diskpart.exitCodes},
                             {"cannotStart", model.diskpart.cannotStart}};
+    if (!model.diskpart.words.empty()) {
+        json words = json::object();
+        for (const auto& [english, said] : model.diskpart.words) {
+            words[text::toUtf8(english)] = text::toUtf8(said);
+        }
+        document["diskpart"]["words"] = words;
+    }
     return document;
 }
 

@@ -119,9 +119,27 @@ struct RegistryKey {
     std::map<std::wstring, std::uint32_t> dwords;  // value names as given; looked up case-insensitively
 };
 
+// The English texts that "list vdisk" prints, each of which the display language may replace: the
+// column headings, the words before the numbers, the states, the types, and the message for no rows.
+inline constexpr const wchar_t* kListVdiskTexts[] = {L"VDisk ###",
+                                                     L"Disk ###",
+                                                     L"State",
+                                                     L"Type",
+                                                     L"File",
+                                                     L"VDisk",
+                                                     L"Disk",
+                                                     L"Attached not open",
+                                                     L"Added",
+                                                     L"Expandable",
+                                                     L"Fixed",
+                                                     L"Unknown",
+                                                     L"There are no virtual disks to show."};
+
 struct DiskpartSettings {
     std::vector<std::uint32_t> exitCodes;  // queue: each run takes the next code (0 = run normally)
     bool cannotStart = false;
+    // Texts of kListVdiskTexts as another display language prints them; a text not given stays English.
+    std::map<std::wstring, std::wstring> words;
 };
 
 // One diskpart run as the stand-in saw it.
@@ -130,6 +148,9 @@ struct DiskpartRun {
     std::string script;        // the script file's bytes
     std::uint32_t exitCode = 0;
     std::string output;  // what it printed (captured by the batch redirection)
+    // The file that ran: the system folder's diskpart.exe, or another diskpart.exe that a start without
+    // an application name found first (it runs nothing of the script and exits with 0).
+    std::wstring program;
 };
 
 struct MachineModel {
@@ -137,8 +158,15 @@ struct MachineModel {
     std::wstring windowsDirectory = L"C:\\Windows";
     std::wstring commonAppData = L"C:\\ProgramData";
     std::wstring libraryPath = L"C:\\Program Files\\Host\\KvPartitionHelper.dll";
+    // The host program that loaded the library, and its current folder: where a start without an
+    // application name looks for the program before the system folder.
+    std::wstring programPath = L"C:\\Program Files\\Host\\HostService.exe";
+    std::wstring currentDirectory = L"C:\\Windows\\System32";
     std::vector<Disk> disks;
     std::vector<wchar_t> letters;  // letters that exist without a volume (network drives and the like)
+    // Letters assigned without a ready volume (an empty card reader or optical drive, a mapped drive out
+    // of service): GetLogicalDrives reports them, yet no path "X:" exists.
+    std::vector<wchar_t> notReadyLetters;
     // Files and folders are keyed by their upper-cased full path (Machine::pathKey); each keeps the
     // path as it was created. Drive roots ("C:\\") are not folders: they exist when a volume or an
     // entry of `letters` has that letter.

@@ -34,6 +34,8 @@ public:
     std::optional<MountedVolume> volumeByLetter(wchar_t letter) const;
     // Whether "X:\" exists: a volume has the letter, or the model lists it (network drives and the like).
     bool rootExists(wchar_t letter) const;
+    // Whether the letter is assigned: its root exists, or it is held without a ready volume.
+    bool letterAssigned(wchar_t letter) const;
 
     // "\\.\..." paths name devices rather than files.
     static bool isDevicePath(const std::wstring& path);

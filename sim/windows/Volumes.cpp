@@ -99,6 +99,13 @@ bool Drives::rootExists(wchar_t letter) const {
     return listed || volumeByLetter(upperLetter).has_value();
 }
 
+bool Drives::letterAssigned(wchar_t letter) const {
+    const wchar_t upperLetter = text::upper(letter);
+    const auto& notReady = model_.notReadyLetters;
+    return rootExists(upperLetter) || std::any_of(notReady.begin(), notReady.end(),
+                                                  [&](wchar_t l) { return text::upper(l) == upperLetter; });
+}
+
 kvph::VolumeInformation Drives::getVolumeInformationW(const std::wstring& rootPath) {
     if (auto error = calls_.enter("getVolumeInformationW", rootPath)) {
         return {false, {}, {}, 0, *error};
@@ -109,7 +116,8 @@ kvph::VolumeInformation Drives::getVolumeInformationW(const std::wstring& rootPa
     }
     const auto mounted = volumeByLetter(letter);
     if (!mounted) {
-        return {false, {}, {}, 0, rootExists(letter) ? win::ERROR_NOT_READY_ : win::ERROR_PATH_NOT_FOUND_};
+        return {
+            false, {}, {}, 0, letterAssigned(letter) ? win::ERROR_NOT_READY_ : win::ERROR_PATH_NOT_FOUND_};
     }
     const Volume& volume = *mounted->volume;
     if (!volume.fileSystem) {
@@ -166,7 +174,7 @@ std::uint32_t Drives::getDriveTypeW(const std::wstring& rootPath) {
     if (const auto mounted = volumeByLetter(letter)) {
         return driveTypeOf(mounted->disk->driveType);
     }
-    return rootExists(letter) ? win::DRIVE_REMOTE_ : win::DRIVE_NO_ROOT_DIR_;
+    return letterAssigned(letter) ? win::DRIVE_REMOTE_ : win::DRIVE_NO_ROOT_DIR_;
 }
 
 kvph::DriveStrings Drives::getLogicalDriveStringsW(std::uint32_t bufferUnits) {
@@ -177,7 +185,7 @@ kvph::DriveStrings Drives::getLogicalDriveStringsW(std::uint32_t bufferUnits) {
     }
     std::wstring strings;
     for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
-        if (rootExists(letter)) {
+        if (letterAssigned(letter)) {
             strings += letter;
             strings += L":\\";
             strings += L'\0';
@@ -199,7 +207,7 @@ kvph::DriveMask Drives::getLogicalDrives() {
         return result;
     }
     for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
-        if (rootExists(letter)) {
+        if (letterAssigned(letter)) {
             result.mask |= 1u << (letter - L'A');
         }
     }
@@ -228,7 +236,7 @@ std::optional<std::wstring> Drives::queryDosDeviceW(const std::wstring& deviceNa
         // A volume on no partition of the table still has a device, one that no partition links to.
         device = partition ? harddiskVolume(before + partition->number)
                            : L"\\Device\\HarddiskVolumeNoPartition" + std::wstring(1, letter);
-    } else if (rootExists(letter)) {
+    } else if (letterAssigned(letter)) {
         device = L"\\Device\\Mup\\;" + std::wstring(1, letter) + L":";
     } else {
         return std::nullopt;

@@ -18,6 +18,13 @@ inline constexpr char kFormatWithLabel[] =
 inline constexpr char kFormat[] =
     "select disk=\"%d\"\r\nclean\r\ncreate partition primary\r\nformat quick fs=ntfs \r\nactive\r\n"
     "assign letter=\"%s\"\r\nexit\r\n";
+// "active" marks the MBR boot partition; diskpart refuses it on a GPT disk, after the clean and format.
+inline constexpr char kFormatGptWithLabel[] =
+    "select disk=\"%d\"\r\nclean\r\ncreate partition primary\r\nformat quick fs=ntfs "
+    "label=\"%s\"\r\nassign letter=\"%s\"\r\nexit\r\n";
+inline constexpr char kFormatGpt[] =
+    "select disk=\"%d\"\r\nclean\r\ncreate partition primary\r\nformat quick fs=ntfs \r\n"
+    "assign letter=\"%s\"\r\nexit\r\n";
 
 inline constexpr char kSelectVdisk[] = "select vdisk file=\"%s\"\r\n";
 inline constexpr char kCreateVdisk[] = "create vdisk file=\"%s\" type=%s maximum=%d\r\n";

@@ -43,6 +43,30 @@ bool matchesShapeRule(const SectionFacts& facts) {
            equalsNoCase(facts.driveType, L"Fixed");
 }
 
+// The drive number of a "Disk-Partition" text "%d,%d"; nullopt for any other text.
+std::optional<int> diskOf(const std::wstring& diskPartition) {
+    constexpr std::size_t kMaxDigits = 9;
+    const std::size_t comma = diskPartition.find(L',');
+    const auto isNumber = [](const std::wstring& text) {
+        return !text.empty() && text.size() <= kMaxDigits &&
+               std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+    };
+    if (comma == std::wstring::npos || !isNumber(diskPartition.substr(0, comma)) ||
+        !isNumber(diskPartition.substr(comma + 1))) {
+        return std::nullopt;
+    }
+    return std::stoi(diskPartition.substr(0, comma));
+}
+
+std::optional<int> firstSectionOnDisk(const std::wstring& iniPath, int count, int diskNumber) {
+    for (int index = 0; index < count; ++index) {
+        if (diskOf(readText(iniPath, std::to_wstring(index), kDiskPartitionKey, L"")) == diskNumber) {
+            return index;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::wstring PartitionIniPath() {
@@ -60,11 +84,16 @@ int readCount(const std::wstring& iniPath) {
     return static_cast<int>(platform().getPrivateProfileIntW(kMainSection, kCountKey, 0, iniPath));
 }
 
-std::optional<int> FindVirtualDiskEntry(const std::wstring& iniPath) {
+std::optional<int> FindVirtualDiskEntry(const std::wstring& iniPath, std::optional<int> diskNumber) {
     if (!platform().pathFileExistsW(iniPath)) {
         return std::nullopt;
     }
     const int count = std::min(readCount(iniPath), kMaxSectionsRead);
+    // The disk tells two virtual disks, or the drive and a stick with its label, apart; the label and
+    // shape only guess.
+    if (diskNumber) {
+        return firstSectionOnDisk(iniPath, count, *diskNumber);
+    }
     // The drive's own label wins over the shape: another attached virtual disk of diskpart's default
     // shape must not answer for the VHDX drive.
     std::optional<int> firstShaped;

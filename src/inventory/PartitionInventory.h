@@ -50,11 +50,13 @@ std::wstring readText(const std::wstring& iniPath, const std::wstring& section, 
 // "Count" of section "Main" as the signed number the file holds (0 when missing).
 int readCount(const std::wstring& iniPath);
 
-// The 0-based index of the section that holds the VHDX drive's volume: the first section whose label is
-// the drive's label on an MBR disk; when there is none, the first whose partition has the shape the
-// drive's volume is created with (an NTFS primary partition at sector 2048 or 128 of a fixed file-backed
-// virtual disk).
-std::optional<int> FindVirtualDiskEntry(const std::wstring& iniPath);
+// The 0-based index of the section that holds the VHDX drive's volume. When the disk that diskpart lists
+// the drive on is known, the first section on that disk ("Disk-Partition" "N,..."), whatever its label or
+// shape. Otherwise the first section whose label is the drive's label on an MBR disk; when there is none,
+// the first whose partition has the shape the drive's volume is created with (an NTFS primary partition
+// at sector 2048 or 128 of a fixed file-backed virtual disk).
+std::optional<int> FindVirtualDiskEntry(const std::wstring& iniPath,
+                                        std::optional<int> diskNumber = std::nullopt);
 
 // STORAGE_BUS_TYPE of a physical drive, through its open handle; kBusTypeUnknown when the drive does not
 // answer, so that it counts as neither USB, NVMe/eMMC nor file-backed virtual.

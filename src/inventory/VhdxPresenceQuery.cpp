@@ -1,5 +1,6 @@
 #include "inventory/VhdxPresenceQuery.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <optional>
 #include <vector>
@@ -21,10 +22,22 @@ namespace kvph {
 
 namespace {
 
+constexpr wchar_t kExportName[] = L"PH_CheckExistVHDX";
 constexpr wchar_t kResultFileName[] = L"result.txt";
 constexpr wchar_t kBatchFileName[] = L"temp.bat";
 constexpr char kBatchFirstLine[] = "chcp 65001\r\n";
 constexpr std::uint32_t kSystemFolderUnits = 260;
+constexpr wchar_t kAttachedWord[] = L"ATTACHED";
+// The disk field is the second column of diskpart's table, after the virtual disk's own number.
+constexpr std::size_t kDiskColumn = 1;
+
+bool isSpace(wchar_t c) {
+    return std::iswspace(static_cast<wint_t>(c)) != 0;
+}
+
+bool isDecimalDigit(wchar_t c) {
+    return c >= L'0' && c <= L'9';
+}
 
 // The listing as lines: UTF-8 (or one byte per unit), CR LF folded to LF, split at each LF.
 std::vector<std::wstring> listingLines(const std::wstring& resultPath) {
@@ -66,7 +79,6 @@ std::wstring extensionOf(const std::wstring& path) {
 // "D:\VD\DRIVE.VHDX" nor "D:\VD\DRIVE.VHD COPY.VHD", and "VD\DRIVE.VHD" not "D:\VD\DRIVE.VHD".
 // The result is where the path starts on the line.
 std::optional<std::size_t> wholePathStart(const std::wstring& line, const std::wstring& key) {
-    const auto isSpace = [](wchar_t c) { return std::iswspace(static_cast<wint_t>(c)) != 0; };
     std::size_t end = line.size();
     while (end > 0 && isSpace(line[end - 1])) {
         --end;
@@ -79,6 +91,69 @@ std::optional<std::size_t> wholePathStart(const std::wstring& line, const std::w
         return std::nullopt;
     }
     return start;
+}
+
+// The columns of a table, [start, end) of each group of dashes under its heading.
+struct Column {
+    std::size_t start;
+    std::size_t end;
+};
+
+bool isBlankLine(const std::wstring& line) {
+    return std::all_of(line.begin(), line.end(), isSpace);
+}
+
+bool isDashLine(const std::wstring& line) {
+    return !isBlankLine(line) &&
+           std::all_of(line.begin(), line.end(), [](wchar_t c) { return c == L'-' || isSpace(c); });
+}
+
+std::vector<Column> dashGroups(const std::wstring& line) {
+    std::vector<Column> groups;
+    for (std::size_t i = 0; i < line.size();) {
+        if (line[i] != L'-') {
+            ++i;
+            continue;
+        }
+        const std::size_t start = i;
+        while (i < line.size() && line[i] == L'-') {
+            ++i;
+        }
+        groups.push_back({start, i});
+    }
+    return groups;
+}
+
+// The number in a row's disk field: the one run of decimal digits that stands there ("Disk 2"), taken
+// whole where it runs past the field's edges; none for "Disk ---", for a field with more than one run, or
+// for a run too long to be a disk number. The row ends where the path begins, whatever the dashes say.
+std::optional<int> diskNumberIn(const std::wstring& row, const Column& field, std::size_t pathStart) {
+    constexpr std::size_t kMaxDigits = 9;
+    const std::size_t rowEnd = std::min(pathStart, row.size());
+    const std::size_t fieldEnd = std::min(field.end, rowEnd);
+    std::optional<int> number;
+    for (std::size_t i = field.start; i < fieldEnd;) {
+        if (!isDecimalDigit(row[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t start = i;
+        while (start > 0 && isDecimalDigit(row[start - 1])) {
+            --start;
+        }
+        while (i < rowEnd && isDecimalDigit(row[i])) {
+            ++i;
+        }
+        if (number || i - start > kMaxDigits) {
+            return std::nullopt;
+        }
+        int value = 0;
+        for (std::size_t digit = start; digit < i; ++digit) {
+            value = value * 10 + (row[digit] - L'0');
+        }
+        number = value;
+    }
+    return number;
 }
 
 void writeBatchFile(const std::wstring& path, const std::wstring& commandLine) {
@@ -118,14 +193,12 @@ CaptureOutcome runBatchFile(const std::wstring& batchPath, const std::wstring& s
     return {outcome.exitCode == 0, outcome.exitCode};
 }
 
-}  // namespace
-
-VhdxPresence QueryVhdxPresence(const std::wstring& vhdxPath) {
+std::optional<VdiskPresence> listVdisks(const std::wstring& vhdxPath) {
     Platform& os = platform();
     const auto script = composeScript(kListScriptBytes, scripts::kListVdisk);
     const auto scriptPath = script ? WriteScriptFile(*script, false) : std::nullopt;
     if (!scriptPath) {
-        return VhdxPresence::Unknown;
+        return std::nullopt;
     }
 
     const std::wstring libraryFolder = LibraryFolder();
@@ -153,11 +226,10 @@ VhdxPresence QueryVhdxPresence(const std::wstring& vhdxPath) {
         capture = runBatchFile(batchPath, systemFolder);
     }
 
-    VhdxPresence presence = VhdxPresence::Unknown;
+    std::optional<VdiskPresence> result;
     if (capture.succeeded) {
         logLine(L"(KvPartitionHelper)diskpart list vdisk successfully.");
-        presence = FindAttachedInVdiskList(resultPath, vhdxPath) == 1 ? VhdxPresence::Attached
-                                                                      : VhdxPresence::NotAttached;
+        result = FindAttachedInVdiskList(resultPath, vhdxPath);
     } else {
         logLine(formatBounded(kTextUnits, L"(KvPartitionHelper)diskpart error because of 0x%08x.",
                               capture.exitCode));
@@ -165,29 +237,57 @@ VhdxPresence QueryVhdxPresence(const std::wstring& vhdxPath) {
     os.deleteFileW(batchPath);
     os.deleteFileW(*scriptPath);
     os.setFileAttributesW(resultPath, win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
+    return result;
+}
+
+}  // namespace
+
+VdiskPresence FindAttachedInVdiskList(const std::wstring& resultPath, const std::wstring& vhdxPath) {
+    const std::wstring extension = extensionOf(vhdxPath);
+    if (!equalsNoCase(extension, L".vhdx") && !equalsNoCase(extension, L".vhd")) {
+        return {};
+    }
+    const std::wstring key = toUpperAscii(vhdxPath);
+    const std::vector<std::wstring> lines = listingLines(resultPath);
+    std::optional<Column> diskField;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::wstring upper = toUpperAscii(lines[i]);
+        if (isDashLine(upper)) {
+            const bool underHeading = i > 0 && !isBlankLine(lines[i - 1]) && !isDashLine(lines[i - 1]);
+            if (underHeading) {
+                const std::vector<Column> groups = dashGroups(upper);
+                diskField =
+                    groups.size() > kDiskColumn ? std::optional<Column>(groups[kDiskColumn]) : std::nullopt;
+            }
+            continue;
+        }
+        // The state stands in a column before the path, which may hold the word itself.
+        const std::optional<std::size_t> pathStart = wholePathStart(upper, key);
+        if (!pathStart) {
+            continue;
+        }
+        const std::optional<int> disk =
+            diskField ? diskNumberIn(upper, *diskField, *pathStart) : std::nullopt;
+        if (disk || upper.substr(0, *pathStart).find(kAttachedWord) != std::wstring::npos) {
+            return {true, disk};
+        }
+    }
+    return {};
+}
+
+std::optional<VdiskPresence> QueryVdiskPresence(const std::wstring& vhdxPath) {
+    std::optional<VdiskPresence> presence;
+    runExport(kExportName, [&] {
+        presence = listVdisks(vhdxPath);
+        return 0;
+    });
     return presence;
 }
 
-int FindAttachedInVdiskList(const std::wstring& resultPath, const std::wstring& vhdxPath) {
-    const std::wstring extension = extensionOf(vhdxPath);
-    if (!equalsNoCase(extension, L".vhdx") && !equalsNoCase(extension, L".vhd")) {
-        return 0;
-    }
-    const std::wstring key = toUpperAscii(vhdxPath);
-    for (const std::wstring& line : listingLines(resultPath)) {
-        const std::wstring upper = toUpperAscii(line);
-        // The state stands in a column before the path, which may hold the word itself.
-        const std::optional<std::size_t> pathStart = wholePathStart(upper, key);
-        if (pathStart && upper.substr(0, *pathStart).find(L"ATTACHED") != std::wstring::npos) {
-            return 1;
-        }
-    }
-    return 0;
-}
-
 int CheckExistVHDX(const wchar_t* vhdxPath) {
-    const auto path = textArgument(L"PH_CheckExistVHDX", L"the VHDX path", vhdxPath);
-    return path && QueryVhdxPresence(*path) == VhdxPresence::Attached ? 1 : 0;
+    const auto path = textArgument(kExportName, L"the VHDX path", vhdxPath);
+    const std::optional<VdiskPresence> presence = path ? listVdisks(*path) : std::nullopt;
+    return presence && presence->attached ? 1 : 0;
 }
 
 }  // namespace kvph

@@ -13,6 +13,7 @@
 #include "frame/Operations.h"
 #include "frame/Text.h"
 #include "inventory/PartitionInventory.h"
+#include "inventory/VhdxPresenceQuery.h"
 #include "platform/Platform.h"
 
 namespace kvph::inventory {
@@ -110,6 +111,16 @@ std::int64_t truncateToInt64(double value) {
     return static_cast<std::int64_t>(value);
 }
 
+// The disk that diskpart lists the attached VHDX on (nullopt inside when its row shows none); nullopt when
+// the VHDX is not attached or diskpart could not list it.
+std::optional<std::optional<int>> attachedOnDisk(const std::wstring& vhdxPath) {
+    const std::optional<VdiskPresence> presence = QueryVdiskPresence(vhdxPath);
+    if (!presence || !presence->attached) {
+        return std::nullopt;
+    }
+    return presence->diskNumber;
+}
+
 std::wstring& libraryMessageBuffer() {
     static std::wstring buffer;
     return buffer;
@@ -123,12 +134,13 @@ int volumeLetter(const wchar_t* vhdxPath, wchar_t* letterOut) {
     writeHostText(letterOut, L"");
     const std::optional<std::wstring> path =
         textArgument(L"PH_GetVHDXVolumeLabel", L"the VHDX path", vhdxPath);
-    if (!path || PH_CheckExistVHDX(path->c_str()) == 0) {
+    const auto disk = path ? attachedOnDisk(*path) : std::nullopt;
+    if (!disk) {
         return 0;
     }
     PH_ListFixedPartition();
     const std::wstring iniPath = PartitionIniPath();
-    const std::optional<int> section = FindVirtualDiskEntry(iniPath);
+    const std::optional<int> section = FindVirtualDiskEntry(iniPath, *disk);
     if (!section) {
         return 0;
     }
@@ -159,12 +171,13 @@ int volumeReadOnlyState(const wchar_t* vhdxPath, int* stateOut) {
         return 0;
     }
     *stateOut = kUndeterminedState;
-    if (PH_CheckExistVHDX(path->c_str()) == 0) {
+    const auto disk = attachedOnDisk(*path);
+    if (!disk) {
         return 1;
     }
     PH_ListFixedPartition();
     const std::wstring iniPath = PartitionIniPath();
-    if (const std::optional<int> section = FindVirtualDiskEntry(iniPath)) {
+    if (const std::optional<int> section = FindVirtualDiskEntry(iniPath, *disk)) {
         *stateOut = ReadOnlyStateFromText(readText(iniPath, std::to_wstring(*section), kReadOnlyKey, L"0"));
     }
     return 1;

@@ -6,6 +6,7 @@
 #include "frame/Operations.h"
 #include "frame/Text.h"
 #include "inventory/PartitionInventory.h"
+#include "inventory/VhdxPresenceQuery.h"
 #include "lifecycle/AutoRunSuppression.h"
 #include "lifecycle/SizeSettings.h"
 #include "lifecycle/VhdxDrive.h"
@@ -56,6 +57,33 @@ bool isTheDrivesVolume(const RecordedVhdxVolume& recorded) {
         return *busType == win::storage::BusTypeFileBackedVirtual;
     }
     return hasRecordedLabel(recorded.letter, recorded.label);
+}
+
+bool volumeLiesOnDisk(const std::wstring& letter, int diskNumber) {
+    PER::DriveManagerLease lease;
+    const std::optional<PER::VolumeLocation> location =
+        PER::FindLetteredVolume(lease.manager(), PER::CompleteDriveLetter(letter));
+    return location && static_cast<std::int64_t>(location->diskNumber) == diskNumber;
+}
+
+// The listing shows the VHDX attached, so there is nothing to attach: an attach would fail, and its retry
+// would detach a volume in use. Says so when the drive's volume is not the one under the letter: the
+// volume of the first section on the disk diskpart shows, or without a disk the recorded volume as
+// isTheDrivesVolume judges it.
+void noteAttachedDrive(const VdiskPresence& presence, const RecordedVhdxVolume& recorded) {
+    std::wstring letter = recorded.letter;
+    bool underTheLetter = false;
+    if (presence.diskNumber) {
+        const std::wstring ownLetter = recordedVhdxVolume(presence.diskNumber).letter;
+        letter = ownLetter.empty() ? letter : ownLetter;
+        underTheLetter = !ownLetter.empty() && volumeLiesOnDisk(ownLetter, *presence.diskNumber);
+    } else {
+        underTheLetter = isTheDrivesVolume(recorded);
+    }
+    if (!underTheLetter) {
+        logLine(std::wstring(kLogPrefix) + L"the VHDX is attached already, but its volume is not " + letter +
+                L"; nothing is run.");
+    }
 }
 
 std::optional<std::string> attachScript(const std::string& ansiPath, int readOnly) {
@@ -127,7 +155,14 @@ int AttachVHDX(const wchar_t* vhdxPath, int readOnly) {
     const RecordedVhdxVolume recorded = recordedVhdxVolume();
     std::wstring letter = recorded.letter;
     if (!letter.empty() && platform().pathFileExistsW(letter)) {
-        if (isTheDrivesVolume(recorded)) {
+        // diskpart's listing tells whether the VHDX is attached; only without one is the letter's volume
+        // judged by its disk and label.
+        const std::optional<VdiskPresence> presence = QueryVdiskPresence(*path);
+        if (presence && presence->attached) {
+            noteAttachedDrive(*presence, recorded);
+            return 1;
+        }
+        if (!presence && isTheDrivesVolume(recorded)) {
             return 1;
         }
         logLine(std::wstring(kLogPrefix) + letter +

@@ -35,8 +35,11 @@ void removeDriveFiles(const std::string& ansiPath) {
 // A drive that diskpart could not detach because it is detached already can still be removed at the end
 // of its life; only a listing that shows it not attached says so.
 bool detachedAlready(ScriptOutcome outcome, int removeFiles, const std::wstring& path) {
-    if (outcome != ScriptOutcome::DiskpartFailed || removeFiles == 0 ||
-        QueryVhdxPresence(path) != VhdxPresence::NotAttached) {
+    if (outcome != ScriptOutcome::DiskpartFailed || removeFiles == 0) {
+        return false;
+    }
+    const std::optional<VdiskPresence> presence = QueryVdiskPresence(path);
+    if (!presence || presence->attached) {
         return false;
     }
     logLine(L"(KvPartitionHelper)the VHDX is not attached; its files are removed.");

@@ -32,9 +32,9 @@ std::optional<std::string> vhdxScriptPath(const wchar_t* exportName, const std::
     return ansi;
 }
 
-RecordedVhdxVolume recordedVhdxVolume() {
+RecordedVhdxVolume recordedVhdxVolume(std::optional<int> diskNumber) {
     const std::wstring iniPath = inventory::PartitionIniPath();
-    const std::optional<int> entry = inventory::FindVirtualDiskEntry(iniPath);
+    const std::optional<int> entry = inventory::FindVirtualDiskEntry(iniPath, diskNumber);
     if (!entry) {
         return {};
     }

@@ -14,13 +14,13 @@ namespace kvph {
 // back unchanged from the ANSI code page would make diskpart act on another file.
 std::optional<std::string> vhdxScriptPath(const wchar_t* exportName, const std::wstring& path);
 
-// The "Letter" and "Label Name" of the VHDX drive's section of Partition.ini; both empty when there is
-// none.
+// The "Letter" and "Label Name" of the VHDX drive's section of Partition.ini (the first on `diskNumber`
+// when the disk diskpart lists the drive on is known); both empty when there is none.
 struct RecordedVhdxVolume {
     std::wstring letter;
     std::wstring label;
 };
-RecordedVhdxVolume recordedVhdxVolume();
+RecordedVhdxVolume recordedVhdxVolume(std::optional<int> diskNumber = std::nullopt);
 std::wstring recordedVhdxLetter();
 
 // Runs a composed script; a script that did not fit its buffer is refused as unwritten.

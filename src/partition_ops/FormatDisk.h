@@ -1,4 +1,4 @@
-// Wipes a whole disk into one active primary NTFS volume with diskpart.
+// Wipes a whole disk into one primary NTFS volume with diskpart, marked active on an MBR disk.
 #pragma once
 
 #include <cstdint>
@@ -6,8 +6,10 @@
 
 namespace kvph {
 
-// diskNumber: N of \\.\PhysicalDriveN; volumeLabel and driveLetter: ANSI script arguments, an empty
+// diskNumber: N of \\.\PhysicalDriveN; gptDisk: the disk's partition style is GPT, which a clean keeps,
+// so its script has no "active" line; volumeLabel and driveLetter: ANSI script arguments, an empty
 // label gives the script without one. Up to three attempts, 1000 ms apart. 1 when one succeeded.
-int FormatDisk(std::uint32_t diskNumber, const std::string& volumeLabel, const std::string& driveLetter);
+int FormatDisk(std::uint32_t diskNumber, bool gptDisk, const std::string& volumeLabel,
+               const std::string& driveLetter);
 
 }  // namespace kvph

@@ -10,6 +10,7 @@
 #include "partition_ops/FormatDisk.h"
 #include "per/VolumeLocation.h"
 #include "platform/Platform.h"
+#include "platform/WinConstants.h"
 
 namespace kvph {
 
@@ -19,15 +20,12 @@ constexpr wchar_t kExport[] = L"PH_FormatNTFS";
 
 struct FormatTarget {
     std::uint32_t diskNumber = 0;
+    bool gpt = false;
     std::wstring label;  // the volume's label, empty when it has none
 };
 
-// "E:" becomes "E:\"; a text that holds a backslash anywhere stays as it is. No colon is added.
-std::wstring withBackslash(std::wstring letter) {
-    if (letter.find(L'\\') == std::wstring::npos) {
-        letter += L'\\';
-    }
-    return letter;
+bool isGpt(const PER::DriveData& data) {
+    return data.GetPartitionStyle() == static_cast<int>(win::PARTITION_STYLE_GPT_);
 }
 
 // "C:\" for a system folder of "C:\Windows\System32"; empty when the platform does not say.
@@ -101,7 +99,7 @@ std::optional<FormatTarget> volumeDisk(const PER::DriveData& holder, const PER::
         return std::nullopt;
     }
     const PER::PartitionRecord* record = holder.GetPartition(ownPosition);
-    return FormatTarget{location.diskNumber, record != nullptr ? scriptLabelOf(*record) : L""};
+    return FormatTarget{location.diskNumber, isGpt(holder), record != nullptr ? scriptLabelOf(*record) : L""};
 }
 
 std::optional<FormatTarget> chooseDisk(const std::wstring& completedLetter) {
@@ -124,7 +122,7 @@ std::optional<FormatTarget> chooseDisk(const std::wstring& completedLetter) {
     std::optional<FormatTarget> empty;
     for (const PER::DriveData* data : drives) {
         if (holdsNoPartition(*data) && !holdsVolume(*data, systemRoot)) {
-            empty = FormatTarget{data->GetDiskNumber(), L""};
+            empty = FormatTarget{data->GetDiskNumber(), isGpt(*data), L""};
         }
     }
     return empty;
@@ -154,7 +152,7 @@ int FormatNTFS(const wchar_t* driveLetter, const wchar_t* volumeLabel) {
     if (!ansiLetter || (!label->empty() && !safeScriptArgument(*label, L"the volume label"))) {
         return 0;
     }
-    const auto target = chooseDisk(withBackslash(*letter));
+    const auto target = chooseDisk(PER::CompleteDriveLetter(*letter));
     if (!target) {
         return 0;
     }
@@ -162,7 +160,7 @@ int FormatNTFS(const wchar_t* driveLetter, const wchar_t* volumeLabel) {
     if (!ansiLabel) {
         return 0;
     }
-    return FormatDisk(target->diskNumber, *ansiLabel, *ansiLetter);
+    return FormatDisk(target->diskNumber, target->gpt, *ansiLabel, *ansiLetter);
 }
 
 }  // namespace kvph

@@ -1,9 +1,13 @@
 // Feeds arbitrary bytes as diskpart's captured "list vdisk" listing (result.txt) to the vdisk matcher.
 //
-// Input: the listing's bytes; its first line (up to the first LF) is also the VHDX path asked for. The
-// matcher must not crash on any listing. Then a line that shows the path as its last column, after white
-// space, with "Attached" earlier on the line, is added to the listing: for a path with a .vhd or .vhdx
-// extension the matcher must now find it.
+// Input: the listing's bytes; its first line (up to the first LF, a CR before it left out) is also the VHDX
+// path asked for. The matcher must not crash on any listing. For a path with a .vhd or .vhdx extension, two
+// listings built around the fuzzed one must then be read right:
+// - a line that shows the path as its last column, after white space, with "Attached" earlier on the line,
+//   added after it: the path is attached;
+// - a table in words no rule knows (a heading, its dashes, a row with the disk number 4 under the second
+//   group of dashes and the path as its last column) put before it: the path is attached on disk 4, as
+//   that first row says, whatever the fuzzed lines after it hold.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -38,7 +42,10 @@ bool isPrintableAscii(const std::string& bytes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string listing(reinterpret_cast<const char*>(data), size);
-    const std::string keyBytes = listing.substr(0, listing.find('\n'));
+    std::string keyBytes = listing.substr(0, listing.find('\n'));
+    if (!keyBytes.empty() && keyBytes.back() == '\r') {
+        keyBytes.pop_back();
+    }
     const std::wstring key = kvph::fromUtf8OrBytes(keyBytes);
 
     sim::Machine machine;
@@ -52,7 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (isPrintableAscii(keyBytes) && hasVdiskExtension(key)) {
         machine.putFile(kResultPath,
                         listing + "\r\n  VDisk 3    Disk 4    Attached not open  Expandable  " + keyBytes);
-        if (kvph::FindAttachedInVdiskList(kResultPath, key) != 1) {
+        if (!kvph::FindAttachedInVdiskList(kResultPath, key).attached) {
+            __builtin_trap();
+        }
+        machine.putFile(kResultPath,
+                        "\r\n  Zq ###  Wub ###  Ok\r\n  ------  -------  --\r\n  Zq 3    Wub 4    "
+                        "Ok  " +
+                            keyBytes + "\r\n" + listing);
+        const kvph::VdiskPresence first = kvph::FindAttachedInVdiskList(kResultPath, key);
+        if (!first.attached || first.diskNumber != 4) {
             __builtin_trap();
         }
     }

@@ -13,6 +13,10 @@ using RunnerTest = FrameTest;
 constexpr char kTwoListScript[] = "list vdisk\r\nlist vdisk\r\nexit\r\n";
 
 TEST_F(RunnerTest, WritesTheScriptBytesAndStartsDiskpartOnIt) {
+    // A search by name would run these first, with the host's rights.
+    machine.model().currentDirectory = L"C:\\ProgramData";
+    machine.putFile(L"C:\\Program Files\\Host\\diskpart.exe", "planted");
+    machine.putFile(L"C:\\ProgramData\\diskpart.exe", "planted");
     EXPECT_EQ(RunDiskpartScript(scripts::kListVdisk), ScriptOutcome::DiskpartSucceeded);
 
     ASSERT_EQ(machine.diskpartRuns().size(), 1u);
@@ -22,8 +26,7 @@ TEST_F(RunnerTest, WritesTheScriptBytesAndStartsDiskpartOnIt) {
     EXPECT_EQ(run.script.size(), 18u);
     EXPECT_EQ(run.commandLine, L"diskpart /s \"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt\"");
     EXPECT_EQ(machine.processCreationFlags, std::vector<std::uint32_t>{win::CREATE_NO_WINDOW_});
-    EXPECT_EQ(machine.processApplicationNames,
-              std::vector<std::wstring>{L"C:\\Windows\\System32\\diskpart.exe"});
+    EXPECT_EQ(run.program, L"C:\\Windows\\System32\\diskpart.exe");
     // Read, write and execute access; shared for reading and writing; a new file only, after the old
     // one was deleted.
     const TestMachine::FileOpen scriptOpen{kScriptFile, 0xE0000000u, 3u, win::CREATE_NEW_, 0x80u};

@@ -26,6 +26,10 @@ TEST(ExportFrameTest, NothingEscapesAnExport) {
     // The call lock was released and closed on the way out, and no other handle stayed open.
     EXPECT_EQ(machine.openHandleCount(), 0u);
     EXPECT_EQ(machine.callCounts().at("releaseMutex"), 1);
+    // A query that stops the presence query it asks takes the VHDX as not attached.
+    int state = 0;
+    EXPECT_EQ(PH_CheckVHDXReadOnly(L"D:\\vd\\drive.vhdx", &state), 1);
+    EXPECT_EQ(state, -1);
 }
 
 TEST(ExportFrameTest, ExportsWithoutAPlatformReturnZero) {

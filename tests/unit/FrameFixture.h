@@ -43,8 +43,13 @@ public:
     ProcessOutcome createProcessAndWait(const std::wstring& applicationName, const std::wstring& commandLine,
                                         std::uint32_t creationFlags) override {
         processCreationFlags.push_back(creationFlags);
-        processApplicationNames.push_back(applicationName);
         return sim::Machine::createProcessAndWait(applicationName, commandLine, creationFlags);
+    }
+
+    DriveMask getLogicalDrives() override {
+        DriveMask drives = sim::Machine::getLogicalDrives();
+        drives.mask &= ~unreportedLetters;
+        return drives;
     }
 
     HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
@@ -72,7 +77,7 @@ public:
     std::wstring startedDirectory;
     int startedShowCommand = -1;
     std::vector<std::uint32_t> processCreationFlags;
-    std::vector<std::wstring> processApplicationNames;
+    std::uint32_t unreportedLetters = 0;  // bits GetLogicalDrives clears (bit 0 is A)
     struct FileOpen {
         std::wstring path;
         std::uint32_t access, sharing, disposition, attributes;

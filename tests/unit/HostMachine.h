@@ -2,6 +2,9 @@
 // drive's file, and the folders of the common application data and the library.
 #pragma once
 
+#include <map>
+#include <string>
+
 #include "sim/Machine.h"
 #include "sim/MachineBuilder.h"
 
@@ -24,6 +27,24 @@ inline sim::MachineModel withHostFolders(sim::MachineModel model) {
         model.folders[sim::Machine::pathKey(folder)] = sim::File{folder, {}, 0x10};
     }
     return model;
+}
+
+// diskpart's listing in a display language no rule could know: invented words in another script, some
+// wider than the English ones, none of them "Attached".
+inline std::map<std::wstring, std::wstring> inventedListWords() {
+    return {{L"VDisk ###", L"Ξολοβ ###"},
+            {L"Disk ###", L"Φικοτρυ ###"},
+            {L"State", L"Δερμ"},
+            {L"Type", L"Τυπ"},
+            {L"File", L"Ψ"},
+            {L"VDisk", L"Ξολοβ"},
+            {L"Disk", L"Φικοτρυ"},
+            {L"Added", L"Προσ"},
+            {L"Attached not open", L"Ωμεγ λοκ"},
+            {L"Expandable", L"Ελαστοκοραξ"},
+            {L"Fixed", L"Σταθ"},
+            {L"Unknown", L"Αγν"},
+            {L"There are no virtual disks to show.", L"Ουδεν."}};
 }
 
 }  // namespace kvph::test

@@ -14,10 +14,10 @@ constexpr wchar_t kIniPath[] = L"C:\\Program Files\\Host\\Partition.ini";
 
 std::string section(int index, const std::string& label, const std::string& diskType,
                     const std::string& busType, const std::string& partitionType,
-                    const std::string& driveType) {
+                    const std::string& driveType, const std::string& diskPartition = "") {
     return "[" + std::to_string(index) + "]\r\nLetter=G:\r\nLabel Name=" + label +
            "\r\nDisk Type=" + diskType + "\r\nPartition Type=" + partitionType + "\r\nBusType=" + busType +
-           "\r\nDrive Type=" + driveType + "\r\n";
+           "\r\nDrive Type=" + driveType + "\r\nDisk-Partition=" + diskPartition + "\r\n";
 }
 
 std::string mainSection(int count) {
@@ -40,6 +40,7 @@ struct LookupCase {
     const char* name;
     std::string file;
     std::optional<int> expected;
+    std::optional<int> disk = std::nullopt;  // the disk diskpart lists the drive on
 };
 
 // Printed by name: gtest would otherwise print the case as its bytes, unset members and padding included.
@@ -51,7 +52,7 @@ class FindVirtualDiskEntryTest : public FrameTest, public ::testing::WithParamIn
 
 TEST_P(FindVirtualDiskEntryTest, PicksTheVirtualDiskSection) {
     machine.putFile(kIniPath, GetParam().file, 0x6);
-    EXPECT_EQ(inventory::FindVirtualDiskEntry(kIniPath), GetParam().expected);
+    EXPECT_EQ(inventory::FindVirtualDiskEntry(kIniPath, GetParam().disk), GetParam().expected);
 }
 
 constexpr std::nullopt_t kNone = std::nullopt;
@@ -84,6 +85,12 @@ const LookupCase kLookupCases[] = {
      section(0, "Data", "GPT", "11", kGptData, "Fixed") + section(1, "", "MBR", "15", kShape0080, "Fixed") +
          section(2, "Backup", "MBR", "15", kShape0800, "Fixed") + mainSection(3),
      1},
+    // With the drive's disk known, its first section answers: "Disk-Partition" is two whole numbers.
+    {"DiskPartitionIsTwoWholeNumbers",
+     section(0, "", "MBR", "15", "", "Fixed", "12,1") + section(1, "", "MBR", "15", "", "Fixed", "1") +
+         section(2, "", "MBR", "15", "", "Fixed", "1 ,1") + section(3, "", "MBR", "15", "", "Fixed", "1,1x") +
+         section(4, "", "MBR", "15", "", "Fixed", "1,3") + mainSection(5),
+     4, 1},
     {"MissingFile", "", kNone},
     {"NoMainSection", section(0, "Duskvale", "MBR", "15", kShape0800, "Fixed"), kNone},
     {"CountZero", section(0, "Duskvale", "MBR", "15", kShape0800, "Fixed") + mainSection(0), kNone},

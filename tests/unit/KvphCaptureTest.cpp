@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "KvPartitionHelper.h"
-#include "MachineCapture.h"
+#include "kvph/machine/MachineCapture.h"
 #include "platform/Platform.h"
 #include "sim/Machine.h"
 #include "sim/MachineBuilder.h"
@@ -61,6 +61,7 @@ sim::MachineModel mixedMachine() {
                                   .bus(std::nullopt)
                                   .rotationRate(7200)
                                   .networkLetter(L'Z')
+                                  .notReadyLetter(L'Q')
                                   .build();
     model.registry[L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\POLICIES\\EXPLORER"]
         .dwords[L"NoDriveTypeAutoRun"] = 145;

@@ -196,15 +196,6 @@ TEST_F(LifecycleTest, WholeLifeAttachResizeQueryCompactAndRemove) {
     EXPECT_TRUE(logged(L"(KvPartitionHelper)diskpart attach successfully."));
     EXPECT_EQ(runCount(), created + 1);
 
-    SCOPED_TRACE("fast path: mounted already, on a virtual disk, also after its label was changed");
-    machine.clearLog();
-    machine.resetCallCounts();
-    machine.model().vdisks.at(0).disk.volumes.at(0).label = L"Renamed";
-    EXPECT_EQ(PH_AttachVHDX(kVhdx, 1), 1);
-    EXPECT_EQ(runCount(), created + 1);
-    EXPECT_TRUE(machine.logTexts().empty());
-    EXPECT_EQ(machine.callCounts().count("regCreateKeyExW"), 0u);
-
     SCOPED_TRACE("read-only attach");
     ASSERT_EQ(PH_DetachVHDX(kVhdx, 0), 1);
     ASSERT_EQ(PH_AttachVHDX(kVhdx, 1), 1);
@@ -598,8 +589,9 @@ TEST_P(CreateRefusalTest, RefusesWithOneLineBeforeAnyFolderIniFileOrScript) {
         machine.putFolder(folder);
         machine.putFile(c.path, "data");
     }
+    // Z: is held by an empty card reader: no path "Z:" exists, yet the letter is taken.
     for (wchar_t letter = L'E'; c.everyLetterTaken && letter <= L'Z'; ++letter) {
-        machine.model().letters.push_back(letter);
+        (letter == L'Z' ? machine.model().notReadyLetters : machine.model().letters).push_back(letter);
     }
     if (*c.unmakeableFolder != L'\0') {
         machine.injectFault(sim::Fault{"wmkdir", 5, 0, 1, c.unmakeableFolder});
@@ -628,68 +620,139 @@ INSTANTIATE_TEST_SUITE_P(
                                     L"A label of thirty-six letters, sorry"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// What holds the letter recorded for the drive: a plain attach without a resize unless it is the drive.
-enum class Holder { OpenedDisk, UnopenedDisk, NetworkDrive };
+// What holds the letter recorded for the drive while it is detached (a disk, a network drive, another
+// virtual disk), or the drive itself attached there or elsewhere. diskpart's listing says whether the path
+// asked for is attached; without it (diskpart fails) the letter's disk and label decide.
+enum class Holder { OpenedDisk, UnopenedDisk, NetworkDrive, OtherVhdx, Drive, DriveElsewhere, DriveAndStick };
+enum class Listing { Fails, English, Invented };
+enum class Outcome { FastPath, AttachedElsewhere, PlainAttach };
 struct LetterHolder {
     const char* name;
     Holder holder;
-    std::optional<std::uint32_t> bus;  // nullopt: the drive does not answer the property query
-    const wchar_t* label;
-    const wchar_t* recordedLabel;  // nullptr: the label the creation recorded
-    bool fastPath;
+    Listing listing;
+    Outcome outcome;
+    std::optional<std::uint32_t> bus = 15;  // nullopt: the drive does not answer the property query
+    const wchar_t* label = L"";
+    const wchar_t* recordedLabel = nullptr;  // nullptr: the label the creation recorded
+    const wchar_t* asked = kVhdx;
 };
 
 void PrintTo(const LetterHolder& c, std::ostream* os) {
     *os << c.name;
 }
 
-class RecordedLetterTest : public LifecycleTest, public ::testing::WithParamInterface<LetterHolder> {};
-
-TEST_P(RecordedLetterTest, TakesTheFastPathOnlyForTheDrivesOwnVolume) {
-    const LetterHolder& c = GetParam();
-    createDrive();
-    machine.putFile(kMaxSizeIni, "[Main]\r\nSize=10000\r\n", 0x2);  // a shrink would be due
-    if (c.holder == Holder::NetworkDrive) {
-        machine.model().letters.push_back(L'Z');
-    } else {
+class RecordedLetterTest : public LifecycleTest, public ::testing::WithParamInterface<LetterHolder> {
+protected:
+    void addDisk(const LetterHolder& c, int number = 3, wchar_t letter = L'Z') {
         sim::MachineBuilder disk;
-        disk.mbrDisk(3, 16 * sim::kGiB)
+        disk.mbrDisk(number, 16 * sim::kGiB)
             .primary(2048, 8 * sim::kGiB / 512, 0x07)
-            .volume(L'Z', L"NTFS", c.label);
+            .volume(letter, L"NTFS", c.label);
         disk.bus(c.bus);
         if (c.holder == Holder::UnopenedDisk) {
             disk.failOpen();
         }
         machine.model().disks.push_back(disk.build().disks.at(0));
     }
+    void arrange(const LetterHolder& c) {
+        switch (c.holder) {
+            case Holder::NetworkDrive:
+                machine.model().letters.push_back(L'Z');
+                break;
+            case Holder::OtherVhdx:
+                ASSERT_EQ(RunDiskpartScript(
+                              "create vdisk file=\"D:\\vd\\backup.vhdx\" maximum=100 type=expandable\r\n"
+                              "attach vdisk\r\ncreate partition primary\r\nformat quick fs=ntfs "
+                              "label=\"Backup\"\r\nassign letter=\"Z:\"\r\nexit\r\n"),
+                          ScriptOutcome::DiskpartSucceeded);
+                break;
+            case Holder::Drive:
+                ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
+                machine.model().vdisks.at(0).disk.volumes.at(0).label = c.label;
+                RunDiskpartScript("create vdisk file=\"D:\\vd\\second.vhdx\" maximum=100\r\nexit\r\n");
+                break;
+            case Holder::DriveElsewhere:  // attached while Z: was taken, not listed since
+                addDisk(c);
+                ASSERT_EQ(RunDiskpartScript(std::string(kAttach)), ScriptOutcome::DiskpartSucceeded);
+                break;
+            case Holder::DriveAndStick:  // a stick with the drive's label listed before the drive
+                addDisk(c, 2, L'F');
+                ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
+                break;
+            default:
+                addDisk(c);
+        }
+    }
+};
+
+TEST_P(RecordedLetterTest, TakesTheFastPathOnlyForTheDrivesOwnVolume) {
+    const LetterHolder& c = GetParam();
+    createDrive();
+    machine.putFile(kMaxSizeIni, "[Main]\r\nSize=10000\r\n", 0x2);  // a shrink would be due
+    arrange(c);
     if (c.recordedLabel != nullptr) {
         machine.writePrivateProfileStringW(L"2", L"Label Name", c.recordedLabel, kPartitionIni);
     }
+    machine.model().diskpart.exitCodes = {c.listing == Listing::Fails ? 5u : 0u};
+    if (c.listing == Listing::Invented) {
+        machine.model().diskpart.words = inventedListWords();
+    }
     machine.clearLog();
+    machine.resetCallCounts();
     const std::size_t runs = runCount();
-    EXPECT_EQ(PH_AttachVHDX(kVhdx, 1), 1);
+    EXPECT_EQ(PH_AttachVHDX(c.asked, 1), 1);
     const std::vector<std::string> scripts = machine.scripts();
-    EXPECT_EQ(std::vector<std::string>(scripts.begin() + runs, scripts.end()),
-              c.fastPath ? std::vector<std::string>{} : std::vector<std::string>{kAttachReadOnly});
-    EXPECT_EQ(machine.logTexts().empty(), c.fastPath);
-    EXPECT_EQ(logged(L"(KvPartitionHelper)Z: is not the VHDX drive's volume; attaching without a resize."),
-              !c.fastPath);
-    EXPECT_EQ(logged(kNew), !c.fastPath);
+    const std::string path(c.asked, c.asked + std::wcslen(c.asked));
+    std::vector<std::string> expected = {"list vdisk\r\nexit\r\n"};
+    if (c.outcome == Outcome::PlainAttach) {
+        expected.push_back("select vdisk file=\"" + path + "\"\r\nattach vdisk readonly\r\nexit\r\n");
+    }
+    EXPECT_EQ(std::vector<std::string>(scripts.begin() + runs, scripts.end()), expected);
+    const auto lines = machine.logTexts();
+    const auto count = [&lines](const wchar_t* text) {
+        return std::count_if(lines.begin(), lines.end(), [text](const std::wstring& line) {
+            return line.find(text) != std::wstring::npos;
+        });
+    };
+    EXPECT_EQ(count(L" is not the VHDX drive's volume; attaching without a resize."),
+              c.outcome == Outcome::PlainAttach ? 1 : 0);
+    EXPECT_EQ(count(L"the VHDX is attached already, but its volume is not "),
+              c.outcome == Outcome::AttachedElsewhere ? 1 : 0);
+    EXPECT_EQ(logged(kNew), c.outcome == Outcome::PlainAttach);
+    EXPECT_EQ(machine.callCounts().count("regCreateKeyExW") != 0, c.outcome == Outcome::PlainAttach);
     EXPECT_EQ(machine.autoRun(), 0x91u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, RecordedLetterTest,
-    ::testing::Values(
-        LetterHolder{"UsbStick", Holder::OpenedDisk, 7, L"STICK", nullptr, false},
-        LetterHolder{"FixedDiskWithTheLabel", Holder::OpenedDisk, 11, L"Duskvale", nullptr, false},
-        LetterHolder{"NoBusAnswerOtherLabel", Holder::OpenedDisk, std::nullopt, L"STICK", nullptr, false},
-        LetterHolder{"NoBusAnswerTheLabel", Holder::OpenedDisk, std::nullopt, L"Duskvale", nullptr, true},
-        LetterHolder{"NetworkDrive", Holder::NetworkDrive, 0, L"", nullptr, false},
-        LetterHolder{"NoDiskOtherLabel", Holder::UnopenedDisk, 11, L"Backup", nullptr, false},
-        LetterHolder{"NoDiskLabelInOtherCase", Holder::UnopenedDisk, 11, L"DUSKVALE", nullptr, true},
-        LetterHolder{"NoDiskNoLabelAsNONAME", Holder::UnopenedDisk, 11, L"", L"NONAME", true}),
-    [](const auto& info) { return std::string(info.param.name); });
+const LetterHolder kLetterHolders[] = {
+    // Without a listing, the letter's disk and label judge as before.
+    {"UsbStick", Holder::OpenedDisk, Listing::Fails, Outcome::PlainAttach, 7, L"STICK"},
+    {"FixedDiskWithTheLabel", Holder::OpenedDisk, Listing::Fails, Outcome::PlainAttach, 11, L"Duskvale"},
+    {"NoBusAnswerOtherLabel", Holder::OpenedDisk, Listing::Fails, Outcome::PlainAttach, std::nullopt,
+     L"STICK"},
+    {"NoBusAnswerTheLabel", Holder::OpenedDisk, Listing::Fails, Outcome::FastPath, std::nullopt, L"Duskvale"},
+    {"NetworkDrive", Holder::NetworkDrive, Listing::Fails, Outcome::PlainAttach, 0},
+    {"NoDiskOtherLabel", Holder::UnopenedDisk, Listing::Fails, Outcome::PlainAttach, 11, L"Backup"},
+    {"NoDiskLabelInOtherCase", Holder::UnopenedDisk, Listing::Fails, Outcome::FastPath, 11, L"DUSKVALE"},
+    {"NoDiskNoLabelAsNONAME", Holder::UnopenedDisk, Listing::Fails, Outcome::FastPath, 11, L"", L"NONAME"},
+    {"OtherVhdxUnlisted", Holder::OtherVhdx, Listing::Fails, Outcome::FastPath},
+    // With a listing, the drive is attached or not whatever holds the letter: the fast path only when it
+    // is, and its volume is the one on its own disk.
+    {"NoBusAnswerTheLabelListed", Holder::OpenedDisk, Listing::English, Outcome::PlainAttach, std::nullopt,
+     L"Duskvale"},
+    {"OtherVhdxListed", Holder::OtherVhdx, Listing::English, Outcome::PlainAttach},
+    {"RelabelledDriveListed", Holder::Drive, Listing::English, Outcome::FastPath, 15, L"Renamed"},
+    {"RelabelledDriveListedInAnotherLanguage", Holder::Drive, Listing::Invented, Outcome::FastPath, 15,
+     L"Renamed"},
+    {"SecondVhdxWhileTheDriveIsAttached", Holder::Drive, Listing::English, Outcome::PlainAttach, 15,
+     L"Duskvale", nullptr, L"D:\\vd\\second.vhdx"},
+    {"StickWithTheDrivesLabelWhileTheDriveIsAttached", Holder::DriveAndStick, Listing::English,
+     Outcome::FastPath, 7, L"DUSKVALE"},
+    {"DriveAttachedElsewhere", Holder::DriveElsewhere, Listing::English, Outcome::AttachedElsewhere, 7,
+     L"STICK"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Table, RecordedLetterTest, ::testing::ValuesIn(kLetterHolders),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LifecycleTest, AnErrorAfterTheRunStillRestoresAutoRun) {
     createDrive();

@@ -120,11 +120,12 @@ std::string setIdScript(int disk, int partition, const std::string& id, const st
     return script + "exit\r\n";
 }
 
-std::string formatScript(int disk, const std::string& label, const std::string& letter) {
+// A GPT disk's script has no "active" line: diskpart marks only MBR partitions active.
+std::string formatScript(int disk, const std::string& label, const std::string& letter, bool gpt = false) {
     const std::string formatLine =
         label.empty() ? "format quick fs=ntfs " : "format quick fs=ntfs label=\"" + label + "\"";
     return "select disk=\"" + std::to_string(disk) + "\"\r\nclean\r\ncreate partition primary\r\n" +
-           formatLine + "\r\nactive\r\nassign letter=\"" + letter + "\"\r\nexit\r\n";
+           formatLine + (gpt ? "" : "\r\nactive") + "\r\nassign letter=\"" + letter + "\"\r\nexit\r\n";
 }
 
 // Disk 0 is the system disk with C:; the builder's further disks follow.
@@ -225,7 +226,8 @@ TEST_F(PartitionOpsTest, HideThenShowGivesTheLetterBackAndTheInventorySaysSo) {
 
 // The system disk with System Reserved, C: and recovery; disk 3 with one partition PH_SetHidden hid
 // and a logical drive of another hidden type; a letterless GPT partition; a removable drive and a
-// CD-ROM drive with letterless partitions; and, when asked, a second hidden partition on disk 7.
+// CD-ROM drive with letterless partitions; G: held by an empty card reader; and, when asked, a second
+// hidden partition on disk 7.
 MachineBuilder hiddenMachine(bool secondHidden) {
     MachineBuilder builder;
     builder.imageDisk(0, reservedSystemImage())
@@ -254,7 +256,7 @@ MachineBuilder hiddenMachine(bool secondHidden) {
     if (secondHidden) {
         builder.imageDisk(7, oneHiddenImage()).onPartitionAt(2048).volumeWithoutLetter(L"NTFS", L"Older");
     }
-    return builder;
+    return builder.notReadyLetter(L'G');
 }
 
 TEST_F(PartitionOpsTest, ShowChangesOnlyThePartitionsThatHidingWrote) {
@@ -265,15 +267,28 @@ TEST_F(PartitionOpsTest, ShowChangesOnlyThePartitionsThatHidingWrote) {
         std::vector<std::uint32_t> exitCodes;
         int result;
         std::vector<std::string> scripts;
+        bool shown;                // the hidden partition on disk 3 has type 0B
+        wchar_t letterAfter;       // its volume's letter, 0 for none
+        const char* refusal = {};  // the one log line of a call refused before any change
     };
-    const std::string first = setIdScript(3, 2, "0B", "K:");
+    const std::string firstK = setIdScript(3, 2, "0B", "K:");
+    const std::string first = setIdScript(3, 2, "0B");
+    const std::string second = setIdScript(7, 1, "0B");
+    const std::string refusedLetter = "(KvPartitionHelper)PH_SetNonHidden: the drive letter ";
+    const char* notOneLetter = "K:x is not one letter from A to Z, alone or followed by \":\" or \":\\\".";
     const Case cases[] = {
-        {"the hidden partition gets the letter", false, L"K:", {}, 1, {first}},
-        {"its run fails", false, L"K:", {5}, 0, {first}},
-        {"no letter, no assign line", true, L"", {}, 1, {setIdScript(3, 2, "0B"), setIdScript(7, 1, "0B")}},
-        // Both runs assign the same letter, so the second one finds it taken.
-        {"second run finds the letter taken", true, L"K:", {}, 0, {first, setIdScript(7, 1, "0B", "K:")}},
-        {"one run of two fails", true, L"", {5}, 0, {setIdScript(3, 2, "0B"), setIdScript(7, 1, "0B")}},
+        {"the hidden partition gets the letter", false, L"K:", {}, 1, {firstK}, true, L'K'},
+        {"a letter alone", false, L"k", {}, 1, {setIdScript(3, 2, "0B", "k")}, true, L'K'},
+        {"a letter with its root", false, L"k:\\", {}, 1, {setIdScript(3, 2, "0B", "k:")}, true, L'K'},
+        {"its run fails", false, L"K:", {5}, 0, {firstK}, false, 0},
+        {"no letter, no assign line", true, L"", {}, 1, {first, second}, true, 0},
+        // One letter names one volume: the second partition is shown without one.
+        {"the letter goes to the first only", true, L"K:", {}, 1, {firstK, second}, true, L'K'},
+        {"one run of two fails", true, L"", {5}, 0, {first, second}, false, 0},
+        // diskpart would refuse these only after "set id" had shown the partitions without a letter.
+        {"a letter in use", true, L"F:", {}, 0, {}, false, 0, "F: is in use."},
+        {"a letter an empty card reader holds", true, L"g:\\", {}, 0, {}, false, 0, "g:\\ is in use."},
+        {"not one letter", true, L"K:x", {}, 0, {}, false, 0, notOneLetter},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -282,9 +297,12 @@ TEST_F(PartitionOpsTest, ShowChangesOnlyThePartitionsThatHidingWrote) {
         EXPECT_EQ(PH_SetNonHidden(c.letter), c.result);
         // Scripts are the only way the library changes a disk: nothing else was retyped.
         EXPECT_EQ(scripts(), c.scripts);
-        EXPECT_EQ(machine->model().disks[1].mbr.primary[1].type, c.exitCodes.empty() ? 0x0B : 0x1B);
-        // K: is given by the first run, whatever the second one does.
-        EXPECT_EQ(machine->pathFileExistsW(L"K:"), c.exitCodes.empty() && c.letter[0] != L'\0');
+        const sim::Disk& disk = machine->model().disks[1];
+        EXPECT_EQ(disk.mbr.primary[1].type, c.shown ? 0x0B : 0x1B);
+        EXPECT_EQ(disk.volumes[1].letter.value_or(0), c.letterAfter);
+        if (c.refusal != nullptr) {
+            EXPECT_EQ(log(), std::vector<std::string>{refusedLetter + c.refusal});
+        }
     }
 }
 
@@ -310,6 +328,10 @@ void emptyDisk(MachineBuilder& builder) {
 }
 void twoEmptyDisks(MachineBuilder& builder) {
     builder.imageDisk(5, emptyImage()).imageDisk(6, emptyImage());
+}
+// What a clean leaves of a GPT disk: the table without partitions.
+void emptyGptDisk(MachineBuilder& builder) {
+    builder.gptDisk(5, kGiB);
 }
 void unlistedGptDisk(MachineBuilder& builder) {
     builder.imageDisk(5, unlistedGptImage());
@@ -351,9 +373,9 @@ TEST_F(PartitionOpsTest, FormatChoosesTheLetterOrElseOnlyAWhollyEmptyDisk) {
          std::vector<std::string>(3, formatScript(5, "", "X?"))},
         {"no such volume: the empty disk", L"X:", L"", emptyDisk, 1, {formatScript(5, "", "X:")}},
         {"two empty disks: the last one", L"X:", L"", twoEmptyDisks, 1, {formatScript(6, "", "X:")}},
-        // "E\" is no volume's letter, so the empty disk is wiped, and diskpart cannot give it E.
-        {"no colon matches no volume", L"E", L"", emptyDisk, 0,
-         std::vector<std::string>(3, formatScript(5, "", "E"))},
+        {"an empty GPT disk", L"X:", L"", emptyGptDisk, 1, {formatScript(5, "", "X:", true)}},
+        // "E" names the volume E: too; the assign line keeps the text as given, as diskpart takes it.
+        {"a letter without a colon", L"E", L"", emptyDisk, 1, {formatScript(2, "Backup", "E")}},
         // "\" neither; diskpart refuses the empty letter after the clean.
         {"empty letter", L"", L"", emptyDisk, 0, std::vector<std::string>(3, formatScript(5, "", ""))},
         {"no such volume and no empty disk", L"X:", L"", noExtraDisk, 0, {}},
@@ -405,9 +427,10 @@ TEST_F(PartitionOpsTest, FormatTakesTheVolumesDiskOnlyWhenTheVolumeIsAloneOnIt) 
         }
         install(builder);
         machine->putFile(L"E:\\kept.txt", "x");
+        const bool gpt = machine->model().disks[1].style == sim::PartitionStyle::Gpt;
         EXPECT_EQ(PH_FormatNTFS(L"E:", L""), c.result);
         if (c.result == 1) {
-            EXPECT_EQ(scripts(), std::vector<std::string>{formatScript(2, "Backup", "E:")});
+            EXPECT_EQ(scripts(), std::vector<std::string>{formatScript(2, "Backup", "E:", gpt)});
             continue;
         }
         EXPECT_TRUE(scripts().empty());

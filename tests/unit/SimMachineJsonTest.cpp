@@ -35,6 +35,7 @@ TEST(SimMachineJsonTest, RejectsWhatTheFormatDoesNotHave) {
         {R"({"codePage": 932})", "codePage: code page 932 is not supported"},
         {R"({"codePage": "1252"})", "codePage: expected an integer"},
         {R"({"letters": ["ZZ"]})", "letters[0]: expected a drive letter"},
+        {R"({"letters": ["Z", {"letter": "G", "ready": 0}]})", "letters[1].ready: expected true or false"},
         {R"({"folders": ["relative\\path"]})", "folders[0]: expected a full Windows path"},
         {R"({"files": [{"path": "C:\\a", "colour": 1}]})", "files[0].colour: unknown key"},
         {R"({"files": [{"size": 1}]})", "files[0].path: required"},
@@ -51,6 +52,10 @@ TEST(SimMachineJsonTest, RejectsWhatTheFormatDoesNotHave) {
          "vdisks[0].attached: expected true or false"},
         {R"({"diskpart": {"exitCodes": [0, "5"]}})", "diskpart.exitCodes[1]: expected an integer"},
         {R"({"diskpart": {"cannotstart": true}})", "diskpart.cannotstart: unknown key"},
+        {R"({"diskpart": {"words": {"Attached": "Angeh\u00e4ngt"}}})",
+         "diskpart.words.Attached: not a text that \"list vdisk\" prints"},
+        {R"({"diskpart": {"words": {"State": "Zu\r\nstand"}}})",
+         "diskpart.words.State: expected a text of one line"},
         {R"({"disks": [{"number": 0, "sizeBytes": 1048576, "style": "mbr", "partitions": [{"sectors": 8, "type": "07"}]}]})",
          "disks[0].partitions[0].start: required"},
         {R"({"disks": [{"number": 0, "sizeBytes": 1048576, "style": "mbr", "partitions": [{"start": 8, "sectors": 8}]}]})",
@@ -89,6 +94,8 @@ TEST(SimMachineJsonTest, DefaultsAndContents) {
 TEST(SimMachineJsonTest, SavedMachinesLoadBackTheSame) {
     Machine machine(defaultMachine());
     machine.model().letters.push_back(L'Y');
+    machine.model().notReadyLetters.push_back(L'G');
+    machine.model().currentDirectory = L"D:\\vd";
     machine.putFolder(L"D:\\vd");
     machine.setFileAttributesW(L"D:\\vd", win::FILE_ATTRIBUTE_HIDDEN_);
     machine.putFile(L"D:\\vd\\bytes.bin", std::string("\0\x81\xff\r\n", 5), win::FILE_ATTRIBUTE_SYSTEM_);
@@ -96,7 +103,7 @@ TEST(SimMachineJsonTest, SavedMachinesLoadBackTheSame) {
     machine.model().vdisks.push_back({L"D:\\vd\\spare.vhdx", false, 512, false, false, {}});
     machine.model().vdisks.back().disk.sizeBytes = std::uint64_t{512} << 20;
     machine.putFile(L"D:\\vd\\spare.vhdx", std::string(4096, '\0'));
-    machine.model().diskpart = {{0, 5}, true};
+    machine.model().diskpart = {{0, 5}, true, {{L"Attached not open", L"\u10e5\u10d0\u10e0\u10d8"}}};
     machine.regSetDword(kvph::RegistryRoot::CurrentUser, L"Software\\Test", L"Value", 7);
 
     const json saved = machineToJson(machine.model());
@@ -110,6 +117,7 @@ TEST(SimMachineJsonTest, SavedMachinesLoadBackTheSame) {
     EXPECT_EQ(loaded.registry.at(L"HKCU\\SOFTWARE\\TEST").dwords.at(L"Value"), 7u);
     EXPECT_EQ(loaded.diskpart.exitCodes, (std::vector<std::uint32_t>{0, 5}));
     EXPECT_TRUE(loaded.diskpart.cannotStart);
+    EXPECT_EQ(loaded.diskpart.words, machine.model().diskpart.words);
     ASSERT_EQ(loaded.vdisks.size(), machine.model().vdisks.size());
     EXPECT_FALSE(loaded.vdisks.back().expandable);
 }
@@ -201,6 +209,9 @@ TEST(SimMachineJsonTest, ImpossibleMachinesAreRefusedWithTheirPath) {
          "disks[0].volumes[1].letter: drive letter E is already taken by disks[0].volumes[0].letter"},
         {mbrMachine("[" + primary + "]", R"([{"start": 2048, "letter": "Z"}])", R"(, "letters": ["Z"])"),
          "letters[0]: drive letter Z is already taken by disks[0].volumes[0].letter"},
+        {mbrMachine("[" + primary + "]", R"([{"start": 2048, "letter": "Z"}])",
+                    R"(, "letters": [{"letter": "z", "ready": false}])"),
+         "drive letter Z is already taken by disks[0].volumes[0].letter"},
         {R"({"disks": [{"number": 32, "sizeBytes": 1048576}]})", "disks[0].number: must be at most 31"},
         {thirtyThreeDrives,
          "vdisks[0].attached: no physical drive number is left for it (32 drives at most)"},

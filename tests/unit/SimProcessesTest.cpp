@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+
+#include "HostMachine.h"
 #include "platform/WinConstants.h"
 #include "sim/Machine.h"
+#include "sim/windows/Text.h"
 
 namespace sim {
 namespace {
@@ -94,6 +99,39 @@ TEST_F(SimProcessesTest, VirtualDiskCommandsCheckTheirPreconditions) {
     EXPECT_FALSE(vdisk(0).attached);
 }
 
+// Without an application name the platform looks in the host program's folder and the current folder
+// before the system folder, so a diskpart.exe put there runs instead of the system's.
+TEST_F(SimProcessesTest, AStartWithoutAnApplicationNameRunsTheFirstDiskpartTheSearchFinds) {
+    const std::wstring system = L"C:\\Windows\\System32\\diskpart.exe";
+    const std::wstring inProgramFolder = L"C:\\Program Files\\Host\\diskpart.exe";
+    const std::wstring inCurrentFolder = L"C:\\Work\\diskpart.exe";
+    struct Case {
+        const char* name;
+        std::vector<std::wstring> planted;  // besides what earlier rows planted
+        std::wstring applicationName;
+        std::wstring ran;
+    };
+    const Case cases[] = {
+        {"in the current folder", {inCurrentFolder}, L"", inCurrentFolder},
+        {"in the program's folder first", {inProgramFolder}, L"", inProgramFolder},
+        {"the system's named outright", {}, system, system},
+    };
+    machine.model().currentDirectory = L"C:\\Work";
+    machine.putFolder(L"C:\\Program Files\\Host");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const std::wstring& path : c.planted) {
+            machine.putFile(path, "planted");
+        }
+        machine.putFile(kScript, "create vdisk file=\"D:\\vd\\a.vhdx\" type=fixed maximum=50\r\n");
+        const auto outcome = machine.createProcessAndWait(c.applicationName, kRunScript, 0);
+        EXPECT_EQ(outcome.exitCode, 0u);
+        EXPECT_EQ(machine.diskpartRuns().back().program, c.ran);
+        // Only the system's diskpart runs the script.
+        EXPECT_EQ(machine.model().vdisks.size(), c.ran == system ? 1u : 0u);
+    }
+}
+
 TEST_F(SimProcessesTest, QueuedExitCodesFailWholeScripts) {
     machine.model().diskpart.exitCodes = {5, 0};
     const std::string create = "create vdisk file=\"D:\\vd\\a.vhdx\" type=fixed maximum=50\r\n";
@@ -141,11 +179,11 @@ TEST_F(SimProcessesTest, BatchCaptureAppendsDiskpartOutput) {
 }
 
 TEST_F(SimProcessesTest, BatchCaptureWithoutChcpWritesTheAnsiCodePage) {
-    machine.model().vdisks.push_back({L"D:\\vd\\Caf\u00e9.vhdx", true, 100, false, false, {}});
+    machine.model().vdisks.push_back({L"D:\\vd\\Caf\u00e9.vhdx", true, 100, true, false, {}});
     machine.putFile(kScript, "list vdisk\r\n");
     runBatch("diskpart /s \"C:\\Work\\Command.txt\" >> \"C:\\Work\\result.txt\"\r\n");
     const std::string result = machine.fileBytes(kResult).value_or("");
-    EXPECT_NE(result.find("Added                 Unknown     D:\\vd\\Caf\xe9.vhdx"), std::string::npos)
+    EXPECT_NE(result.find("Attached not open     Expandable  D:\\vd\\Caf\xe9.vhdx"), std::string::npos)
         << result;
 }
 
@@ -197,27 +235,47 @@ TEST_F(SimProcessesTest, BatchExitCodeIsTheLastCommands) {
     EXPECT_EQ(machine.fileBytes(kResult), std::string());  // the redirection made the file anyway
 }
 
-TEST_F(SimProcessesTest, VdiskListShowsEachDiskOnOneLine) {
+// The attached virtual disks, and a detached one only while the run has it selected; in English exactly
+// as diskpart prints them, in other words with the columns widened to fit.
+TEST_F(SimProcessesTest, VdiskListShowsTheAttachedDisksAndTheSelectedOne) {
     machine.model().vdisks.push_back({L"D:\\vd\\a.vhdx", true, 100, true, false, {}});
     machine.model().vdisks.push_back({L"D:\\vd\\b.vhdx", false, 100, false, false, {}});
     machine.model().vdisks.push_back({L"D:\\vd\\two  blanks.vhdx", false, 100, true, false, {}});
+    machine.model().vdisks[0].disk.number = 2;
+    machine.model().vdisks[2].disk.number = 3;
     machine.putFile(L"D:\\vd\\b.vhdx", "image");
-    runScript("select vdisk file=\"D:\\vd\\b.vhdx\"\r\nlist vdisk\r\n");
-    const std::string output = machine.diskpartRuns().back().output;
-    const auto diskOf = [this](std::size_t vdisk) {
-        return std::to_string(machine.model().vdisks[vdisk].disk.number);
-    };
-    // The type takes 10 characters and two blanks: the path starts one column right of "File".
-    const std::string expected =
+    const std::string heading =
         "  VDisk ###  Disk ###  State                 Type       File\r\n"
-        "  ---------  --------  --------------------  ---------  ----\r\n"
-        "  VDisk 0    Disk " +
-        diskOf(0) +
-        "    Attached not open     Expandable  D:\\vd\\a.vhdx\r\n"
-        "* VDisk 1    Disk ---  Added                 Unknown     D:\\vd\\b.vhdx\r\n"
-        "  VDisk 2    Disk " +
-        diskOf(2) + "    Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n";
-    EXPECT_NE(output.find(expected), std::string::npos) << output;
+        "  ---------  --------  --------------------  ---------  ----\r\n";
+    // The type takes 10 characters and two blanks: the path starts one column right of "File".
+    const std::string a = "  VDisk 0    Disk 2    Attached not open     Expandable  D:\\vd\\a.vhdx\r\n";
+    const std::string blanks = "    Disk 3    Attached not open     Fixed       D:\\vd\\two  blanks.vhdx\r\n";
+    // Words no rule knows widen the Disk and Type columns.
+    const std::wstring invented =
+        L"  Ξολοβ ###  Φικοτρυ ###  Δερμ                  Τυπ          Ψ\r\n"
+        L"  ---------  -----------  --------------------  -----------  ----\r\n"
+        L"  Ξολοβ 0    Φικοτρυ 2    Ωμεγ λοκ              Ελαστοκοραξ  D:\\vd\\a.vhdx\r\n";
+    struct Case {
+        const char* script;
+        std::map<std::wstring, std::wstring> words;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"select vdisk file=\"D:\\vd\\b.vhdx\"\r\nlist vdisk\r\n",
+         {},
+         heading + a +
+             "* VDisk 1    Disk ---  Added                 Unknown     D:\\vd\\b.vhdx\r\n  VDisk 2" + blanks +
+             "\r\n"},
+        {"list vdisk\r\n", {}, heading + a + "  VDisk 1" + blanks + "\r\n"},
+        {"select vdisk file=\"D:\\vd\\b.vhdx\"\r\nlist vdisk\r\n", kvph::test::inventedListWords(),
+         text::toUtf8(invented)},
+    };
+    for (const Case& c : cases) {
+        machine.model().diskpart.words = c.words;
+        runScript(c.script);
+        const std::string output = machine.diskpartRuns().back().output;
+        EXPECT_NE(output.find("\r\n" + c.expected), std::string::npos) << output;
+    }
 }
 
 TEST_F(SimProcessesTest, AttachGivesATakenLetterUp) {

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
-#include <map>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -21,36 +19,8 @@ struct ConversionCase {
     std::int32_t state;
 };
 
-// The text as a test name: runs of ASCII letters and digits as they stand, other characters by name,
-// joined by '_'.
-std::string nameOf(const wchar_t* text) {
-    static const std::map<wchar_t, const char*> kNames = {{L' ', "Space"}, {L'\t', "Tab"}, {L'\r', "Cr"},
-                                                          {L'\n', "Lf"},   {L'+', "Plus"}, {L'-', "Minus"},
-                                                          {L'.', "Dot"}};
-    std::string name;
-    bool inRun = false;
-    for (; *text != L'\0'; ++text) {
-        const wchar_t c = *text;
-        const bool alnum = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
-        if (!name.empty() && !(alnum && inRun)) {
-            name += '_';
-        }
-        inRun = alnum;
-        if (alnum) {
-            name += static_cast<char>(c);
-        } else if (const auto known = kNames.find(c); known != kNames.end()) {
-            name += known->second;
-        } else {
-            char code[16];
-            std::snprintf(code, sizeof code, "U%04X", static_cast<unsigned>(c));
-            name += code;
-        }
-    }
-    return name.empty() ? "Empty" : name;
-}
-
 void PrintTo(const ConversionCase& c, std::ostream* os) {
-    *os << nameOf(c.text);
+    *os << ::testing::PrintToString(std::wstring(c.text));
 }
 
 class ReadOnlyStateFromTextTest : public ::testing::TestWithParam<ConversionCase> {};
@@ -105,8 +75,7 @@ const ConversionCase kConversionCases[] = {
     {L"nan", 0},
 };
 
-INSTANTIATE_TEST_SUITE_P(Texts, ReadOnlyStateFromTextTest, ::testing::ValuesIn(kConversionCases),
-                         [](const auto& info) { return nameOf(info.param.text); });
+INSTANTIATE_TEST_SUITE_P(Texts, ReadOnlyStateFromTextTest, ::testing::ValuesIn(kConversionCases));
 
 constexpr wchar_t kVhdxPath[] = L"C:\\vd\\drive.vhdx";
 
@@ -147,7 +116,21 @@ struct QueryCase {
     int labelResult;
     std::wstring letter;
     std::int32_t readOnlyState;
+    const wchar_t* asked = kVhdxPath;
 };
+
+// A second virtual disk of the drive's shape and label attached as drive 1 with its volume at K:,
+// read-only; the drive becomes drive 2.
+sim::VirtualDisk& attachTwin(sim::Machine& m, const wchar_t* path) {
+    sim::VirtualDisk other = m.model().vdisks[0];
+    other.path = path;
+    other.disk.volumes[0].letter = L'K';
+    other.disk.volumes[0].readOnly = true;
+    m.putFile(other.path, std::string(4096, '\0'));
+    m.model().vdisks[0].disk.number = 2;
+    m.model().vdisks.push_back(other);
+    return m.model().vdisks.back();
+}
 
 // Printed by name: gtest would otherwise print the case as its bytes, unset members and padding included.
 void PrintTo(const QueryCase& c, std::ostream* os) {
@@ -171,7 +154,7 @@ TEST_P(VolumeQueryTest, LetterOfTheVhdxVolume) {
     ScopedPlatform installed(*machine);
     wchar_t letter[260];
     std::fill(std::begin(letter), std::end(letter), L'#');
-    EXPECT_EQ(PH_GetVHDXVolumeLabel(kVhdxPath, letter), GetParam().labelResult);
+    EXPECT_EQ(PH_GetVHDXVolumeLabel(GetParam().asked, letter), GetParam().labelResult);
     EXPECT_EQ(std::wstring(letter), GetParam().letter);
     const auto lines = machine->logTexts();
     const std::vector<std::wstring> reported = {L"Halloway - PH_GetVHDXVolumeLabel is " + GetParam().letter};
@@ -187,13 +170,12 @@ TEST_P(VolumeQueryTest, ReadOnlyStateOfTheVhdxVolume) {
     const auto machine = arrangedMachine();
     ScopedPlatform installed(*machine);
     int state = 12345;
-    EXPECT_EQ(PH_CheckVHDXReadOnly(kVhdxPath, &state), 1);
+    EXPECT_EQ(PH_CheckVHDXReadOnly(GetParam().asked, &state), 1);
     EXPECT_EQ(state, GetParam().readOnlyState);
 }
 
 const QueryCase kQueryCases[] = {
-    {"FoundByLabelAndReachable", [](sim::Machine&) {}, 1, L"G:", 0},
-    {"FoundByShapeAndReachable", [](sim::Machine& m) { vhdxVolume(m).label.clear(); }, 1, L"G:", 0},
+    {"FoundAndReachable", [](sim::Machine&) {}, 1, L"G:", 0},
     {"AttachedReadOnly",
      [](sim::Machine& m) {
          m.model().vdisks[0].readOnly = true;
@@ -215,14 +197,6 @@ const QueryCase kQueryCases[] = {
          m.model().letters.push_back(L'C');
          m.model().disks[0].volumes[0].letter.reset();
          vhdxVolume(m).letter.reset();
-     },
-     0, L"", -1},
-    // Labelled otherwise and starting at sector 63: neither rule matches.
-    {"NoSectionMatches",
-     [](sim::Machine& m) {
-         vhdxVolume(m).label = L"Backup";
-         vhdxVolume(m).start = 63;
-         m.model().vdisks[0].disk.mbr.primary[0].start = 63;
      },
      0, L"", -1},
     {"UnreachableButWritable", [](sim::Machine& m) { injectUnreachable(m, L"G:"); }, 0, L"", 0},
@@ -249,33 +223,38 @@ const QueryCase kQueryCases[] = {
          m.injectFault(noLetter);
      },
      0, L"", -1},
-    // Another virtual disk of the drive's default shape on a lower disk number, labelled otherwise: the
-    // drive's own labelled section answers.
-    {"ShapedDiskBelowDoesNotAnswer",
+    // The section on the drive's own disk answers; each of these answered otherwise before.
+    {"LowerLabelledSectionDoesNotAnswer", [](sim::Machine& m) { attachTwin(m, L"C:\\vd\\other.vhdx"); }, 1,
+     L"G:", 0},
+    {"AnotherAttachedVhdAnswersForItself",
+     [](sim::Machine& m) { attachTwin(m, L"C:\\vd\\old.vhd").disk.volumes[0].label = L"Old"; }, 1, L"K:", 1,
+     L"C:\\vd\\old.vhd"},
+    {"StickWithTheDrivesLabelDoesNotAnswer",
      [](sim::Machine& m) {
-         sim::VirtualDisk other = m.model().vdisks[0];
-         other.path = L"C:\\vd\\other.vhdx";
-         other.disk.volumes[0].letter = L'K';
-         other.disk.volumes[0].label = L"Backup";
-         other.disk.volumes[0].readOnly = true;
-         m.putFile(other.path, std::string(4096, '\0'));
+         sim::Disk stick =
+             makeDisk({1, sim::DriveType::Removable, 7, std::nullopt, 2048}, sim::PartitionStyle::Mbr);
+         stick.mbr.primary[0] = mbrSlot(0x07, 2048, 2000 * kSectorsPerMiB);
+         addVolume(stick, {2048, L'F', std::wstring(L"FAT32"), L"DUSKVALE", true, 100 * kMiB});
+         m.model().disks.push_back(stick);
          m.model().vdisks[0].disk.number = 2;
-         m.model().vdisks.push_back(other);
      },
      1, L"G:", 0},
-    // Two sections with the drive's label: the lower one answers for either path, as long as the path
-    // asked for is attached.
-    {"LowerLabelledSectionAnswers",
+    // Relabelled, hidden and shown again: type 0B, neither label nor shape.
+    {"ShownAgainUnderAnotherLabel",
      [](sim::Machine& m) {
-         sim::VirtualDisk other = m.model().vdisks[0];
-         other.path = L"C:\\vd\\other.vhdx";
-         other.disk.volumes[0].letter = L'K';
-         other.disk.volumes[0].readOnly = true;
-         m.putFile(other.path, std::string(4096, '\0'));
-         m.model().vdisks[0].disk.number = 2;
-         m.model().vdisks.push_back(other);
+         vhdxVolume(m).label = L"Vault";
+         m.model().vdisks[0].disk.mbr.primary[0].type = 0x0B;
      },
-     1, L"K:", 1},
+     1, L"G:", 0},
+    {"ListedInAnotherLanguage", [](sim::Machine& m) { m.model().diskpart.words = inventedListWords(); }, 1,
+     L"G:", 0},
+    // The drive's disk holds no lettered volume: no other disk's section answers for it.
+    {"DrivesVolumeWithoutLetter",
+     [](sim::Machine& m) {
+         attachTwin(m, L"C:\\vd\\other.vhdx");
+         vhdxVolume(m).letter.reset();
+     },
+     0, L"", -1},
 };
 
 INSTANTIATE_TEST_SUITE_P(FailureTable, VolumeQueryTest, ::testing::ValuesIn(kQueryCases),

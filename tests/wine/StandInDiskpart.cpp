@@ -6,7 +6,8 @@
 // C:\stand-in\running.lock exclusively; finding that lock taken means two runs overlap, which it records
 // as OVERLAP and answers with exit code 99. C:\stand-in\delay-ms.txt makes each run last that long, so
 // that overlapping callers would be caught. Each record also shows the machine's AutoRun policy value as
-// it stood while the run was going on.
+// it stood while the run was going on, and the file this program was started from (a copy of it placed
+// elsewhere tells which diskpart.exe a caller found).
 #include <windows.h>
 
 #include <shellapi.h>
@@ -94,6 +95,12 @@ std::string autoRunPolicy() {
     return status == ERROR_SUCCESS ? std::to_string(value) : "none";
 }
 
+std::wstring ownPath() {
+    wchar_t path[MAX_PATH] = L"";
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return std::wstring(path, length < MAX_PATH ? length : 0);
+}
+
 std::wstring scriptPathFrom(int argc, wchar_t** argv) {
     for (int i = 1; i + 1 < argc; ++i) {
         if (_wcsicmp(argv[i], L"/s") == 0) {
@@ -129,9 +136,9 @@ int main() {
     Sleep(numberFromFile(L"delay-ms.txt", 0));
     const DWORD exitCode = scriptRead ? numberFromFile(L"exitcode.txt", 0) : kScriptUnreadableExitCode;
 
-    appendToLog("RUN start=" + std::to_string(start) + " end=" + std::to_string(now()) +
-                " exit=" + std::to_string(exitCode) + " autorun=" + autoRunPolicy() + "\r\nCOMMAND " +
-                commandLine + "\r\nSCRIPT-BEGIN\r\n" + script + "SCRIPT-END\r\n");
+    appendToLog("RUN start=" + std::to_string(start) + " end=" + std::to_string(now()) + " exit=" +
+                std::to_string(exitCode) + " autorun=" + autoRunPolicy() + "\r\nCOMMAND " + commandLine +
+                "\r\nPROGRAM " + narrow(ownPath()) + "\r\nSCRIPT-BEGIN\r\n" + script + "SCRIPT-END\r\n");
     CloseHandle(lock);
     return static_cast<int>(exitCode);
 }

@@ -41,7 +41,7 @@
 #include <memory>
 #include <string>
 
-#include "Host.h"
+#include "kvph/base/Host.h"
 
 namespace {
 

@@ -78,6 +78,13 @@ ADDED_LISTING=$'  VDisk ###  Disk ###  State                 Type       File\r
   VDisk 0    Disk ---  Added                 Unknown     C:\\Drives\\Duskvale.vhdx\r
   VDisk 1    Disk 3    Attached not open     Expandable  C:\\Drives\\Other.vhdx\r
 '
+# diskpart in a display language no rule knows: invented words, the disk field moved right by a wider first
+# column; only the number under the second group of dashes says that the first VHDX is attached.
+OTHER_WORDS_LISTING=$'  Жбукотан ###  Ыпро ###  Ълеф                  Щип        Фэл\r
+  ------------  --------  --------------------  ---------  ----\r
+  Жбукотан 0    Ыпро 2    Юмба шон              Эсквер      C:\\Drives\\Duskvale.vhdx\r
+  Жбукотан 1    Ыпро ---  Прыг                  Нэзн        C:\\Drives\\Other.vhdx\r
+'
 
 # Sets what the stand-in diskpart prints, how it exits and how long it takes, and forgets earlier runs.
 stand_in() {
@@ -224,6 +231,9 @@ test_check_exist_results() {
     check_exist_gives "diskpart exit code 2: 0, with the error line captured from the debug output" \
         "$ATTACHED_LISTING" 2 "$VHDX" 0 '(KvPartitionHelper)Create process OK.\r\n' \
         '(KvPartitionHelper)diskpart error because of 0x00000002.'
+    check_exist_gives "attached VHDX listed in words no rule knows: 1" "$OTHER_WORDS_LISTING" 0 "$VHDX" 1
+    check_exist_gives "VHDX listed without a disk in words no rule knows: 0" "$OTHER_WORDS_LISTING" 0 \
+        'C:\Drives\Other.vhdx' 0
 }
 
 test_files_after_a_query() {
@@ -287,23 +297,24 @@ test_listing_replaces_a_leftover_inventory() {
             "$output" "$(od -c "$HARNESS/Partition.ini" 2>&1 | head -5)"
 }
 
-# Wine shows no physical drives, so with the VHDX attached no section of the inventory matches it.
+# Wine shows no physical drives, so with the VHDX attached no section of the inventory matches it. Listed
+# in English or in other words, the queries go past the listing and rebuild the leftover inventory.
 test_volume_queries_without_a_matching_section() {
-    stand_in "$ATTACHED_LISTING" 0
-    local output runs
-    output=$(host readonly "$VHDX")
-    runs=$(grep -c '^RUN ' "$STAND_IN/runs.log" 2>/dev/null)
-    [ "$(result_of "$output")" = 1 ] && [ "$(sed -n 's/^state //p' <<<"$output")" = -1 ] \
-        && has_log_line "$output" '(KvPartitionHelper)diskpart list vdisk successfully.' && [ "$runs" = 1 ] \
-        && pass "PH_CheckVHDXReadOnly on the attached VHDX without its section: 1, state -1" \
-        || fail "PH_CheckVHDXReadOnly without a matching section" "$output" "diskpart runs: $runs"
-    stand_in "$ATTACHED_LISTING" 0
-    output=$(host letter "$VHDX")
-    runs=$(grep -c '^RUN ' "$STAND_IN/runs.log" 2>/dev/null)
-    [ "$(result_of "$output")" = 0 ] && grep -qx 'output ' <<<"$output" \
-        && ! grep -q '^log Halloway' <<<"$output" && [ "$runs" = 1 ] \
-        && pass "PH_GetVHDXVolumeLabel on the attached VHDX without its section: 0, empty buffer" \
-        || fail "PH_GetVHDXVolumeLabel without a matching section" "$output" "diskpart runs: $runs"
+    local listing words query name result answer output
+    for listing in "$ATTACHED_LISTING" "$OTHER_WORDS_LISTING"; do
+        [ "$listing" = "$ATTACHED_LISTING" ] && words=English || words="other words"
+        for query in 'readonly|result 1|state -1' 'letter|result 0|output '; do
+            IFS='|' read -r name result answer <<<"$query"
+            printf '[0]\r\nLetter=C:\r\nLabel Name=Duskvale\r\n[Main]\r\nCount=1\r\n' >"$HARNESS/Partition.ini"
+            stand_in "$listing" 0
+            output=$(host "$name" "$VHDX")
+            grep -qx "$result" <<<"$output" && grep -qx "$answer" <<<"$output" && ! grep -q '^log Halloway' <<<"$output" \
+                && [ "$(grep -c '^RUN ' "$STAND_IN/runs.log")" = 1 ] \
+                && cmp -s "$HARNESS/Partition.ini" <(printf '[Main]\r\nCount=0\r\n') \
+                && pass "$name of the attached VHDX listed in $words, no section: inventory rebuilt, $result, $answer" \
+                || fail "$name without a matching section, listed in $words" "$output"
+        done
+    done
 }
 
 test_null_state_pointer() {
@@ -732,24 +743,33 @@ test_lifecycle_exports() {
             || fail "PH_AttachVHDX with AutoRun $state" "before: $before after: $after key kept: $key_kept" "$output" "$runs"
     done
 
-    # A Wine drive letter has no disk behind it, so its label (.windows-label at its root) decides
-    # whether the recorded letter is the drive's volume. Wine keeps a label it has read until the
-    # wineserver ends.
-    local label
-    for label in Other Duskvale; do
+    # The recorded letter C: exists: diskpart's listing says whether the drive is attached. Without a
+    # listing, C:'s label decides, as a Wine drive letter has no disk behind it (.windows-label at its
+    # root; Wine keeps a label it has read until the wineserver ends).
+    local label listing count
+    for listing in 'Other none' 'Duskvale none' 'Duskvale attached' 'Duskvale failing'; do
+        read -r label listing <<<"$listing"
         printf '%s' "$label" >"$DRIVE_C/.windows-label"
         wineserver -k >/dev/null 2>&1
         printf '[0]\r\nLetter=C:\r\nLabel Name=Duskvale\r\nDisk Type=MBR\r\n[Main]\r\nCount=1\r\n' >"$TOOL/Partition.ini"
-        stand_in "" 0
+        case "$listing" in
+            none) stand_in "" 0 ;;
+            attached) stand_in "${ATTACHED_LISTING//Duskvale.vhdx/Life.vhdx}" 0 ;;
+            failing) stand_in "" 5 ;;
+        esac
         output=$(tool attach "$drive")
         runs=$(runs_log 2>/dev/null)
-        if [ "$label" = Other ] && grep -qF '"result":1' <<<"$output" && grep -qxF 'attach vdisk' <<<"$runs" \
+        count=$(grep -c '^RUN ' <<<"$runs")
+        if [ "$listing" = none ] && grep -qF '"result":1' <<<"$output" && grep -qxF 'attach vdisk' <<<"$runs" \
             && grep -qF "C: is not the VHDX drive's volume" <<<"$output"; then
-            pass "PH_AttachVHDX, recorded letter C: labelled otherwise: one line, a plain attach"
-        elif [ "$label" = Duskvale ] && grep -qF '"result":1' <<<"$output" && [ ! -f "$STAND_IN/runs.log" ]; then
-            pass "PH_AttachVHDX, recorded letter C: with the recorded label: 1 at once, nothing run"
+            pass "PH_AttachVHDX, recorded letter C: labelled $label, the drive not listed: one line, a plain attach"
+        elif [ "$listing" = attached ] && grep -qF '"result":1' <<<"$output" && [ "$count" = 1 ] \
+            && grep -qF 'the VHDX is attached already, but its volume is not C:; nothing is run.' <<<"$output"; then
+            pass "PH_AttachVHDX, the drive listed attached, its volume not at the recorded C:: 1, one line, only the listing"
+        elif [ "$listing" = failing ] && grep -qF '"result":1' <<<"$output" && [ "$count" = 1 ]; then
+            pass "PH_AttachVHDX, no listing, recorded letter C: with the recorded label: 1, only the failed listing run"
         else
-            fail "PH_AttachVHDX with C: labelled $label recorded" "$output" "$runs"
+            fail "PH_AttachVHDX with C: labelled $label recorded, listing $listing" "$output" "$runs"
         fi
     done
     rm -f "$DRIVE_C/.windows-label"
@@ -800,6 +820,22 @@ test_killed_attach_is_undone_by_the_next_call() {
             "after the kill: $stuck, journal: $journal, after the next call: $after" "$output"
 }
 
+# A diskpart.exe beside the host program would run first if diskpart were found by a search of its name;
+# the library starts the system folder's, which each run of the stand-in records as its PROGRAM.
+test_diskpart_from_the_system_folder() {
+    kvph_built "kvph.exe builds for the diskpart search" || return
+    cp "$BUILD/kvph.exe" "$DLL" "$TOOL/"
+    cp "$BUILD/tests/wine/diskpart.exe" "$TOOL/diskpart.exe"
+    stand_in "" 0
+    local output programs
+    output=$(tool detach 'C:\Drives\Planted.vhdx')
+    programs=$(runs_log | sed -n 's/^PROGRAM //p' | sort -u)
+    [ -n "$programs" ] && [ "$(tr '[:upper:]' '[:lower:]' <<<"$programs")" = 'c:\windows\system32\diskpart.exe' ] \
+        && pass "with a diskpart.exe beside kvph.exe, the library runs the system folder's diskpart.exe" \
+        || fail "diskpart from the system folder" "programs: $programs" "$output"
+    rm -f "$TOOL/diskpart.exe"
+}
+
 # Runs a Windows program that prints "ok <check>" or "FAIL <check>: <detail>" per check and counts one
 # result per line, each named after the check with a prefix; an exit code that no FAIL line explains fails.
 run_checks() {
@@ -847,6 +883,7 @@ test_kvph_capture
 test_kvph_check
 test_lifecycle_exports
 test_killed_attach_is_undone_by_the_next_call
+test_diskpart_from_the_system_folder
 test_package
 test_two_processes_never_overlap
 test_attach_and_compact_never_overlap

@@ -12,9 +12,9 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include "Commands.h"
-#include "Host.h"
-#include "ToolText.h"
+#include "kvph/CommandTable.h"
+#include "kvph/base/Host.h"
+#include "kvph/base/ToolText.h"
 
 namespace kvph::tool {
 namespace {

@@ -1,6 +1,6 @@
-#include "PartitionCommands.h"
+#include "kvph/commands/PartitionCommands.h"
 
-#include "ToolText.h"
+#include "kvph/base/ToolText.h"
 
 namespace kvph::tool {
 

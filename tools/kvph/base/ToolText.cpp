@@ -1,4 +1,4 @@
-#include "ToolText.h"
+#include "kvph/base/ToolText.h"
 
 #include <cstdio>
 #include <cstdlib>

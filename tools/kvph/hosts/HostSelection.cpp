@@ -1,6 +1,6 @@
 // Which host kvph.exe runs on: the real library, or with a machine file the simulated copy, so that a
 // command can be rehearsed on Windows without the DLL touching the machine.
-#include "Host.h"
+#include "kvph/base/Host.h"
 
 namespace kvph::tool {
 

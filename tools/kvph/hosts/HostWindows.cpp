@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "Host.h"
 #include "frame/Utf8.h"
+#include "kvph/base/Host.h"
 
 namespace kvph::tool {
 namespace {

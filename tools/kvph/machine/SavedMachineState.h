@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "Host.h"
+#include "kvph/base/Host.h"
 
 namespace kvph::tool {
 

@@ -1,4 +1,4 @@
-#include "MachineCapture.h"
+#include "kvph/machine/MachineCapture.h"
 
 #include <array>
 #include <cwctype>
@@ -312,13 +312,23 @@ json captureDisks(std::set<wchar_t>& usedLetters) {
 }
 
 // Every root the system lists that is not a captured volume: network drives, optical drives and the like.
+// One whose path does not exist (an empty card reader or optical drive, a mapped drive out of service)
+// still holds its letter, and is written as not ready.
 json otherLetters(const std::set<wchar_t>& usedLetters) {
     json letters = json::array();
+    json notReady = json::array();
     for (const wchar_t letter : logicalDriveLetters()) {
-        if (letter >= L'A' && letter <= L'Z' && usedLetters.count(letter) == 0) {
-            letters.push_back(std::string(1, static_cast<char>(letter)));
+        if (letter < L'A' || letter > L'Z' || usedLetters.count(letter) != 0) {
+            continue;
+        }
+        const std::string name(1, static_cast<char>(letter));
+        if (platform().pathFileExistsW(std::wstring{letter, L':'})) {
+            letters.push_back(name);
+        } else {
+            notReady.push_back({{"letter", name}, {"ready", false}});
         }
     }
+    letters.insert(letters.end(), notReady.begin(), notReady.end());
     return letters;
 }
 

@@ -1,5 +1,5 @@
-// The commands of the kvph tool: one row each, so that a new command is one function and one row. The
-// row also describes the command's arguments, from which the argument parser and --help are made.
+// A row of the kvph command table: a command's name, its arguments, from which the argument parser and
+// --help are made, and the function that runs it. Command files include this, never the table.
 #pragma once
 
 #include <optional>
@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Host.h"
+#include "kvph/base/Host.h"
 
 namespace kvph::tool {
 
@@ -54,8 +54,5 @@ struct CommandSpec {
     // command has no `run`.
     int (*judged)(Host& host, const std::vector<std::wstring>& arguments, bool json) = nullptr;
 };
-
-const std::vector<CommandSpec>& commandTable();
-const CommandSpec* findCommand(const std::string& name);
 
 }  // namespace kvph::tool

@@ -1,4 +1,4 @@
-#include "CaptureCommand.h"
+#include "kvph/commands/CaptureCommand.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -8,8 +8,8 @@
 #include <iostream>
 #include <system_error>
 
-#include "MachineCapture.h"
 #include "frame/Utf8.h"
+#include "kvph/machine/MachineCapture.h"
 
 namespace kvph::tool {
 namespace {

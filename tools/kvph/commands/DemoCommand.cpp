@@ -1,14 +1,14 @@
-#include "DemoCommand.h"
+#include "kvph/commands/DemoCommand.h"
 
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <sstream>
 
-#include "DisksCommand.h"
-#include "InventoryCommands.h"
-#include "LifecycleCommands.h"
-#include "ToolText.h"
+#include "kvph/base/ToolText.h"
+#include "kvph/commands/DisksCommand.h"
+#include "kvph/commands/InventoryCommands.h"
+#include "kvph/commands/LifecycleCommands.h"
 
 namespace kvph::tool {
 

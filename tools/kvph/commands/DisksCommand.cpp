@@ -1,11 +1,11 @@
-#include "DisksCommand.h"
+#include "kvph/commands/DisksCommand.h"
 
 #include <cstdio>
 
 #include <algorithm>
 #include <sstream>
 
-#include "ToolText.h"
+#include "kvph/base/ToolText.h"
 #include "per/DriveManager.h"
 
 namespace kvph::tool {

@@ -5,8 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "InventoryCommands.h"
-#include "ToolText.h"
+#include "kvph/base/ToolText.h"
+#include "kvph/commands/InventoryCommands.h"
 
 namespace kvph::tool {
 namespace {

@@ -1,4 +1,4 @@
-#include "CheckCommand.h"
+#include "kvph/commands/CheckCommand.h"
 
 #include <cctype>
 #include <cerrno>
@@ -13,12 +13,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include "InventoryCommands.h"
-#include "MachineCapture.h"
-#include "PartitionCommands.h"
-#include "SavedMachineState.h"
-#include "ToolText.h"
 #include "frame/UniqueHandle.h"
+#include "kvph/base/ToolText.h"
+#include "kvph/commands/InventoryCommands.h"
+#include "kvph/commands/PartitionCommands.h"
+#include "kvph/machine/MachineCapture.h"
+#include "kvph/machine/SavedMachineState.h"
 #include "platform/Platform.h"
 #include "platform/WinConstants.h"
 

@@ -1,11 +1,11 @@
-#include "SavedMachineState.h"
+#include "kvph/machine/SavedMachineState.h"
 
-#include "ToolText.h"
 #include "frame/Folders.h"
 #include "frame/Text.h"
 #include "frame/UniqueHandle.h"
 #include "frame/UniqueRegKey.h"
 #include "frame/WholeFile.h"
+#include "kvph/base/ToolText.h"
 #include "lifecycle/AutoRunSuppression.h"
 #include "platform/Platform.h"
 #include "platform/WinConstants.h"

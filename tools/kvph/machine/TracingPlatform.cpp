@@ -1,9 +1,9 @@
-#include "TracingPlatform.h"
+#include "kvph/machine/TracingPlatform.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "ToolText.h"
+#include "kvph/base/ToolText.h"
 #include "platform/WinConstants.h"
 
 namespace kvph::tool {

@@ -1,11 +1,11 @@
-#include "Commands.h"
-#include "CaptureCommand.h"
-#include "CheckCommand.h"
-#include "DemoCommand.h"
-#include "DisksCommand.h"
-#include "InventoryCommands.h"
-#include "LifecycleCommands.h"
-#include "PartitionCommands.h"
+#include "kvph/CommandTable.h"
+#include "kvph/commands/CaptureCommand.h"
+#include "kvph/commands/CheckCommand.h"
+#include "kvph/commands/DemoCommand.h"
+#include "kvph/commands/DisksCommand.h"
+#include "kvph/commands/InventoryCommands.h"
+#include "kvph/commands/LifecycleCommands.h"
+#include "kvph/commands/PartitionCommands.h"
 
 namespace kvph::tool {
 namespace {
@@ -77,8 +77,8 @@ const std::vector<CommandSpec>& commandTable() {
          nullptr,
          hideVolume},
         {"unhide",
-         "show what hide hid: type 1B becomes 0B, under LETTER (PH_SetNonHidden)",
-         {{"LETTER", "the letter to give, e.g. E:", true}},
+         "show what hide hid: type 1B becomes 0B, the first under LETTER (PH_SetNonHidden)",
+         {{"LETTER", "a free letter to give, e.g. E:", true}},
          nullptr,
          nullptr,
          unhideVolumes},

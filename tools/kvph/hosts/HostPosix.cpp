@@ -1,7 +1,7 @@
 // The kvph tool off Windows: there is no real library to load, so every run is on a simulated machine.
 #include <csignal>
 
-#include "Host.h"
+#include "kvph/base/Host.h"
 
 namespace kvph::tool {
 

@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "InventoryCommands.h"
+#include "kvph/commands/InventoryCommands.h"
 
 namespace kvph::tool {
 

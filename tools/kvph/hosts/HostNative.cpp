@@ -7,8 +7,8 @@
 #include <fstream>
 #include <utility>
 
-#include "Host.h"
-#include "TracingPlatform.h"
+#include "kvph/base/Host.h"
+#include "kvph/machine/TracingPlatform.h"
 #include "platform/Platform.h"
 #include "sim/Machine.h"
 #include "sim/format/DefaultMachine.h"

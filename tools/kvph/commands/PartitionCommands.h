@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "Commands.h"
+#include "kvph/commands/CommandSpec.h"
 
 namespace kvph::tool {
 
 // `hide LETTER`: gives the volume's partition the hidden type (PH_SetHidden).
 CommandResult hideVolume(Host& host, const std::vector<std::wstring>& arguments);
-// `unhide [LETTER]`: shows the MBR partitions hidden with type 1B again, under LETTER when given
-// (PH_SetNonHidden).
+// `unhide [LETTER]`: shows the MBR partitions hidden with type 1B again, the first under LETTER when
+// given (PH_SetNonHidden).
 CommandResult unhideVolumes(Host& host, const std::vector<std::wstring>& arguments);
 // `format LETTER [LABEL]`: wipes the disk of that volume, when it is alone there, into one NTFS volume
 // (PH_FormatNTFS).

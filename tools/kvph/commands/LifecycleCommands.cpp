@@ -1,4 +1,4 @@
-#include "LifecycleCommands.h"
+#include "kvph/commands/LifecycleCommands.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,8 +1,8 @@
 #include <string>
 #include <vector>
 
-#include "InventoryCommands.h"
-#include "ToolText.h"
+#include "kvph/base/ToolText.h"
+#include "kvph/commands/InventoryCommands.h"
 
 namespace kvph::tool {
 

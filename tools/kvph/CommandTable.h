@@ -1,0 +1,15 @@
+// The commands of the kvph tool: one row each, so that a new command is one function and one row. Only
+// the entry point reads the table.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "kvph/commands/CommandSpec.h"
+
+namespace kvph::tool {
+
+const std::vector<CommandSpec>& commandTable();
+const CommandSpec* findCommand(const std::string& name);
+
+}  // namespace kvph::tool
