@@ -458,6 +458,21 @@ TEST_F(LifecycleTest, AJournalThatCouldNotBePutBackWaitsForTheNextCall) {
     EXPECT_FALSE(machine.fileExists(kJournal));
 }
 
+// A host moving to a new drive: the old drive's removal takes MaxSize.ini with it, and the new drive, its
+// cap now unknown, is never grown into all the room of the drive that holds it.
+TEST_F(LifecycleTest, ADriveWhoseCapWentWithTheOldDrivesRemovalIsNotExpanded) {
+    const wchar_t fresh[] = L"D:\\vd\\new.vhdx";
+    createDrive();
+    ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
+    ASSERT_EQ(PH_CreateVHDX(fresh, L"Duskvale", 20480, 1), 1);
+    ASSERT_EQ(PH_DetachVHDX(kVhdx, 1), 1);
+    ASSERT_EQ(PH_AttachVHDX(fresh, 0), 1);
+    ASSERT_EQ(PH_DetachVHDX(fresh, 0), 1);
+    EXPECT_EQ(PH_AttachVHDX(fresh, 0), 1);
+    EXPECT_TRUE(logged(kCapUnknown));
+    EXPECT_EQ(machine.vdisk(fresh)->maximumMB, 20480);
+}
+
 TEST_F(LifecycleTest, FailedAttachOfAVhdxRetriesThroughADetachAndExtends) {
     createDrive();
     machine.model().diskpart.exitCodes = {0x80070020u};
