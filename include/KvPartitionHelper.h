@@ -20,6 +20,10 @@
  *   character ('?'), never as a look-alike.
  * - A drive letter is passed as text such as "E:"; "E" and "E:\" are taken too.
  * - Flags are 32-bit integers of which only zero or non-zero counts.
+ * - The library's files (Partition.ini, MaxSize.ini, UserData.ini) are replaced whole: a reader, or a
+ *   call after one whose process was killed, finds the old file or the new one, never part of one. The
+ *   AutoRun policy that an attach switches off is put back by the next call of any export when the
+ *   attaching process was killed first.
  *
  * Parameters are marked: in (read only), out (written by the export).
  */
@@ -48,7 +52,10 @@ int PH_ListFixedPartition(void);
  *                     drive that holds the file, and no cap when the drive is resized later
  *   expandable   in   non-zero: the file grows as it fills; zero: its whole size is allocated now
  * Returns 1 when diskpart created the drive; 0 when it did not, and 0 before anything is changed when
- * something exists at the path, the script would not fit its buffer or no drive letter is free. */
+ * something exists at the path, the label is longer than the 32 characters of an NTFS label, the folder
+ * of the path cannot be made, the script would not fit its buffer or no drive letter is free. A creation
+ * that diskpart fails leaves nothing: the file and the folders the call made are removed, and MaxSize.ini
+ * stays as it was. */
 int PH_CreateVHDX(const wchar_t* vhdxPath, const wchar_t* volumeLabel, int maximumMB, int expandable);
 
 /* Attaches the VHDX drive and brings its volume back under its recorded drive letter.
@@ -58,14 +65,17 @@ int PH_CreateVHDX(const wchar_t* vhdxPath, const wchar_t* volumeLabel, int maxim
  * Returns 1 when the VHDX is attached already or diskpart attached the disk; 0 when the attachment failed.
  * When a volume answers under the recorded letter, diskpart's listing says whether the VHDX is attached:
  * if it is, nothing is run (a line is logged when its volume is not the one under the letter); if it is
- * not, the letter belongs to another volume and the drive is attached as it is, without a resize. */
+ * not, the letter belongs to another volume and the drive is attached as it is, without a resize. The
+ * drive is never expanded while its size cap is unknown (no MaxSize.ini, or no number in it), and never
+ * resized while the size of its file or the free space beside it cannot be read. */
 int PH_AttachVHDX(const wchar_t* vhdxPath, int readOnly);
 
 /* Detaches the VHDX drive.
  *   vhdxPath     in   full path of the VHDX file
  *   removeFiles  in   non-zero: after the detach, also delete the VHDX file, Partition.ini and
- *                     MaxSize.ini
- * Returns 1 when diskpart detached the drive; 0 when it did not. */
+ *                     MaxSize.ini; a drive that diskpart lists as not attached is removed as it is
+ * Returns 1 when diskpart detached the drive, or when it is removed and was detached already; 0 when it
+ * was not detached. */
 int PH_DetachVHDX(const wchar_t* vhdxPath, int removeFiles);
 
 /* Tells whether the VHDX is attached, as diskpart lists it in whatever display language.

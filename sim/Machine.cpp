@@ -249,6 +249,10 @@ int Machine::wmkdir(const std::wstring& path) {
     const Lock lock(mutex_);
     return files_.wmkdir(path);
 }
+kvph::BoolResult Machine::removeDirectoryW(const std::wstring& path) {
+    const Lock lock(mutex_);
+    return files_.removeDirectoryW(path);
+}
 kvph::BoolResult Machine::createDirectoryW(const std::wstring& path, const std::wstring& securityDescriptor) {
     const Lock lock(mutex_);
     return files_.createDirectoryW(path, securityDescriptor);

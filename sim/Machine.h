@@ -113,6 +113,7 @@ public:
     kvph::BoolResult setFileAttributesA(const std::string& path, std::uint32_t attributes) override;
     kvph::BoolResult deleteFileA(const std::string& path) override;
     int wmkdir(const std::wstring& path) override;
+    kvph::BoolResult removeDirectoryW(const std::wstring& path) override;
     kvph::HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess,
                                    std::uint32_t shareMode, std::uint32_t creationDisposition,
                                    std::uint32_t flagsAndAttributes,

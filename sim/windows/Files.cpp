@@ -17,6 +17,8 @@ constexpr std::uint32_t kErrorSharingViolation = 32;
 constexpr std::uint32_t kErrorFileExists = 80;
 constexpr std::uint32_t kErrorInvalidName = 123;
 constexpr std::uint32_t kErrorAlreadyExists = 183;
+constexpr std::uint32_t kErrorDirNotEmpty = 145;
+constexpr std::uint32_t kErrorDirectory = 267;
 constexpr std::uint32_t kTruncateExisting = 5;
 
 constexpr std::uint32_t kGenericAll = 0x10000000u;
@@ -446,6 +448,26 @@ int Files::wmkdir(const std::wstring& path) {
     }
     model_.folders[key] = File{folderPath, {}, win::FILE_ATTRIBUTE_DIRECTORY_};
     return 0;
+}
+
+kvph::BoolResult Files::removeDirectoryW(const std::wstring& path) {
+    if (auto error = calls_.enter("removeDirectoryW", path)) {
+        return {false, *error};
+    }
+    const std::wstring key = pathKey(withoutTrailingSeparators(path));
+    if (!folderExists(key)) {
+        if (findFile(key) != nullptr) {
+            return {false, kErrorDirectory};
+        }
+        return {false, parentFolderExists(key) ? win::ERROR_FILE_NOT_FOUND_ : win::ERROR_PATH_NOT_FOUND_};
+    }
+    if (isRootKey(key) || onReadOnlyVolume(key)) {
+        return {false, isRootKey(key) ? win::ERROR_ACCESS_DENIED_ : kErrorWriteProtect};
+    }
+    if (!removeEmptyFolder(key)) {
+        return {false, kErrorDirNotEmpty};
+    }
+    return {true, 0};
 }
 
 kvph::BoolResult Files::createDirectoryW(const std::wstring& path, const std::wstring& securityDescriptor) {

@@ -63,6 +63,7 @@ public:
     kvph::BoolResult setFileAttributesA(const std::wstring& widePath, std::uint32_t attributes);
     kvph::BoolResult deleteFileA(const std::wstring& widePath);
     int wmkdir(const std::wstring& path);
+    kvph::BoolResult removeDirectoryW(const std::wstring& path);
     kvph::BoolResult createDirectoryW(const std::wstring& path, const std::wstring& securityDescriptor);
     // Keeps the descriptor asked for on the file or folder.
     kvph::BoolResult setNamedSecurityInfoW(const std::wstring& path, std::uint32_t securityInformation,

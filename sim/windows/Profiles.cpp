@@ -5,9 +5,6 @@
 #include "sim/windows/Text.h"
 
 namespace sim {
-namespace {
-
-namespace win = kvph::win;
 
 enum class Encoding { Ansi, Utf8, Utf16 };
 
@@ -34,6 +31,10 @@ struct Profile {
     std::vector<Line> lines;
     std::vector<Section> sections;
 };
+
+namespace {
+
+namespace win = kvph::win;
 
 constexpr wchar_t kNewLine[] = L"\r\n";
 
@@ -145,8 +146,8 @@ std::string encodeProfile(const CodePage& codePage, const Profile& profile) {
     return codePage.toAnsi(content);
 }
 
-Section* findSection(Profile& profile, const std::wstring& name) {
-    for (Section& section : profile.sections) {
+const Section* findSection(const Profile& profile, const std::wstring& name) {
+    for (const Section& section : profile.sections) {
         if (text::equalsNoCase(section.name, name)) {
             return &section;
         }
@@ -154,8 +155,8 @@ Section* findSection(Profile& profile, const std::wstring& name) {
     return nullptr;
 }
 
-Entry* findEntry(Section& section, const std::wstring& key) {
-    for (Entry& entry : section.entries) {
+const Entry* findEntry(const Section& section, const std::wstring& key) {
+    for (const Entry& entry : section.entries) {
         if (text::equalsNoCase(entry.key, key)) {
             return &entry;
         }
@@ -218,6 +219,23 @@ std::uint32_t parseProfileInteger(const std::wstring& value) {
 
 }  // namespace
 
+Profiles::Profiles(Calls& calls, Files& files, const CodePage& codePage)
+    : calls_(calls), files_(files), codePage_(codePage) {}
+
+Profiles::~Profiles() = default;
+
+const Profile& Profiles::parsed(const File& stored) {
+    if (!parsed_ || parsedPath_ != stored.path || parsedBytes_ != stored.content ||
+        parsedCodePage_ != codePage_.number()) {
+        parsed_ = std::make_unique<Profile>(
+            readProfile(codePage_, std::string(stored.content.begin(), stored.content.end())));
+        parsedPath_ = stored.path;
+        parsedBytes_ = stored.content;
+        parsedCodePage_ = codePage_.number();
+    }
+    return *parsed_;
+}
+
 std::wstring Profiles::getPrivateProfileStringW(const std::wstring& section, const std::wstring& key,
                                                 const std::wstring& defaultValue, std::uint32_t bufferUnits,
                                                 const std::wstring& file) {
@@ -229,10 +247,8 @@ std::wstring Profiles::getPrivateProfileStringW(const std::wstring& section, con
     std::wstring result = text::trimRight(defaultValue);
     if (!calls_.enter("getPrivateProfileStringW", file + L"|" + section + L"|" + key)) {
         if (const File* stored = files_.findFile(pathKey(file))) {
-            Profile profile =
-                readProfile(codePage_, std::string(stored->content.begin(), stored->content.end()));
-            Section* found = findSection(profile, section);
-            Entry* entry = found != nullptr ? findEntry(*found, key) : nullptr;
+            const Section* found = findSection(parsed(*stored), section);
+            const Entry* entry = found != nullptr ? findEntry(*found, key) : nullptr;
             if (entry != nullptr && entry->hasValue) {
                 result = unquoted(entry->value);
             }
@@ -248,9 +264,8 @@ std::uint32_t Profiles::getPrivateProfileIntW(const std::wstring& section, const
     }
     std::wstring value;
     if (const File* stored = files_.findFile(pathKey(file))) {
-        Profile profile = readProfile(codePage_, std::string(stored->content.begin(), stored->content.end()));
-        Section* found = findSection(profile, section);
-        if (Entry* entry = found != nullptr ? findEntry(*found, key) : nullptr) {
+        const Section* found = findSection(parsed(*stored), section);
+        if (const Entry* entry = found != nullptr ? findEntry(*found, key) : nullptr) {
             value = unquoted(entry->value);
         }
     }
@@ -267,8 +282,8 @@ kvph::BoolResult Profiles::writePrivateProfileStringW(const std::wstring& sectio
         stored != nullptr
             ? readProfile(codePage_, std::string(stored->content.begin(), stored->content.end()))
             : Profile{};
-    Section* found = findSection(profile, section);
-    Entry* entry = found != nullptr ? findEntry(*found, key) : nullptr;
+    const Section* found = findSection(profile, section);
+    const Entry* entry = found != nullptr ? findEntry(*found, key) : nullptr;
     if (entry != nullptr) {
         profile.lines[entry->line].text = entry->key + L"=" + value;
     } else {

@@ -24,9 +24,26 @@ HeldMutex takeCallMutex() {
     return HeldMutex(std::move(mutex), wait == win::WAIT_OBJECT_0_ || wait == win::WAIT_ABANDONED_);
 }
 
+// Exports the calling thread runs, one inside the other; only the holder of the call lock changes it.
+int callDepth = 0;
+
 }  // namespace
 
-CallLock::CallLock() : mutex_(takeCallMutex()) {}
+CallLock::CallLock() : mutex_(takeCallMutex()) {
+    if (held()) {
+        ++callDepth;
+    }
+}
+
+CallLock::~CallLock() {
+    if (held()) {
+        --callDepth;
+    }
+}
+
+bool isOutermostExport() {
+    return callDepth == 1;
+}
 
 void logExportFailure(const wchar_t* exportName, const std::wstring& reason) noexcept {
     try {

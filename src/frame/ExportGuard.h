@@ -18,11 +18,18 @@ namespace kvph {
 class CallLock {
 public:
     CallLock();
+    ~CallLock();
+    CallLock(const CallLock&) = delete;
+    CallLock& operator=(const CallLock&) = delete;
     bool held() const { return mutex_.held(); }
 
 private:
     HeldMutex mutex_;
 };
+
+// Whether the export running under the call lock is the one the host called, not one that an export
+// called.
+bool isOutermostExport();
 
 // Logs why an export stopped early; safe to call when logging itself fails.
 void logExportFailure(const wchar_t* exportName, const std::wstring& reason) noexcept;

@@ -109,7 +109,7 @@ std::wstring LibraryFolder() {
     return PathAddBackslash(PathRemoveFileSpec(*moduleName));
 }
 
-int EnsureDirectory(const std::wstring& path) {
+int EnsureDirectory(const std::wstring& path, std::vector<std::wstring>* made) {
     Platform& os = platform();
     if (os.pathFileExistsW(path)) {
         setNormalAttributes(path);
@@ -118,8 +118,14 @@ int EnsureDirectory(const std::wstring& path) {
     for (std::size_t separator = path.find(L'\\', kFirstFolderSeparator); separator != std::wstring::npos;
          separator = path.find(L'\\', separator + 1)) {
         const std::wstring folder = path.substr(0, separator);
-        if (!os.pathFileExistsW(folder) && os.wmkdir(folder) != 0) {
+        if (os.pathFileExistsW(folder)) {
+            continue;
+        }
+        if (os.wmkdir(folder) != 0) {
             return 0;
+        }
+        if (made != nullptr) {
+            made->push_back(folder);
         }
     }
     if (os.pathFileExistsW(path)) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kvph {
 
@@ -25,8 +26,9 @@ constexpr wchar_t kProtectedFileSecurity[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
 bool SecureDataDirectory(const std::wstring& dataDirectory);
 
 // Creates the folders along `path` (never its root, never the text after its last backslash);
-// 1 when something exists at the whole path afterwards, whose attributes are then set to normal.
-int EnsureDirectory(const std::wstring& path);
+// 1 when something exists at the whole path afterwards, whose attributes are then set to normal. The
+// folders it made, outermost first, are added to `made` when one is given.
+int EnsureDirectory(const std::wstring& path, std::vector<std::wstring>* made = nullptr);
 
 // shlwapi-style path helpers on plain strings.
 std::wstring PathAddBackslash(std::wstring path);

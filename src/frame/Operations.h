@@ -20,4 +20,13 @@ int CheckVHDXReadOnly(const wchar_t* vhdxPath, int* readOnlyOut);     // src/inv
 int SetHidden(const wchar_t* driveLetter);                            // src/partition_ops/SetHidden.cpp
 int SetNonHidden(const wchar_t* driveLetter);                         // src/partition_ops/SetNonHidden.cpp
 
+// Run before the operation of the export the host called (src/lifecycle/AutoRunSuppression.cpp). When an
+// attach's AutoRun journal is there, that attach was killed before it put the policy back: the policy is
+// put back from the journal (one log line) and the journal deleted; but only while the policy is still as
+// that attach may have left it (255, or a key it made without the value), as otherwise the attach never
+// changed it or someone has set it since, and the journal is just deleted. A journal that cannot be read
+// whole is deleted with one log line and the policy left as it is; one whose policy could not be put back
+// stays for the next call.
+void RestoreAutoRunAfterKilledAttach();
+
 }  // namespace kvph

@@ -9,6 +9,7 @@
 #include "KvPartitionHelper.h"
 #include "frame/Log.h"
 #include "frame/Operations.h"
+#include "frame/ProfileReplacement.h"
 #include "frame/Text.h"
 #include "frame/UniqueHandle.h"
 #include "inventory/PartitionInventory.h"
@@ -182,15 +183,16 @@ void logVolume(const VolumeSection& volume) {
                           v[9].c_str(), v[10].c_str(), v[11].c_str(), v[12].c_str()));
 }
 
-void writeVolume(const std::wstring& iniPath, int sectionIndex, const VolumeSection& volume) {
+// A key that cannot be written is left out of the file, which its readers then take as its default.
+void writeVolume(ProfileReplacement& inventory, int sectionIndex, const VolumeSection& volume) {
     const std::wstring section = std::to_wstring(sectionIndex);
     for (std::size_t key = 0; key < std::size(kVolumeKeys); ++key) {
-        platform().writePrivateProfileStringW(section, kVolumeKeys[key], volume.values[key], iniPath);
+        inventory.write(section, kVolumeKeys[key], volume.values[key]);
     }
 }
 
 // Lists the lettered volumes of one drive; false when the listing has to be abandoned.
-bool listDriveVolumes(const std::wstring& iniPath, const PER::DriveData& data, const DriveFacts& drive,
+bool listDriveVolumes(ProfileReplacement& inventory, const PER::DriveData& data, const DriveFacts& drive,
                       int& listed) {
     const std::size_t count = data.GetPartitionCount();
     for (std::size_t position = 0; position < count; ++position) {
@@ -203,7 +205,7 @@ bool listDriveVolumes(const std::wstring& iniPath, const PER::DriveData& data, c
             return false;
         }
         logVolume(*volume);
-        writeVolume(iniPath, listed, *volume);
+        writeVolume(inventory, listed, *volume);
         ++listed;
     }
     return true;
@@ -234,7 +236,7 @@ namespace kvph {
 int ListFixedPartition() {
     using namespace inventory;
     const std::wstring iniPath = PartitionIniPath();
-    removeFile(iniPath);
+    ProfileReplacement inventory(iniPath);
     PER::DriveManagerLease lease;
     PER::DriveManager& manager = lease.manager();
     int listed = 0;
@@ -246,13 +248,16 @@ int ListFixedPartition() {
             continue;
         }
         const std::optional<DriveFacts> drive = classifyDrive(*device, *data);
-        if (drive && !listDriveVolumes(iniPath, *data, *drive, listed)) {
-            // The readers find no "Count" and so no inventory until the next listing.
+        if (drive && !listDriveVolumes(inventory, *data, *drive, listed)) {
+            // No inventory rather than one that no longer describes the machine, until the next listing.
+            removeFile(iniPath);
             return 0;
         }
     }
-    platform().writePrivateProfileStringW(kMainSection, kCountKey, std::to_wstring(listed), iniPath);
-    platform().setFileAttributesW(iniPath, win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
+    inventory.write(kMainSection, kCountKey, std::to_wstring(listed));
+    if (!inventory.commit(win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_)) {
+        removeFile(iniPath);
+    }
     return 1;
 }
 

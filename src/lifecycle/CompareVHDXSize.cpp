@@ -17,9 +17,14 @@ namespace {
 constexpr unsigned kMegabyteShift = 20;
 constexpr std::int64_t kSimilarMB = 10;  // differences below this many MB are not worth a resize
 
-std::uint64_t fileMegabytes(const std::wstring& path) {
+// The file's size; 0 for a file that is not there, nullopt when its size cannot be read.
+std::optional<std::uint64_t> fileMegabytes(const std::wstring& path) {
     const FileAttributeData data = platform().getFileAttributesExW(path);
-    return data.ok ? data.size >> kMegabyteShift : 0;
+    if (data.ok) {
+        return data.size >> kMegabyteShift;
+    }
+    const bool absent = data.error == win::ERROR_FILE_NOT_FOUND_ || data.error == win::ERROR_PATH_NOT_FOUND_;
+    return absent ? std::optional<std::uint64_t>(0) : std::nullopt;
 }
 
 // "Total MB" of the first Partition.ini section whose "Letter" is the key letter; 0 when none is.
@@ -41,47 +46,58 @@ std::int64_t recordedMegabytes(const std::wstring& letter) {
     return recorded;
 }
 
-// The megabytes the drive may have: the file's own and the free space beside it, within the cap.
-std::optional<std::int64_t> availableMegabytes(const std::wstring& vhdxPath) {
-    const std::optional<std::uint64_t> freeMB = FreeMegabytesOnDriveOf(vhdxPath);
-    const std::optional<std::int64_t> cap = readStoredNumber(MaxSizeIniPath(), kSettingsSection, kSizeKey);
-    if (!freeMB) {
-        return std::nullopt;
-    }
-    // Both are byte counts shifted right by 20 bits, so their sum stays far below 2^63.
-    auto available = static_cast<std::int64_t>(fileMegabytes(vhdxPath) + *freeMB);
-    if (cap && *cap > 0) {
-        available = std::min(available, *cap);
-    }
-    return available;
+// What the room the drive may have is made of: the free space beside the file, the file's own size and
+// the cap.
+struct Room {
+    std::optional<std::uint64_t> freeMB;
+    SizeCap cap;
+    std::optional<std::uint64_t> fileMB;
+};
+
+Room roomFor(const std::wstring& vhdxPath) {
+    return {FreeMegabytesOnDriveOf(vhdxPath), ReadSizeCap(), fileMegabytes(vhdxPath)};
 }
 
 }  // namespace
 
 int CompareVHDXSize(const std::wstring& vhdxPath, const std::wstring& letter, std::uint32_t* newSizeMB) {
-    const std::optional<std::int64_t> available = availableMegabytes(vhdxPath);
+    const Room room = roomFor(vhdxPath);
     const std::int64_t recorded = recordedMegabytes(letter);
-    if (!available) {
-        // Taking unknown free space as none would shrink the drive to nothing.
+    // Taking an unknown size as none would shrink the drive to nothing.
+    if (!room.freeMB) {
         logLine(L"(KvPartitionHelper)free space of the VHDX's drive is unknown, represents the same.\r\n");
         return 0;
+    }
+    if (!room.fileMB) {
+        logLine(L"(KvPartitionHelper)size of the VHDX file is unknown, represents the same.\r\n");
+        return 0;
+    }
+    // Both are byte counts shifted right by 20 bits, so their sum stays far below 2^63.
+    auto available = static_cast<std::int64_t>(*room.fileMB + *room.freeMB);
+    if (room.cap.kind == SizeCap::Kind::Limit) {
+        available = std::min(available, room.cap.megabytes);
     }
     if (recorded == 0) {
         logLine(L"(KvPartitionHelper)not existed before, represents the same.\r\n");
         return 0;
     }
-    const std::int64_t difference = *available - recorded;
+    const std::int64_t difference = available - recorded;
     if (std::abs(difference) < kSimilarMB) {
         logLine(L"(KvPartitionHelper)quite similar, represents the same.\r\n");
         return 0;
     }
     if (difference > 0) {
-        if (*available > kLargestStoredNumber) {
+        // A VHDX's maximum cannot be taken back, so it never grows into a cap nobody knows.
+        if (room.cap.kind == SizeCap::Kind::Unknown) {
+            logLine(L"(KvPartitionHelper)size cap is unknown, the VHDX is not expanded.\r\n");
+            return 0;
+        }
+        if (available > kLargestStoredNumber) {
             logLine(L"(KvPartitionHelper)new size is beyond 2147483647 MB, represents the same.\r\n");
             return 0;
         }
         logLine(L"(KvPartitionHelper)new size is bigger, we should expand the VHDX.\r\n");
-        *newSizeMB = static_cast<std::uint32_t>(*available);
+        *newSizeMB = static_cast<std::uint32_t>(available);
         return static_cast<int>(difference);
     }
     // recorded is at most kLargestStoredNumber and available at least 0, so the shrink fits an int.

@@ -2,6 +2,7 @@
 // record it while attached, and leaves it detached and hidden.
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "KvPartitionHelper.h"
 #include "frame/DiskpartCommands.h"
@@ -21,6 +22,7 @@ namespace {
 
 constexpr wchar_t kExportName[] = L"PH_CreateVHDX";
 constexpr std::uint32_t kPauseBeforeDetachMs = 1000;
+constexpr std::size_t kLongestNtfsLabel = 32;
 
 std::optional<std::string> labelArgument(const wchar_t* volumeLabel) {
     const auto label = textArgument(kExportName, L"the label", volumeLabel);
@@ -29,6 +31,11 @@ std::optional<std::string> labelArgument(const wchar_t* volumeLabel) {
     }
     if (!isScriptSafeText(*label)) {
         logExportFailure(kExportName, L"the label holds a double quote or a control character.");
+        return std::nullopt;
+    }
+    // diskpart would make the file and then fail to format it.
+    if (utf16Length(*label) > kLongestNtfsLabel) {
+        logExportFailure(kExportName, L"the label is longer than the 32 characters of an NTFS label.");
         return std::nullopt;
     }
     auto ansi = scriptArgument(*label);
@@ -75,6 +82,32 @@ std::optional<std::string> creationScript(const std::wstring& path, const std::s
     return script;
 }
 
+// Makes the folders along the path: false, after one log line and with the folders it made removed again,
+// when the file's folder is not there afterwards (a drive that does not exist, a folder that cannot be
+// made), as diskpart could not make the file either.
+bool makeFoldersFor(const std::wstring& path, std::vector<std::wstring>& made) {
+    EnsureDirectory(path, &made);  // 0 by design: the file itself is not there yet
+    if (platform().pathFileExistsW(PathRemoveFileSpec(path))) {
+        return true;
+    }
+    logExportFailure(kExportName, L"the folder of the VHDX path cannot be made.");
+    return false;
+}
+
+void removeFolders(const std::vector<std::wstring>& made) {
+    for (auto folder = made.rbegin(); folder != made.rend(); ++folder) {
+        platform().removeDirectoryW(*folder);
+    }
+}
+
+// A failed creation leaves nothing: nothing stood at the path before, so what stands there now is what
+// the failed script made, and the folders are the ones this call made.
+void removeFailedCreation(const std::string& ansiPath, const std::vector<std::wstring>& made) {
+    platform().setFileAttributesA(ansiPath, win::FILE_ATTRIBUTE_NORMAL_);
+    platform().deleteFileA(ansiPath);
+    removeFolders(made);
+}
+
 }  // namespace
 
 int CreateVHDX(const wchar_t* vhdxPath, const wchar_t* volumeLabel, int maximumMB, int expandable) {
@@ -96,19 +129,31 @@ int CreateVHDX(const wchar_t* vhdxPath, const wchar_t* volumeLabel, int maximumM
     if (!script) {
         return 0;
     }
-    EnsureDirectory(*path);
-    WriteMaxSize(maximumMB);
+    std::vector<std::wstring> madeFolders;
+    if (!makeFoldersFor(*path, madeFolders)) {
+        removeFolders(madeFolders);
+        return 0;
+    }
     DiskpartSettings settings;
     settings.successMessage = L"(KvPartitionHelper)diskpart create vhdx successfully.";
     const ScriptOutcome outcome = RunDiskpartScript(*script, settings);
     if (outcome == ScriptOutcome::ScriptNotWritten) {
+        removeFolders(madeFolders);
         return 0;
+    }
+    // The cap belongs to the drive just made: an older drive's cap stays while there is no new drive.
+    if (outcome == ScriptOutcome::DiskpartSucceeded) {
+        WriteMaxSize(maximumMB);
     }
     PH_ListFixedPartition();
     os.sleep(kPauseBeforeDetachMs);
     PH_DetachVHDX(path->c_str(), 0);
+    if (outcome != ScriptOutcome::DiskpartSucceeded) {
+        removeFailedCreation(*ansiPath, madeFolders);
+        return 0;
+    }
     os.setFileAttributesW(*path, win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
-    return resultOf(outcome);
+    return 1;
 }
 
 }  // namespace kvph

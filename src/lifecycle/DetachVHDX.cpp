@@ -3,8 +3,10 @@
 #include "frame/DiskpartCommands.h"
 #include "frame/ExportGuard.h"
 #include "frame/Folders.h"
+#include "frame/Log.h"
 #include "frame/Operations.h"
 #include "inventory/PartitionInventory.h"
+#include "inventory/VhdxPresenceQuery.h"
 #include "lifecycle/SizeSettings.h"
 #include "lifecycle/VhdxDrive.h"
 #include "platform/Platform.h"
@@ -30,6 +32,20 @@ void removeDriveFiles(const std::string& ansiPath) {
     deleteLibraryFile(kMaxSizeFileName);
 }
 
+// A drive that diskpart could not detach because it is detached already can still be removed at the end
+// of its life; only a listing that shows it not attached says so.
+bool detachedAlready(ScriptOutcome outcome, int removeFiles, const std::wstring& path) {
+    if (outcome != ScriptOutcome::DiskpartFailed || removeFiles == 0) {
+        return false;
+    }
+    const std::optional<VdiskPresence> presence = QueryVdiskPresence(path);
+    if (!presence || presence->attached) {
+        return false;
+    }
+    logLine(L"(KvPartitionHelper)the VHDX is not attached; its files are removed.");
+    return true;
+}
+
 }  // namespace
 
 int DetachVHDX(const wchar_t* vhdxPath, int removeFiles) {
@@ -43,7 +59,7 @@ int DetachVHDX(const wchar_t* vhdxPath, int removeFiles) {
     settings.successMessage = L"(KvPartitionHelper)diskpart detach successfully.";
     const ScriptOutcome outcome =
         runComposedScript(composeScript(kScriptBytes, scripts::kDetach, ansiPath->c_str()), settings);
-    if (outcome != ScriptOutcome::DiskpartSucceeded) {
+    if (outcome != ScriptOutcome::DiskpartSucceeded && !detachedAlready(outcome, removeFiles, *path)) {
         return 0;
     }
     if (removeFiles != 0) {

@@ -39,14 +39,16 @@ int DwordRegHelper::Write(std::uint32_t value) {
     return os.regSetValueExDword(key.get(), valueName_, value) == win::ERROR_SUCCESS_ ? 1 : 0;
 }
 
-bool DwordRegHelper::Restore(const SavedDword& saved) {
+RestoreOutcome DwordRegHelper::Restore(const SavedDword& saved) {
     if (!saved.known || (!saved.valueExisted && !saved.keyExisted && !keyCreated_)) {
-        return false;  // the old state is unknown, or there is nothing to undo
+        return RestoreOutcome::NothingToUndo;  // the old state is unknown, or there is nothing to undo
     }
-    if (!RestoreOnce(saved)) {
-        RestoreOnce(saved);
-    }
-    return true;
+    return RestoreOnce(saved) || RestoreOnce(saved) ? RestoreOutcome::Restored : RestoreOutcome::Failed;
+}
+
+RestoreOutcome DwordRegHelper::RestoreAfterKill(const SavedDword& saved) {
+    keyCreated_ = !saved.keyExisted;
+    return Restore(saved);
 }
 
 bool DwordRegHelper::RestoreOnce(const SavedDword& saved) {

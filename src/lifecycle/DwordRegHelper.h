@@ -16,6 +16,8 @@ struct SavedDword {
     std::uint32_t value = 0;
 };
 
+enum class RestoreOutcome { NothingToUndo, Restored, Failed };
+
 class DwordRegHelper {
 public:
     DwordRegHelper(RegistryRoot root, std::wstring keyPath, std::wstring valueName);
@@ -28,8 +30,11 @@ public:
     // Sets the value, creating the key when it is missing: 1 when the value was set.
     int Write(std::uint32_t value);
     // Puts back what Save found: the old value, or no value, or no key when Write created it and it is
-    // empty again, trying a second time when a registry call fails. True when something was put back.
-    bool Restore(const SavedDword& saved);
+    // empty again, trying a second time when a registry call fails.
+    RestoreOutcome Restore(const SavedDword& saved);
+    // Restore for a change that a process killed since then made: a key that did not exist before counts
+    // as created by that process.
+    RestoreOutcome RestoreAfterKill(const SavedDword& saved);
 
 private:
     bool RestoreOnce(const SavedDword& saved);

@@ -1,4 +1,5 @@
 #include "frame/Folders.h"
+#include "frame/ProfileReplacement.h"
 #include "lifecycle/SizeSettings.h"
 #include "per/DriveManager.h"
 #include "platform/Platform.h"
@@ -8,21 +9,16 @@ namespace kvph {
 
 namespace {
 
-// False when the folder could not be protected or a key could not be written.
+// False when the folder could not be protected or the file could not be replaced with both keys; the
+// old file then stays as it was.
 bool writeUserData(const PER::VolumeLocation& location) {
-    Platform& os = platform();
     if (!SecureDataDirectory(DataDirectory())) {
         return false;
     }
-    const std::wstring path = UserDataIniPath();
-    os.setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
-    os.deleteFileW(path);
-    const bool disk =
-        os.writePrivateProfileStringW(kSettingsSection, kDiskKey, std::to_wstring(location.diskNumber), path)
-            .ok;
-    return disk && os.writePrivateProfileStringW(kSettingsSection, kPartitionKey,
-                                                 std::to_wstring(location.position), path)
-                       .ok;
+    ProfileReplacement userData(UserDataIniPath());
+    return userData.write(kSettingsSection, kDiskKey, std::to_wstring(location.diskNumber)) &&
+           userData.write(kSettingsSection, kPartitionKey, std::to_wstring(location.position)) &&
+           userData.commit(win::FILE_ATTRIBUTE_NORMAL_);
 }
 
 std::optional<PER::VolumeLocation> findVolume(const std::wstring& letter) {

@@ -2,6 +2,7 @@
 
 #include "frame/Folders.h"
 #include "frame/Log.h"
+#include "frame/ProfileReplacement.h"
 #include "platform/Platform.h"
 #include "platform/WinConstants.h"
 
@@ -15,6 +16,33 @@ std::wstring fileNameOf(const std::wstring& path) {
     return path.substr(path.find_last_of(L'\\') + 1);
 }
 
+// Whole decimal digits up to `largest`; nullopt for anything else.
+std::optional<std::int64_t> parseWholeNumber(const std::wstring& text,
+                                             std::int64_t largest = kLargestStoredNumber) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::int64_t value = 0;
+    for (const wchar_t digit : text) {
+        if (digit < L'0' || digit > L'9' || value > largest) {
+            return std::nullopt;
+        }
+        value = value * 10 + (digit - L'0');
+    }
+    return value <= largest ? std::optional<std::int64_t>(value) : std::nullopt;
+}
+
+// The number `text` read from `key` of `iniPath` holds; text that is not one is logged.
+std::optional<std::int64_t> storedNumber(const std::wstring& iniPath, const std::wstring& key,
+                                         const std::wstring& text) {
+    const std::optional<std::int64_t> value = parseWholeNumber(text);
+    if (!value && !text.empty()) {
+        logLine(std::wstring(kLogPrefix) + fileNameOf(iniPath) + L": \"" + key + L"\" is \"" + text +
+                L"\", not a whole number from 0 to 2147483647; ignored.\r\n");
+    }
+    return value;
+}
+
 }  // namespace
 
 std::wstring MaxSizeIniPath() {
@@ -26,12 +54,30 @@ std::wstring UserDataIniPath() {
 }
 
 void WriteMaxSize(int maximumMB) {
-    Platform& os = platform();
     const std::wstring path = MaxSizeIniPath();
-    os.setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
-    os.deleteFileW(path);
-    os.writePrivateProfileStringW(kSettingsSection, kSizeKey, std::to_wstring(maximumMB), path);
-    os.setFileAttributesW(path, win::FILE_ATTRIBUTE_HIDDEN_);
+    ProfileReplacement maxSize(path);
+    if (maxSize.write(kSettingsSection, kSizeKey, std::to_wstring(maximumMB)) &&
+        maxSize.commit(win::FILE_ATTRIBUTE_HIDDEN_)) {
+        return;
+    }
+    // An unknown cap, which never lets the drive grow, rather than another drive's.
+    platform().setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
+    platform().deleteFileW(path);
+}
+
+SizeCap ReadSizeCap() {
+    const std::wstring path = MaxSizeIniPath();
+    const std::wstring text =
+        platform().getPrivateProfileStringW(kSettingsSection, kSizeKey, L"", kTextUnits, path);
+    // What "%d" writes for a maximum below 0, down to -2147483648.
+    if (text.size() > 1 && text[0] == L'-' && parseWholeNumber(text.substr(1), kLargestStoredNumber + 1)) {
+        return {SizeCap::Kind::None, 0};
+    }
+    const std::optional<std::int64_t> cap = storedNumber(path, kSizeKey, text);
+    if (!cap) {
+        return {};
+    }
+    return *cap == 0 ? SizeCap{SizeCap::Kind::None, 0} : SizeCap{SizeCap::Kind::Limit, *cap};
 }
 
 std::optional<std::uint64_t> FreeMegabytesOnDriveOf(const std::wstring& path) {
@@ -48,24 +94,8 @@ std::optional<std::uint64_t> FreeMegabytesOnDriveOf(const std::wstring& path) {
 
 std::optional<std::int64_t> readStoredNumber(const std::wstring& iniPath, const std::wstring& section,
                                              const std::wstring& key) {
-    const std::wstring text = platform().getPrivateProfileStringW(section, key, L"", kTextUnits, iniPath);
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    std::int64_t value = 0;
-    for (const wchar_t digit : text) {
-        if (digit < L'0' || digit > L'9' || value > kLargestStoredNumber) {
-            value = kLargestStoredNumber + 1;
-            break;
-        }
-        value = value * 10 + (digit - L'0');
-    }
-    if (value > kLargestStoredNumber) {
-        logLine(std::wstring(kLogPrefix) + fileNameOf(iniPath) + L": \"" + key + L"\" is \"" + text +
-                L"\", not a whole number from 0 to 2147483647; ignored.\r\n");
-        return std::nullopt;
-    }
-    return value;
+    return storedNumber(iniPath, key,
+                        platform().getPrivateProfileStringW(section, key, L"", kTextUnits, iniPath));
 }
 
 }  // namespace kvph

@@ -21,8 +21,17 @@ inline constexpr wchar_t kPartitionKey[] = L"Partition";
 std::wstring MaxSizeIniPath();
 std::wstring UserDataIniPath();
 
-// Replaces MaxSize.ini with the one "Size" key, then hides it.
+// Replaces MaxSize.ini with the one "Size" key, then hides it. When it cannot, no MaxSize.ini is left.
 void WriteMaxSize(int maximumMB);
+
+// MaxSize.ini's "Size": a cap when above 0; no cap when 0 or below, what the create stores when it was
+// given no maximum; unknown when there is no file or no readable number in it.
+struct SizeCap {
+    enum class Kind { Unknown, None, Limit };
+    Kind kind = Kind::Unknown;
+    std::int64_t megabytes = 0;  // the cap, for Kind::Limit
+};
+SizeCap ReadSizeCap();
 
 // Free megabytes available to the caller on the drive that holds `path` ("D:" of "D:\vd\x.vhdx");
 // nullopt when that cannot be determined: the query fails, or the path has no drive component (a UNC

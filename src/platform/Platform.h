@@ -173,6 +173,8 @@ public:
     virtual BoolResult deleteFileA(const std::string& path) = 0;
     // _wmkdir: 0 on success, -1 on failure.
     virtual int wmkdir(const std::wstring& path) = 0;
+    // RemoveDirectoryW: removes an empty folder.
+    virtual BoolResult removeDirectoryW(const std::wstring& path) = 0;
     // CreateFileW; a non-empty `securityDescriptor` (SDDL) is passed as the new file's security attributes.
     virtual HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess,
                                      std::uint32_t shareMode, std::uint32_t creationDisposition,

@@ -227,12 +227,6 @@ TEST_F(RunnerTest, ReplacesAHiddenReadOnlyLeftover) {
     EXPECT_EQ(machine.diskpartRuns()[0].script, kTwoListScript);
 }
 
-TEST_F(RunnerTest, CreatesAMissingDataDirectory) {
-    ASSERT_FALSE(machine.pathFileExistsW(L"C:\\ProgramData\\Norvel"));
-    EXPECT_EQ(RunDiskpartScript(kTwoListScript), ScriptOutcome::DiskpartSucceeded);
-    EXPECT_TRUE(machine.pathFileExistsW(kDataDirectory));
-}
-
 TEST_F(RunnerTest, ComposedScriptsAreRefusedWhenTheyDoNotFit) {
     const std::string label(300, 'x');
     EXPECT_FALSE(composeScript(kScriptBytes, "format quick fs=ntfs label=\"%s\"\r\n%s\r\n", label.c_str(),

@@ -1,5 +1,9 @@
 // Every export on a small machine, run once per seam call it makes with that one call failing: the export
 // must return 0 or 1, and leave no handle, key, script or batch file behind, nor the AutoRun policy changed.
+// And the exports of the drive's life, run once per seam call with their process killed at that call: a
+// fresh library on the machine as the process left it then runs the next export, which must find the
+// AutoRun policy as it was, each state file as it was or whole, the VHDX file absent or usable, and must
+// give the result the machine then calls for.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,37 +19,37 @@
 
 #include "KvPartitionHelper.h"
 #include "ReliabilityMachine.h"
+#include "inventory/PartitionInventory.h"
 #include "per/DriveManager.h"
 #include "platform/Platform.h"
+#include "sim/format/MachineJson.h"
+#include "sim/windows/Text.h"
 
 namespace kvph::test {
 namespace {
 
-using reliability::kAutoRunKey;
-using reliability::kAutoRunValue;
+using reliability::autoRunOf;
+using reliability::AutoRunState;
 using reliability::kBatch;
 using reliability::kScript;
 using reliability::kVhdx;
 using reliability::smallMachine;
 
-// What a run must leave as it found it.
-struct Trace {
-    bool keyPresent = false;
-    std::optional<std::uint32_t> autoRun;
-    bool operator==(const Trace& o) const { return keyPresent == o.keyPresent && autoRun == o.autoRun; }
-};
+constexpr wchar_t kPartitionIni[] = L"C:\\Program Files\\Host\\Partition.ini";
+constexpr wchar_t kMaxSizeIni[] = L"C:\\Program Files\\Host\\MaxSize.ini";
+constexpr wchar_t kUserDataIni[] = L"C:\\ProgramData\\Norvel\\Quillmark\\UserData.ini";
+constexpr wchar_t kJournal[] = L"C:\\ProgramData\\Norvel\\Quillmark\\AutoRun.ini";
 
-Trace traceOf(const sim::Machine& machine) {
-    Trace trace;
-    auto key = machine.model().registry.find(kAutoRunKey);
-    trace.keyPresent = key != machine.model().registry.end();
-    if (trace.keyPresent) {
-        auto value = key->second.dwords.find(kAutoRunValue);
-        if (value != key->second.dwords.end()) {
-            trace.autoRun = value->second;
-        }
-    }
-    return trace;
+int create() {
+    return PH_CreateVHDX(kVhdx, L"Duskvale", 20480, 1);
+}
+// The drive's next step: attach it when its file is there, else create it. Either must work whatever call
+// was killed.
+int nextOfTheDrive(sim::Machine& machine) {
+    return machine.fileExists(kVhdx) ? PH_AttachVHDX(kVhdx, 0) : create();
+}
+int succeeds(const sim::Machine&) {
+    return 1;
 }
 
 struct Scenario {
@@ -53,11 +57,12 @@ struct Scenario {
     std::optional<std::uint32_t> autoRun;
     std::function<void()> setup;  // run clean before the call under test
     std::function<int()> call;
+    // For the exports of the drive's life, killed at each call: the next export, and the result it must
+    // give on the machine the kill left.
+    std::function<int(sim::Machine&)> next = nullptr;
+    std::function<int(const sim::Machine&)> expected = succeeds;
+    bool removesDriveFiles = false;  // Partition.ini and MaxSize.ini may be gone afterwards
 };
-
-int create() {
-    return PH_CreateVHDX(kVhdx, L"Duskvale", 20480, 1);
-}
 void created() {
     create();
 }
@@ -74,21 +79,33 @@ void nothing() {}
 
 std::vector<Scenario> scenarios() {
     return {
-        {"ListFixedPartition", 0x91, nothing, [] { return PH_ListFixedPartition(); }},
-        {"CreateVHDX", 0x91, nothing, create},
-        {"AttachVHDX", 0x91, created, [] { return PH_AttachVHDX(kVhdx, 0); }},
-        {"AttachVHDX without AutoRun value", std::nullopt, created, [] { return PH_AttachVHDX(kVhdx, 1); }},
+        {"ListFixedPartition", 0x91, nothing, PH_ListFixedPartition,
+         [](sim::Machine&) { return PH_ListFixedPartition(); }},
+        {"CreateVHDX", 0x91, nothing, create, nextOfTheDrive},
+        {"AttachVHDX", 0x91, created, [] { return PH_AttachVHDX(kVhdx, 0); }, nextOfTheDrive},
+        // Read-only, and without a policy key, which the attach then creates and must remove again.
+        {"AttachVHDX without AutoRun value", std::nullopt, created, [] { return PH_AttachVHDX(kVhdx, 1); },
+         nextOfTheDrive},
+        {"AttachVHDX and expand", 0x91,
+         [] {
+             create();
+             platform().writePrivateProfileStringW(L"Main", L"Size", L"25000", kMaxSizeIni);  // room to grow
+         },
+         [] { return PH_AttachVHDX(kVhdx, 0); }, nextOfTheDrive},
         {"AttachVHDX while attached", 0x91, attached, [] { return PH_AttachVHDX(kVhdx, 0); }},
-        {"DetachVHDX", 0x91, attached, [] { return PH_DetachVHDX(kVhdx, 0); }},
-        {"DetachVHDX removing files", 0x91, attached, [] { return PH_DetachVHDX(kVhdx, 1); }},
+        {"DetachVHDX", 0x91, attached, [] { return PH_DetachVHDX(kVhdx, 0); }, nextOfTheDrive},
+        {"DetachVHDX removing files", 0x91, attached, [] { return PH_DetachVHDX(kVhdx, 1); }, nextOfTheDrive,
+         succeeds, true},
         {"CheckExistVHDX", 0x91, attached, [] { return PH_CheckExistVHDX(kVhdx); }},
-        {"FormatNTFS", 0x91, nothing, [] { return PH_FormatNTFS(L"E:", L"Fresh"); }},
+        {"FormatNTFS", 0x91, nothing, [] { return PH_FormatNTFS(L"E:", L"Fresh"); },
+         [](sim::Machine&) { return PH_FormatNTFS(L"E:", L"Fresh"); }},
         {"FindUsableLabel", 0x91, nothing,
          [] {
              wchar_t letter[KVPH_TEXT_UNITS] = {};
              return PH_FindUsableLabel(letter);
          }},
-        {"CompactThenAttachVHDX", 0x91, attachedReadOnly, [] { return PH_CompactThenAttachVHDX(kVhdx); }},
+        {"CompactThenAttachVHDX", 0x91, attachedReadOnly, [] { return PH_CompactThenAttachVHDX(kVhdx); },
+         nextOfTheDrive},
         {"GetVHDXVolumeLabel", 0x91, attached,
          [] {
              wchar_t letter[KVPH_TEXT_UNITS] = {};
@@ -99,8 +116,12 @@ std::vector<Scenario> scenarios() {
              int readOnly = -1;
              return PH_CheckVHDXReadOnly(kVhdx, &readOnly);
          }},
-        {"SetHidden", 0x91, nothing, [] { return PH_SetHidden(L"E:"); }},
-        {"SetNonHidden", 0x91, [] { PH_SetHidden(L"E:"); }, [] { return PH_SetNonHidden(L"E:"); }},
+        {"SetHidden", 0x91, nothing, [] { return PH_SetHidden(L"E:"); },
+         [](sim::Machine&) { return PH_SetHidden(L"E:"); },
+         [](const sim::Machine& m) { return m.model().disks[2].volumes[0].letter ? 1 : 0; }},
+        {"SetNonHidden", 0x91, [] { PH_SetHidden(L"E:"); }, [] { return PH_SetNonHidden(L"E:"); },
+         [](sim::Machine&) { return PH_SetNonHidden(L"E:"); },
+         [](const sim::Machine& m) { return m.model().disks[2].mbr.primary[0].type == 0x1B ? 1 : 0; }},
     };
 }
 
@@ -151,7 +172,7 @@ Outcome runScenario(const Scenario& scenario, const std::optional<sim::Fault>& f
     PER::DriveManager::ReleaseInstance();
     machine.resetCallCounts();
     machine.clearLog();
-    const Trace before = traceOf(machine);
+    const AutoRunState before = autoRunOf(machine);
     const std::size_t runsBefore = machine.diskpartRuns().size();
     if (fault) {
         machine.injectFault(*fault);
@@ -183,7 +204,7 @@ Outcome runScenario(const Scenario& scenario, const std::optional<sim::Fault>& f
     if (machine.fileExists(kBatch) && !removalFailed) {
         outcome.leftBehind.push_back("temp.bat");
     }
-    if (!(traceOf(machine) == before)) {
+    if (autoRunOf(machine) != before) {
         outcome.leftBehind.push_back("AutoRun value changed");
     }
     PER::DriveManager::ReleaseInstance();
@@ -250,6 +271,105 @@ TEST_F(FaultInjectionTest, ScriptFileFailuresRunNoDiskpart) {
             EXPECT_TRUE(outcome.leftBehind.empty()) << outcome.leftBehind.front();
         }
     }
+}
+
+// Whether a state file is whole, told by its structure alone: every key its writer writes, and in an
+// inventory as many volume sections, each with every key, as its "Count" says, and no more.
+bool isWhole(sim::Machine& machine, const std::wstring& file) {
+    const auto has = [&](const std::wstring& section, const wchar_t* key) {
+        return machine.getPrivateProfileStringW(section, key, L"?", 260, file) != L"?";
+    };
+    if (file == kMaxSizeIni) {
+        return has(L"Main", L"Size");
+    }
+    if (file == kUserDataIni) {
+        return has(L"Main", L"Disk") && has(L"Main", L"Partition");
+    }
+    const auto count = static_cast<int>(machine.getPrivateProfileIntW(L"Main", L"Count", -1, file));
+    for (int section = 0; section <= count; ++section) {
+        for (const wchar_t* key : inventory::kVolumeKeys) {
+            if (has(std::to_wstring(section), key) != (section < count)) {
+                return false;
+            }
+        }
+    }
+    return count >= 0;
+}
+
+// The faults of the machine a kill left: a state file that is neither what it was before the call nor a
+// whole file of its kind, or gone where the call does not remove it; the next export's result; the policy.
+std::vector<std::string> faultsAfterTheKill(const Scenario& scenario, const sim::Machine& before,
+                                            sim::Machine& after) {
+    std::vector<std::string> faults;
+    for (const wchar_t* file : {kPartitionIni, kMaxSizeIni, kUserDataIni}) {
+        const std::optional<std::string> old = before.fileBytes(file);
+        const std::optional<std::string> now = after.fileBytes(file);
+        const bool mayBeGone = !old || (scenario.removesDriveFiles && file != kUserDataIni);
+        if (now ? *now != old && !isWhole(after, file) : !mayBeGone) {
+            faults.push_back(sim::text::narrow(file) + (now ? " is half written" : " is gone"));
+        }
+    }
+    const int expected = scenario.expected(after);
+    ScopedPlatform installed(after);
+    PER::DriveManager::ReleaseInstance();
+    const int result = scenario.next(after);
+    PER::DriveManager::ReleaseInstance();
+    if (result != expected) {
+        faults.push_back("the next export gave " + std::to_string(result));
+    }
+    if (autoRunOf(after) != autoRunOf(before) || after.fileExists(kJournal)) {
+        faults.push_back("the AutoRun policy is not as it was");
+    }
+    return faults;
+}
+
+// A call that changes nothing leaves the machine the kill before it left, whose faults are known: the
+// next export runs once per machine a kill can leave.
+TEST(KilledCallTest, TheNextExportFindsTheMachineWholeAfterAKillAtAnyCall) {
+    int checked = 0;
+    int machinesRun = 0;
+    for (const Scenario& scenario : scenarios()) {
+        if (!scenario.next) {
+            continue;
+        }
+        sim::Machine prepared(smallMachine(scenario.autoRun));
+        {
+            ScopedPlatform installed(prepared);
+            PER::DriveManager::ReleaseInstance();
+            scenario.setup();
+            PER::DriveManager::ReleaseInstance();
+        }
+        std::string lastMachine;
+        std::vector<std::string> faults;
+        const int checkedBefore = checked;
+        for (std::uint64_t call = 0;; ++call) {
+            sim::Machine killed(prepared.model());
+            {
+                ScopedPlatform installed(killed);
+                killed.killAtCall(call);
+                scenario.call();
+                PER::DriveManager::ReleaseInstance();
+            }
+            if (!killed.killedModel()) {
+                break;
+            }
+            std::string machine = sim::machineToJson(*killed.killedModel()).dump();
+            if (machine != lastMachine) {
+                sim::Machine after(*killed.killedModel());
+                faults = faultsAfterTheKill(scenario, prepared, after);
+                lastMachine = std::move(machine);
+                ++machinesRun;
+            }
+            for (const std::string& fault : faults) {
+                ADD_FAILURE() << scenario.name << ", killed at call " << call << ": " << fault;
+            }
+            ++checked;
+        }
+        EXPECT_GT(checked, checkedBefore) << scenario.name << " was never killed";
+    }
+    std::cout << "[ killed calls ] " << checked << " kill points checked on " << machinesRun
+              << " machines they left\n";
+    RecordProperty("killPoints", checked);
 }
 
 }  // namespace

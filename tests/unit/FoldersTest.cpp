@@ -15,9 +15,10 @@ TEST_F(FoldersTest, LibraryFoldersEndWithOneBackslash) {
     EXPECT_EQ(DataDirectory(), kDataDirectory);
 }
 
-TEST_F(FoldersTest, EnsureDirectoryOnTheFourKindsOfPath) {
+TEST_F(FoldersTest, EnsureDirectoryOnEachKindOfPath) {
     machine.putFolder(L"C:\\Shared");
     machine.putFolder(L"C:\\Existing");
+    machine.putFile(L"C:\\Blocked", "a file where a folder should be");
     machine.model().letters.push_back(L'D');
     struct Case {
         std::wstring path;
@@ -37,6 +38,8 @@ TEST_F(FoldersTest, EnsureDirectoryOnTheFourKindsOfPath) {
         {L"D:\\Drives\\disk.vhdx", 0, {L"D:\\Drives"}, {L"D:\\Drives\\disk.vhdx"}},
         // A drive that does not exist: nothing is created.
         {L"Q:\\Drives\\Deep\\", 0, {}, {L"Q:\\Drives"}},
+        // A file where a folder should be: nothing is created beyond it.
+        {L"C:\\Blocked\\Inner\\", 0, {}, {L"C:\\Blocked\\Inner"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
@@ -54,12 +57,6 @@ TEST_F(FoldersTest, EnsureDirectoryResetsAttributesOfWhatExists) {
     machine.putFile(L"C:\\Shared.txt", "x", win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_READONLY_);
     EXPECT_EQ(EnsureDirectory(L"C:\\Shared.txt"), 1);
     EXPECT_EQ(machine.fileAttributes(L"C:\\Shared.txt"), win::FILE_ATTRIBUTE_NORMAL_);
-}
-
-TEST_F(FoldersTest, EnsureDirectoryStopsAtTheFirstFolderItCannotCreate) {
-    machine.putFile(L"C:\\Blocked", "a file where a folder should be");
-    EXPECT_EQ(EnsureDirectory(L"C:\\Blocked\\Inner\\"), 0);
-    EXPECT_FALSE(machine.pathFileExistsW(L"C:\\Blocked\\Inner"));
 }
 
 TEST(PathTextTest, ShellPathHelpers) {

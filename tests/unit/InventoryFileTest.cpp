@@ -99,8 +99,6 @@ const LookupCase kLookupCases[] = {
      section(0, "Data", "GPT", "11", kGptData, "Fixed") +
          section(1, "Duskvale", "MBR", "15", kShape0800, "Fixed") + mainSection(1),
      kNone},
-    {"CountBeyondTheSectionsMatchesNothingMissing",
-     section(0, "Data", "GPT", "11", kGptData, "Fixed") + mainSection(5), kNone},
     {"CountBeyondTheSectionsStillFindsAMatch",
      section(0, "Duskvale", "MBR", "15", "", "Fixed") + mainSection(5), 0},
     {"HugeCountEndsTheScan", section(0, "Data", "GPT", "11", kGptData, "Fixed") + mainSection(2147483647),
@@ -109,16 +107,6 @@ const LookupCase kLookupCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Rules, FindVirtualDiskEntryTest, ::testing::ValuesIn(kLookupCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(FrameTest, MissingFileIsNotFoundWithoutReadingProfiles) {
-    machine.resetCallCounts();
-    EXPECT_EQ(inventory::FindVirtualDiskEntry(kIniPath), std::nullopt);
-    EXPECT_EQ(machine.callCounts().count("getPrivateProfileIntW"), 0u);
-}
-
-TEST_F(FrameTest, PartitionIniLivesInTheLibraryFolder) {
-    EXPECT_EQ(inventory::PartitionIniPath(), kIniPath);
-}
 
 struct GuidCase {
     const char* name;
@@ -141,9 +129,6 @@ const GuidCase kGuidCases[] = {
     {"ByteOrderOfTheGroups",
      {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66, 0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff},
      L"00112233-4455-6677-8899-AABBCCDDEEFF"},
-    {"GptBasicDataType",
-     {0xa2, 0xa0, 0xd0, 0xeb, 0xe5, 0xb9, 0x33, 0x44, 0x87, 0xc0, 0x68, 0xb6, 0xb7, 0x26, 0x99, 0xc7},
-     L"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"},
     // Type 0x07, not bootable, recognized, 2048 hidden sectors, then the first identifier bytes.
     {"MbrPartitionAt2048",
      {0x07, 0x00, 0x01, 0x00, 0x00, 0x08, 0x00, 0x00, 1, 2, 3, 4, 5, 6, 7, 8},

@@ -121,20 +121,6 @@ TEST_F(ListingTest, GptSystemDiskCountsItsUnletteredPartitions) {
     EXPECT_EQ(log(), std::vector<std::wstring>{report(systemSection("1", "11"))});
 }
 
-TEST_F(ListingTest, NoLetteredVolumeGivesOnlyTheCount) {
-    sim::Disk disk = systemDisk({0});
-    disk.volumes.back().letter.reset();
-    add(disk);
-    listAndCheck();
-    EXPECT_EQ(inventory(), "[Main]\r\nCount=0\r\n");
-    EXPECT_TRUE(log().empty());
-}
-
-TEST_F(ListingTest, NoDrivesAtAll) {
-    listAndCheck();
-    EXPECT_EQ(inventory(), "[Main]\r\nCount=0\r\n");
-}
-
 TEST_F(ListingTest, OldInventoryIsReplacedWhole) {
     machine.putFile(
         kIniPath, "[7]\r\nLetter=Q:\r\n[Main]\r\nCount=8\r\nStale=1\r\n",
@@ -243,6 +229,7 @@ TEST_F(ListingTest, DrivesNeitherFixedNorRemovableAreLeftOutUnqueried) {
     }
 }
 
+// A drive whose volumes have no letter gives only the count, and is still classified.
 TEST_F(ListingTest, DriveWithoutLetteredVolumesIsStillClassified) {
     sim::Disk disk = dataDisk({0, sim::DriveType::Fixed, 17, std::nullopt}, L'F', L"");
     disk.volumes.back().letter.reset();
@@ -302,17 +289,20 @@ TEST_F(ListingTest, GuidTextFailureAbandonsTheListing) {
     conversionFails.method = "stringFromCLSID";
     conversionFails.skip = 3;  // the first volume's two GUIDs and the second volume's identifier
     machine.injectFault(conversionFails);
+    machine.putFile(kIniPath, "[Main]\r\nCount=0\r\n");  // an older listing, no longer the machine's
     machine.clearLog();
 
     EXPECT_EQ(PH_ListFixedPartition(), 0);
 
-    const std::string firstSectionOnly = iniText({systemSection("1", "11")});
-    EXPECT_EQ(inventory(), firstSectionOnly.substr(0, firstSectionOnly.find("[Main]")));
+    EXPECT_EQ(inventory(), "<no Partition.ini>");
+    EXPECT_FALSE(machine.fileExists(std::wstring(kIniPath) + L".tmp"));
     EXPECT_EQ(log(), (std::vector<std::wstring>{report(systemSection("1", "11")), L"GUID change error"}));
     EXPECT_EQ(machine.openHandleCount(), 0u);
     EXPECT_EQ(inventory::FindVirtualDiskEntry(kIniPath), std::nullopt);
 
-    // The manager was released: the next listing starts afresh and succeeds.
+    // The manager was released: the next listing starts afresh and succeeds, and takes nothing from a
+    // temporary file a killed listing left behind.
+    machine.putFile(std::wstring(kIniPath) + L".tmp", "[7]\r\nLabel Name=Junk\r\n");
     listAndCheck();
     EXPECT_EQ(inventory(), iniText({systemSection("1", "11"), dataSection({1, sim::DriveType::Fixed, 11, 1},
                                                                           'E', "Backup", "1", "Fixed")}));

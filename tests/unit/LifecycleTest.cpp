@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FrameFixture.h"
@@ -46,6 +47,9 @@ public:
         if (throwAtRun == autoRunDuringRuns.size()) {
             throw std::bad_alloc();
         }
+        if (letterTakenAtRun != 0) {
+            model().letters.push_back(std::exchange(letterTakenAtRun, L'\0'));
+        }
         return TestMachine::createProcessAndWait(applicationName, commandLine, flags);
     }
     HandleResult createFileW(const std::wstring& path, std::uint32_t access, std::uint32_t sharing,
@@ -68,12 +72,12 @@ public:
         steps.push_back(std::to_string(milliseconds) + " ms");
         TestMachine::sleep(milliseconds);
     }
-    BoolResult writePrivateProfileStringW(const std::wstring& section, const std::wstring& key,
-                                          const std::wstring& value, const std::wstring& file) override {
-        if (key == L"Count" && file == kPartitionIni) {
+    BoolResult moveFileExW(const std::wstring& existing, const std::wstring& replacement,
+                           std::uint32_t flags) override {
+        if (replacement == kPartitionIni) {
             steps.push_back("listing");
         }
-        return TestMachine::writePrivateProfileStringW(section, key, value, file);
+        return TestMachine::moveFileExW(existing, replacement, flags);
     }
 
     // The simulator's registry keys are upper-cased full paths.
@@ -109,7 +113,8 @@ public:
 
     std::vector<std::optional<std::uint32_t>> autoRunDuringRuns;
     std::vector<std::string> steps;
-    std::size_t throwAtRun = 0;  // 1-based: the diskpart start that throws instead; 0: none
+    std::size_t throwAtRun = 0;    // 1-based: the diskpart start that throws instead; 0: none
+    wchar_t letterTakenAtRun = 0;  // a letter another device takes as the next diskpart starts
 };
 
 // A system disk C: and a data disk whose D: holds the VHDX drive's file; AutoRun policy 0x91.
@@ -268,6 +273,7 @@ struct SizeCase {
     std::vector<std::wstring> log;
     const wchar_t* letter = L"E:";
     const wchar_t* vhdxPath = kVhdx;
+    std::uint32_t fileSizeError = 0;  // the error reading the file's size fails with; 0: it is read
 };
 
 std::string recorded(const char* totalMB) {
@@ -287,6 +293,9 @@ constexpr wchar_t kSmaller[] = L"(KvPartitionHelper)new size is smaller, we shou
 constexpr wchar_t kNew[] = L"(KvPartitionHelper)not existed before, represents the same.\r\n";
 constexpr wchar_t kFreeUnknown[] =
     L"(KvPartitionHelper)free space of the VHDX's drive is unknown, represents the same.\r\n";
+constexpr wchar_t kFileUnknown[] =
+    L"(KvPartitionHelper)size of the VHDX file is unknown, represents the same.\r\n";
+constexpr wchar_t kCapUnknown[] = L"(KvPartitionHelper)size cap is unknown, the VHDX is not expanded.\r\n";
 constexpr wchar_t kTooLarge[] =
     L"(KvPartitionHelper)new size is beyond 2147483647 MB, represents the same.\r\n";
 
@@ -316,6 +325,9 @@ TEST_P(CompareSizeTest, DecidesBetweenKeepingExpandingAndShrinking) {
         fault.error = 21;
         machine.injectFault(fault);
     }
+    if (c.fileSizeError != 0) {
+        machine.injectFault(sim::Fault{"getFileAttributesExW", c.fileSizeError, 0, 1, {}});
+    }
     machine.putFolder(L"D:\\vd");
     machine.putFile(kVhdx, "");
     machine.model().files[sim::Machine::pathKey(kVhdx)].logicalSize = 1000 * sim::kMiB + 99;
@@ -335,21 +347,24 @@ TEST_P(CompareSizeTest, DecidesBetweenKeepingExpandingAndShrinking) {
 
 const SizeCase kSizeCases[] = {
     {"NineMegabytesAreSimilar", 4000, nullptr, kE4991, 0, 77, {kSimilar}},
-    {"TenMegabytesExpand", 4000, nullptr, kE4990, 10, 5000, {kBigger}},
+    {"TenMegabytesExpand", 4000, "0", kE4990, 10, 5000, {kBigger}},
     {"LessRoomShrinks", 3000, nullptr, kE5000, -1000, 77, {kSmaller}},
     {"CapMakesItShrink", 7000, "3000", kE5000, -2000, 77, {kSmaller}},
     {"CapOfZeroIsNoCap", 7000, "0", kE5000, 3000, 8000, {kBigger}},
-    {"NegativeCapIsNoCap", 7000, "-1", kE5000, 3000, 8000, {badCap(L"-1"), kBigger}},
-    {"TextCapIsNoCap", 7000, "abc", kE5000, 3000, 8000, {badCap(L"abc"), kBigger}},
-    {"TooLargeCapIsNoCap", 1000, "4294967297", kE5000, -3000, 77, {badCap(L"4294967297"), kSmaller}},
+    {"NegativeCapIsNoCap", 7000, "-1", kE5000, 3000, 8000, {kBigger}},
+    {"NoCapFileIsNoExpand", 7000, nullptr, kE5000, 0, 77, {kCapUnknown}},
+    {"TextCapIsNoExpand", 7000, "abc", kE5000, 0, 77, {badCap(L"abc"), kCapUnknown}},
+    {"TooLargeCapStillShrinks", 1000, "4294967297", kE5000, -3000, 77, {badCap(L"4294967297"), kSmaller}},
+    {"FileSizeUnreadable", 4000, "0", kE5000, 0, 77, {kFileUnknown}, L"E:", kVhdx, 5},
+    {"FileNotThereHoldsNothing", 4000, "0", kE5000, -1000, 77, {kSmaller}, L"E:", kVhdx, 2},
     {"NegativeTotalIsNoRecord", 4000, nullptr, kEMinus5, 0, 77, {badTotal(L"-5"), kNew}},
     {"WrappingTotalIsNoRecord", 4000, nullptr, kEWrapping, 0, 77, {badTotal(L"3000000000"), kNew}},
     {"TotalWithTrailingTextIsNoRecord", 4000, nullptr, kETrailing, 0, 77, {badTotal(L"4990MB"), kNew}},
-    {"NewSizeBeyondWhatAScriptTakes", 2147483647, nullptr, kE5000, 0, 77, {kTooLarge}},
+    {"NewSizeBeyondWhatAScriptTakes", 2147483647, "0", kE5000, 0, 77, {kTooLarge}},
     {"FreeSpaceUnreadable", std::nullopt, nullptr, kE5000, 0, 77, {kFreeUnknown}},
     {"UncPath", 4000, nullptr, kE5000, 0, 77, {kFreeUnknown}, L"E:", L"\\\\server\\share\\drive.vhdx"},
     {"NoDriveComponent", 4000, nullptr, kE5000, 0, 77, {kFreeUnknown}, L"E:", L"vd\\drive.vhdx"},
-    {"LetterWithoutColonMatchesInAnyCase", 4000, nullptr, kE4990, 10, 5000, {kBigger}, L"e"},
+    {"LetterWithoutColonMatchesInAnyCase", 4000, "0", kE4990, 10, 5000, {kBigger}, L"e"},
     {"LetterWithBackslashDoesNotMatch", 4000, nullptr, kE4990, 0, 77, {kNew}, L"E:\\"},
     {"EmptyLetterMatchesNothing", 4000, nullptr, kE4990, 0, 77, {kNew}, L""},
     {"NoInventory", 4000, nullptr, "", 0, 77, {kNew}},
@@ -358,38 +373,105 @@ const SizeCase kSizeCases[] = {
 INSTANTIATE_TEST_SUITE_P(Table, CompareSizeTest, ::testing::ValuesIn(kSizeCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-struct RegistryCase {
+// The AutoRun policy an attach finds, with or without the journal of an attach killed before it put the
+// policy back: diskpart sees 255, and afterwards the policy is as it was before any attach (a journal is
+// acted on while the policy is still as its attach may have left it; the killed calls test has the
+// journals such an attach leaves, these rows the ones it cannot).
+struct PolicyCase {
     const char* name;
-    bool keyExists;
-    std::optional<std::uint32_t> value;
+    bool keyBefore;
+    std::optional<std::uint32_t> valueBefore;
+    bool keyAfter;
+    std::optional<std::uint32_t> valueAfter;
+    std::string journal = {};  // empty: none
+    const wchar_t* line = nullptr;
 };
 
-class AutoRunRestoreTest : public LifecycleTest, public ::testing::WithParamInterface<RegistryCase> {};
+void PrintTo(const PolicyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
-TEST_P(AutoRunRestoreTest, DiskpartSeesAutoRunOffAndTheValueIsRestoredExactly) {
+std::string journal(int keyExisted, int valueExisted, const char* value) {
+    return "[Main]\r\nKeyExisted=" + std::to_string(keyExisted) +
+           "\r\nValueExisted=" + std::to_string(valueExisted) + "\r\nValue=" + value + "\r\n";
+}
+
+constexpr wchar_t kJournal[] = L"C:\\ProgramData\\Norvel\\Quillmark\\AutoRun.ini";
+constexpr wchar_t kPutBack[] =
+    L"(KvPartitionHelper)AutoRun policy put back as it was before an unfinished attach.\r\n";
+constexpr wchar_t kUnreadable[] =
+    L"(KvPartitionHelper)AutoRun journal cannot be read; the policy is left as it is.\r\n";
+
+class AutoRunRestoreTest : public LifecycleTest, public ::testing::WithParamInterface<PolicyCase> {};
+
+TEST_P(AutoRunRestoreTest, DiskpartSeesAutoRunOffAndThePolicyIsRestoredExactly) {
+    const PolicyCase& c = GetParam();
     createDrive();
     auto& registry = machine.model().registry;
     registry.erase(LifecycleMachine::autoRunKey());
-    if (GetParam().keyExists) {
+    if (c.keyBefore) {
         auto& key = registry[LifecycleMachine::autoRunKey()];
-        if (GetParam().value) {
-            key.dwords[kAutoRunValue] = *GetParam().value;
+        if (c.valueBefore) {
+            key.dwords[kAutoRunValue] = *c.valueBefore;
         }
+    }
+    if (!c.journal.empty()) {
+        machine.putFile(kJournal, c.journal);
     }
     ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
     EXPECT_EQ(machine.autoRunDuringRuns.back(), 255u);
-    EXPECT_EQ(machine.autoRunKeyExists(), GetParam().keyExists);
-    EXPECT_EQ(machine.autoRunKeyExists() ? machine.autoRun() : std::nullopt, GetParam().value);
+    EXPECT_EQ(machine.autoRunKeyExists(), c.keyAfter);
+    EXPECT_EQ(machine.autoRunKeyExists() ? machine.autoRun() : std::nullopt, c.valueAfter);
+    EXPECT_EQ(logged(kPutBack), c.line == kPutBack);
+    EXPECT_EQ(logged(kUnreadable), c.line == kUnreadable);
+    EXPECT_FALSE(machine.fileExists(kJournal));
     EXPECT_EQ(machine.sleeps().back(), 250u);
     EXPECT_EQ(machine.openHandleCount(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(States, AutoRunRestoreTest,
-                         ::testing::Values(RegistryCase{"Value0x91", true, 0x91},
-                                           RegistryCase{"ValueAbsent", true, std::nullopt},
-                                           RegistryCase{"KeyAbsent", false, std::nullopt},
-                                           RegistryCase{"ValueAllOnes", true, 0xFFFFFFFFu}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    States, AutoRunRestoreTest,
+    ::testing::Values(
+        PolicyCase{"Value0x91", true, 0x91, true, 0x91},
+        PolicyCase{"ValueAbsent", true, std::nullopt, true, std::nullopt},
+        PolicyCase{"KeyAbsent", false, std::nullopt, false, std::nullopt},
+        PolicyCase{"ValueAllOnes", true, 0xFFFFFFFFu, true, 0xFFFFFFFFu},
+        PolicyCase{"JournalOfAnAddedValue", true, 255, true, std::nullopt, journal(1, 0, "0"), kPutBack},
+        PolicyCase{"JournalOfAPolicySetSince", true, 0x91, true, 0x91, journal(1, 1, "145")},
+        PolicyCase{"JournalWithoutValue", true, 255, true, 255, journal(1, 1, ""), kUnreadable},
+        PolicyCase{"JournalValueWithoutKey", true, 255, true, 255, journal(0, 1, "145"), kUnreadable}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A journal whose policy could not be put back stays, and an attach meanwhile leaves the policy alone
+// rather than take the 255 it finds for the policy to put back.
+TEST_F(LifecycleTest, AJournalThatCouldNotBePutBackWaitsForTheNextCall) {
+    createDrive();
+    machine.model().registry[LifecycleMachine::autoRunKey()].dwords[kAutoRunValue] = 255;
+    machine.putFile(kJournal, journal(1, 1, "145"));
+    machine.injectFault(sim::Fault{"regOpenKeyExW", 5, 0, 1, {}});
+    EXPECT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
+    EXPECT_TRUE(
+        logged(L"(KvPartitionHelper)AutoRun journal cannot be written; AutoRun is left as it is.\r\n"));
+    EXPECT_EQ(machine.callCounts().count("regSetValueExDword"), 0u);
+    EXPECT_EQ(PH_ListFixedPartition(), 1);
+    EXPECT_EQ(machine.autoRun(), 145u);
+    EXPECT_FALSE(machine.fileExists(kJournal));
+}
+
+// A host moving to a new drive: the old drive's removal takes MaxSize.ini with it, and the new drive, its
+// cap now unknown, is never grown into all the room of the drive that holds it.
+TEST_F(LifecycleTest, ADriveWhoseCapWentWithTheOldDrivesRemovalIsNotExpanded) {
+    const wchar_t fresh[] = L"D:\\vd\\new.vhdx";
+    createDrive();
+    ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
+    ASSERT_EQ(PH_CreateVHDX(fresh, L"Duskvale", 20480, 1), 1);
+    ASSERT_EQ(PH_DetachVHDX(kVhdx, 1), 1);
+    ASSERT_EQ(PH_AttachVHDX(fresh, 0), 1);
+    ASSERT_EQ(PH_DetachVHDX(fresh, 0), 1);
+    EXPECT_EQ(PH_AttachVHDX(fresh, 0), 1);
+    EXPECT_TRUE(logged(kCapUnknown));
+    EXPECT_EQ(machine.vdisk(fresh)->maximumMB, 20480);
+}
 
 TEST_F(LifecycleTest, FailedAttachOfAVhdxRetriesThroughADetachAndExtends) {
     createDrive();
@@ -445,8 +527,11 @@ TEST_F(LifecycleTest, RecordDiskPartitionFailsWhenUserDataIniCannotBeWritten) {
     }
 }
 
-TEST_F(LifecycleTest, FailedDetachWithRemovalDeletesNothingAndAFailedCompactionStillLists) {
+// A removal whose detach diskpart refuses removes nothing of an attached drive, and all of a drive that is
+// detached already.
+TEST_F(LifecycleTest, FailedDetachRemovesOnlyADetachedDriveAndAFailedCompactionStillLists) {
     createDrive();
+    ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
     machine.model().diskpart.exitCodes = {0x80070020u};
     EXPECT_EQ(PH_DetachVHDX(kVhdx, 1), 0);
     EXPECT_TRUE(machine.fileExists(kVhdx));
@@ -456,7 +541,15 @@ TEST_F(LifecycleTest, FailedDetachWithRemovalDeletesNothingAndAFailedCompactionS
     machine.putFile(kPartitionIni, "[Main]\r\nCount=0\r\n");
     machine.model().diskpart.exitCodes = {0x80070020u};
     EXPECT_EQ(PH_CompactThenAttachVHDX(kVhdx), 0);
-    EXPECT_EQ(machine.iniText(kPartitionIni, L"Main", L"Count"), L"2");
+    EXPECT_EQ(machine.iniText(kPartitionIni, L"Main", L"Count"), L"3");
+
+    ASSERT_EQ(PH_DetachVHDX(kVhdx, 0), 1);
+    EXPECT_EQ(PH_DetachVHDX(kVhdx, 0), 0);
+    EXPECT_EQ(PH_DetachVHDX(kVhdx, 1), 1);
+    EXPECT_TRUE(logged(L"(KvPartitionHelper)the VHDX is not attached; its files are removed."));
+    for (const wchar_t* removed : {kVhdx, kPartitionIni, kMaxSizeIni}) {
+        EXPECT_FALSE(machine.fileExists(removed));
+    }
 }
 
 // Without the drive's section the detach still runs, and the volume recorded before stays recorded.
@@ -470,6 +563,21 @@ TEST_F(LifecycleTest, DetachWithoutTheDrivesSectionLeavesUserDataIniAlone) {
     EXPECT_EQ(machine.fileBytes(kUserDataIni), "[Main]\r\nDisk=7\r\nPartition=9\r\n");
 }
 
+// A creation that diskpart fails half-way leaves nothing of it, and its retry works: Z:, free when it was
+// chosen, is taken by another device before the script assigns it.
+TEST_F(LifecycleTest, AFailedCreationLeavesNoFileNoFolderAndTheSizeCapAsItWas) {
+    const wchar_t path[] = L"D:\\new\\vd\\drive.vhdx";
+    machine.putFile(kMaxSizeIni, "[Main]\r\nSize=7\r\n", 0x2);  // an older drive's
+    machine.letterTakenAtRun = L'Z';
+    EXPECT_EQ(PH_CreateVHDX(path, L"Duskvale", 20480, 1), 0);
+    EXPECT_FALSE(machine.fileExists(path));
+    EXPECT_EQ(machine.vdisk(path), nullptr);
+    EXPECT_FALSE(machine.pathFileExistsW(L"D:\\new"));
+    EXPECT_EQ(machine.fileBytes(kMaxSizeIni), "[Main]\r\nSize=7\r\n");
+    EXPECT_EQ(machine.fileAttributes(kMaxSizeIni), 0x2u);
+    EXPECT_EQ(PH_CreateVHDX(path, L"Duskvale", 20480, 1), 1);
+}
+
 // Whatever would refuse a create, or make it certainly fail, is found before anything changes.
 struct CreateRefusal {
     const char* name;
@@ -477,6 +585,8 @@ struct CreateRefusal {
     bool fileExists;
     bool everyLetterTaken;
     int maximumMB;
+    const wchar_t* label = L"Duskvale";
+    const wchar_t* unmakeableFolder = L"";  // a folder along the path whose making fails
 };
 
 void PrintTo(const CreateRefusal& c, std::ostream* os) {
@@ -489,6 +599,7 @@ TEST_P(CreateRefusalTest, RefusesWithOneLineBeforeAnyFolderIniFileOrScript) {
     const CreateRefusal& c = GetParam();
     machine.putFile(kMaxSizeIni, "[Main]\r\nSize=20480\r\n", 0x2);
     const std::wstring folder = c.path.substr(0, c.path.rfind(L'\\'));
+    const std::wstring outermostFolder = c.path.substr(0, c.path.find(L'\\', 3));
     if (c.fileExists) {
         machine.putFolder(folder);
         machine.putFile(c.path, "data");
@@ -497,11 +608,14 @@ TEST_P(CreateRefusalTest, RefusesWithOneLineBeforeAnyFolderIniFileOrScript) {
     for (wchar_t letter = L'E'; c.everyLetterTaken && letter <= L'Z'; ++letter) {
         (letter == L'Z' ? machine.model().notReadyLetters : machine.model().letters).push_back(letter);
     }
-    EXPECT_EQ(PH_CreateVHDX(c.path.c_str(), L"Duskvale", c.maximumMB, 1), 0);
+    if (*c.unmakeableFolder != L'\0') {
+        machine.injectFault(sim::Fault{"wmkdir", 5, 0, 1, c.unmakeableFolder});
+    }
+    EXPECT_EQ(PH_CreateVHDX(c.path.c_str(), c.label, c.maximumMB, 1), 0);
     EXPECT_EQ(machine.logTexts().size(), 1u);
     EXPECT_EQ(runCount(), 0u);
     EXPECT_EQ(machine.iniText(kMaxSizeIni, L"Main", L"Size"), L"20480");
-    EXPECT_EQ(machine.pathFileExistsW(folder), c.fileExists);
+    EXPECT_EQ(machine.pathFileExistsW(outermostFolder), c.fileExists);
     EXPECT_FALSE(machine.fileExists(kScriptFile));
     EXPECT_FALSE(machine.fileExists(kPartitionIni));
 }
@@ -513,7 +627,12 @@ INSTANTIATE_TEST_SUITE_P(
                                     false, false, 1000},
                       CreateRefusal{"NoFreeLetter", L"D:\\new\\drive.vhdx", false, true, 1000},
                       // No cap, and Q: is no volume whose free space could size the drive.
-                      CreateRefusal{"NoSizeKnown", L"Q:\\new\\drive.vhdx", false, false, 0}),
+                      CreateRefusal{"NoSizeKnown", L"Q:\\new\\drive.vhdx", false, false, 0},
+                      CreateRefusal{"NoSuchDrive", L"Q:\\new\\drive.vhdx", false, false, 1000},
+                      CreateRefusal{"FolderCannotBeMade", L"D:\\new\\inner\\drive.vhdx", false, false, 1000,
+                                    L"Duskvale", L"inner"},
+                      CreateRefusal{"LabelLongerThanNtfsTakes", kVhdx, false, false, 1000,
+                                    L"A label of thirty-six letters, sorry"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What holds the letter recorded for the drive while it is detached (a disk, a network drive, another

@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "HostMachine.h"
+#include "sim/Machine.h"
 
 namespace kvph::test::reliability {
 
@@ -27,6 +29,19 @@ inline sim::MachineModel smallMachine(std::optional<std::uint32_t> autoRun) {
         model.registry[kAutoRunKey].dwords[kAutoRunValue] = *autoRun;
     }
     return model;
+}
+
+// The AutoRun policy as a call must leave it: whether its key is there, and its value.
+using AutoRunState = std::pair<bool, std::optional<std::uint32_t>>;
+
+inline AutoRunState autoRunOf(const sim::Machine& machine) {
+    const auto key = machine.model().registry.find(kAutoRunKey);
+    if (key == machine.model().registry.end()) {
+        return {false, std::nullopt};
+    }
+    const auto value = key->second.dwords.find(kAutoRunValue);
+    return {true,
+            value != key->second.dwords.end() ? std::optional<std::uint32_t>(value->second) : std::nullopt};
 }
 
 }  // namespace kvph::test::reliability

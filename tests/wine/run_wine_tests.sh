@@ -276,33 +276,25 @@ test_percent_in_the_library_folder() {
     rm -rf "$folder"
 }
 
-# Wine shows the library no physical drives, so the inventory is empty, but it is written through the
-# private-profile calls and hidden like on a real machine.
-test_list_fixed_partition() {
-    rm -f "$HARNESS/Partition.ini"
-    local output attributes
-    output=$(host list-fixed)
-    attributes=$(attributes_of 'C:\kvph\Partition.ini')
-    [ "$(result_of "$output")" = 1 ] && [ "$(sed -n 's/^ini //p' <<<"$output")" = $'[Main]\nCount=0' ] \
-        && [ "$attributes" != missing ] && [ $((attributes & 0x6)) -eq 6 ] \
-        && pass "PH_ListFixedPartition: 1, Partition.ini next to the DLL holds Count=0 and is hidden+system" \
-        || fail "PH_ListFixedPartition under Wine" "$output" "attributes: $attributes"
-}
-
-# A leftover inventory, hidden, read-only and full of junk, is replaced whole by the listing.
+# Wine shows the library no physical drives, so the inventory is empty. A leftover one, hidden, read-only
+# and full of junk, is replaced whole: the listing writes its file beside it through the private-profile
+# calls, moves it over the old one and makes it hidden and system (Wine keeps the archive bit).
 test_listing_replaces_a_leftover_inventory() {
     printf '[7]\r\nLabel Name=Junk\r\n[Main]\r\nCount=9\r\n%s\r\n' "$(head -c 3000 /dev/zero | tr '\0' 'j')" \
         >"$HARNESS/Partition.ini"
-    local set attributes output
+    printf '[9]\r\nLabel Name=Killed\r\n' >"$HARNESS/Partition.ini.tmp"
+    local set attributes output after
     set=$(host set-attributes 'C:\kvph\Partition.ini' 3)
     attributes=$(attributes_of 'C:\kvph\Partition.ini')
     output=$(host list-fixed)
+    after=$(attributes_of 'C:\kvph\Partition.ini')
     [ "$set" = "set 1" ] && [ "$attributes" != missing ] && [ $((attributes & 3)) -eq 3 ] \
         && [ "$(result_of "$output")" = 1 ] \
         && cmp -s "$HARNESS/Partition.ini" <(printf '[Main]\r\nCount=0\r\n') \
-        && pass "a hidden read-only Partition.ini full of junk is replaced by exactly [Main] Count=0" \
-        || fail "leftover Partition.ini replaced" "set-attributes: $set, attributes before: $attributes" "$output" \
-            "$(od -c "$HARNESS/Partition.ini" 2>&1 | head -5)"
+        && [ "$after" != missing ] && [ $((after & 0x7)) -eq 6 ] && [ ! -e "$HARNESS/Partition.ini.tmp" ] \
+        && pass "a hidden read-only Partition.ini full of junk is replaced by exactly [Main] Count=0, hidden+system" \
+        || fail "leftover Partition.ini replaced" "set-attributes: $set, attributes before: $attributes after: $after" \
+            "$output" "$(od -c "$HARNESS/Partition.ini" 2>&1 | head -5)"
 }
 
 # Wine shows no physical drives, so with the VHDX attached no section of the inventory matches it. Listed
@@ -805,6 +797,29 @@ test_lifecycle_exports() {
         || fail "PH_DetachVHDX with removal" "$output" "$runs"
 }
 
+# A host killed while its attach waits for diskpart leaves AutoRun off and the attach's journal; the next
+# call, from a new process, puts the policy back exactly.
+test_killed_attach_is_undone_by_the_next_call() {
+    local stuck journal=no after output attempt
+    "$WINE" reg add "$AUTORUN_KEY" /v NoDriveTypeAutoRun /t REG_DWORD /d 145 /f >/dev/null 2>&1
+    rm -f "$HARNESS/Partition.ini"
+    stand_in "" 0 4000
+    "$WINE" 'C:\kvph\wine_host.exe' attach "$VHDX" >/dev/null 2>>"$WINE_ERRORS" &
+    for attempt in $(seq 200); do [ -e "$STAND_IN/running.lock" ] && break; sleep 0.1; done
+    "$WINE" taskkill /f /im wine_host.exe >/dev/null 2>>"$WINE_ERRORS" || kill -9 $!
+    for attempt in $(seq 200); do [ -e "$STAND_IN/running.lock" ] || break; sleep 0.1; done
+    stuck=$(autorun_now)
+    [ -f "$DATA_DIR/AutoRun.ini" ] && journal=yes
+    stand_in "" 0
+    output=$(host check-exist "$VHDX")
+    after=$(autorun_now)
+    [ "$stuck" = 0xff ] && [ "$journal" = yes ] && [ "$after" = 0x91 ] && [ ! -e "$DATA_DIR/AutoRun.ini" ] \
+        && has_log_line "$output" '(KvPartitionHelper)AutoRun policy put back as it was before an unfinished attach.\r\n' \
+        && pass "a host killed during its attach leaves AutoRun 0xff and a journal; the next call, in a new process, puts back 0x91" \
+        || fail "the next call puts AutoRun back after a killed attach" \
+            "after the kill: $stuck, journal: $journal, after the next call: $after" "$output"
+}
+
 # A diskpart.exe beside the host program would run first if diskpart were found by a search of its name;
 # the library starts the system folder's, which each run of the stand-in records as its PROGRAM.
 test_diskpart_from_the_system_folder() {
@@ -856,7 +871,6 @@ test_check_exist_results
 test_files_after_a_query
 test_library_folder_is_the_dlls_own
 test_percent_in_the_library_folder
-test_list_fixed_partition
 test_listing_replaces_a_leftover_inventory
 test_volume_queries_without_a_matching_section
 test_null_state_pointer
@@ -868,6 +882,7 @@ test_kvph_tool
 test_kvph_capture
 test_kvph_check
 test_lifecycle_exports
+test_killed_attach_is_undone_by_the_next_call
 test_diskpart_from_the_system_folder
 test_package
 test_two_processes_never_overlap

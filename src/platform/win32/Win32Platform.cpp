@@ -197,6 +197,10 @@ public:
 
     int wmkdir(const std::wstring& path) override { return _wmkdir(path.c_str()); }
 
+    BoolResult removeDirectoryW(const std::wstring& path) override {
+        return boolResult(RemoveDirectoryW(path.c_str()));
+    }
+
     HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                              std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes,
                              const std::wstring& securityDescriptor) override {

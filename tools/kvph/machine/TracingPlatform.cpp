@@ -115,6 +115,14 @@ int TracingPlatform::wmkdir(const std::wstring& path) {
     return result;
 }
 
+BoolResult TracingPlatform::removeDirectoryW(const std::wstring& path) {
+    const BoolResult result = inner_.removeDirectoryW(path);
+    if (result.ok) {
+        report("removed folder " + shown(path));
+    }
+    return result;
+}
+
 HandleResult TracingPlatform::createFileW(const std::wstring& path, std::uint32_t desiredAccess,
                                           std::uint32_t shareMode, std::uint32_t creationDisposition,
                                           std::uint32_t flagsAndAttributes,

@@ -51,6 +51,7 @@ public:
     }
     BoolResult deleteFileA(const std::string& path) override;
     int wmkdir(const std::wstring& path) override;
+    BoolResult removeDirectoryW(const std::wstring& path) override;
     HandleResult createFileW(const std::wstring& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                              std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes,
                              const std::wstring& securityDescriptor = std::wstring()) override;
