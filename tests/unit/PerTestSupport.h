@@ -17,22 +17,17 @@
 
 namespace kvph::test {
 
-// The simulated machine, recording each device control and drive open, with a hook that may replace
+// The simulated machine, recording each drive open, with a hook that may replace
 // the answer to a control code.
 class ObservedMachine : public sim::Machine {
 public:
     using sim::Machine::Machine;
 
-    struct IoCall {
-        std::uint32_t controlCode;
-        std::uint32_t outputSize;
-    };
     using IoHook = std::function<std::optional<IoResult>(std::uint32_t controlCode, std::uint32_t outputSize,
                                                          const IoResult& real)>;
 
     IoResult deviceIoControl(Handle device, std::uint32_t controlCode, const Bytes& input,
                              std::uint32_t outputSize) override {
-        ioCalls.push_back({controlCode, outputSize});
         IoResult real = sim::Machine::deviceIoControl(device, controlCode, input, outputSize);
         if (ioHook) {
             if (std::optional<IoResult> replaced = ioHook(controlCode, outputSize, real)) {
@@ -52,20 +47,9 @@ public:
 
     HandleResult createFileA(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                              std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override {
-        openAccess.push_back(desiredAccess);
         opens.push_back({path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes});
         return sim::Machine::createFileA(path, desiredAccess, shareMode, creationDisposition,
                                          flagsAndAttributes);
-    }
-
-    std::vector<std::uint32_t> ioSizes(std::uint32_t controlCode) const {
-        std::vector<std::uint32_t> sizes;
-        for (const IoCall& call : ioCalls) {
-            if (call.controlCode == controlCode) {
-                sizes.push_back(call.outputSize);
-            }
-        }
-        return sizes;
     }
 
     int calls(const std::string& method) const {
@@ -73,8 +57,6 @@ public:
         return it == callCounts().end() ? 0 : it->second;
     }
 
-    std::vector<IoCall> ioCalls;
-    std::vector<std::uint32_t> openAccess;
     std::vector<OpenCall> opens;
     IoHook ioHook;
 };
