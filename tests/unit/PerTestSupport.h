@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -111,6 +113,11 @@ public:
     // The same with `sgdisk` run with `arguments` (each already quoted where needed).
     static std::string withSgdisk(const std::string& name, std::uint64_t sizeBytes,
                                   const std::string& arguments);
+    // A sparse 1 GiB image whose boot records (by sector) hold the given slots {type, first, sectors}
+    // as a table stores them, which the partitioning tools would refuse to write.
+    using Slots = std::vector<std::array<std::uint32_t, 3>>;
+    static std::string withBootRecords(const std::string& name,
+                                       const std::map<std::uint32_t, Slots>& records);
     // Overwrites one 512-byte sector of an image with zeros.
     static bool zeroSector(const std::string& path, std::uint64_t sector);
 };
