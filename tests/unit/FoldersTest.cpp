@@ -62,14 +62,5 @@ TEST_F(FoldersTest, EnsureDirectoryStopsAtTheFirstFolderItCannotCreate) {
     EXPECT_FALSE(machine.pathFileExistsW(L"C:\\Blocked\\Inner"));
 }
 
-TEST(PathTextTest, ShellPathHelpers) {
-    EXPECT_EQ(PathAddBackslash(L"C:\\a"), L"C:\\a\\");
-    EXPECT_EQ(PathAddBackslash(L"C:\\a\\"), L"C:\\a\\");
-    EXPECT_EQ(PathAppend(L"C:\\a", L"\\b\\c\\"), L"C:\\a\\b\\c\\");
-    EXPECT_EQ(PathAppend(L"C:\\a\\", L"b.txt"), L"C:\\a\\b.txt");
-    EXPECT_EQ(PathRemoveFileSpec(L"C:\\Program Files\\Host\\lib.dll"), L"C:\\Program Files\\Host");
-    EXPECT_EQ(PathRemoveFileSpec(L"C:\\lib.dll"), L"C:\\");
-}
-
 }  // namespace
 }  // namespace kvph::test
