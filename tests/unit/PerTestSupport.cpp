@@ -47,6 +47,10 @@ bool run(const std::string& command) {
 
 }  // namespace
 
+std::string DiskImages::scratchPath(const std::string& name) {
+    return imagePath(name);
+}
+
 bool DiskImages::toolsPresent() {
     return run("command -v sfdisk >/dev/null 2>&1 || test -x /usr/sbin/sfdisk") &&
            run("command -v sgdisk >/dev/null 2>&1 || test -x /usr/sbin/sgdisk");

@@ -104,6 +104,9 @@ constexpr std::int64_t mbOfSectors(std::uint64_t sectors) {
 class DiskImages {
 public:
     static bool toolsPresent();
+    // A path in this process's own scratch folder under the build tree, which goes with the process:
+    // test processes that run at once (ctest, valgrind, sanitizers) never share a file.
+    static std::string scratchPath(const std::string& name);
     // For a fixture's SetUp: without the tools the test is skipped, or fails when CI is set, so that
     // a build machine missing them cannot pass by running none of these tests.
     static void requireTools();

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 
+#include "PerTestSupport.h"
 #include "per/ByteReader.h"
 #include "platform/WinConstants.h"
 #include "sim/Machine.h"
@@ -281,7 +282,7 @@ TEST(DiskJsonTest, MistakesNameTheirKey) {
 
 // The image is read sector by sector, so its sector size is bounded before anything is read.
 TEST(DiskJsonTest, ImageSectorSizeOutsideWhatDisksUseIsRefused) {
-    const std::filesystem::path folder = KVPH_TEST_TMP;
+    const std::filesystem::path folder = DiskImages::scratchPath("sectors");
     std::filesystem::create_directories(folder);
     std::ofstream(folder / "tiny.img", std::ios::binary) << std::string(4096, '\0');
     for (const std::uint32_t bytesPerSector : {256u, 8192u, 4294967295u}) {

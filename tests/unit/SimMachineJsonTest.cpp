@@ -116,7 +116,7 @@ TEST(SimMachineJsonTest, SavedMachinesLoadBackTheSame) {
 }
 
 TEST(SimMachineJsonTest, MachineFilesAllowCommentsAndNameThemselvesInErrors) {
-    const auto folder = std::filesystem::temp_directory_path() / "kvph_sim_json_test";
+    const std::filesystem::path folder = kvph::test::DiskImages::scratchPath("json");
     std::filesystem::create_directories(folder);
     const std::string good = (folder / "good.json").string();
     const std::string bad = (folder / "bad.json").string();
@@ -274,8 +274,7 @@ TEST(SimMachineJsonTest, DeclaredFileSizesAreNotHeldInMemory) {
 // Only regular files are opened: a folder, a device or a pipe (which would block the open) is refused by
 // its type, for the machine file and for a disk image alike.
 TEST(SimMachineJsonTest, FoldersDevicesAndPipesAreNotOpened) {
-    const auto folder = std::filesystem::temp_directory_path() / "kvph_sim_json_special";
-    std::filesystem::remove_all(folder);
+    const std::filesystem::path folder = kvph::test::DiskImages::scratchPath("special");
     std::filesystem::create_directories(folder / "sub");
     const std::string pipe = (folder / "pipe").string();
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
