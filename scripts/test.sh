@@ -23,16 +23,18 @@ failed=0
 file() { echo "$logs/${1// /-}.$2"; }
 now() { date -u +%H:%M:%S; }
 
-# Runs "$@" as the step $1: its output goes to the step's log, its wall, user and system seconds to the
-# step's times, and "ok" or "failed" to its status.
-run_step() {
-    local name=$1 status=ok
+# Runs "$@" as the step $1 in a subshell of its own, so that its times count its own processes only: its
+# output goes to the step's log, its wall, user and system seconds to the step's times, and "ok" or
+# "failed" to its status.
+run_step() (
+    name=$1
     shift
-    local TIMEFORMAT='%R %U %S'
+    TIMEFORMAT='%R %U %S'
+    status=ok
     { time "$@" >"$(file "$name" log)" 2>&1; } 2>"$(file "$name" times)" || status=failed
     echo "$status" >"$(file "$name" status)"
     [ "$status" = ok ]
-}
+)
 
 # A build in the foreground; when it fails its output is shown, and the tiers that need it do not start.
 build() {
