@@ -215,13 +215,54 @@ MbrSlot parseMbrSlot(const json& object, const std::string& where) {
     return slot;
 }
 
+std::string entryAt(const std::string& where, std::size_t index) {
+    return where + "[" + std::to_string(index) + "]";
+}
+
+// The partition table of a disk, described or read from an image, against one set of rules: every
+// partition lies on the disk and shares no sector with another, and each logical drive lies in the
+// extended partition after the container's first sector (its boot record). `where` names the table's
+// list ("disks[0].partitions"); its entries are named in the order a described disk lists them.
+void checkTable(const Disk& disk, const std::string& where) {
+    const std::uint64_t sectors = diskSectors(disk);
+    std::vector<Span> spans;
+    if (disk.style == PartitionStyle::Gpt) {
+        for (std::size_t i = 0; i < disk.gpt.entries.size(); ++i) {
+            spans.push_back({disk.gpt.entries[i].start, disk.gpt.entries[i].sectors, entryAt(where, i)});
+        }
+    } else if (disk.style == PartitionStyle::Mbr) {
+        for (std::size_t i = 0; i < disk.mbr.primary.size(); ++i) {
+            if (disk.mbr.primary[i].type != 0) {
+                spans.push_back({disk.mbr.primary[i].start, disk.mbr.primary[i].sectors, entryAt(where, i)});
+            }
+        }
+    }
+    checkSpans(spans, 1, sectors, diskEnd(sectors));
+    const MbrSlot* container = disk.style == PartitionStyle::Mbr ? extendedSlot(disk.mbr) : nullptr;
+    if (container == nullptr) {
+        return;
+    }
+    const std::string containerAt =
+        entryAt(where, static_cast<std::size_t>(container - disk.mbr.primary.data()));
+    std::vector<Span> drives;
+    for (const MbrTable::BootRecord& record : disk.mbr.chain) {
+        for (const MbrSlot& slot : record.slots) {
+            if (slot.type != 0 && !isContainerType(slot.type)) {
+                drives.push_back(
+                    {slot.start, slot.sectors, entryAt(containerAt + ".logical", drives.size())});
+            }
+        }
+    }
+    checkSpans(drives, container->start + 1, container->start + container->sectors,
+               "its extended partition " + containerAt);
+}
+
 void parseMbrPartitions(const json& list, const std::string& where, Disk& disk) {
     if (list.size() > disk.mbr.primary.size()) {
         fail(where, "an MBR holds four partitions; put more in an extended partition's \"logical\" list");
     }
-    std::vector<Span> primaries;
     for (std::size_t i = 0; i < list.size(); ++i) {
-        const std::string at = where + "[" + std::to_string(i) + "]";
+        const std::string at = entryAt(where, i);
         allowOnly(list[i], at, {"start", "sectors", "type", "boot", "logical"});
         disk.mbr.primary[i] = parseMbrSlot(list[i], at);
         if (list[i].contains("logical") && !isContainerType(disk.mbr.primary[i].type)) {
@@ -230,16 +271,11 @@ void parseMbrPartitions(const json& list, const std::string& where, Disk& disk) 
         if (disk.mbr.primary[i].start > kMaxMbrSectors) {
             fail(at + ".start", "must be at most " + std::to_string(kMaxMbrSectors) + " on an MBR disk");
         }
-        if (disk.mbr.primary[i].type != 0) {
-            primaries.push_back({disk.mbr.primary[i].start, disk.mbr.primary[i].sectors, at});
-        }
     }
-    checkSpans(primaries, 1, diskSectors(disk), diskEnd(diskSectors(disk)));
     for (std::size_t i = 0; i < list.size(); ++i) {
         // The chain of extended boot records hangs off the first extended partition only.
         if (list[i].contains("logical") && &disk.mbr.primary[i] != extendedSlot(disk.mbr)) {
-            fail(where + "[" + std::to_string(i) + "].logical",
-                 "only the first extended partition holds logical drives");
+            fail(entryAt(where, i) + ".logical", "only the first extended partition holds logical drives");
         }
     }
     for (std::size_t i = 0; i < list.size(); ++i) {
@@ -247,29 +283,22 @@ void parseMbrPartitions(const json& list, const std::string& where, Disk& disk) 
             continue;
         }
         const json& logicals = list[i].at("logical");
-        const std::string at = where + "[" + std::to_string(i) + "].logical";
+        const std::string at = entryAt(where, i) + ".logical";
         if (!logicals.is_array()) {
             fail(at, "must be a list");
         }
         // Each logical drive follows its own extended boot record inside the container.
-        const MbrSlot& container = disk.mbr.primary[i];
-        std::vector<Span> drives;
         for (std::size_t k = 0; k < logicals.size(); ++k) {
-            const std::string logicalAt = at + "[" + std::to_string(k) + "]";
+            const std::string logicalAt = entryAt(at, k);
             allowOnly(logicals[k], logicalAt, {"start", "sectors", "type"});
-            const MbrSlot logical = parseMbrSlot(logicals[k], logicalAt);
-            drives.push_back({logical.start, logical.sectors, logicalAt});
-            appendLogicalDrive(disk.mbr, logical);
+            appendLogicalDrive(disk.mbr, parseMbrSlot(logicals[k], logicalAt));
         }
-        checkSpans(drives, container.start + 1, container.start + container.sectors,
-                   "its extended partition " + where + "[" + std::to_string(i) + "]");
     }
 }
 
 void parseGptPartitions(const json& list, const std::string& where, Disk& disk) {
-    std::vector<Span> spans;
     for (std::size_t i = 0; i < list.size(); ++i) {
-        const std::string at = where + "[" + std::to_string(i) + "]";
+        const std::string at = entryAt(where, i);
         allowOnly(list[i], at, {"start", "sectors", "type", "id", "name"});
         GptEntry entry;
         entry.start = unsignedAt(list[i], "start", at);
@@ -282,9 +311,7 @@ void parseGptPartitions(const json& list, const std::string& where, Disk& disk) 
             entry.name = text::fromUtf8(stringAt(list[i], "name", at));
         }
         disk.gpt.entries.push_back(entry);
-        spans.push_back({entry.start, entry.sectors, at});
     }
-    checkSpans(spans, 1, diskSectors(disk), diskEnd(diskSectors(disk)));
 }
 
 // The start sectors of the partitions that can carry a file system: not extended containers or links.
@@ -521,6 +548,7 @@ Disk diskFromJson(const json& object, const std::string& where, const std::strin
     if (object.contains("sizeBytes")) {
         disk.sizeBytes = unsignedAt(object, "sizeBytes", where, kMaxSignedSize);
     }
+    checkTable(disk, where + (disk.image.empty() ? ".partitions" : ".image.partitions"));
     if (disk.style == PartitionStyle::Gpt && disk.gpt.lastUsable == 0 && disk.geometry.bytesPerSector != 0) {
         const std::uint64_t sectors = disk.sizeBytes / disk.geometry.bytesPerSector;
         disk.gpt.lastUsable = sectors > 34 ? sectors - 34 : 0;

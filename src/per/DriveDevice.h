@@ -20,7 +20,7 @@ public:
 
     // Opens the drive (shared read and write, existing device, no flags) and reads its layout: true when
     // the geometry could be read, even if the layout could not.
-    bool Open() override;
+    bool Open();
 
     DriveData* GetDriveData() const { return data_.get(); }
     std::uint32_t GetDriveNumber() const { return driveNumber_; }

@@ -1,4 +1,4 @@
-// One platform handle opened from a narrow path, owned until the file goes.
+// One platform handle opened from a narrow path, owned until the file goes. DriveDevice opens it.
 #pragma once
 
 #include <cstdint>
@@ -15,15 +15,10 @@ public:
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    // CreateFileA with write-through, random-access flags; CREATE_ALWAYS when createAlways is set.
-    virtual bool Open();
-
     void SetPath(std::string path) { path_ = std::move(path); }
     const std::string& GetPath() const { return path_; }
     // GENERIC_READ only when set, else GENERIC_READ | GENERIC_WRITE.
     void SetReadOnly(bool readOnly) { readOnly_ = readOnly; }
-    void SetCreateAlways(bool createAlways) { createAlways_ = createAlways; }
-    bool IsOpen() const { return handle_.valid(); }
     kvph::Handle GetFileHandle() const { return handle_.get(); }
     // The handle for objects that use it while this file stays open.
     kvph::BorrowedHandle BorrowHandle() const { return handle_.borrow(); }
@@ -37,7 +32,6 @@ protected:
 private:
     kvph::UniqueHandle handle_;
     bool readOnly_ = false;
-    bool createAlways_ = false;
     std::string path_;
 };
 

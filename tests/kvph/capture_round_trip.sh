@@ -1,6 +1,7 @@
 #!/bin/sh
 # Captures simulated machines with `kvph capture` and checks that `kvph disks` and `kvph list` say the
-# same on the captured copy as on the original: the built-in machine, then each machine file given.
+# same on the captured copy as on the original, and that `kvph check` passes on the copy: the built-in
+# machine, then each machine file given.
 #   capture_round_trip.sh KVPH WORKDIR [MACHINE.json ...]
 set -u
 KVPH=$1
@@ -24,6 +25,9 @@ round_trip() {
         echo "ok $name: disks and list are the same on the captured copy"
     else
         failed=1
+    fi
+    if ! "$KVPH" --machine "$copy" check >"$WORK/$name.check.txt" 2>&1; then
+        echo "FAIL $name: kvph check fails on the captured copy"; tail -5 "$WORK/$name.check.txt"; failed=1
     fi
 }
 

@@ -59,14 +59,5 @@ TEST_F(FoldersTest, EnsureDirectoryResetsAttributesOfWhatExists) {
     EXPECT_EQ(machine.fileAttributes(L"C:\\Shared.txt"), win::FILE_ATTRIBUTE_NORMAL_);
 }
 
-TEST(PathTextTest, ShellPathHelpers) {
-    EXPECT_EQ(PathAddBackslash(L"C:\\a"), L"C:\\a\\");
-    EXPECT_EQ(PathAddBackslash(L"C:\\a\\"), L"C:\\a\\");
-    EXPECT_EQ(PathAppend(L"C:\\a", L"\\b\\c\\"), L"C:\\a\\b\\c\\");
-    EXPECT_EQ(PathAppend(L"C:\\a\\", L"b.txt"), L"C:\\a\\b.txt");
-    EXPECT_EQ(PathRemoveFileSpec(L"C:\\Program Files\\Host\\lib.dll"), L"C:\\Program Files\\Host");
-    EXPECT_EQ(PathRemoveFileSpec(L"C:\\lib.dll"), L"C:\\");
-}
-
 }  // namespace
 }  // namespace kvph::test

@@ -4,7 +4,6 @@
 #include "FrameFixture.h"
 #include "frame/ExportGuard.h"
 #include "frame/UniqueHandle.h"
-#include "per/File.h"
 
 namespace kvph::test {
 namespace {
@@ -60,20 +59,6 @@ TEST_F(HandleOwnershipTest, NtHandlesCloseThroughNtClose) {
     { UniqueNtHandle link(openMutex()); }
     EXPECT_EQ(calls("ntClose"), 1);
     EXPECT_EQ(calls("closeHandle"), 0);
-    EXPECT_EQ(machine.openHandleCount(), 0u);
-}
-
-TEST_F(HandleOwnershipTest, AReopenedFileClosesItsFirstHandle) {
-    machine.putFile(L"C:\\data.bin", "x");
-    {
-        PER::File file;
-        file.SetPath("C:\\data.bin");
-        file.SetReadOnly(true);
-        ASSERT_TRUE(file.Open());
-        ASSERT_TRUE(file.Open());
-        EXPECT_EQ(machine.openHandleCount(), 1u);
-    }
-    EXPECT_EQ(calls("closeHandle"), 2);
     EXPECT_EQ(machine.openHandleCount(), 0u);
 }
 

@@ -171,22 +171,35 @@ protected:
     std::unique_ptr<ScopedPlatform> guard;
 };
 
-// Disk 2 sits at list position 1, and its volume E: behind a gap.
+// Disk 2 sits at list position 1, and its volume E: behind a gap; disk 5 holds the logical drive L:
+// behind its extended container.
 MachineBuilder gapMachine() {
     MachineBuilder builder = withSystemDisk();
     builder.imageDisk(2, gapImage()).onPartitionAt(409600).volume(L'E', L"NTFS", L"Backup");
     builder.imageDisk(4, gptImage()).onPartitionAt(2048).volume(L'G', L"NTFS", L"Gpt");
+    builder.imageDisk(5, onlyLogicalImage()).onPartitionAt(kOnlyLogical).volume(L'L', L"NTFS", L"");
     return builder;
 }
 
 TEST_F(PartitionOpsTest, HideSelectsTheVolumesOwnDiskpartNumberWhateverTheLetterForm) {
-    for (const wchar_t* letter : {L"e", L"E:", L"e:\\"}) {
-        SCOPED_TRACE(std::string(letter, letter + std::wcslen(letter)));
+    struct Case {
+        const wchar_t* letter;
+        std::string script;
+    };
+    const Case cases[] = {
+        {L"e", setIdScript(2, 1, "1B")},
+        {L"E:", setIdScript(2, 1, "1B")},
+        {L"e:\\", setIdScript(2, 1, "1B")},
+        // diskpart counts the container: the logical drive is its partition 2.
+        {L"L:", setIdScript(5, 2, "1B")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.letter, c.letter + std::wcslen(c.letter)));
         install(gapMachine());
-        EXPECT_EQ(PH_SetHidden(letter), 1);
-        EXPECT_EQ(scripts(), std::vector<std::string>{setIdScript(2, 1, "1B")});
+        EXPECT_EQ(PH_SetHidden(c.letter), 1);
+        EXPECT_EQ(scripts(), std::vector<std::string>{c.script});
         EXPECT_EQ(log(), std::vector<std::string>{kHiddenMessage});
-        EXPECT_FALSE(machine->pathFileExistsW(L"E:"));
+        EXPECT_FALSE(machine->pathFileExistsW(std::wstring(1, c.letter[0]) + L":"));
         EXPECT_FALSE(machine->fileExists(L"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt"));
     }
 }

@@ -1,6 +1,7 @@
 #include "PerTestSupport.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -46,6 +47,10 @@ bool run(const std::string& command) {
 
 }  // namespace
 
+std::string DiskImages::scratchPath(const std::string& name) {
+    return imagePath(name);
+}
+
 bool DiskImages::toolsPresent() {
     return run("command -v sfdisk >/dev/null 2>&1 || test -x /usr/sbin/sfdisk") &&
            run("command -v sgdisk >/dev/null 2>&1 || test -x /usr/sbin/sgdisk");
@@ -80,6 +85,25 @@ std::string DiskImages::withSgdisk(const std::string& name, std::uint64_t sizeBy
     if (!makeSparse(path, sizeBytes) ||
         !run("PATH=$PATH:/usr/sbin sgdisk " + arguments + " '" + path + "' >/dev/null 2>&1")) {
         return {};
+    }
+    return path;
+}
+
+std::string DiskImages::withBootRecords(const std::string& name,
+                                        const std::map<std::uint32_t, Slots>& records) {
+    const std::string path = imagePath(name);
+    makeSparse(path, 1ull << 30);
+    std::fstream image(path, std::ios::binary | std::ios::in | std::ios::out);
+    for (const auto& [sector, slots] : records) {
+        std::string bytes(512, '\0');
+        for (std::size_t i = 0; i < slots.size(); ++i) {
+            bytes[446 + 16 * i + 4] = static_cast<char>(slots[i][0]);
+            std::memcpy(&bytes[446 + 16 * i + 8], &slots[i][1], 8);  // first and count, little-endian
+        }
+        bytes[510] = '\x55';
+        bytes[511] = '\xAA';
+        image.seekp(static_cast<std::streamoff>(sector) * 512);
+        image.write(bytes.data(), 512);
     }
     return path;
 }

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -17,22 +19,17 @@
 
 namespace kvph::test {
 
-// The simulated machine, recording each device control and drive open, with a hook that may replace
+// The simulated machine, recording each drive open, with a hook that may replace
 // the answer to a control code.
 class ObservedMachine : public sim::Machine {
 public:
     using sim::Machine::Machine;
 
-    struct IoCall {
-        std::uint32_t controlCode;
-        std::uint32_t outputSize;
-    };
     using IoHook = std::function<std::optional<IoResult>(std::uint32_t controlCode, std::uint32_t outputSize,
                                                          const IoResult& real)>;
 
     IoResult deviceIoControl(Handle device, std::uint32_t controlCode, const Bytes& input,
                              std::uint32_t outputSize) override {
-        ioCalls.push_back({controlCode, outputSize});
         IoResult real = sim::Machine::deviceIoControl(device, controlCode, input, outputSize);
         if (ioHook) {
             if (std::optional<IoResult> replaced = ioHook(controlCode, outputSize, real)) {
@@ -52,20 +49,9 @@ public:
 
     HandleResult createFileA(const std::string& path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                              std::uint32_t creationDisposition, std::uint32_t flagsAndAttributes) override {
-        openAccess.push_back(desiredAccess);
         opens.push_back({path, desiredAccess, shareMode, creationDisposition, flagsAndAttributes});
         return sim::Machine::createFileA(path, desiredAccess, shareMode, creationDisposition,
                                          flagsAndAttributes);
-    }
-
-    std::vector<std::uint32_t> ioSizes(std::uint32_t controlCode) const {
-        std::vector<std::uint32_t> sizes;
-        for (const IoCall& call : ioCalls) {
-            if (call.controlCode == controlCode) {
-                sizes.push_back(call.outputSize);
-            }
-        }
-        return sizes;
     }
 
     int calls(const std::string& method) const {
@@ -73,8 +59,6 @@ public:
         return it == callCounts().end() ? 0 : it->second;
     }
 
-    std::vector<IoCall> ioCalls;
-    std::vector<std::uint32_t> openAccess;
     std::vector<OpenCall> opens;
     IoHook ioHook;
 };
@@ -120,6 +104,9 @@ constexpr std::int64_t mbOfSectors(std::uint64_t sectors) {
 class DiskImages {
 public:
     static bool toolsPresent();
+    // A path in this process's own scratch folder under the build tree, which goes with the process:
+    // test processes that run at once (ctest, valgrind, sanitizers) never share a file.
+    static std::string scratchPath(const std::string& name);
     // For a fixture's SetUp: without the tools the test is skipped, or fails when CI is set, so that
     // a build machine missing them cannot pass by running none of these tests.
     static void requireTools();
@@ -129,6 +116,11 @@ public:
     // The same with `sgdisk` run with `arguments` (each already quoted where needed).
     static std::string withSgdisk(const std::string& name, std::uint64_t sizeBytes,
                                   const std::string& arguments);
+    // A sparse 1 GiB image whose boot records (by sector) hold the given slots {type, first, sectors}
+    // as a table stores them, which the partitioning tools would refuse to write.
+    using Slots = std::vector<std::array<std::uint32_t, 3>>;
+    static std::string withBootRecords(const std::string& name,
+                                       const std::map<std::uint32_t, Slots>& records);
     // Overwrites one 512-byte sector of an image with zeros.
     static bool zeroSector(const std::string& path, std::uint64_t sector);
 };

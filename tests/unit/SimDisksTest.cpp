@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 
+#include "PerTestSupport.h"
 #include "per/ByteReader.h"
 #include "platform/WinConstants.h"
 #include "sim/Machine.h"
@@ -105,18 +106,6 @@ TEST(SimDrives, LayoutAnswerFollowsEveryChangeOfTheDisk) {
         EXPECT_TRUE(std::equal(expected.begin(), expected.end(), after.output.begin()));
         EXPECT_NE(before.output, after.output);
     }
-}
-
-TEST(SimDrives, OpeningFollowsTheDisksAndTheirFailures) {
-    auto machine = MachineBuilder().gptDisk(0).gptDisk(3).failOpen().machine();
-
-    EXPECT_NE(openDrive(*machine, 0), kInvalidHandle);
-    EXPECT_EQ(machine->createFileA("\\\\.\\PhysicalDrive3", 0, 3, 3, 0).error, win::ERROR_ACCESS_DENIED_);
-    EXPECT_EQ(machine->createFileA("\\\\.\\PhysicalDrive1", 0, 3, 3, 0).error, win::ERROR_FILE_NOT_FOUND_);
-    EXPECT_EQ(machine->createFileA("\\\\.\\PhysicalDrive00", 0, 3, 3, 0).error, win::ERROR_FILE_NOT_FOUND_);
-    // The wide call reaches the same drives.
-    EXPECT_NE(machine->createFileW(L"\\\\.\\PHYSICALDRIVE0", win::GENERIC_READ_, 3, 3, 0).handle,
-              kInvalidHandle);
 }
 
 TEST(SimDrives, DriveTypesOfDrivesAndTheirVolumes) {
@@ -234,22 +223,6 @@ TEST(DiskJsonTest, InlineDisksRoundTrip) {
     EXPECT_EQ(sim::diskToJson(sim::diskFromJson(saved, "again", ".", true), true), saved);
 }
 
-TEST(DiskJsonTest, GptDiskRoundTrip) {
-    const nlohmann::json disk = nlohmann::json::parse(R"({
-        "number": 0, "sizeBytes": 68719476736, "style": "gpt", "diskGuid": "5A1F3E2C-0B5C-4DB8-817D-F92DF00215AE",
-        "partitions": [{"start": 2048, "sectors": 204800, "type": "C12A7328-F81F-11D2-BA4B-00A0C93EC93B",
-                        "id": "01234567-89AB-CDEF-0123-456789ABCDEF", "name": "EFI system partition"}]})");
-
-    const sim::Disk parsed = sim::diskFromJson(disk, "disks[0]", ".", true);
-
-    EXPECT_EQ(parsed.gpt.diskGuid[0], 0x2C);
-    EXPECT_EQ(parsed.gpt.diskGuid[3], 0x5A);
-    EXPECT_EQ(parsed.gpt.diskGuid[8], 0x81);
-    const nlohmann::json saved = sim::diskToJson(parsed, true);
-    EXPECT_EQ(saved["diskGuid"], disk["diskGuid"]);
-    EXPECT_EQ(saved["partitions"], disk["partitions"]);
-}
-
 TEST(DiskJsonTest, MistakesNameTheirKey) {
     const auto errorOf = [](const char* text, bool numbered = true) {
         try {
@@ -281,7 +254,7 @@ TEST(DiskJsonTest, MistakesNameTheirKey) {
 
 // The image is read sector by sector, so its sector size is bounded before anything is read.
 TEST(DiskJsonTest, ImageSectorSizeOutsideWhatDisksUseIsRefused) {
-    const std::filesystem::path folder = KVPH_TEST_TMP;
+    const std::filesystem::path folder = DiskImages::scratchPath("sectors");
     std::filesystem::create_directories(folder);
     std::ofstream(folder / "tiny.img", std::ios::binary) << std::string(4096, '\0');
     for (const std::uint32_t bytesPerSector : {256u, 8192u, 4294967295u}) {

@@ -145,17 +145,6 @@ TEST_F(SimFilesTest, CreationDispositions) {
     EXPECT_EQ(machine.openHandleCount(), 0u);
 }
 
-TEST_F(SimFilesTest, PhysicalDrivePathsOpenTheDevice) {
-    machine.model().disks.push_back(Disk{});
-    machine.model().disks.back().sizeBytes = 1 << 30;
-    const auto drive = machine.createFileW(L"\\\\.\\PhysicalDrive0", 0, 3, win::OPEN_EXISTING_, 0);
-    ASSERT_NE(drive.handle, kvph::kInvalidHandle);
-    EXPECT_TRUE(std::holds_alternative<sim::OpenDevice>(*machine.handles().find(drive.handle)));
-    EXPECT_TRUE(machine.closeHandle(drive.handle).ok);
-    EXPECT_EQ(machine.createFileW(L"\\\\.\\PhysicalDrive1", 0, 3, win::OPEN_EXISTING_, 0).error,
-              win::ERROR_FILE_NOT_FOUND_);
-}
-
 TEST_F(SimFilesTest, WritesAndReadsFollowThePosition) {
     const auto file = create(L"C:\\Data\\new.bin", win::CREATE_ALWAYS_);
     EXPECT_EQ(machine.writeFile(file.handle, {'a', 'b', 'c'}).bytesWritten, 3u);

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include "PerTestSupport.h"
 #include "platform/WinConstants.h"
 #include "sim/Machine.h"
 #include "sim/format/DefaultMachine.h"
@@ -123,7 +124,7 @@ TEST(SimMachineJsonTest, SavedMachinesLoadBackTheSame) {
 }
 
 TEST(SimMachineJsonTest, MachineFilesAllowCommentsAndNameThemselvesInErrors) {
-    const auto folder = std::filesystem::temp_directory_path() / "kvph_sim_json_test";
+    const std::filesystem::path folder = kvph::test::DiskImages::scratchPath("json");
     std::filesystem::create_directories(folder);
     const std::string good = (folder / "good.json").string();
     const std::string bad = (folder / "bad.json").string();
@@ -149,6 +150,10 @@ std::string mbrMachine(const std::string& partitions, const std::string& volumes
 
 std::string diskWith(const std::string& fields) {
     return R"({"disks": [{"number": 0, "sizeBytes": 1073741824, )" + fields + "}]}";
+}
+
+std::string imageDisk(const std::string& path, const std::string& fields = "") {
+    return R"({"disks": [{"number": 0, )" + fields + R"("image": ")" + path + R"("}]})";
 }
 
 TEST(SimMachineJsonTest, ImpossibleMachinesAreRefusedWithTheirPath) {
@@ -216,6 +221,19 @@ TEST(SimMachineJsonTest, ImpossibleMachinesAreRefusedWithTheirPath) {
         {thirtyThreeDrives,
          "vdisks[0].attached: no physical drive number is left for it (32 drives at most)"},
         {mbrMachine("[" + primary + "]", R"([{"letter": "E"}])"), "disks[0].volumes[0].start: required"},
+        // A table read from an image is held to the same rules, its entries named as a description would.
+        {imageDisk(kvph::test::DiskImages::withBootRecords(
+             "overlap.img", {{0, {{0x07, 2048, 409600}, {0x07, 204800, 2048}}}})),
+         "disks[0].image.partitions[1]: overlaps disks[0].image.partitions[0]"},
+        {imageDisk(kvph::test::DiskImages::withBootRecords("past-end.img", {{0, {{0x07, 2048, 2097152}}}})),
+         "disks[0].image.partitions[0]: lies outside the disk (2097152 sectors)"},
+        {imageDisk(kvph::test::DiskImages::withBootRecords(
+             "outside-container.img", {{0, {{0x0F, 2048, 8192}}}, {2048, {{0x07, 2048, 8192}}}})),
+         "disks[0].image.partitions[0].logical[0]: lies outside its extended partition "
+         "disks[0].image.partitions[0]"},
+        {imageDisk(kvph::test::DiskImages::withSgdisk("gpt.img", 1073741824, "-o -n 1:2048:+100M"),
+                   R"("sizeBytes": 67108864, )"),
+         "disks[0].image.partitions[0]: lies outside the disk (131072 sectors)"},
     };
     for (const Case& c : cases) {
         const std::string error = loadError(c.text);
@@ -224,7 +242,7 @@ TEST(SimMachineJsonTest, ImpossibleMachinesAreRefusedWithTheirPath) {
 }
 
 TEST(SimMachineJsonTest, PossibleEdgesStillLoad) {
-    const char* machines[] = {
+    const std::string machines[] = {
         // Partitions that touch, one ending at the disk's last sector, 4 KiB sectors.
         R"({"disks": [{"number": 0, "sizeBytes": 1073741824, "style": "mbr", "partitions": [
             {"start": 2048, "sectors": 2048, "type": "07"}, {"start": 4096, "sectors": 2093056, "type": "07"}],
@@ -236,8 +254,14 @@ TEST(SimMachineJsonTest, PossibleEdgesStillLoad) {
         R"({"disks": [{"number": 0, "sizeBytes": 1073741824, "style": "mbr", "partitions": [
             {"start": 2048, "sectors": 8192, "type": "0F", "logical": [{"start": 4096, "sectors": 6144, "type": "07"}]}],
             "volumes": [{"start": 4096, "letter": null}]}]})",
+        // A chain of boot records as the partitioning tools write it, each link counted from the container.
+        imageDisk(kvph::test::DiskImages::withSfdisk("chain.img", 1073741824,
+                                                     "label: dos\nstart=2048, size=204800, type=7\n"
+                                                     "start=1024000, size=1000000, type=f\n"
+                                                     "start=1100000, size=100000, type=7\n"
+                                                     "start=1400000, size=623999, type=83\n")),
     };
-    for (const char* text : machines) {
+    for (const std::string& text : machines) {
         EXPECT_EQ(loadError(text), "(loaded)") << text;
     }
 }
@@ -261,8 +285,7 @@ TEST(SimMachineJsonTest, DeclaredFileSizesAreNotHeldInMemory) {
 // Only regular files are opened: a folder, a device or a pipe (which would block the open) is refused by
 // its type, for the machine file and for a disk image alike.
 TEST(SimMachineJsonTest, FoldersDevicesAndPipesAreNotOpened) {
-    const auto folder = std::filesystem::temp_directory_path() / "kvph_sim_json_special";
-    std::filesystem::remove_all(folder);
+    const std::filesystem::path folder = kvph::test::DiskImages::scratchPath("special");
     std::filesystem::create_directories(folder / "sub");
     const std::string pipe = (folder / "pipe").string();
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);

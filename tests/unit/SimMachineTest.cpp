@@ -11,14 +11,6 @@ namespace {
 
 namespace win = kvph::win;
 
-TEST(SimMachineTest, PathKeys) {
-    EXPECT_EQ(Machine::pathKey(L"c:"), L"C:\\");
-    EXPECT_EQ(Machine::pathKey(L"c:/"), L"C:\\");
-    EXPECT_EQ(Machine::pathKey(L"C:\\Program Files\\Host\\"), L"C:\\PROGRAM FILES\\HOST");
-    EXPECT_EQ(Machine::pathKey(L"d:\\vd//caf\u00e9.vhdx"), L"D:\\VD\\CAF\u00c9.VHDX");
-    EXPECT_EQ(Machine::pathKey(L"\\\\.\\PhysicalDrive0"), L"\\\\.\\PHYSICALDRIVE0");
-}
-
 TEST(SimMachineTest, FaultsHitTheCallsTheyDescribe) {
     Machine machine;
     machine.model().letters.push_back(L'C');
@@ -91,15 +83,6 @@ TEST(SimMachineTest, AnsiConversionUsesCodePage1252) {
     EXPECT_EQ(machine.wideToAnsi(text, 0), std::string("Caf\xe9 \x80\x92 A ? \"\"\x93'"));
     EXPECT_EQ(machine.wideToAnsi(L"\U0001F600", 0), std::string("??"));  // two UTF-16 units, two characters
     EXPECT_EQ(machine.fromAnsi("\x80\x81\xff"), L"\u20ac\u0081\u00ff");
-}
-
-TEST(SimMachineTest, GuidText) {
-    Machine machine;
-    const std::uint8_t guid[16] = {0x78, 0x56, 0x34, 0x12, 0xBC, 0x9A, 0xF0, 0xDE,
-                                   0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
-    std::uint32_t error = 1;
-    EXPECT_EQ(machine.stringFromCLSID(guid, error), L"{12345678-9ABC-DEF0-0123-456789ABCDEF}");
-    EXPECT_EQ(error, 0u);
 }
 
 TEST(SimMachineTest, RegistryValues) {

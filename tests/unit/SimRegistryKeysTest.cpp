@@ -51,21 +51,5 @@ TEST(SimRegistryKeys, KeysValuesAccessAndRemoval) {
     EXPECT_EQ(machine.openHandleCount(), 0u);
 }
 
-TEST(SimFileSizes, VirtualDiskFilesHaveALogicalSizeApartFromTheirBytes) {
-    sim::Machine machine;
-    machine.model().letters.push_back(L'C');
-    machine.putFolder(L"C:\\vd");
-    machine.putFile(L"C:\\vd\\big.vhdx", "abc");
-    EXPECT_EQ(machine.getFileAttributesExW(L"C:\\vd\\big.vhdx").size, 3u);
-    machine.model().files[sim::Machine::pathKey(L"C:\\vd\\big.vhdx")].logicalSize = 20ull << 30;
-    const FileAttributeData data = machine.getFileAttributesExW(L"c:\\VD\\big.vhdx");
-    EXPECT_TRUE(data.ok);
-    EXPECT_EQ(data.size, 20ull << 30);
-    EXPECT_EQ(machine.getFileAttributesExW(L"C:\\vd\\none.vhdx").error, win::ERROR_FILE_NOT_FOUND_);
-    EXPECT_TRUE(machine.pathFileExistsA("C:\\vd\\big.vhdx"));
-    EXPECT_TRUE(machine.deleteFileA("C:\\vd\\big.vhdx").ok);
-    EXPECT_FALSE(machine.fileExists(L"C:\\vd\\big.vhdx"));
-}
-
 }  // namespace
 }  // namespace kvph::test

@@ -351,14 +351,21 @@ std::optional<std::wstring> windowsDirectory() {
     return system->substr(0, system->find_last_of(L'\\'));
 }
 
-// The library's own folder, where it keeps its inventory, when it exists. Other files and folders are
-// not part of the copy; the library makes its data directory itself when it needs it.
-json libraryFolders(const std::wstring& libraryPath) {
+// The folders of the copy, those of them that exist: the library's own folder, where it keeps its
+// inventory, and the Windows folder with its system and temporary folders (where diskpart lives and a
+// check makes its scratch folder). Other files and folders are not part of the copy; the library makes its
+// data directory itself when it needs it.
+json knownFolders(const std::wstring& libraryPath, const std::optional<std::wstring>& windows) {
+    std::vector<std::wstring> candidates{PathRemoveFileSpec(libraryPath)};
+    if (windows) {
+        candidates.insert(candidates.end(), {*windows, *windows + L"\\System32", *windows + L"\\Temp"});
+    }
     json folders = json::array();
-    const std::wstring folder = PathRemoveFileSpec(libraryPath);
-    const auto attributes = platform().getFileAttributesW(folder);
-    if (folder.size() > 3 && attributes && (*attributes & win::FILE_ATTRIBUTE_DIRECTORY_) != 0) {
-        folders.push_back(utf8::encode(folder));
+    for (const std::wstring& folder : candidates) {
+        const auto attributes = platform().getFileAttributesW(folder);
+        if (folder.size() > 3 && attributes && (*attributes & win::FILE_ATTRIBUTE_DIRECTORY_) != 0) {
+            folders.push_back(utf8::encode(folder));
+        }
     }
     return folders;
 }
@@ -368,7 +375,8 @@ json libraryFolders(const std::wstring& libraryPath) {
 json captureMachine(const CaptureSettings& settings) {
     json machine;
     machine["codePage"] = settings.codePage;
-    if (const auto windows = windowsDirectory()) {
+    const auto windows = windowsDirectory();
+    if (windows) {
         machine["windowsDirectory"] = utf8::encode(*windows);
     }
     if (const auto appData = platform().shGetSpecialFolderPathW(win::CSIDL_COMMON_APPDATA_, false)) {
@@ -378,7 +386,7 @@ json captureMachine(const CaptureSettings& settings) {
     std::set<wchar_t> usedLetters;
     machine["disks"] = captureDisks(usedLetters);
     machine["letters"] = otherLetters(usedLetters);
-    machine["folders"] = libraryFolders(settings.libraryPath);
+    machine["folders"] = knownFolders(settings.libraryPath, windows);
     machine["registry"] = autoRunPolicy();
     return machine;
 }
