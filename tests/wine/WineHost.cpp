@@ -115,7 +115,8 @@ int checkExports(const wchar_t* dllPath) {
     return mismatches == 0 ? 0 : 1;
 }
 
-// Runs a command through the kvph tool's host: the DLL next to this program, its debug output captured.
+// Runs a command through the kvph tool's host: the DLL next to this program, its debug output captured
+// and printed after the command's own lines.
 template <typename Command>
 int throughHost(Command command) {
     std::string error;
@@ -125,18 +126,15 @@ int throughHost(Command command) {
         return 1;
     }
     host->takeLog();
-    return command(*host);
-}
-
-void printLog(Host& host) {
-    for (const std::wstring& line : host.takeLog()) {
+    const int status = command(*host);
+    for (const std::wstring& line : host->takeLog()) {
         std::printf("log %s\n", escaped(line).c_str());
     }
+    return status;
 }
 
-int checkExist(Host& host, const wchar_t* vhdxPath) {
-    std::printf("result %d\n", host.exports().checkExistVHDX(vhdxPath));
-    printLog(host);
+int printResult(int result) {
+    std::printf("result %d\n", result);
     return 0;
 }
 
@@ -146,7 +144,6 @@ int readOnly(Host& host, const wchar_t* vhdxPath, bool withState) {
     if (withState) {
         std::printf("state %d\n", state);
     }
-    printLog(host);
     return 0;
 }
 
@@ -156,7 +153,6 @@ int volumeLetter(Host& host, const wchar_t* vhdxPath) {
     letter[259] = L'\0';
     std::printf("result %d\n", host.exports().getVHDXVolumeLabel(vhdxPath, letter));
     std::printf("output %s\n", escaped(letter).c_str());
-    printLog(host);
     return 0;
 }
 
@@ -183,7 +179,6 @@ int checkExistAfterAbandonedLock(Host& host, const wchar_t* vhdxPath) {
     }
     std::printf("result %d\n", host.exports().checkExistVHDX(vhdxPath));
     std::printf("again %d\n", host.exports().checkExistVHDX(vhdxPath));
-    printLog(host);
     CloseHandle(mutex);
     return 0;
 }
@@ -201,12 +196,6 @@ int quoteLookAlikes(Host& host, const std::wstring& folder) {
         std::printf("PH_SetNonHidden %d\n", exports.setNonHidden((L"K" + c + L":").c_str()));
         std::printf("PH_SetHidden %d\n", exports.setHidden((L"K" + c + L":").c_str()));
     }
-    return 0;
-}
-
-int listFixed(Host& host) {
-    std::printf("result %d\n", host.exports().listFixedPartition());
-    printLog(host);
     return 0;
 }
 
@@ -291,9 +280,9 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"exports" && argc == 3) {
         status = checkExports(argv[2]);
     } else if (command == L"check-exist" && argc == 3) {
-        status = throughHost([&](Host& host) { return checkExist(host, argv[2]); });
+        status = throughHost([&](Host& host) { return printResult(host.exports().checkExistVHDX(argv[2])); });
     } else if (command == L"list-fixed" && argc == 2) {
-        status = throughHost([](Host& host) { return listFixed(host); });
+        status = throughHost([](Host& host) { return printResult(host.exports().listFixedPartition()); });
     } else if (command == L"check-exist-at" && argc == 4) {
         status = checkExistAt(argv[2], argv[3]);
     } else if (command == L"attributes" && argc == 3) {
@@ -311,10 +300,8 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == L"quote-look-alikes" && argc == 3) {
         status = throughHost([&](Host& host) { return quoteLookAlikes(host, argv[2]); });
     } else if ((command == L"attach" || command == L"compact") && argc == 3) {
-        status = throughHost([&](Host& host) {
-            std::printf("result %d\n", attach(host.exports(), argv[2], command == L"compact"));
-            return 0;
-        });
+        status = throughHost(
+            [&](Host& host) { return printResult(attach(host.exports(), argv[2], command == L"compact")); });
     } else if (command == L"attach-and-compact" && argc == 3) {
         status = throughHost([&](Host& host) { return attachAndCompactOnTwoThreads(host, argv[2]); });
     } else {
