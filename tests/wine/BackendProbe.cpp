@@ -95,11 +95,10 @@ void checkSecurity(Platform& os) {
     const std::wstring folderSddl = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
     const std::wstring folder = kFolder + L"protected";
     const BoolResult made = os.createDirectoryW(folder, folderSddl);
-    check("CreateDirectoryW with a protected descriptor", made.ok && os.pathFileExistsW(folder),
-          "error " + std::to_string(made.error));
     const BoolResult again = os.createDirectoryW(folder, folderSddl);
-    check("CreateDirectoryW on an existing folder fails with ERROR_ALREADY_EXISTS",
-          !again.ok && again.error == w::ERROR_ALREADY_EXISTS_, std::to_string(again.error));
+    check("CreateDirectoryW with a protected descriptor, then ERROR_ALREADY_EXISTS",
+          made.ok && os.pathFileExistsW(folder) && !again.ok && again.error == w::ERROR_ALREADY_EXISTS_,
+          std::to_string(made.error) + " " + std::to_string(again.error));
     const BoolResult repaired =
         os.setNamedSecurityInfoW(folder,
                                  w::OWNER_SECURITY_INFORMATION_ | w::DACL_SECURITY_INFORMATION_ |
@@ -113,15 +112,12 @@ void checkSecurity(Platform& os) {
         os.createFileW(path, w::GENERIC_WRITE_, 0, w::CREATE_NEW_, w::FILE_ATTRIBUTE_NORMAL_,
                        L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)");
     const bool opened = created.handle != kNullHandle && created.handle != kInvalidHandle;
-    check("CreateFileW with a protected descriptor", opened, "error " + std::to_string(created.error));
-    if (opened) {
-        os.closeHandle(created.handle);
-    }
     const HandleResult badSddl = os.createFileW(folder + L"\\x.txt", w::GENERIC_WRITE_, 0, w::CREATE_NEW_,
                                                 w::FILE_ATTRIBUTE_NORMAL_, L"D:(");
-    check("CreateFileW with a descriptor that does not parse creates nothing",
-          badSddl.handle == kInvalidHandle && !os.pathFileExistsW(folder + L"\\x.txt"),
-          std::to_string(badSddl.error));
+    check("CreateFileW with a protected descriptor, and none with a descriptor that does not parse",
+          opened && badSddl.handle == kInvalidHandle && !os.pathFileExistsW(folder + L"\\x.txt"),
+          std::to_string(created.error) + " " + std::to_string(badSddl.error));
+    os.closeHandle(created.handle);
     os.deleteFileW(path);
     RemoveDirectoryW(folder.c_str());
 }
@@ -147,33 +143,31 @@ void writeBatch(Platform& os, const std::wstring& path, const std::string& text)
 
 void checkProcesses(Platform& os) {
     const ProcessOutcome exited = os.createProcessAndWait(L"", L"cmd.exe /c exit 7", w::CREATE_NO_WINDOW_);
-    check("CreateProcessW, wait and exit code",
-          exited.stage == ProcessOutcome::Stage::Exited && exited.exitCode == 7,
-          std::to_string(static_cast<int>(exited.stage)) + " " + std::to_string(exited.exitCode));
     const ProcessOutcome missing =
         os.createProcessAndWait(L"", L"no-such-program-kvph.exe /s x", w::CREATE_NO_WINDOW_);
-    check("CreateProcessW of a missing program is not started",
-          missing.stage == ProcessOutcome::Stage::NotStarted && missing.error == w::ERROR_FILE_NOT_FOUND_,
-          std::to_string(static_cast<int>(missing.stage)) + " " + std::to_string(missing.error));
+    check("CreateProcessW, wait and exit code; a missing program is not started",
+          exited.stage == ProcessOutcome::Stage::Exited && exited.exitCode == 7 &&
+              missing.stage == ProcessOutcome::Stage::NotStarted && missing.error == w::ERROR_FILE_NOT_FOUND_,
+          std::to_string(exited.exitCode) + " " + std::to_string(missing.error));
 
     const std::wstring batch = kFolder + L"probe.bat";
     writeBatch(os, batch, "cd > \"C:\\probe\\cwd.txt\"\r\ncmd /c exit 3\r\n");
     const auto system = os.getSystemDirectoryW(260).value_or(L"C:\\windows\\system32");
     const ProcessOutcome shell = os.shellExecuteAndWait(L"Open", batch, L"", system + L"\\", w::SW_HIDE_);
-    check("ShellExecuteExW of a batch file, wait and exit code",
-          shell.stage == ProcessOutcome::Stage::Exited && shell.exitCode == 3,
-          std::to_string(static_cast<int>(shell.stage)) + " " + std::to_string(shell.exitCode));
+    const ProcessOutcome absent =
+        os.shellExecuteAndWait(L"Open", kFolder + L"absent.bat", L"", system + L"\\", w::SW_HIDE_);
     const HandleResult cwd = os.createFileW(kFolder + L"cwd.txt", w::GENERIC_READ_, w::FILE_SHARE_READ_,
                                             w::OPEN_EXISTING_, w::FILE_ATTRIBUTE_NORMAL_);
     const ReadResult folder = os.readFile(cwd.handle, 260);
     os.closeHandle(cwd.handle);
     const std::string shown(folder.data.begin(), folder.data.end());
-    check("ShellExecuteExW runs in the folder given",
-          _strnicmp(shown.c_str(), "C:\\windows\\system32", 19) == 0, shown);
-    const ProcessOutcome absent =
-        os.shellExecuteAndWait(L"Open", kFolder + L"absent.bat", L"", system + L"\\", w::SW_HIDE_);
-    check("ShellExecuteExW of a missing file is not started",
-          absent.stage == ProcessOutcome::Stage::NotStarted);
+    check(
+        "ShellExecuteExW of a batch file runs it in the folder given, waits and gives its exit code; a "
+        "missing file is not started",
+        shell.stage == ProcessOutcome::Stage::Exited && shell.exitCode == 3 &&
+            _strnicmp(shown.c_str(), "C:\\windows\\system32", 19) == 0 &&
+            absent.stage == ProcessOutcome::Stage::NotStarted,
+        std::to_string(shell.exitCode) + " " + shown);
 }
 
 void checkMutex(Platform& os) {
@@ -226,19 +220,18 @@ void checkText(Platform& os) {
 
 void checkVolumes(Platform& os) {
     const DriveStrings drives = os.getLogicalDriveStringsW(105);
-    check("GetLogicalDriveStringsW lists C:\\",
-          drives.result > 0 && drives.result == drives.strings.size() &&
-              drives.strings.find(std::wstring(L"C:\\\0", 4)) != std::wstring::npos,
-          narrow(drives.strings));
     const DriveStrings small = os.getLogicalDriveStringsW(2);
-    check("GetLogicalDriveStringsW with a buffer too small gives the size needed",
-          small.result > 2 && small.strings.empty(), std::to_string(small.result));
+    check("GetLogicalDriveStringsW lists C:\\, and gives the size needed for a buffer too small",
+          drives.result > 0 && drives.result == drives.strings.size() &&
+              drives.strings.find(std::wstring(L"C:\\\0", 4)) != std::wstring::npos && small.result > 2 &&
+              small.strings.empty(),
+          narrow(drives.strings) + " " + std::to_string(small.result));
     check("GetDriveTypeW C:\\ is fixed", os.getDriveTypeW(L"C:\\") == w::DRIVE_FIXED_);
     const VolumeInformation volume = os.getVolumeInformationW(L"C:\\");
-    check("GetVolumeInformationW C:\\", volume.ok && !volume.fileSystemName.empty(),
-          narrow(volume.fileSystemName) + " error " + std::to_string(volume.error));
     const VolumeInformation noVolume = os.getVolumeInformationW(L":\\");
-    check("GetVolumeInformationW without a letter fails", !noVolume.ok && noVolume.error != 0);
+    check("GetVolumeInformationW C:\\, and a failure without a letter",
+          volume.ok && !volume.fileSystemName.empty() && !noVolume.ok && noVolume.error != 0,
+          narrow(volume.fileSystemName) + " error " + std::to_string(volume.error));
     const DiskFreeSpace space = os.getDiskFreeSpaceExW(L"C:\\");
     check("GetDiskFreeSpaceExW C:\\",
           space.ok && space.totalBytes > 0 && space.freeBytesAvailableToCaller > 0);
@@ -247,9 +240,9 @@ void checkVolumes(Platform& os) {
 // The library maps a partition to its letter by comparing a link's target with what QueryDosDeviceW
 // says for each drive; for C: both must name the same device.
 void checkSymbolicLinks(Platform& os) {
-    check("ntdll symbolic-link calls found", os.loadSymbolicLinkCalls());
     const auto device = os.queryDosDeviceW(L"C:", 1024);
-    check("QueryDosDeviceW C:", device && !device->empty());
+    check("ntdll symbolic-link calls found; QueryDosDeviceW C:",
+          os.loadSymbolicLinkCalls() && device && !device->empty());
     const NtHandleResult link =
         os.ntOpenSymbolicLinkObject(L"\\??\\C:", w::SYMBOLIC_LINK_QUERY_, w::OBJ_CASE_INSENSITIVE_);
     check("NtOpenSymbolicLinkObject \\??\\C:", link.status == 0 && link.handle != kNullHandle,
@@ -262,9 +255,9 @@ void checkSymbolicLinks(Platform& os) {
           target.status == 0 && device && target.text == *device,
           narrow(target.text) + " / " + narrow(device.value_or(L"-")));
     const NtTextResult tooSmall = os.ntQuerySymbolicLinkObject(link.handle, 4);
-    check("NtQuerySymbolicLinkObject into a buffer too small", tooSmall.status == w::STATUS_BUFFER_TOO_SMALL_,
+    check("NtQuerySymbolicLinkObject into a buffer too small; NtClose",
+          tooSmall.status == w::STATUS_BUFFER_TOO_SMALL_ && os.ntClose(link.handle) == 0,
           std::to_string(tooSmall.status));
-    check("NtClose", os.ntClose(link.handle) == 0);
     const NtHandleResult none = os.ntOpenSymbolicLinkObject(
         L"\\Device\\Harddisk97\\Partition9", w::SYMBOLIC_LINK_QUERY_, w::OBJ_CASE_INSENSITIVE_);
     check("NtOpenSymbolicLinkObject of a missing name fails", none.status != 0 && none.handle == kNullHandle);
