@@ -1,5 +1,6 @@
 // The Windows side of the Wine tests: calls into the real KvPartitionHelper.dll and prints what it saw
-// as plain lines for run_wine_tests.sh to check.
+// as plain lines for run_wine_tests.sh to check. A command run through the kvph tool's host prints the
+// DLL's debug output last, one "log <line>" each.
 //
 //   wine_host exports <dll>            every export resolves by name and by its ordinal, and no other
 //                                      ordinal resolves; exit code 1 on any mismatch
