@@ -35,35 +35,19 @@ static void check(const char* name, int ok, const char* detail) {
     write(ok ? ")\n" : "\n");
 }
 
-/* "result R, letter "L", logical drives 0xXXXXXXXX" with the letter's first two units in ASCII. */
-static void describe(int result, const wchar_t* letter, unsigned long drives, char* out) {
-    static const char prefix[] = "result ?, letter \"??\", logical drives 0x";
-    static const char digits[] = "0123456789abcdef";
-    int at = 0;
-    for (; prefix[at] != '\0'; ++at) {
-        out[at] = prefix[at];
-    }
-    out[7] = result == 0 ? '0' : result == 1 ? '1' : '?';
-    for (int i = 0; i < 2 && letter[i] != L'\0'; ++i) {
-        out[18 + i] = letter[i] > 0x20 && letter[i] < 0x7f ? (char)letter[i] : '?';
-    }
-    for (int shift = 28; shift >= 0; shift -= 4) {
-        out[at++] = digits[(drives >> shift) & 0xf];
-    }
-    out[at] = '\0';
-}
-
 static void checkFreeLetter(void) {
     wchar_t letter[KVPH_TEXT_UNITS];
-    char detail[64];
+    static char detail[] = "result ?, letter \"??\"";
     for (int i = 0; i < KVPH_TEXT_UNITS - 1; ++i) {
         letter[i] = L'#';
     }
     letter[KVPH_TEXT_UNITS - 1] = L'\0';
     const int result = PH_FindUsableLabel(letter);
-    const unsigned long drives = GetLogicalDrives();
-    describe(result, letter, drives, detail);
-    judgeFreeLetter(result, letter, drives, detail);
+    detail[7] = result == 0 ? '0' : result == 1 ? '1' : '?';
+    for (int i = 0; i < 2 && letter[i] != L'\0'; ++i) {
+        detail[18 + i] = letter[i] > 0x20 && letter[i] < 0x7f ? (char)letter[i] : '?';
+    }
+    judgeFreeLetter(result, letter, GetLogicalDrives(), detail);
 }
 
 void consumerStart(void) {

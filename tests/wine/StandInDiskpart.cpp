@@ -95,12 +95,6 @@ std::string autoRunPolicy() {
     return status == ERROR_SUCCESS ? std::to_string(value) : "none";
 }
 
-std::wstring ownPath() {
-    wchar_t path[MAX_PATH] = L"";
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return std::wstring(path, length < MAX_PATH ? length : 0);
-}
-
 std::wstring scriptPathFrom(int argc, wchar_t** argv) {
     for (int i = 1; i + 1 < argc; ++i) {
         if (_wcsicmp(argv[i], L"/s") == 0) {
@@ -136,9 +130,11 @@ int main() {
     Sleep(numberFromFile(L"delay-ms.txt", 0));
     const DWORD exitCode = scriptRead ? numberFromFile(L"exitcode.txt", 0) : kScriptUnreadableExitCode;
 
+    wchar_t ownPath[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, ownPath, MAX_PATH - 1);
     appendToLog("RUN start=" + std::to_string(start) + " end=" + std::to_string(now()) + " exit=" +
                 std::to_string(exitCode) + " autorun=" + autoRunPolicy() + "\r\nCOMMAND " + commandLine +
-                "\r\nPROGRAM " + narrow(ownPath()) + "\r\nSCRIPT-BEGIN\r\n" + script + "SCRIPT-END\r\n");
+                "\r\nPROGRAM " + narrow(ownPath) + "\r\nSCRIPT-BEGIN\r\n" + script + "SCRIPT-END\r\n");
     CloseHandle(lock);
     return static_cast<int>(exitCode);
 }

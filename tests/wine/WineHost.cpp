@@ -1,12 +1,12 @@
 // The Windows side of the Wine tests: calls into the real KvPartitionHelper.dll and prints what it saw
-// as plain lines for run_wine_tests.sh to check.
+// as plain lines for run_wine_tests.sh to check. A command run through the kvph tool's host prints the
+// DLL's debug output last, one "log <line>" each.
 //
 //   wine_host exports <dll>            every export resolves by name and by its ordinal, and no other
-//                                      ordinal up to 32 resolves; exit code 1 on any mismatch
+//                                      ordinal resolves; exit code 1 on any mismatch
 //   wine_host check-exist <vhdx>       PH_CheckExistVHDX through the kvph tool's host (DLL next to this
 //                                      program, debug output captured): "result N", then "log <line>"
-//   wine_host list-fixed               PH_ListFixedPartition through the tool's host: "result N", the
-//                                      "log <line>" lines, then "ini <line>" for each line of Partition.ini
+//   wine_host list-fixed               PH_ListFixedPartition through the tool's host: "result N", log lines
 //   wine_host check-exist-at <dll> <vhdx>
 //                                      PH_CheckExistVHDX of the DLL at that path: "result N"
 //   wine_host attributes <path>        "attributes 0x%08x", or "attributes missing"
@@ -19,14 +19,10 @@
 //                                      "output <text>", then the log lines
 //   wine_host abandoned-lock <vhdx>    a thread takes the library's call mutex and ends without releasing
 //                                      it; then PH_CheckExistVHDX twice: "result N", "again N", log lines
-//   wine_host free-letter              PH_FindUsableLabel: "result N", "output <letter>", and "expected
-//                                      <letter>", the highest of Z: to C: that GetLogicalDrives leaves free
-//   wine_host partition-ops            PH_SetHidden E:, PH_SetNonHidden E: and "", PH_FormatNTFS E: Data
-//                                      and "" "": "<export> N" each, then the log lines
 //   wine_host quote-look-alikes <folder>
 //                                      for U+FF02, U+02BA and U+201C in turn: PH_CreateVHDX of
 //                                      <folder>\QuoteN.vhdx with the label "A<c> x", PH_FormatNTFS "E<c>:"
-//                                      "A<c> x", PH_SetNonHidden "K<c>:": "<export> N" each
+//                                      "A<c> x", PH_SetNonHidden and PH_SetHidden "K<c>:": "<export> N" each
 //   wine_host attach <vhdx>            PH_AttachVHDX: "result N"
 //   wine_host compact <vhdx>           PH_CompactThenAttachVHDX: "result N"
 //   wine_host attach-and-compact <vhdx>
@@ -34,7 +30,6 @@
 //                                      at the same moment: "attach N", "compact N"
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <iterator>
@@ -60,7 +55,7 @@ constexpr ExpectedExport kExpectedExports[] = {
     {"PH_GetVHDXVolumeLabel", 9}, {"PH_CheckVHDXReadOnly", 10},
     {"PH_SetHidden", 21},         {"PH_SetNonHidden", 22},
 };
-constexpr unsigned kHighestOrdinalProbed = 32;
+constexpr unsigned kHighestOrdinal = 0xFFFF;
 
 bool isExpectedOrdinal(unsigned ordinal) {
     for (const ExpectedExport& expected : kExpectedExports) {
@@ -90,10 +85,17 @@ std::string escaped(const std::wstring& line) {
     return text;
 }
 
-int checkExports(const wchar_t* dllPath) {
+HMODULE load(const wchar_t* dllPath) {
     const HMODULE library = LoadLibraryW(dllPath);
     if (library == nullptr) {
         std::printf("FAIL cannot load the library (error %lu)\n", GetLastError());
+    }
+    return library;
+}
+
+int checkExports(const wchar_t* dllPath) {
+    const HMODULE library = load(dllPath);
+    if (library == nullptr) {
         return 1;
     }
     int mismatches = 0;
@@ -104,7 +106,7 @@ int checkExports(const wchar_t* dllPath) {
         mismatches += ok ? 0 : 1;
         std::printf("%s %s @%u\n", ok ? "ok" : "FAIL", expected.name, expected.ordinal);
     }
-    for (unsigned ordinal = 1; ordinal <= kHighestOrdinalProbed; ++ordinal) {
+    for (unsigned ordinal = 1; ordinal <= kHighestOrdinal; ++ordinal) {
         if (!isExpectedOrdinal(ordinal) && GetProcAddress(library, MAKEINTRESOURCEA(ordinal)) != nullptr) {
             ++mismatches;
             std::printf("FAIL unexpected export @%u\n", ordinal);
@@ -114,7 +116,8 @@ int checkExports(const wchar_t* dllPath) {
     return mismatches == 0 ? 0 : 1;
 }
 
-// Runs a command through the kvph tool's host: the DLL next to this program, its debug output captured.
+// Runs a command through the kvph tool's host: the DLL next to this program, its debug output captured
+// and printed after the command's own lines.
 template <typename Command>
 int throughHost(Command command) {
     std::string error;
@@ -124,18 +127,15 @@ int throughHost(Command command) {
         return 1;
     }
     host->takeLog();
-    return command(*host);
-}
-
-void printLog(Host& host) {
-    for (const std::wstring& line : host.takeLog()) {
+    const int status = command(*host);
+    for (const std::wstring& line : host->takeLog()) {
         std::printf("log %s\n", escaped(line).c_str());
     }
+    return status;
 }
 
-int checkExist(Host& host, const wchar_t* vhdxPath) {
-    std::printf("result %d\n", host.exports().checkExistVHDX(vhdxPath));
-    printLog(host);
+int printResult(int result) {
+    std::printf("result %d\n", result);
     return 0;
 }
 
@@ -145,7 +145,6 @@ int readOnly(Host& host, const wchar_t* vhdxPath, bool withState) {
     if (withState) {
         std::printf("state %d\n", state);
     }
-    printLog(host);
     return 0;
 }
 
@@ -155,7 +154,6 @@ int volumeLetter(Host& host, const wchar_t* vhdxPath) {
     letter[259] = L'\0';
     std::printf("result %d\n", host.exports().getVHDXVolumeLabel(vhdxPath, letter));
     std::printf("output %s\n", escaped(letter).c_str());
-    printLog(host);
     return 0;
 }
 
@@ -182,26 +180,7 @@ int checkExistAfterAbandonedLock(Host& host, const wchar_t* vhdxPath) {
     }
     std::printf("result %d\n", host.exports().checkExistVHDX(vhdxPath));
     std::printf("again %d\n", host.exports().checkExistVHDX(vhdxPath));
-    printLog(host);
     CloseHandle(mutex);
-    return 0;
-}
-
-int freeLetter(Host& host) {
-    wchar_t letter[260];
-    std::wmemset(letter, L'#', 259);
-    letter[259] = L'\0';
-    std::printf("result %d\n", host.exports().findUsableLabel(letter));
-    std::printf("output %s\n", escaped(letter).c_str());
-    const DWORD drives = GetLogicalDrives();
-    std::string expected;
-    for (char drive = 'Z'; drive >= 'C' && expected.empty(); --drive) {
-        if ((drives & (1u << (drive - 'A'))) == 0) {
-            expected = std::string(1, drive) + ":";
-        }
-    }
-    std::printf("expected %s\n", expected.c_str());
-    printLog(host);
     return 0;
 }
 
@@ -216,45 +195,13 @@ int quoteLookAlikes(Host& host, const std::wstring& folder) {
         std::printf("PH_CreateVHDX %d\n", exports.createVHDX(path.c_str(), label.c_str(), 64, 1));
         std::printf("PH_FormatNTFS %d\n", exports.formatNTFS((L"E" + c + L":").c_str(), label.c_str()));
         std::printf("PH_SetNonHidden %d\n", exports.setNonHidden((L"K" + c + L":").c_str()));
+        std::printf("PH_SetHidden %d\n", exports.setHidden((L"K" + c + L":").c_str()));
     }
     return 0;
 }
 
-int partitionOps(Host& host) {
-    const kvph::tool::Exports& exports = host.exports();
-    std::printf("PH_SetHidden %d\n", exports.setHidden(L"E:"));
-    std::printf("PH_SetNonHidden %d\n", exports.setNonHidden(L"E:"));
-    std::printf("PH_SetNonHidden %d\n", exports.setNonHidden(L""));
-    std::printf("PH_FormatNTFS %d\n", exports.formatNTFS(L"E:", L"Data"));
-    std::printf("PH_FormatNTFS %d\n", exports.formatNTFS(L"", L""));
-    printLog(host);
-    return 0;
-}
-
-int listFixed(Host& host) {
-    std::printf("result %d\n", host.exports().listFixedPartition());
-    printLog(host);
-    std::string inventory;
-    if (host.readFile(host.libraryFolder() + L"Partition.ini", inventory)) {
-        std::size_t start = 0;
-        while (start < inventory.size()) {
-            const std::size_t end = std::min(inventory.find('\n', start), inventory.size());
-            std::string line = inventory.substr(start, end - start);
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            }
-            std::printf("ini %s\n", line.c_str());
-            start = end + 1;
-        }
-    }
-    return 0;
-}
-
-int attach(Host& host, const wchar_t* vhdxPath, bool compact) {
-    const kvph::tool::Exports& exports = host.exports();
-    std::printf("result %d\n",
-                compact ? exports.compactThenAttachVHDX(vhdxPath) : exports.attachVHDX(vhdxPath, 0));
-    return 0;
+int attach(const kvph::tool::Exports& exports, const wchar_t* vhdxPath, bool compact) {
+    return compact ? exports.compactThenAttachVHDX(vhdxPath) : exports.attachVHDX(vhdxPath, 0);
 }
 
 struct RacingCall {
@@ -268,8 +215,7 @@ struct RacingCall {
 DWORD WINAPI raceCall(LPVOID parameter) {
     auto* call = static_cast<RacingCall*>(parameter);
     WaitForSingleObject(call->start, INFINITE);
-    call->result = call->compact ? call->exports->compactThenAttachVHDX(call->vhdxPath)
-                                 : call->exports->attachVHDX(call->vhdxPath, 0);
+    call->result = attach(*call->exports, call->vhdxPath, call->compact);
     return 0;
 }
 
@@ -296,9 +242,8 @@ int attachAndCompactOnTwoThreads(Host& host, const wchar_t* vhdxPath) {
 }
 
 int checkExistAt(const wchar_t* dllPath, const wchar_t* vhdxPath) {
-    const HMODULE library = LoadLibraryW(dllPath);
+    const HMODULE library = load(dllPath);
     if (library == nullptr) {
-        std::printf("FAIL cannot load the library (error %lu)\n", GetLastError());
         return 1;
     }
     const auto checkExist = reinterpret_cast<decltype(&PH_CheckExistVHDX)>(
@@ -336,9 +281,9 @@ int wmain(int argc, wchar_t** argv) {
     if (command == L"exports" && argc == 3) {
         status = checkExports(argv[2]);
     } else if (command == L"check-exist" && argc == 3) {
-        status = throughHost([&](Host& host) { return checkExist(host, argv[2]); });
+        status = throughHost([&](Host& host) { return printResult(host.exports().checkExistVHDX(argv[2])); });
     } else if (command == L"list-fixed" && argc == 2) {
-        status = throughHost([](Host& host) { return listFixed(host); });
+        status = throughHost([](Host& host) { return printResult(host.exports().listFixedPartition()); });
     } else if (command == L"check-exist-at" && argc == 4) {
         status = checkExistAt(argv[2], argv[3]);
     } else if (command == L"attributes" && argc == 3) {
@@ -353,22 +298,18 @@ int wmain(int argc, wchar_t** argv) {
         status = throughHost([&](Host& host) { return volumeLetter(host, argv[2]); });
     } else if (command == L"abandoned-lock" && argc == 3) {
         status = throughHost([&](Host& host) { return checkExistAfterAbandonedLock(host, argv[2]); });
-    } else if (command == L"free-letter" && argc == 2) {
-        status = throughHost([](Host& host) { return freeLetter(host); });
     } else if (command == L"quote-look-alikes" && argc == 3) {
         status = throughHost([&](Host& host) { return quoteLookAlikes(host, argv[2]); });
-    } else if (command == L"partition-ops" && argc == 2) {
-        status = throughHost([](Host& host) { return partitionOps(host); });
     } else if ((command == L"attach" || command == L"compact") && argc == 3) {
-        status = throughHost([&](Host& host) { return attach(host, argv[2], command == L"compact"); });
+        status = throughHost(
+            [&](Host& host) { return printResult(attach(host.exports(), argv[2], command == L"compact")); });
     } else if (command == L"attach-and-compact" && argc == 3) {
         status = throughHost([&](Host& host) { return attachAndCompactOnTwoThreads(host, argv[2]); });
     } else {
         std::printf(
             "usage: wine_host "
             "exports|check-exist|list-fixed|check-exist-at|attributes|set-attributes|readonly|"
-            "readonly-null|letter|abandoned-lock|free-letter|quote-look-alikes|partition-ops|attach|compact|"
-            "attach-and-compact ...\n");
+            "readonly-null|letter|abandoned-lock|quote-look-alikes|attach|compact|attach-and-compact ...\n");
     }
     std::fflush(stdout);
     return status;
