@@ -41,11 +41,10 @@ struct TextInput {
 };
 
 std::vector<TextInput> textInputs() {
-    const std::wstring units259(259, L'a');
     return {
         {"null", std::nullopt, Kind::Null},
         {"empty", L"", Kind::Acceptable},
-        {"259 units", units259, Kind::Acceptable},
+        {"259 units", std::wstring(259, L'a'), Kind::Acceptable},
         {"260 units", std::wstring(260, L'a'), Kind::TooLong},
         {"200 characters outside the code page", std::wstring(200, L'\u4E2D'), Kind::NotAnsi},
         {"double quote", L"D:\\vd\\a\"b.vhdx", Kind::Unsafe},

@@ -78,6 +78,11 @@ protected:
     }
 
     std::vector<std::wstring> log() const { return machine.logTexts(); }
+    // How often the library made a seam call since the counts were last reset.
+    int calls(const char* method) const {
+        const auto found = machine.callCounts().find(method);
+        return found == machine.callCounts().end() ? 0 : found->second;
+    }
 
     TestMachine machine;
     ScopedPlatform installed{machine};

@@ -25,10 +25,6 @@ public:
 class HandleOwnershipTest : public FrameTest {
 protected:
     Handle openMutex() { return machine.createMutexW(L"Local\\Test").handle; }
-    int calls(const char* method) const {
-        auto it = machine.callCounts().find(method);
-        return it == machine.callCounts().end() ? 0 : it->second;
-    }
 };
 
 // Each handle is closed once, through the call of its kind; a moved-from owner and the values that name no

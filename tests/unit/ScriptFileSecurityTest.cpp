@@ -25,12 +25,6 @@ protected:
         return RunDiskpartScript(kListScript, settings);
     }
 
-    int callCount(const std::string& method) const {
-        const auto& counts = machine.callCounts();
-        const auto found = counts.find(method);
-        return found == counts.end() ? 0 : found->second;
-    }
-
     std::optional<std::wstring> scriptSecurity;
 };
 
@@ -54,7 +48,7 @@ TEST_F(ScriptFileSecurityTest, TheDataFolderAndTheScriptGetTheProtectedDescripto
         EXPECT_EQ(machine.security(kMakerFolder),
                   std::wstring(makerFolderExists ? kEveryoneFullControl : kProtectedFolderSecurity));
         EXPECT_EQ(machine.security(kDataFolder), std::wstring(kProtectedFolderSecurity));
-        EXPECT_EQ(callCount("setNamedSecurityInfoW"), dataFolderExists ? 1 : 0);
+        EXPECT_EQ(calls("setNamedSecurityInfoW"), dataFolderExists ? 1 : 0);
         EXPECT_EQ(scriptSecurity, std::wstring(kProtectedFileSecurity));
         EXPECT_FALSE(machine.fileExists(kScriptFile));
     }
