@@ -115,7 +115,7 @@ TEST_F(RunnerTest, StepBeforeRunAndEchoComeInOrder) {
     EXPECT_EQ(RunDiskpartScript(kTwoListScript, settings), ScriptOutcome::DiskpartSucceeded);
     EXPECT_TRUE(fileWasClosedAndPresent);
     EXPECT_EQ(log(), (std::vector<std::wstring>{L"list vdisk\r\nlist vdisk\r\nexit\r\n", L"before"}));
-    EXPECT_FALSE(machine.log()[0].wide);
+    EXPECT_FALSE(machine.log().at(0).wide);
 }
 
 // An overlong script leaves an old script file alone; one that fits replaces it, hidden and read-only too.

@@ -133,8 +133,8 @@ TEST_F(PresenceQueryTest, LibraryFoldersReachTheBatchFileAsWritten) {
         machine.model().libraryPath = folder + L"\\KvPartitionHelper.dll";
         machine.clearLog();
         EXPECT_EQ(PH_CheckExistVHDX(drive.c_str()), 1);
-        EXPECT_EQ(log()[1], L"diskpart /s \"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt\" >> \"" +
-                                folder + L"\\result.txt\"");
+        EXPECT_EQ(log().at(1), L"diskpart /s \"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt\" >> \"" +
+                                   folder + L"\\result.txt\"");
         EXPECT_NE(machine.startedBatch.find(">> \"" + written + "\\result.txt\"\r\n"), std::string::npos)
             << machine.startedBatch;
         EXPECT_EQ(machine.fileAttributes(folder + L"\\result.txt"),
