@@ -183,7 +183,7 @@ TEST_F(LifecycleTest, CreateMakesALabelledDriveOnTheHighestFreeLetterAndLeavesIt
 }
 
 TEST_F(LifecycleTest, WholeLifeAttachResizeQueryCompactAndRemove) {
-    createDrive();
+    ASSERT_NO_FATAL_FAILURE(createDrive());
     const std::size_t created = runCount();
 
     SCOPED_TRACE("plain attach: the size is similar");
@@ -382,7 +382,7 @@ class AutoRunRestoreTest : public LifecycleTest, public ::testing::WithParamInte
 
 TEST_P(AutoRunRestoreTest, DiskpartSeesAutoRunOffAndThePolicyIsRestoredExactly) {
     const PolicyCase& c = GetParam();
-    createDrive();
+    ASSERT_NO_FATAL_FAILURE(createDrive());
     auto& registry = machine.model().registry;
     registry.erase(kAutoRunKey);
     if (c.before.first) {
@@ -420,7 +420,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A journal whose policy could not be put back stays, and an attach meanwhile leaves the policy alone
 // rather than take the 255 it finds for the policy to put back.
 TEST_F(LifecycleTest, AJournalThatCouldNotBePutBackWaitsForTheNextCall) {
-    createDrive();
+    ASSERT_NO_FATAL_FAILURE(createDrive());
     machine.model().registry[kAutoRunKey].dwords[kAutoRunValue] = 255;
     machine.putFile(kJournal, journal(1, 1, "145"));
     machine.injectFault(sim::Fault{"regOpenKeyExW", 5, 0, 1, {}});
@@ -452,7 +452,7 @@ class FailedAttachTest : public LifecycleTest, public ::testing::WithParamInterf
 
 TEST_P(FailedAttachTest, IsRetriedWhereItMayBeAndAutoRunIsPutBack) {
     const FailedAttach& c = GetParam();
-    createDrive();
+    ASSERT_NO_FATAL_FAILURE(createDrive());
     machine.putFile(L"D:\\vd\\old.vhd", "");
     machine.putFile(kMaxSizeIni, std::string("[Main]\r\nSize=") + c.cap + "\r\n", 0x2);
     machine.model().diskpart.exitCodes = c.exitCodes;
@@ -496,7 +496,7 @@ TEST_F(LifecycleTest, RecordDiskPartitionFailsWhenUserDataIniCannotBeWritten) {
 // A removal whose detach diskpart refuses removes nothing of an attached drive, and all of a drive that is
 // detached already.
 TEST_F(LifecycleTest, FailedDetachRemovesOnlyADetachedDriveAndAFailedCompactionStillLists) {
-    createDrive();
+    ASSERT_NO_FATAL_FAILURE(createDrive());
     ASSERT_EQ(PH_AttachVHDX(kVhdx, 0), 1);
     machine.model().diskpart.exitCodes = {kBusy};
     EXPECT_EQ(PH_DetachVHDX(kVhdx, 1), 0);
@@ -660,7 +660,7 @@ protected:
 
 TEST_P(RecordedLetterTest, TakesTheFastPathOnlyForTheDrivesOwnVolume) {
     const LetterHolder& c = GetParam();
-    createDrive();
+    ASSERT_NO_FATAL_FAILURE(createDrive());
     machine.putFile(kMaxSizeIni, "[Main]\r\nSize=10000\r\n", 0x2);  // a shrink would be due
     arrange(c);
     if (c.recordedLabel != nullptr) {
