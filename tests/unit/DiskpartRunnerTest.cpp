@@ -21,87 +21,87 @@ TEST_F(RunnerTest, WritesTheScriptBytesAndStartsDiskpartOnIt) {
 
     ASSERT_EQ(machine.diskpartRuns().size(), 1u);
     const auto& run = machine.diskpartRuns()[0];
-    // CR LF line ends, no byte-order mark, no terminating zero: exactly 18 bytes.
+    // CR LF line ends, no byte-order mark, no terminating zero.
     EXPECT_EQ(run.script, std::string("list vdisk\r\nexit\r\n"));
-    EXPECT_EQ(run.script.size(), 18u);
     EXPECT_EQ(run.commandLine, L"diskpart /s \"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt\"");
     EXPECT_EQ(machine.processCreationFlags, std::vector<std::uint32_t>{win::CREATE_NO_WINDOW_});
     EXPECT_EQ(run.program, L"C:\\Windows\\System32\\diskpart.exe");
-    // Read, write and execute access; shared for reading and writing; a new file only, after the old
-    // one was deleted.
-    const TestMachine::FileOpen scriptOpen{kScriptFile, 0xE0000000u, 3u, win::CREATE_NEW_, 0x80u};
-    EXPECT_EQ(machine.fileOpens, std::vector<TestMachine::FileOpen>{scriptOpen});
     EXPECT_FALSE(machine.fileExists(kScriptFile));
 }
 
-TEST_F(RunnerTest, ReportsEachOutcomeWithItsMessages) {
+// Up to three attempts, each failed one logged with its exit code and followed by a pause, the last one
+// too: a start or wait that fails leaves the exit code as it was last set. A script file that cannot be
+// written whole is deleted, and neither the step before the run nor diskpart runs.
+TEST_F(RunnerTest, ReportsEachAttemptWithItsExitCodeAndPauses) {
     struct Case {
         const char* name;
         std::vector<std::uint32_t> exitCodes;
-        bool scriptFileFails;
+        std::vector<sim::Fault> faults;
         ScriptOutcome outcome;
         std::vector<std::wstring> log;
+        std::size_t runs;
+        std::size_t pauses;
+        bool shortWrite = false;  // a write reports one byte fewer than it was given
     };
-    const std::wstring exit5 = L"(KvPartitionHelper)diskpart error because of 0x00000005.";
-    const std::wstring createFail = L"(KvPartitionHelper)Create file fail.\r\n";
+    const std::wstring error0 = L"error 0x00000000";
+    const std::wstring error5 = L"error 0x00000005";
+    const std::wstring done = L"done";
+    const std::wstring notStarted = L"(KvPartitionHelper)Create process fail.\r\n";
+    const std::wstring notCreated = L"(KvPartitionHelper)Create file fail.\r\n";
+    const std::wstring prefix = L"(KvPartitionHelper)";
+    const auto ok = ScriptOutcome::DiskpartSucceeded;
+    const auto failed = ScriptOutcome::DiskpartFailed;
+    const auto notWritten = ScriptOutcome::ScriptNotWritten;
+    const sim::Fault noScript{"createFileW", 5, 0, 1, L"Command.txt"};
+    const sim::Fault writeFails{"writeFile", win::ERROR_WRITE_FAULT_, 0, 1, L""};
+    const sim::Fault flushFails{"flushFileBuffers", win::ERROR_WRITE_FAULT_, 0, 1, L""};
+    const sim::Fault noDataDirectory{"shGetSpecialFolderPathW", 5, 0, -1, L""};
+    const sim::Fault firstStart{"createProcessAndWait", 2, 0, 1, L""};
+    const sim::Fault secondStart{"createProcessAndWait", 2, 1, 1, L""};
+    const sim::Fault secondWait{"processWait", win::ERROR_INVALID_HANDLE_, 1, 1, L""};
+    const sim::Fault secondExitCode{"processExitCode", win::ERROR_INVALID_HANDLE_, 1, 1, L""};
     const std::vector<Case> cases = {
-        {"success", {}, false, ScriptOutcome::DiskpartSucceeded, {L"done"}},
-        {"exit code 5", {5}, false, ScriptOutcome::DiskpartFailed, {exit5}},
-        {"script file", {}, true, ScriptOutcome::ScriptNotWritten, {createFail}},
+        {"success", {}, {}, ok, {done}, 1, 0},
+        {"script file", {}, {noScript}, notWritten, {notCreated}, 0, 0},
+        {"write", {}, {writeFails}, notWritten, {prefix + L"Write fail."}, 0, 0},
+        {"short write", {}, {}, notWritten, {prefix + L"Write size incorrect."}, 0, 0, true},
+        {"flush", {}, {flushFails}, notWritten, {prefix + L"Write through fail, still in buffer."}, 0, 0},
+        // Without the data directory no script is written anywhere.
+        {"no data directory", {}, {noDataDirectory}, notWritten, {notCreated}, 0, 0},
+        {"cannot start", {}, {firstStart}, ok, {notStarted, error0, done}, 1, 1},
+        // Exit code 5, a start that fails, success.
+        {"retried", {5}, {secondStart}, ok, {error5, notStarted, error5, done}, 2, 2},
+        // Exit code 5; the wait of the second attempt and the exit code of the third fail.
+        {"failed waits", {5}, {secondWait, secondExitCode}, failed, {error5, error5, error5}, 3, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         machine.clearLog();
         machine.clearFaults();
         machine.model().diskpart.exitCodes = c.exitCodes;
-        if (c.scriptFileFails) {
-            machine.injectFault({"createFileW", 5, 0, 1, L"Command.txt"});
+        for (const sim::Fault& fault : c.faults) {
+            machine.injectFault(fault);
         }
+        const std::size_t runs = machine.diskpartRuns().size();
+        const std::size_t sleeps = machine.sleeps().size();
+        machine.shortWrites = c.shortWrite;
+        bool ranStepBefore = false;
         DiskpartSettings settings;
+        settings.beforeRun = [&] { ranStepBefore = true; };
+        settings.attempts = 3;
+        settings.pauseAfterFailureMs = 1000;
+        settings.errorFormat = L"error 0x%08x";
         settings.successMessage = L"done";
         EXPECT_EQ(RunDiskpartScript(kTwoListScript, settings), c.outcome);
         EXPECT_EQ(log(), c.log);
+        EXPECT_EQ(machine.diskpartRuns().size() - runs, c.runs);
+        EXPECT_EQ(std::vector<std::uint32_t>(machine.sleeps().begin() + static_cast<std::ptrdiff_t>(sleeps),
+                                             machine.sleeps().end()),
+                  std::vector<std::uint32_t>(c.pauses, 1000));
+        EXPECT_EQ(ranStepBefore, c.outcome != notWritten);
         EXPECT_FALSE(machine.fileExists(kScriptFile));
+        EXPECT_EQ(machine.openHandleCount(), 0u);
     }
-}
-
-TEST_F(RunnerTest, DiskpartThatCannotStartShowsTheExitCodeAsLastSet) {
-    machine.model().diskpart.cannotStart = true;
-    EXPECT_EQ(RunDiskpartScript(kTwoListScript), ScriptOutcome::DiskpartFailed);
-    EXPECT_EQ(log(),
-              (std::vector<std::wstring>{L"(KvPartitionHelper)Create process fail.\r\n",
-                                         L"(KvPartitionHelper)diskpart error because of 0x00000000."}));
-    EXPECT_FALSE(machine.fileExists(kScriptFile));
-}
-
-TEST_F(RunnerTest, RetriesTheSameFileAndKeepsTheLastExitCode) {
-    // First attempt exits with 5, the second cannot start diskpart, the third succeeds.
-    machine.model().diskpart.exitCodes = {5};
-    machine.injectFault({"createProcessAndWait", 2, 1, 1, L""});
-    DiskpartSettings settings;
-    settings.attempts = 3;
-    settings.pauseAfterFailureMs = 1000;
-    settings.errorFormat = L"(KvPartitionHelper)diskpart error because of 0x%08x";
-    settings.successMessage = L"(KvPartitionHelper)diskpart format successfully";
-
-    EXPECT_EQ(RunDiskpartScript(kTwoListScript, settings), ScriptOutcome::DiskpartSucceeded);
-    EXPECT_EQ(log(), (std::vector<std::wstring>{L"(KvPartitionHelper)diskpart error because of 0x00000005",
-                                                L"(KvPartitionHelper)Create process fail.\r\n",
-                                                L"(KvPartitionHelper)diskpart error because of 0x00000005",
-                                                L"(KvPartitionHelper)diskpart format successfully"}));
-    EXPECT_EQ(machine.sleeps(), (std::vector<std::uint32_t>{1000, 1000}));
-    ASSERT_EQ(machine.diskpartRuns().size(), 2u);
-    EXPECT_EQ(machine.diskpartRuns()[0].script, machine.diskpartRuns()[1].script);
-}
-
-TEST_F(RunnerTest, EveryFailedAttemptPausesTheLastOneToo) {
-    machine.model().diskpart.exitCodes = {7, 7, 7};
-    DiskpartSettings settings;
-    settings.attempts = 3;
-    settings.pauseAfterFailureMs = 1000;
-    EXPECT_EQ(RunDiskpartScript(kTwoListScript, settings), ScriptOutcome::DiskpartFailed);
-    EXPECT_EQ(machine.sleeps(), (std::vector<std::uint32_t>{1000, 1000, 1000}));
-    EXPECT_EQ(machine.diskpartRuns().size(), 3u);
 }
 
 TEST_F(RunnerTest, StepBeforeRunAndEchoComeInOrder) {
@@ -115,55 +115,16 @@ TEST_F(RunnerTest, StepBeforeRunAndEchoComeInOrder) {
     EXPECT_EQ(RunDiskpartScript(kTwoListScript, settings), ScriptOutcome::DiskpartSucceeded);
     EXPECT_TRUE(fileWasClosedAndPresent);
     EXPECT_EQ(log(), (std::vector<std::wstring>{L"list vdisk\r\nlist vdisk\r\nexit\r\n", L"before"}));
-    EXPECT_FALSE(machine.log()[0].wide);
+    EXPECT_FALSE(machine.log().at(0).wide);
 }
 
-TEST_F(RunnerTest, WriteFailuresDeleteTheScriptFileAndSkipTheRun) {
-    struct Case {
-        const char* failing;  // a seam method, or "short write"
-        std::wstring message;
-    };
-    for (const Case& c :
-         {Case{"writeFile", L"(KvPartitionHelper)Write fail."},
-          Case{"short write", L"(KvPartitionHelper)Write size incorrect."},
-          Case{"flushFileBuffers", L"(KvPartitionHelper)Write through fail, still in buffer."}}) {
-        SCOPED_TRACE(c.failing);
-        machine.clearLog();
-        machine.clearFaults();
-        machine.shortWrites = std::string(c.failing) == "short write";
-        if (!machine.shortWrites) {
-            machine.injectFault({c.failing, win::ERROR_WRITE_FAULT_, 0, 1, L""});
-        }
-        bool ranStepBefore = false;
-        DiskpartSettings settings;
-        settings.beforeRun = [&] { ranStepBefore = true; };
-        EXPECT_EQ(RunDiskpartScript(kTwoListScript, settings), ScriptOutcome::ScriptNotWritten);
-        EXPECT_EQ(log(), std::vector<std::wstring>{c.message});
-        EXPECT_FALSE(ranStepBefore);
-        EXPECT_FALSE(machine.fileExists(kScriptFile));
-        EXPECT_EQ(machine.openHandleCount(), 0u);
-    }
-    EXPECT_TRUE(machine.diskpartRuns().empty());
-}
-
-TEST_F(RunnerTest, FailedWaitsKeepTheExitCodeOfTheAttemptBefore) {
-    // The first attempt exits with 5; the wait of the second and the exit code of the third fail.
-    machine.model().diskpart.exitCodes = {5};
-    machine.injectFault({"processWait", win::ERROR_INVALID_HANDLE_, 1, 1, L""});
-    machine.injectFault({"processExitCode", win::ERROR_INVALID_HANDLE_, 1, 1, L""});
-    DiskpartSettings settings;
-    settings.attempts = 3;
-    EXPECT_EQ(RunDiskpartScript(kTwoListScript, settings), ScriptOutcome::DiskpartFailed);
-    EXPECT_EQ(log(),
-              std::vector<std::wstring>(3, L"(KvPartitionHelper)diskpart error because of 0x00000005."));
-    EXPECT_EQ(machine.diskpartRuns().size(), 3u);
-    EXPECT_FALSE(machine.fileExists(kScriptFile));
-}
-
+// An overlong script leaves an old script file alone; one that fits replaces it, hidden and read-only too.
 TEST_F(RunnerTest, OverlongScriptsAreRefusedBeforeAnythingIsTouched) {
     machine.putFolder(L"C:\\ProgramData\\Norvel");
     machine.putFolder(L"C:\\ProgramData\\Norvel\\Quillmark");
-    machine.putFile(kScriptFile, "old script");
+    machine.putFile(
+        kScriptFile, "old script",
+        win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_READONLY_ | win::FILE_ATTRIBUTE_SYSTEM_);
     const std::string exit = "\r\nexit\r\n";
     const std::string longest = "rem " + std::string(kScriptBytes - 1 - 4 - exit.size(), 'x') + exit;
     ASSERT_EQ(longest.size(), 519u);
@@ -176,14 +137,6 @@ TEST_F(RunnerTest, OverlongScriptsAreRefusedBeforeAnythingIsTouched) {
     EXPECT_EQ(RunDiskpartScript(longest), ScriptOutcome::DiskpartSucceeded);
     ASSERT_EQ(machine.diskpartRuns().size(), 1u);
     EXPECT_EQ(machine.diskpartRuns()[0].script, longest);
-}
-
-TEST_F(RunnerTest, WithoutADataDirectoryNoScriptIsWrittenAnywhere) {
-    machine.injectFault({"shGetSpecialFolderPathW", win::ERROR_ACCESS_DENIED_, 0, -1, L""});
-    EXPECT_EQ(RunDiskpartScript(kTwoListScript), ScriptOutcome::ScriptNotWritten);
-    EXPECT_EQ(log(), std::vector<std::wstring>{L"(KvPartitionHelper)Create file fail.\r\n"});
-    EXPECT_EQ(machine.callCounts().count("createFileW"), 0u);
-    EXPECT_TRUE(machine.diskpartRuns().empty());
 }
 
 TEST_F(RunnerTest, ScriptArgumentsInTheAnsiCodePage) {
@@ -214,17 +167,6 @@ TEST_F(RunnerTest, ScriptArgumentsInTheAnsiCodePage) {
     EXPECT_EQ(scriptArgument(L"A\uFF02"), std::nullopt);
     machine.injectFault({"wideToAnsi", win::ERROR_INVALID_PARAMETER_, 0, 2, L""});
     EXPECT_EQ(scriptArgument(L"E:"), std::nullopt);
-}
-
-TEST_F(RunnerTest, ReplacesAHiddenReadOnlyLeftover) {
-    machine.putFolder(L"C:\\ProgramData\\Norvel");
-    machine.putFolder(L"C:\\ProgramData\\Norvel\\Quillmark");
-    machine.putFile(
-        kScriptFile, "old script",
-        win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_READONLY_ | win::FILE_ATTRIBUTE_SYSTEM_);
-    EXPECT_EQ(RunDiskpartScript(kTwoListScript), ScriptOutcome::DiskpartSucceeded);
-    ASSERT_EQ(machine.diskpartRuns().size(), 1u);
-    EXPECT_EQ(machine.diskpartRuns()[0].script, kTwoListScript);
 }
 
 TEST_F(RunnerTest, ComposedScriptsAreRefusedWhenTheyDoNotFit) {

@@ -19,6 +19,7 @@ TEST_F(FoldersTest, EnsureDirectoryOnEachKindOfPath) {
     machine.putFolder(L"C:\\Shared");
     machine.putFolder(L"C:\\Existing");
     machine.putFile(L"C:\\Blocked", "a file where a folder should be");
+    machine.putFile(L"C:\\Shared.txt", "x", win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_READONLY_);
     machine.model().letters.push_back(L'D');
     struct Case {
         std::wstring path;
@@ -40,6 +41,8 @@ TEST_F(FoldersTest, EnsureDirectoryOnEachKindOfPath) {
         {L"Q:\\Drives\\Deep\\", 0, {}, {L"Q:\\Drives"}},
         // A file where a folder should be: nothing is created beyond it.
         {L"C:\\Blocked\\Inner\\", 0, {}, {L"C:\\Blocked\\Inner"}},
+        // An existing file has its attributes reset.
+        {L"C:\\Shared.txt", 1, {L"C:\\Shared.txt"}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
@@ -51,11 +54,6 @@ TEST_F(FoldersTest, EnsureDirectoryOnEachKindOfPath) {
             EXPECT_FALSE(machine.pathFileExistsW(path));
         }
     }
-}
-
-TEST_F(FoldersTest, EnsureDirectoryResetsAttributesOfWhatExists) {
-    machine.putFile(L"C:\\Shared.txt", "x", win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_READONLY_);
-    EXPECT_EQ(EnsureDirectory(L"C:\\Shared.txt"), 1);
     EXPECT_EQ(machine.fileAttributes(L"C:\\Shared.txt"), win::FILE_ATTRIBUTE_NORMAL_);
 }
 

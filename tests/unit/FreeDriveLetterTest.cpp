@@ -15,6 +15,7 @@ struct LetterCase {
     std::wstring letter;
     std::wstring notReady = {};    // assigned without a ready volume: no path "X:" exists
     std::wstring unreported = {};  // in use, yet left out by GetLogicalDrives
+    bool lettersUnknown = false;   // GetLogicalDrives fails
 };
 
 // Printed by name: gtest would otherwise print the case as its bytes, padding included.
@@ -31,6 +32,9 @@ TEST_P(FreeDriveLetterTest, ProposesTheHighestFreeLetterFromZDownToC) {
     for (wchar_t letter : c.unreported) {
         machine.unreportedLetters |= 1u << (letter - L'A');
     }
+    if (c.lettersUnknown) {
+        machine.injectFault({"getLogicalDrives", 1, 0, 1, L""});
+    }
     wchar_t buffer[260] = L"junk";
 
     EXPECT_EQ(PH_FindUsableLabel(buffer), c.result);
@@ -38,33 +42,23 @@ TEST_P(FreeDriveLetterTest, ProposesTheHighestFreeLetterFromZDownToC) {
     EXPECT_TRUE(machine.diskpartRuns().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Letters, FreeDriveLetterTest,
-                         ::testing::Values(LetterCase{"CDEInUse", L"CDE", 1, L"Z:"},
-                                           LetterCase{"OnlyYAndZFree", L"CDEFGHIJKLMNOPQRSTUVWX", 1, L"Z:"},
-                                           LetterCase{"OnlyDAndFFree", L"CEGHIJKLMNOPQRSTUVWXYZ", 1, L"F:"},
-                                           LetterCase{"OnlyDFree", L"CEFGHIJKLMNOPQRSTUVWXYZ", 1, L"D:"},
-                                           LetterCase{"OnlyCFree", L"ABDEFGHIJKLMNOPQRSTUVWXYZ", 1, L"C:"},
-                                           // An empty card reader holds Z: although no path "Z:" exists.
-                                           LetterCase{"ZNotReady", L"CDE", 1, L"Y:", L"Z"},
-                                           LetterCase{"ZUnreported", L"CDEZ", 1, L"Y:", L"", L"Z"},
-                                           // A and B are never proposed, even when free.
-                                           LetterCase{"AllFromCInUse", L"CDEFGHIJKLMNOPQRSTUVWXYZ", 0, L""}),
-                         [](const ::testing::TestParamInfo<LetterCase>& info) {
-                             return std::string(info.param.name);
-                         });
+const LetterCase kLetterCases[] = {
+    {"CDEInUse", L"CDE", 1, L"Z:"},
+    {"OnlyYAndZFree", L"CDEFGHIJKLMNOPQRSTUVWX", 1, L"Z:"},
+    {"OnlyDAndFFree", L"CEGHIJKLMNOPQRSTUVWXYZ", 1, L"F:"},
+    {"OnlyDFree", L"CEFGHIJKLMNOPQRSTUVWXYZ", 1, L"D:"},
+    {"OnlyCFree", L"ABDEFGHIJKLMNOPQRSTUVWXYZ", 1, L"C:"},
+    // An empty card reader holds Z: although no path "Z:" exists.
+    {"ZNotReady", L"CDE", 1, L"Y:", L"Z"},
+    {"ZUnreported", L"CDEZ", 1, L"Y:", L"", L"Z"},
+    // A and B are never proposed, even when free.
+    {"AllFromCInUse", L"CDEFGHIJKLMNOPQRSTUVWXYZ", 0, L""},
+    // No letter can be shown free when the letters in use are unknown.
+    {"LettersInUseUnknown", L"CDE", 0, L"", L"", L"", true},
+};
 
-TEST_F(FrameTest, FreeLetterSearchWithoutABufferOrTheLettersInUseGivesNoneWithOneLine) {
-    EXPECT_EQ(PH_FindUsableLabel(nullptr), 0);
-    // No letter can be shown free when GetLogicalDrives fails.
-    machine.injectFault({"getLogicalDrives", 1, 0, 1, L""});
-    wchar_t buffer[260] = L"junk";
-    EXPECT_EQ(PH_FindUsableLabel(buffer), 0);
-    EXPECT_EQ(std::wstring(buffer), L"");
-    EXPECT_EQ(log(), (std::vector<std::wstring>{
-                         L"(KvPartitionHelper)PH_FindUsableLabel: the output buffer is null.",
-                         L"(KvPartitionHelper)GetLogicalDrives failed with 0x00000001; no drive letter is "
-                         L"known to be free."}));
-}
+INSTANTIATE_TEST_SUITE_P(Letters, FreeDriveLetterTest, ::testing::ValuesIn(kLetterCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace kvph::test

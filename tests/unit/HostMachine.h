@@ -1,9 +1,12 @@
 // The machine the VHDX drive's tests share: a GPT system disk with C:, an MBR data disk whose D: holds the
-// drive's file, and the folders of the common application data and the library.
+// drive's file, and the folders of the common application data and the library; and the AutoRun policy.
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "sim/Machine.h"
 #include "sim/MachineBuilder.h"
@@ -46,5 +49,47 @@ inline std::map<std::wstring, std::wstring> inventedListWords() {
             {L"Unknown", L"Αγν"},
             {L"There are no virtual disks to show.", L"Ουδεν."}};
 }
+
+// The VHDX drive of the lifecycle, fault-injection and bad-input tests: its file, the library's state files
+// and the AutoRun policy.
+namespace drive {
+
+inline constexpr wchar_t kVhdx[] = L"D:\\vd\\drive.vhdx";
+inline constexpr wchar_t kPartitionIni[] = L"C:\\Program Files\\Host\\Partition.ini";
+inline constexpr wchar_t kMaxSizeIni[] = L"C:\\Program Files\\Host\\MaxSize.ini";
+inline constexpr wchar_t kUserDataIni[] = L"C:\\ProgramData\\Norvel\\Quillmark\\UserData.ini";
+inline constexpr wchar_t kJournal[] = L"C:\\ProgramData\\Norvel\\Quillmark\\AutoRun.ini";
+inline constexpr wchar_t kAutoRunKey[] =
+    L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\POLICIES\\EXPLORER";
+inline constexpr wchar_t kAutoRunValue[] = L"NoDriveTypeAutoRun";
+
+// The machine the fault-injection and bad-input tests run every export on: the two disks and an MBR disk
+// with E:, the one hidden, shown and formatted. `autoRun`: the policy value, if any.
+inline sim::MachineModel smallMachine(std::optional<std::uint32_t> autoRun) {
+    sim::MachineModel model = withHostFolders(hostDisks()
+                                                  .mbrDisk(2, 16 * sim::kGiB, 0x2468ace0)
+                                                  .primary(2048, 8 * sim::kGiB / 512, 0x07)
+                                                  .volume(L'E', L"NTFS", L"Spare", 4 * sim::kGiB)
+                                                  .build());
+    if (autoRun) {
+        model.registry[kAutoRunKey].dwords[kAutoRunValue] = *autoRun;
+    }
+    return model;
+}
+
+// The AutoRun policy as a call must leave it: whether its key is there, and its value.
+using AutoRunState = std::pair<bool, std::optional<std::uint32_t>>;
+
+inline AutoRunState autoRunOf(const sim::Machine& machine) {
+    const auto key = machine.model().registry.find(kAutoRunKey);
+    if (key == machine.model().registry.end()) {
+        return {false, std::nullopt};
+    }
+    const auto value = key->second.dwords.find(kAutoRunValue);
+    return {true,
+            value != key->second.dwords.end() ? std::optional<std::uint32_t>(value->second) : std::nullopt};
+}
+
+}  // namespace drive
 
 }  // namespace kvph::test

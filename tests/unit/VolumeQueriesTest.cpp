@@ -38,20 +38,16 @@ const ConversionCase kConversionCases[] = {
     {L"0", 0},
     {L"0XFFFFFFFF", -1},
     {L"", 0},
-    {L"yes", 0},
     {L"  \t\r\n12", 12},
     {L"+7", 7},
     {L"-3.9", -3},
     {L"3.9", 3},
     {L".5", 0},
-    {L".", 0},
     {L"- 1", 0},
     {L"1e3", 1000},
     {L"2.5E+1x", 25},
-    {L"1e", 1},
     {L"1e+", 1},
     {L"00x5", 0},
-    {L"0x", 0},
     {L"0xg1", 0},
     {L"0x1p4", 16},
     {L"0x1P-1", 0},
@@ -69,10 +65,7 @@ const ConversionCase kConversionCases[] = {
     {L"-9223372036854775808", 0},
     {L"1e30", 0},
     {L"1e400", 0},
-    {L"-1e400", 0},
     {L"1e-400", 0},
-    {L"infinity", 0},
-    {L"nan", 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Texts, ReadOnlyStateFromTextTest, ::testing::ValuesIn(kConversionCases));
@@ -103,11 +96,7 @@ sim::Volume& vhdxVolume(sim::Machine& machine) {
 }
 
 void injectUnreachable(sim::Machine& machine, const std::wstring& root) {
-    sim::Fault unreachable;
-    unreachable.method = "pathFileExistsW";
-    unreachable.argumentContains = root;
-    unreachable.times = -1;
-    machine.injectFault(unreachable);
+    machine.injectFault({"pathFileExistsW", 5, 0, -1, root});
 }
 
 struct QueryCase {
@@ -149,26 +138,20 @@ protected:
     }
 };
 
-TEST_P(VolumeQueryTest, LetterOfTheVhdxVolume) {
+TEST_P(VolumeQueryTest, LetterAndReadOnlyStateOfTheVhdxVolume) {
     const auto machine = arrangedMachine();
-    ScopedPlatform installed(*machine);
-    wchar_t letter[260];
-    std::fill(std::begin(letter), std::end(letter), L'#');
-    EXPECT_EQ(PH_GetVHDXVolumeLabel(GetParam().asked, letter), GetParam().labelResult);
-    EXPECT_EQ(std::wstring(letter), GetParam().letter);
-    const auto lines = machine->logTexts();
-    const std::vector<std::wstring> reported = {L"Halloway - PH_GetVHDXVolumeLabel is " + GetParam().letter};
-    if (GetParam().labelResult == 1) {
-        ASSERT_FALSE(lines.empty());
-        EXPECT_EQ(std::vector<std::wstring>(lines.end() - 1, lines.end()), reported);
-    } else {
-        EXPECT_EQ(std::find(lines.begin(), lines.end(), reported[0]), lines.end());
+    {
+        ScopedPlatform installed(*machine);
+        wchar_t letter[260];
+        std::fill(std::begin(letter), std::end(letter), L'#');
+        EXPECT_EQ(PH_GetVHDXVolumeLabel(GetParam().asked, letter), GetParam().labelResult);
+        EXPECT_EQ(std::wstring(letter), GetParam().letter);
+        const auto lines = machine->logTexts();
+        const std::wstring reported = L"Halloway - PH_GetVHDXVolumeLabel is " + GetParam().letter;
+        EXPECT_EQ(!lines.empty() && lines.back() == reported, GetParam().labelResult == 1);
     }
-}
-
-TEST_P(VolumeQueryTest, ReadOnlyStateOfTheVhdxVolume) {
-    const auto machine = arrangedMachine();
-    ScopedPlatform installed(*machine);
+    const auto fresh = arrangedMachine();
+    ScopedPlatform installed(*fresh);
     int state = 12345;
     EXPECT_EQ(PH_CheckVHDXReadOnly(GetParam().asked, &state), 1);
     EXPECT_EQ(state, GetParam().readOnlyState);
@@ -186,10 +169,7 @@ const QueryCase kQueryCases[] = {
     {"PresenceQueryFails", [](sim::Machine& m) { m.model().diskpart.exitCodes = {5}; }, 0, L"", -1},
     {"InventoryNotWritten",
      [](sim::Machine& m) {
-         sim::Fault noWrites;
-         noWrites.method = "writePrivateProfileStringW";
-         noWrites.times = -1;
-         m.injectFault(noWrites);
+         m.injectFault({"writePrivateProfileStringW", 5, 0, -1, L""});
      },
      0, L"", -1},
     {"NoLetteredVolume",
@@ -216,11 +196,7 @@ const QueryCase kQueryCases[] = {
     {"LetterNotWrittenAndUndetermined",
      [](sim::Machine& m) {
          vhdxVolume(m).fileSystem.reset();
-         sim::Fault noLetter;
-         noLetter.method = "writePrivateProfileStringW";
-         noLetter.argumentContains = L"|Letter";
-         noLetter.times = -1;
-         m.injectFault(noLetter);
+         m.injectFault({"writePrivateProfileStringW", 5, 0, -1, L"|Letter"});
      },
      0, L"", -1},
     // The section on the drive's own disk answers; each of these answered otherwise before.
