@@ -254,6 +254,19 @@ TEST_F(LifecycleTest, WholeLifeAttachResizeQueryCompactAndRemove) {
     EXPECT_EQ(PH_AttachVHDX(fresh, 0), 1);
     EXPECT_TRUE(logged(kCapUnknown));
     EXPECT_EQ(machine.vdisk(fresh)->maximumMB, 20480);
+
+    // The log names each step of the life in its own words.
+    for (const wchar_t* line :
+         {L"(KvPartitionHelper)diskpart create vhdx successfully.",
+          L"(KvPartitionHelper)diskpart detach successfully.",
+          L"(KvPartitionHelper)diskpart attach successfully.",
+          L"(KvPartitionHelper)success attach, size is similar.",
+          L"(KvPartitionHelper)new size is bigger, we should expand the VHDX.\r\n",
+          L"(KvPartitionHelper)diskpart expand successfully.",
+          L"(KvPartitionHelper)success attach and expand.", L"(KvPartitionHelper)success attach and shrink.",
+          L"(KvPartitionHelper)diskpart compact successfully."}) {
+        EXPECT_TRUE(logged(line)) << sim::text::narrow(line);
+    }
 }
 
 // The drive's file holds 1000 MB; E: is the volume recorded for it.
