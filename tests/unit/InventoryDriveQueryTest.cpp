@@ -88,12 +88,6 @@ const AtaCase kAtaCases[] = {
 INSTANTIATE_TEST_SUITE_P(Requests, AtaPassThroughTest, ::testing::ValuesIn(kAtaCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(AtaPassThrough, DriveWithoutAtaRefusesEvenAGoodRequest) {
-    const IoResult answer = sim::answerAtaPassThrough(driveWith(17, std::nullopt), identifyRequest(), 560);
-    EXPECT_FALSE(answer.ok);
-    EXPECT_EQ(answer.error, win::ERROR_INVALID_FUNCTION_);
-}
-
 struct PropertyCase {
     const char* name;
     std::optional<std::uint32_t> bus;

@@ -108,51 +108,5 @@ const LookupCase kLookupCases[] = {
 INSTANTIATE_TEST_SUITE_P(Rules, FindVirtualDiskEntryTest, ::testing::ValuesIn(kLookupCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-struct GuidCase {
-    const char* name;
-    std::uint8_t bytes[16];
-    const wchar_t* text;
-};
-
-// Printed by name: gtest would otherwise print the case as its bytes, unset members and padding included.
-void PrintTo(const GuidCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class GuidToTextTest : public FrameTest, public ::testing::WithParamInterface<GuidCase> {};
-
-TEST_P(GuidToTextTest, GivesRegistryFormWithoutBraces) {
-    EXPECT_EQ(inventory::GuidToText(GetParam().bytes), std::wstring(GetParam().text));
-}
-
-const GuidCase kGuidCases[] = {
-    {"ByteOrderOfTheGroups",
-     {0x33, 0x22, 0x11, 0x00, 0x55, 0x44, 0x77, 0x66, 0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff},
-     L"00112233-4455-6677-8899-AABBCCDDEEFF"},
-    // Type 0x07, not bootable, recognized, 2048 hidden sectors, then the first identifier bytes.
-    {"MbrPartitionAt2048",
-     {0x07, 0x00, 0x01, 0x00, 0x00, 0x08, 0x00, 0x00, 1, 2, 3, 4, 5, 6, 7, 8},
-     L"00010007-0800-0000-0102-030405060708"},
-    {"MbrPartitionAt128",
-     {0x07, 0x00, 0x01, 0x00, 0x80, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 0, 0},
-     L"00010007-0080-0000-0000-000000000000"},
-    {"BootableFat32PastSixteenBitsOfSectors",
-     {0x0c, 0x80, 0x01, 0x00, 0x3f, 0x00, 0x01, 0x00, 0, 0, 0, 0, 0, 0, 0, 0},
-     L"0001800C-003F-0001-0000-000000000000"},
-};
-
-INSTANTIATE_TEST_SUITE_P(Layouts, GuidToTextTest, ::testing::ValuesIn(kGuidCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(FrameTest, GuidToTextFailureIsLoggedAndGivesNothing) {
-    sim::Fault outOfMemory;
-    outOfMemory.method = "stringFromCLSID";
-    outOfMemory.error = 0x8007000E;
-    machine.injectFault(outOfMemory);
-    const std::uint8_t guid[16] = {};
-    EXPECT_EQ(inventory::GuidToText(guid), std::nullopt);
-    EXPECT_EQ(log(), std::vector<std::wstring>{L"GUID change error"});
-}
-
 }  // namespace
 }  // namespace kvph::test

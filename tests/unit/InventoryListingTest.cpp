@@ -114,20 +114,15 @@ protected:
     }
 };
 
+// An older inventory, read-only and with keys the listing never writes, is replaced whole.
 TEST_F(ListingTest, GptSystemDiskCountsItsUnletteredPartitions) {
+    machine.putFile(
+        kIniPath, "[7]\r\nLetter=Q:\r\n[Main]\r\nCount=8\r\nStale=1\r\n",
+        win::FILE_ATTRIBUTE_READONLY_ | win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
     add(systemDisk({0, sim::DriveType::Fixed, 11, 1, 66000}));
     listAndCheck();
     EXPECT_EQ(inventory(), iniText({systemSection("1", "11")}));
     EXPECT_EQ(log(), std::vector<std::wstring>{report(systemSection("1", "11"))});
-}
-
-TEST_F(ListingTest, OldInventoryIsReplacedWhole) {
-    machine.putFile(
-        kIniPath, "[7]\r\nLetter=Q:\r\n[Main]\r\nCount=8\r\nStale=1\r\n",
-        win::FILE_ATTRIBUTE_READONLY_ | win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_);
-    add(systemDisk({0}));
-    listAndCheck();
-    EXPECT_EQ(inventory(), iniText({systemSection("1", "11")}));
 }
 
 // Drives 0 and 2 (no drive 1): sections follow the drive order and name each drive by its number.

@@ -184,40 +184,32 @@ MachineBuilder gapMachine() {
 TEST_F(PartitionOpsTest, HideSelectsTheVolumesOwnDiskpartNumberWhateverTheLetterForm) {
     struct Case {
         const wchar_t* letter;
-        std::string script;
+        int result;
+        std::vector<std::string> scripts;
+        std::vector<std::string> log;
     };
     const Case cases[] = {
-        {L"e", setIdScript(2, 1, "1B")},
-        {L"E:", setIdScript(2, 1, "1B")},
-        {L"e:\\", setIdScript(2, 1, "1B")},
+        {L"e", 1, {setIdScript(2, 1, "1B")}, {kHiddenMessage}},
+        {L"E:", 1, {setIdScript(2, 1, "1B")}, {kHiddenMessage}},
+        {L"e:\\", 1, {setIdScript(2, 1, "1B")}, {kHiddenMessage}},
         // diskpart counts the container: the logical drive is its partition 2.
-        {L"L:", setIdScript(5, 2, "1B")},
+        {L"L:", 1, {setIdScript(5, 2, "1B")}, {kHiddenMessage}},
+        // The same script on GPT, which diskpart refuses.
+        {L"G:", 0, {setIdScript(4, 1, "1B")}, {"(KvPartitionHelper)diskpart error because of 0x80070057."}},
+        {L"Q:", 0, {}, {}},
+        {L"", 0, {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.letter, c.letter + std::wcslen(c.letter)));
         install(gapMachine());
-        EXPECT_EQ(PH_SetHidden(c.letter), 1);
-        EXPECT_EQ(scripts(), std::vector<std::string>{c.script});
-        EXPECT_EQ(log(), std::vector<std::string>{kHiddenMessage});
-        EXPECT_FALSE(machine->pathFileExistsW(std::wstring(1, c.letter[0]) + L":"));
+        EXPECT_EQ(PH_SetHidden(c.letter), c.result);
+        EXPECT_EQ(scripts(), c.scripts);
+        EXPECT_EQ(log(), c.log);
+        if (!c.scripts.empty()) {
+            EXPECT_EQ(machine->pathFileExistsW(std::wstring(1, c.letter[0]) + L":"), c.result == 0);
+        }
         EXPECT_FALSE(machine->fileExists(L"C:\\ProgramData\\Norvel\\Quillmark\\Command.txt"));
     }
-}
-
-TEST_F(PartitionOpsTest, HideOnGptRunsTheSameScriptAndDiskpartRefusesIt) {
-    install(gapMachine());
-    EXPECT_EQ(PH_SetHidden(L"G:"), 0);
-    EXPECT_EQ(scripts(), std::vector<std::string>{setIdScript(4, 1, "1B")});
-    EXPECT_EQ(log(), std::vector<std::string>{"(KvPartitionHelper)diskpart error because of 0x80070057."});
-    EXPECT_TRUE(machine->pathFileExistsW(L"G:"));
-}
-
-TEST_F(PartitionOpsTest, HideWithoutAMatchingVolumeRunsNothing) {
-    install(gapMachine());
-    EXPECT_EQ(PH_SetHidden(L"Q:"), 0);
-    EXPECT_EQ(PH_SetHidden(L""), 0);
-    EXPECT_TRUE(scripts().empty());
-    EXPECT_TRUE(log().empty());
 }
 
 TEST_F(PartitionOpsTest, HideThenShowGivesTheLetterBackAndTheInventorySaysSo) {
@@ -373,6 +365,7 @@ TEST_F(PartitionOpsTest, FormatChoosesTheLetterOrElseOnlyAWhollyEmptyDisk) {
         ExtraDisks extraDisks;
         int result;
         std::vector<std::string> scripts;
+        const char* refusal = {};  // the one log line of a call refused before any change
     };
     const Case cases[] = {
         {"letter wins over the empty disk", L"E:", L"", emptyDisk, 1, {formatScript(2, "Backup", "E:")}},
@@ -395,13 +388,23 @@ TEST_F(PartitionOpsTest, FormatChoosesTheLetterOrElseOnlyAWhollyEmptyDisk) {
         {"only an unlisted GPT type is not empty", L"X:", L"", unlistedGptDisk, 0, {}},
         {"a disk without a table is not empty", L"X:", L"", unpartitionedDisk, 0, {}},
         {"a disk whose layout fails is not empty", L"X:", L"", unreadableEmptyDisk, 0, {}},
-        {"never the system disk", L"C:", L"", emptyDisk, 0, {}},
+        {"never the system disk",
+         L"c:",
+         L"Data",
+         emptyDisk,
+         0,
+         {},
+         "(KvPartitionHelper)PH_FormatNTFS: the volume c:\\ is on the disk of the system volume; it is not "
+         "formatted."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         install(formatMachine(c.extraDisks));
         EXPECT_EQ(PH_FormatNTFS(c.letter, c.label), c.result);
         EXPECT_EQ(scripts(), c.scripts);
+        if (c.refusal != nullptr) {
+            EXPECT_EQ(log(), std::vector<std::string>{c.refusal});
+        }
         // The disk with free space after its volume is never taken.
         EXPECT_TRUE(machine->pathFileExistsW(L"F:"));
         EXPECT_TRUE(machine->pathFileExistsW(L"C:"));
@@ -451,14 +454,6 @@ TEST_F(PartitionOpsTest, FormatTakesTheVolumesDiskOnlyWhenTheVolumeIsAloneOnIt) 
                                                   "other partitions; it is not formatted."});
         EXPECT_TRUE(machine->fileExists(L"E:\\kept.txt"));
     }
-}
-
-TEST_F(PartitionOpsTest, FormatOfTheSystemVolumeIsRefusedWithOneLine) {
-    install(formatMachine(emptyDisk));
-    EXPECT_EQ(PH_FormatNTFS(L"c:", L"Data"), 0);
-    EXPECT_EQ(log(),
-              std::vector<std::string>{"(KvPartitionHelper)PH_FormatNTFS: the volume c:\\ is on the disk "
-                                       "of the system volume; it is not formatted."});
 }
 
 TEST_F(PartitionOpsTest, FormatLeavesOneNamedVolumeUnderTheLetter) {

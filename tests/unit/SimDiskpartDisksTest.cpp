@@ -144,8 +144,13 @@ TEST_F(SimDiskpartDisksTest, CreationScriptLeavesOneActiveNtfsVolume) {
     EXPECT_TRUE(disk(1).volumes.empty());
 }
 
-// A GPT disk stays GPT through a clean, and diskpart marks only MBR partitions active.
-TEST_F(SimDiskpartDisksTest, CleanKeepsAGptDiskGptWhereActiveIsRefused) {
+// diskpart's own codes and words: a letter in use is refused; a GPT disk stays GPT through a clean, and
+// only MBR partitions are marked active.
+TEST_F(SimDiskpartDisksTest, RefusalsInDiskpartsWordsAndCleanKeepsAGptDiskGpt) {
+    EXPECT_EQ(run("select disk=1\r\nselect partition=1\r\nassign letter=F\r\n"), 0x8004255Cu);
+    EXPECT_NE(machine->diskpartRuns().back().output.find(
+                  "\r\n\r\nThe specified drive letter is not free to be assigned.\r\n"),
+              std::string::npos);
     const std::string format =
         "select disk=2\r\nclean\r\ncreate partition primary\r\nformat quick fs=ntfs \r\n";
     EXPECT_NE(run(format + "active\r\nassign letter=H\r\nexit\r\n"), 0u);

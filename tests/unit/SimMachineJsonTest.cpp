@@ -62,6 +62,22 @@ TEST(SimMachineJsonTest, RejectsWhatTheFormatDoesNotHave) {
         {R"({"disks": [{"number": 0, "sizeBytes": 1048576, "style": "mbr", "partitions": [{"start": 8, "sectors": 8}]}]})",
          "disks[0].partitions[0].type: required"},
         {R"([1])", "(top level): expected an object"},
+        {R"({"disks": [{"number": 1, "sizeBytes": 1, "colour": "red"}]})", "disks[0].colour: unknown key"},
+        {R"({"disks": [{"number": 1}]})", "disks[0].sizeBytes: is required unless an image gives it"},
+        {R"({"disks": [{"number": 1, "image": "a.img", "style": "mbr"}]})",
+         "disks[0].style: cannot be given together with \"image\""},
+        {R"({"disks": [{"number": 1, "sizeBytes": 1, "style": "mbr", "partitions": [{"start": 1, "sectors": 1,
+            "type": "07", "logical": []}]}]})",
+         "disks[0].partitions[0].logical: only an extended partition (type 05 or 0F) holds logical drives"},
+        {R"({"disks": [{"number": 1, "sizeBytes": 1048576, "style": "mbr", "partitions": [
+            {"start": 1, "sectors": 1, "type": "05"},
+            {"start": 2, "sectors": 1, "type": "0F", "logical": [{"start": 3, "sectors": 1, "type": "07"}]}]}]})",
+         "disks[0].partitions[1].logical: only the first extended partition holds logical drives"},
+        {R"({"vdisks": [{"path": "D:\\a.vhdx", "disk": {"sizeBytes": 1, "bus": 7}}]})",
+         "vdisks[0].disk.bus: unknown key"},
+        {R"({"disks": [{"number": 1, "sizeBytes": 1, "style": "gpt", "partitions": [{"start": 1, "sectors": 1,
+            "type": "not-a-guid"}]}]})",
+         "disks[0].partitions[0].type: is not a GUID"},
     };
     for (const Case& c : cases) {
         EXPECT_NE(loadError(c.text).find(c.message), std::string::npos)
@@ -170,14 +186,17 @@ TEST(SimMachineJsonTest, ImpossibleMachinesAreRefusedWithTheirPath) {
         return R"({"disks": [)" + list + R"({"number": 31, "sizeBytes": 1048576}],)" +
                R"( "vdisks": [{"path": "D:\\a.vhdx", "maximumMB": 16, "attached": true}]})";
     }();
+    // An image is read sector by sector, so its sector size is bounded before anything is read.
+    const std::string anyImage = kvph::test::DiskImages::withBootRecords("any.img", {});
     const Case cases[] = {
         {diskWith(R"("geometry": {"bytesPerSector": 0})"),
          "disks[0].geometry.bytesPerSector: must be a power of two from 512 to 4096"},
-        {diskWith(R"("geometry": {"bytesPerSector": 1})"), "disks[0].geometry.bytesPerSector: must be"},
         {diskWith(R"("geometry": {"bytesPerSector": 3})"), "disks[0].geometry.bytesPerSector: must be"},
-        {diskWith(R"("geometry": {"bytesPerSector": 4294967295})"),
-         "disks[0].geometry.bytesPerSector: must be"},
         {diskWith(R"("geometry": {"bytesPerSector": 8192})"), "disks[0].geometry.bytesPerSector: must be"},
+        {imageDisk(anyImage, R"("geometry": {"bytesPerSector": 256}, )"),
+         "disks[0].geometry.bytesPerSector: must be a power of two from 512 to 4096"},
+        {imageDisk(anyImage, R"("geometry": {"bytesPerSector": 4294967295}, )"),
+         "disks[0].geometry.bytesPerSector: must be"},
         {diskWith(R"("geometry": {"sectorsPerTrack": 0})"),
          "disks[0].geometry.sectorsPerTrack: must be above zero"},
         {diskWith(R"("geometry": {"tracksPerCylinder": 0})"),
@@ -260,6 +279,8 @@ TEST(SimMachineJsonTest, PossibleEdgesStillLoad) {
                                                      "start=1024000, size=1000000, type=f\n"
                                                      "start=1100000, size=100000, type=7\n"
                                                      "start=1400000, size=623999, type=83\n")),
+        imageDisk(kvph::test::DiskImages::withBootRecords("big-sectors.img", {}),
+                  R"("geometry": {"bytesPerSector": 4096}, )"),
     };
     for (const std::string& text : machines) {
         EXPECT_EQ(loadError(text), "(loaded)") << text;

@@ -34,7 +34,7 @@ protected:
         return machine.createProcessAndWait(L"", kRunScript, win::CREATE_NO_WINDOW_);
     }
 
-    kvph::ProcessOutcome runBatch(const std::string& batch = kBatchText) {
+    kvph::ProcessOutcome runBatch(const std::string& batch) {
         machine.putFile(kBatch, batch);
         return machine.shellExecuteAndWait(L"Open", kBatch, L"", L"C:\\Windows\\System32\\", win::SW_HIDE_);
     }
@@ -43,22 +43,6 @@ protected:
 
     Machine machine;
 };
-
-TEST_F(SimProcessesTest, DiskpartRunsTheScriptFileAndRecordsTheRun) {
-    const auto outcome = runScript(
-        "create vdisk file=\"D:\\vd\\a.vhdx\" type=expandable maximum=100\r\n"
-        "attach vdisk readonly\r\nexit\r\n");
-    EXPECT_EQ(outcome.stage, Stage::Exited);
-    EXPECT_EQ(outcome.exitCode, 0u);
-    ASSERT_EQ(machine.diskpartRuns().size(), 1u);
-    EXPECT_EQ(machine.diskpartRuns()[0].commandLine, kRunScript);
-    ASSERT_EQ(machine.model().vdisks.size(), 1u);
-    EXPECT_TRUE(vdisk(0).expandable);
-    EXPECT_EQ(vdisk(0).maximumMB, 100);
-    EXPECT_TRUE(vdisk(0).attached);
-    EXPECT_TRUE(vdisk(0).readOnly);
-    EXPECT_TRUE(machine.fileExists(L"D:\\vd\\a.vhdx"));
-}
 
 TEST_F(SimProcessesTest, VirtualDiskCommandsCheckTheirPreconditions) {
     struct Case {
@@ -132,107 +116,55 @@ TEST_F(SimProcessesTest, AStartWithoutAnApplicationNameRunsTheFirstDiskpartTheSe
     }
 }
 
-TEST_F(SimProcessesTest, QueuedExitCodesFailWholeScripts) {
-    machine.model().diskpart.exitCodes = {5, 0};
-    const std::string create = "create vdisk file=\"D:\\vd\\a.vhdx\" type=fixed maximum=50\r\n";
-    EXPECT_EQ(runScript(create).exitCode, 5u);
-    EXPECT_TRUE(machine.model().vdisks.empty());
-    EXPECT_EQ(runScript(create).exitCode, 0u);  // 0 in the queue: the script runs
-    EXPECT_EQ(machine.model().vdisks.size(), 1u);
-    EXPECT_TRUE(machine.model().diskpart.exitCodes.empty());
-    EXPECT_EQ(machine.diskpartRuns()[0].exitCode, 5u);
-}
-
-TEST_F(SimProcessesTest, StartsThatFail) {
-    machine.putFile(kScript, "list vdisk\r\n");
-    EXPECT_EQ(machine.createProcessAndWait(L"", L"notepad.exe x", 0).stage, Stage::NotStarted);
-    EXPECT_EQ(machine.createProcessAndWait(L"", L"diskpart /s \"C:\\Work\\none.txt\"", 0).exitCode, 3u);
-
-    machine.injectFault({"processWait", 6, 0, 1, L""});
-    EXPECT_EQ(machine.createProcessAndWait(L"", kRunScript, 0).stage, Stage::WaitFailed);
-    machine.injectFault({"processExitCode", 6, 0, 1, L"temp.bat"});
-    EXPECT_EQ(runBatch().stage, Stage::ExitCodeUnreadable);
-
-    machine.model().diskpart.cannotStart = true;
-    const auto outcome = machine.createProcessAndWait(L"", kRunScript, 0);
-    EXPECT_EQ(outcome.stage, Stage::NotStarted);
-    EXPECT_EQ(outcome.error, win::ERROR_FILE_NOT_FOUND_);
-    EXPECT_EQ(machine.shellExecuteAndWait(L"Open", L"C:\\Work\\missing.bat", L"", L"", 0).stage,
-              Stage::NotStarted);
-}
-
-TEST_F(SimProcessesTest, BatchCaptureAppendsDiskpartOutput) {
+// After "chcp 65001" what diskpart prints reaches the file as UTF-8, without it in the ANSI code page.
+TEST_F(SimProcessesTest, BatchCaptureAppendsDiskpartOutputInTheConsolesCodePage) {
     machine.model().vdisks.push_back({L"D:\\vd\\Caf\u00e9.vhdx", true, 100, true, false, {}});
-    machine.putFile(kResult, "earlier\r\n");
     machine.putFile(kScript, "list vdisk\r\nexit\r\n");
-    const auto outcome = runBatch();
-    EXPECT_EQ(outcome.stage, Stage::Exited);
-    EXPECT_EQ(outcome.exitCode, 0u);
-    const std::string result = machine.fileBytes(kResult).value_or("");
-    EXPECT_EQ(result.rfind("earlier\r\n", 0), 0u);
-    // After chcp 65001 what diskpart prints reaches the file as UTF-8.
-    EXPECT_NE(result.find("Attached not open     Expandable  D:\\vd\\Caf\xc3\xa9.vhdx\r\n"),
-              std::string::npos);
-    ASSERT_EQ(machine.diskpartRuns().size(), 1u);
-    EXPECT_EQ(machine.diskpartRuns()[0].commandLine,
-              L"diskpart /s \"C:\\Work\\Command.txt\" >> \"C:\\Work\\result.txt\"");
-}
-
-TEST_F(SimProcessesTest, BatchCaptureWithoutChcpWritesTheAnsiCodePage) {
-    machine.model().vdisks.push_back({L"D:\\vd\\Caf\u00e9.vhdx", true, 100, true, false, {}});
-    machine.putFile(kScript, "list vdisk\r\n");
-    runBatch("diskpart /s \"C:\\Work\\Command.txt\" >> \"C:\\Work\\result.txt\"\r\n");
-    const std::string result = machine.fileBytes(kResult).value_or("");
-    EXPECT_NE(result.find("Attached not open     Expandable  D:\\vd\\Caf\xe9.vhdx"), std::string::npos)
-        << result;
-}
-
-TEST_F(SimProcessesTest, BatchLinesAfterChcpAreReadAsUtf8) {
-    machine.putFolder(L"C:\\W\u00f6rk");
-    machine.putFile(L"C:\\W\u00f6rk\\Command.txt", "list vdisk\r\n");
-    // One byte per character, as a narrow stream writes it: not UTF-8, so the path is not found.
-    const std::string latin1 =
-        "chcp 65001\r\ndiskpart /s \"C:\\W\xf6rk\\Command.txt\" >> \"C:\\Work\\result.txt\"\r\n";
-    EXPECT_EQ(runBatch(latin1).exitCode, 3u);
-    const std::string utf8 =
-        "chcp 65001\r\ndiskpart /s \"C:\\W\xc3\xb6rk\\Command.txt\" >> \"C:\\Work\\result.txt\"\r\n";
-    EXPECT_EQ(runBatch(utf8).exitCode, 0u);
-}
-
-TEST_F(SimProcessesTest, BatchLinesExpandPercentSignsAsCmdDoes) {
-    machine.putFolder(L"C:\\100% Work");
-    machine.putFile(L"C:\\100% Work\\Command.txt", "list vdisk\r\n");
-    const struct {
-        const char* line;
-        const wchar_t* seen;
-    } cases[] = {
-        {"diskpart /s \"C:\\100%% Work\\Command.txt\"", L"diskpart /s \"C:\\100% Work\\Command.txt\""},
-        {"diskpart /s \"C:\\Work\\Command.txt\" %1%* 50%", L"diskpart /s \"C:\\Work\\Command.txt\"  50"},
-        {"diskpart /s \"C:\\%SYSTEMROOT%Work\\Command.txt\"", L"diskpart /s \"C:\\Work\\Command.txt\""},
-        {"diskpart /s \"C:\\100% Work\\Command.txt\" >> \"C:\\100% Work\\result.txt\"",
-         L"diskpart /s \"C:\\100 Work\\result.txt\""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
-        machine.putFile(kScript, "list vdisk\r\n");
-        runBatch(std::string("chcp 65001\r\n") + c.line + "\r\n");
-        ASSERT_FALSE(machine.diskpartRuns().empty());
-        EXPECT_EQ(machine.diskpartRuns().back().commandLine, c.seen);
+    const std::pair<std::string, std::string> cases[] = {{kBatchText, "Caf\xc3\xa9"},
+                                                         {kBatchText.substr(12), "Caf\xe9"}};
+    for (const auto& [batch, name] : cases) {
+        machine.putFile(kResult, "earlier\r\n");
+        const auto outcome = runBatch(batch);
+        EXPECT_EQ(outcome.stage, Stage::Exited);
+        EXPECT_EQ(outcome.exitCode, 0u);
+        const std::string result = machine.fileBytes(kResult).value_or("");
+        EXPECT_EQ(result.rfind("earlier\r\n", 0), 0u);
+        EXPECT_NE(result.find("Attached not open     Expandable  D:\\vd\\" + name + ".vhdx\r\n"),
+                  std::string::npos)
+            << result;
+        EXPECT_EQ(machine.diskpartRuns().back().commandLine,
+                  L"diskpart /s \"C:\\Work\\Command.txt\" >> \"C:\\Work\\result.txt\"");
     }
 }
 
-TEST_F(SimProcessesTest, BatchExitCodeIsTheLastCommands) {
+// A batch line whose diskpart cannot run: the errorlevel says why, and the output's file is made before
+// the program starts, if its folder is there.
+TEST_F(SimProcessesTest, BatchLinesWhoseDiskpartCannotRun) {
+    struct Case {
+        const char* name;
+        std::string line;
+        bool cannotStart;
+        std::uint32_t exitCode;
+        bool resultMade;
+        std::size_t runs;
+    };
+    const std::string toResult = " >> \"C:\\Work\\result.txt\"\r\n";
+    const Case cases[] = {
+        {"no script file", "diskpart /s \"C:\\Work\\none.txt\"" + toResult, false, 3, true, 1},
+        {"diskpart cannot start", "diskpart /s \"C:\\Work\\Command.txt\"" + toResult, true, 9009, true, 0},
+        {"output into a missing folder",
+         "diskpart /s \"C:\\Work\\Command.txt\" >> \"C:\\Gone\\result.txt\"\r\n", false, 1, false, 0},
+    };
     machine.putFile(kScript, "list vdisk\r\n");
-    machine.model().diskpart.exitCodes = {2};
-    EXPECT_EQ(runBatch().exitCode, 2u);
-    EXPECT_TRUE(machine.fileExists(kResult));
-
-    machine.model().diskpart.cannotStart = true;
-    ASSERT_TRUE(machine.deleteFileW(kResult).ok);
-    const auto outcome = runBatch();
-    EXPECT_EQ(outcome.stage, Stage::Exited);  // the interpreter starts; diskpart does not
-    EXPECT_EQ(outcome.exitCode, 9009u);
-    EXPECT_EQ(machine.fileBytes(kResult), std::string());  // the redirection made the file anyway
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        machine.deleteFileW(kResult);
+        machine.model().diskpart.cannotStart = c.cannotStart;
+        const std::size_t runsBefore = machine.diskpartRuns().size();
+        EXPECT_EQ(runBatch(c.line).exitCode, c.exitCode);
+        EXPECT_EQ(machine.fileExists(kResult), c.resultMade);
+        EXPECT_EQ(machine.diskpartRuns().size() - runsBefore, c.runs);
+    }
 }
 
 // The attached virtual disks, and a detached one only while the run has it selected; in English exactly
@@ -288,13 +220,6 @@ TEST_F(SimProcessesTest, AttachGivesATakenLetterUp) {
     const auto& volumes = machine.model().vdisks[0].disk.volumes;
     EXPECT_EQ(volumes[0].letter, std::optional<wchar_t>(L'E'));  // the first free letter after D
     EXPECT_EQ(volumes[1].letter, std::optional<wchar_t>(L'V'));
-}
-
-TEST_F(SimProcessesTest, RedirectionIntoAMissingFolderRunsNothing) {
-    machine.putFile(kScript, "list vdisk\r\n");
-    const auto outcome = runBatch("diskpart /s \"C:\\Work\\Command.txt\" >> \"C:\\Gone\\result.txt\"\r\n");
-    EXPECT_EQ(outcome.exitCode, 1u);
-    EXPECT_TRUE(machine.diskpartRuns().empty());
 }
 
 }  // namespace
