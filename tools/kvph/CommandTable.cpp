@@ -19,8 +19,8 @@ const Parameter kLetter{"LETTER", "a drive letter, e.g. E:"};
 
 }  // namespace
 
-const std::vector<CommandSpec>& commandTable() {
-    static const std::vector<CommandSpec> table = {
+const std::vector<CommandRow>& commandTable() {
+    static const std::vector<CommandRow> table = {
         {"list",
          "rebuild Partition.ini and show it (PH_ListFixedPartition)",
          {},
@@ -123,8 +123,8 @@ const std::vector<CommandSpec>& commandTable() {
     return table;
 }
 
-const CommandSpec* findCommand(const std::string& name) {
-    for (const CommandSpec& command : commandTable()) {
+const CommandRow* findCommand(const std::string& name) {
+    for (const CommandRow& command : commandTable()) {
         if (name == command.name) {
             return &command;
         }

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "kvph/commands/CommandSpec.h"
+#include "kvph/commands/CommandRow.h"
 
 namespace kvph::tool {
 
-const std::vector<CommandSpec>& commandTable();
-const CommandSpec* findCommand(const std::string& name);
+const std::vector<CommandRow>& commandTable();
+const CommandRow* findCommand(const std::string& name);
 
 }  // namespace kvph::tool

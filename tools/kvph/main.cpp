@@ -24,7 +24,7 @@ constexpr int kUsageError = 2;
 const char* const kGlobalOptions[] = {"--machine", "--save", "--json", "--trace"};
 
 struct Invocation {
-    const CommandSpec* command = nullptr;
+    const CommandRow* command = nullptr;
     std::vector<std::string> arguments;
 };
 
@@ -77,7 +77,7 @@ public:
             app_.add_flag("--json", options.json, "print one JSON object per command");
             app_.add_flag("--trace", options.trace, "print each change to the machine as it happens");
         }
-        for (const CommandSpec& command : commandTable()) {
+        for (const CommandRow& command : commandTable()) {
             addCommand(command);
         }
         app_.require_subcommand(1, 1);
@@ -104,7 +104,7 @@ public:
             throw UsageError{where + error.what()};
         }
         CLI::App* selected = app_.get_subcommands().front();
-        const CommandSpec* command = findCommand(selected->get_name());
+        const CommandRow* command = findCommand(selected->get_name());
         Invocation invocation{command, {}};
         Values& values = values_[command->name];
         for (std::size_t i = 0; i < command->parameters.size(); ++i) {
@@ -133,7 +133,7 @@ private:
 
     std::string commandName() const { return "'" + app_.get_subcommands().front()->get_name() + "'"; }
 
-    void addCommand(const CommandSpec& command) {
+    void addCommand(const CommandRow& command) {
         CLI::App* sub = app_.add_subcommand(command.name, command.summary);
         Values& values = values_[command.name];
         values.parameters.resize(command.parameters.size());

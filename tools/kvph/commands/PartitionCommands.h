@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "kvph/commands/CommandSpec.h"
+#include "kvph/commands/CommandRow.h"
 
 namespace kvph::tool {
 

@@ -33,7 +33,7 @@ struct ValueOption {
     bool number = false;  // a whole number from 1 to the signed 32-bit maximum
 };
 
-struct CommandSpec {
+struct CommandRow {
     const char* name;
     const char* summary;  // one line: what it does, and the export it calls
     std::vector<Parameter> parameters;
