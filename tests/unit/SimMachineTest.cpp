@@ -110,8 +110,9 @@ TEST(SimDrives, AnswersAtTheirEdges) {
     EXPECT_EQ(machine->deviceIoControl(drive, win::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX_, {}, 31).error,
               win::ERROR_INSUFFICIENT_BUFFER_);
     // The data partition is recognized, the extended container is not.
-    const PER::ByteReader layout(
-        machine->deviceIoControl(drive, win::IOCTL_DISK_GET_DRIVE_LAYOUT_EX_, {}, 4096).output);
+    const kvph::IoResult answer =
+        machine->deviceIoControl(drive, win::IOCTL_DISK_GET_DRIVE_LAYOUT_EX_, {}, 4096);
+    const PER::ByteReader layout(answer.output);
     EXPECT_EQ(layout.u8(48 + 34), 1u);
     EXPECT_EQ(layout.u8(48 + 144 + 34), 0u);
     EXPECT_EQ(machine->getDriveTypeW(L"E:\\"), win::DRIVE_REMOVABLE_);
