@@ -102,8 +102,7 @@ std::optional<std::wstring> WriteScriptFile(const std::string& script, bool echo
     if (!SecureDataDirectory(PathRemoveFileSpec(path) + L'\\')) {
         return std::nullopt;
     }
-    os.setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
-    os.deleteFileW(path);
+    DeleteAnyFile(path);
 
     // A new file only: one that someone else made in the meantime would keep its own descriptor.
     UniqueHandle file(os.createFileW(path, kScriptFileAccess, kScriptFileSharing, win::CREATE_NEW_,

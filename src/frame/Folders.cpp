@@ -109,6 +109,11 @@ std::wstring LibraryFolder() {
     return PathAddBackslash(PathRemoveFileSpec(*moduleName));
 }
 
+void DeleteAnyFile(const std::wstring& path) {
+    platform().setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
+    platform().deleteFileW(path);
+}
+
 int EnsureDirectory(const std::wstring& path, std::vector<std::wstring>* made) {
     Platform& os = platform();
     if (os.pathFileExistsW(path)) {

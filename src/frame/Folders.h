@@ -30,6 +30,9 @@ bool SecureDataDirectory(const std::wstring& dataDirectory);
 // folders it made, outermost first, are added to `made` when one is given.
 int EnsureDirectory(const std::wstring& path, std::vector<std::wstring>* made = nullptr);
 
+// Deletes a file whatever its attributes: a read-only, hidden or system file is made normal first.
+void DeleteAnyFile(const std::wstring& path);
+
 // shlwapi-style path helpers on plain strings.
 std::wstring PathAddBackslash(std::wstring path);
 std::wstring PathAppend(const std::wstring& path, const std::wstring& more);

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "frame/Folders.h"
 #include "platform/Platform.h"
 #include "platform/WinConstants.h"
 
@@ -11,11 +12,6 @@ namespace {
 
 constexpr wchar_t kTemporarySuffix[] = L".tmp";
 
-void removeFile(const std::wstring& path) {
-    platform().setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
-    platform().deleteFileW(path);
-}
-
 }  // namespace
 
 std::wstring replacementPath(const std::wstring& path) {
@@ -24,7 +20,7 @@ std::wstring replacementPath(const std::wstring& path) {
 
 ProfileReplacement::ProfileReplacement(std::wstring path)
     : path_(std::move(path)), temporaryPath_(replacementPath(path_)) {
-    removeFile(temporaryPath_);
+    DeleteAnyFile(temporaryPath_);
 }
 
 ProfileReplacement::~ProfileReplacement() {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "KvPartitionHelper.h"
+#include "frame/Folders.h"
 #include "frame/Log.h"
 #include "frame/Operations.h"
 #include "frame/ProfileReplacement.h"
@@ -211,11 +212,6 @@ bool listDriveVolumes(ProfileReplacement& inventory, const PER::DriveData& data,
     return true;
 }
 
-void removeFile(const std::wstring& path) {
-    platform().setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
-    platform().deleteFileW(path);
-}
-
 }  // namespace
 
 std::uint32_t QueryBusType(Handle device) {
@@ -250,13 +246,13 @@ int ListFixedPartition() {
         const std::optional<DriveFacts> drive = classifyDrive(*device, *data);
         if (drive && !listDriveVolumes(inventory, *data, *drive, listed)) {
             // No inventory rather than one that no longer describes the machine, until the next listing.
-            removeFile(iniPath);
+            DeleteAnyFile(iniPath);
             return 0;
         }
     }
     inventory.write(kMainSection, kCountKey, std::to_wstring(listed));
     if (!inventory.commit(win::FILE_ATTRIBUTE_HIDDEN_ | win::FILE_ATTRIBUTE_SYSTEM_)) {
-        removeFile(iniPath);
+        DeleteAnyFile(iniPath);
     }
     return 1;
 }

@@ -212,8 +212,7 @@ std::optional<VdiskPresence> listVdisks(const std::wstring& vhdxPath) {
 
     const std::wstring batchPath = libraryFolder + kBatchFileName;
     logLine(batchPath);
-    os.setFileAttributesW(batchPath, win::FILE_ATTRIBUTE_NORMAL_);
-    os.deleteFileW(batchPath);
+    DeleteAnyFile(batchPath);
 
     CaptureOutcome capture;
     if (utf16Length(commandLine) >= kTextUnits) {

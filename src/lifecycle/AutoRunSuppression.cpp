@@ -43,11 +43,6 @@ bool writeJournal(const std::wstring& path, const SavedDword& saved) {
            journal.commit(win::FILE_ATTRIBUTE_NORMAL_);
 }
 
-void deleteJournal(const std::wstring& path) {
-    platform().setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
-    platform().deleteFileW(path);
-}
-
 std::wstring journalText(const std::wstring& path, const wchar_t* key) {
     return platform().getPrivateProfileStringW(kJournalSection, key, L"", kTextUnits, path);
 }
@@ -102,7 +97,7 @@ AutoRunSuppression::~AutoRunSuppression() {
         }
         const RestoreOutcome restored = policy_.Restore(saved_);
         if (restored != RestoreOutcome::Failed) {
-            deleteJournal(journalPath());
+            DeleteAnyFile(journalPath());
         }
         if (restored != RestoreOutcome::NothingToUndo) {
             platform().sleep(kPauseAfterRestoreMs);
@@ -134,7 +129,7 @@ void RestoreAutoRunAfterKilledAttach() {
     const std::optional<SavedDword> saved = readJournal(path);
     if (!saved) {
         logLine(L"(KvPartitionHelper)AutoRun journal cannot be read; the policy is left as it is.\r\n");
-        deleteJournal(path);
+        DeleteAnyFile(path);
         return;
     }
     DwordRegHelper policy(RegistryRoot::LocalMachine, kAutoRunKey, kAutoRunValue);
@@ -144,7 +139,7 @@ void RestoreAutoRunAfterKilledAttach() {
         return;
     }
     if (!leftByTheAttach(now, *saved)) {
-        deleteJournal(path);
+        DeleteAnyFile(path);
         return;
     }
     if (policy.RestoreAfterKill(*saved) == RestoreOutcome::Failed) {
@@ -152,7 +147,7 @@ void RestoreAutoRunAfterKilledAttach() {
         return;
     }
     logLine(L"(KvPartitionHelper)AutoRun policy put back as it was before an unfinished attach.\r\n");
-    deleteJournal(path);
+    DeleteAnyFile(path);
 }
 
 }  // namespace kvph

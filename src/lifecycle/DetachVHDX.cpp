@@ -19,9 +19,7 @@ namespace {
 constexpr wchar_t kExportName[] = L"PH_DetachVHDX";
 
 void deleteLibraryFile(const wchar_t* name) {
-    const std::wstring path = PathAddBackslash(LibraryFolder()) + name;
-    platform().setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
-    platform().deleteFileW(path);
+    DeleteAnyFile(PathAddBackslash(LibraryFolder()) + name);
 }
 
 // The file is named by the same ANSI text the script gave diskpart.

@@ -61,8 +61,7 @@ void WriteMaxSize(int maximumMB) {
         return;
     }
     // An unknown cap, which never lets the drive grow, rather than another drive's.
-    platform().setFileAttributesW(path, win::FILE_ATTRIBUTE_NORMAL_);
-    platform().deleteFileW(path);
+    DeleteAnyFile(path);
 }
 
 SizeCap ReadSizeCap() {
