@@ -82,9 +82,9 @@ std::optional<std::string> creationScript(const std::wstring& path, const std::s
     return script;
 }
 
-// Makes the folders along the path: false, after one log line and with the folders it made removed again,
-// when the file's folder is not there afterwards (a drive that does not exist, a folder that cannot be
-// made), as diskpart could not make the file either.
+// Makes the folders along the path, adding those it made to `made`: false, after one log line, when the
+// file's folder is not there afterwards (a drive that does not exist, a folder that cannot be made), as
+// diskpart could not make the file either; the caller removes what was made.
 bool makeFoldersFor(const std::wstring& path, std::vector<std::wstring>& made) {
     EnsureDirectory(path, &made);  // 0 by design: the file itself is not there yet
     if (platform().pathFileExistsW(PathRemoveFileSpec(path))) {
